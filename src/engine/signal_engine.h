@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "engine/engine_state.h"
+#include "engine/live_settings.h"
+#include "engine/uniform_random.h"
+
+namespace skarnel {
+
+// sourceSelector values below this select the left channel, values from it on
+// the right channel (noise function index = selector - 10).
+inline constexpr int kRightSourceOffset = 10;
+
+// Full scale of a 16-bit sample; a source value of +-1 at 0 dBFS gives +-32767.
+inline constexpr long double kFullScale = 32767.0L;
+
+// What a block fill tells the output device.
+enum class BlockStatus {
+    kPlay,       // the block is to be played; the signal goes on
+    kEnded,      // the period has ended (Loop off): nothing more to play
+    kReentered,  // called while a previous fill was still running: stop now
+};
+
+// One generator window's signal engine: its state, the live settings it reads,
+// and the process-wide random generator it draws from. Single-threaded: the
+// window, the output device's refills and WAV export all run on one thread.
+class SignalEngine {
+public:
+    explicit SignalEngine(UniformRandom& random = ProcessRandom()) : random_(&random) {}
+
+    EngineState state;
+    LiveSettings live;
+
+    // Called when a fill finds the previous one still running, before busy is
+    // cleared: the window stops its output device at once and tells the user.
+    std::function<void()> onReentry;
+
+    // One sample of one channel before narrowing to 16 bits: modulation gain,
+    // source with crest shaping, amplitude scaling, filter. Reads but does not
+    // advance sampleCounter.
+    std::int32_t RenderSample(int sourceSelector) noexcept;
+
+    // Renders the current frame into out[0] (left or mono) and out[1] (right):
+    // low 16 bits, gates applied in stereo only. With rightRepeatsLeft the
+    // right chain is not run and the right sample repeats the left one.
+    void RenderFrame(bool stereo, bool rightRepeatsLeft, int leftSelector, int rightSelector,
+                     std::int16_t out[2]) noexcept;
+
+    // Fills an output buffer with little-endian 16-bit frames (the block
+    // renderer). Only whole frames are rendered; bytes of a trailing partial
+    // frame are set to 0, and nothing beyond `size` is written. Advances
+    // sampleCounter once per frame, restarting the period within the block
+    // when Loop is on.
+    BlockStatus FillBlock(std::uint8_t* buffer, std::size_t size);
+
+    UniformRandom& random() noexcept { return *random_; }
+
+private:
+    UniformRandom* random_;
+};
+
+// Advances a frame counter by one without overflowing: the counter keeps
+// counting past a period's end, and stops at the largest int32.
+inline void AdvanceFrameCounter(std::int32_t& counter) noexcept {
+    if (counter < INT32_MAX) {
+        ++counter;
+    }
+}
+
+}  // namespace skarnel

@@ -1,0 +1,10 @@
+#include "engine/uniform_random.h"
+
+namespace skarnel {
+
+UniformRandom& ProcessRandom() noexcept {
+    static UniformRandom random;
+    return random;
+}
+
+}  // namespace skarnel

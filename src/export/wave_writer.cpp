@@ -1,0 +1,157 @@
+#include "export/wave_writer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "engine/rounding.h"
+#include "numtext/number_format.h"
+
+namespace skarnel {
+
+namespace {
+
+constexpr std::uint64_t kMaxRiffSize = std::numeric_limits<std::uint32_t>::max();
+
+void Put32(std::uint8_t* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+    }
+}
+
+void Put16(std::uint8_t* p, std::uint16_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+void PutTag(std::uint8_t* p, const char (&tag)[5]) {
+    std::memcpy(p, tag, 4);
+}
+
+bool Fits(std::int64_t frames, int channels) {
+    if (frames < 0) {
+        return false;
+    }
+    const auto dataSize =
+        static_cast<std::uint64_t>(frames) * static_cast<std::uint64_t>(channels) * 2u;
+    return dataSize + 36u <= kMaxRiffSize;
+}
+
+std::string TooLongMessage(long double seconds, int channels, std::int32_t sampleRate) {
+    if (!(seconds >= 0.0L)) {
+        return "The period of " + FormatNumber(seconds) + " s cannot be written to a WAV file.";
+    }
+    return "The period of " + FormatNumber(seconds) + " s is too long for a WAV file: at " +
+           std::to_string(sampleRate) + " Hz " + (channels == 2 ? "stereo" : "mono") +
+           " a WAV file holds at most " + FormatNumber(MaxWaveSeconds(channels, sampleRate)) +
+           " s. Choose a shorter period.";
+}
+
+}  // namespace
+
+std::array<std::uint8_t, kWaveHeaderSize> BuildWaveHeader(int channels, std::uint32_t sampleRate,
+                                                          std::uint32_t frames) {
+    const auto blockAlign = static_cast<std::uint32_t>(channels) * 2u;
+    const std::uint32_t dataSize = frames * blockAlign;
+    std::array<std::uint8_t, kWaveHeaderSize> h{};
+    PutTag(&h[0], "RIFF");
+    Put32(&h[4], 36u + dataSize);
+    PutTag(&h[8], "WAVE");
+    PutTag(&h[12], "fmt ");
+    Put32(&h[16], 16u);
+    Put16(&h[20], 1u);  // integer PCM
+    Put16(&h[22], static_cast<std::uint16_t>(channels));
+    Put32(&h[24], sampleRate);
+    Put32(&h[28], sampleRate * blockAlign);
+    Put16(&h[32], static_cast<std::uint16_t>(blockAlign));
+    Put16(&h[34], 16u);
+    PutTag(&h[36], "data");
+    Put32(&h[40], dataSize);
+    return h;
+}
+
+std::int64_t WaveFrameCount(long double seconds, std::int32_t sampleRate) noexcept {
+    return RoundToInt64(seconds * sampleRate);
+}
+
+long double MaxWaveSeconds(int channels, std::int32_t sampleRate) noexcept {
+    const auto maxFrames =
+        static_cast<long double>((kMaxRiffSize - 36u) / (2u * static_cast<unsigned>(channels)));
+    return std::floor(maxFrames / sampleRate);
+}
+
+WaveWriteResult WriteWaveStream(SignalEngine& engine, ByteSink& sink, long double durationSeconds,
+                                const WaveExportHooks& hooks) {
+    const bool stereo = engine.live.channelMode == kStereo;
+    const int channels = stereo ? 2 : 1;
+    const std::int32_t sampleRate = engine.state.sampleRate;
+    const std::int64_t frames = WaveFrameCount(durationSeconds, sampleRate);
+    if (!Fits(frames, channels)) {
+        return {WaveWriteStatus::kRefused, TooLongMessage(durationSeconds, channels, sampleRate)};
+    }
+
+    const auto header = BuildWaveHeader(channels, static_cast<std::uint32_t>(sampleRate),
+                                        static_cast<std::uint32_t>(frames));
+    if (!sink.Write(header.data(), header.size())) {
+        return {WaveWriteStatus::kWriteFailed, kWaveWriteFailedMessage};
+    }
+
+    const int leftSelector = engine.live.noiseFunction[kLeft];
+    const int rightSelector = engine.live.noiseFunction[kRight] + kRightSourceOffset;
+    const auto frameBytes = static_cast<std::size_t>(channels) * 2u;
+    engine.state.sampleCounter = 0;
+    for (std::int64_t i = 0; i < frames; ++i) {
+        std::int16_t frame[2];
+        engine.RenderFrame(stereo, /*rightRepeatsLeft=*/false, leftSelector, rightSelector, frame);
+        std::uint8_t bytes[4];
+        for (int c = 0; c < channels; ++c) {
+            const auto u = static_cast<std::uint16_t>(frame[c]);
+            bytes[2 * c] = static_cast<std::uint8_t>(u & 0xFFu);
+            bytes[2 * c + 1] = static_cast<std::uint8_t>(u >> 8);
+        }
+        if (!sink.Write(bytes, frameBytes)) {
+            return {WaveWriteStatus::kWriteFailed, kWaveWriteFailedMessage};
+        }
+        if (i % kWaveProgressInterval == 0 && hooks.progress) {
+            hooks.progress(Round(static_cast<long double>(i) * 100.0L / frames));
+        }
+        if (hooks.cancelRequested != nullptr && *hooks.cancelRequested) {
+            *hooks.cancelRequested = false;
+            return {WaveWriteStatus::kCancelled, {}};
+        }
+        AdvanceFrameCounter(engine.state.sampleCounter);
+    }
+    if (!sink.Flush()) {
+        return {WaveWriteStatus::kWriteFailed, kWaveWriteFailedMessage};
+    }
+    return {};
+}
+
+WaveWriteResult WriteWaveFile(SignalEngine& engine, const std::string& path,
+                              long double durationSeconds, const WaveExportHooks& hooks) {
+    const int channels = engine.live.channelMode == kStereo ? 2 : 1;
+    if (!Fits(WaveFrameCount(durationSeconds, engine.state.sampleRate), channels)) {
+        return {WaveWriteStatus::kRefused,
+                TooLongMessage(durationSeconds, channels, engine.state.sampleRate)};
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return {WaveWriteStatus::kCreateFailed,
+                "Cannot create file \"" + path + "\". " + std::strerror(errno) + "."};
+    }
+    FileDescriptorSink sink(fd, /*ownsDescriptor=*/true);
+    WaveWriteResult result = WriteWaveStream(engine, sink, durationSeconds, hooks);
+    const bool closed = sink.Close();
+    if (result.status == WaveWriteStatus::kCancelled) {
+        ::unlink(path.c_str());
+    } else if (result.status == WaveWriteStatus::kCompleted && !closed) {
+        result = {WaveWriteStatus::kWriteFailed, kWaveWriteFailedMessage};
+    }
+    return result;
+}
+
+}  // namespace skarnel

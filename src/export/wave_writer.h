@@ -1,0 +1,71 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "engine/signal_engine.h"
+#include "export/byte_sink.h"
+
+namespace skarnel {
+
+inline constexpr std::size_t kWaveHeaderSize = 44;
+// Progress is reported, and the user interface gets to handle its events,
+// every this many frames (frame 0 included).
+inline constexpr std::int64_t kWaveProgressInterval = 10000;
+
+// The 44-byte RIFF/WAVE header of a 16-bit PCM file: "RIFF", 36 + data size,
+// "WAVE", "fmt " chunk of 16 bytes (PCM, channels, rate, byte rate, block
+// align, 16 bits), "data" and the data size; all little-endian.
+std::array<std::uint8_t, kWaveHeaderSize> BuildWaveHeader(int channels, std::uint32_t sampleRate,
+                                                          std::uint32_t frames);
+
+// Frames of one period: Round(seconds * sampleRate), halves to even, as a
+// 64-bit number (so an over-long period is seen as such, not wrapped).
+std::int64_t WaveFrameCount(long double seconds, std::int32_t sampleRate) noexcept;
+
+// The longest period in whole seconds whose data still fit a WAV file's 32-bit
+// size fields.
+long double MaxWaveSeconds(int channels, std::int32_t sampleRate) noexcept;
+
+enum class WaveWriteStatus {
+    kCompleted,
+    kCancelled,     // the user cancelled; a file written by WriteWaveFile is deleted
+    kCreateFailed,  // the file could not be created; nothing was written
+    kWriteFailed,   // writing failed; the partial file is left on disk
+    kRefused,       // the period does not fit a WAV file; nothing was written
+};
+
+struct WaveWriteResult {
+    WaveWriteStatus status = WaveWriteStatus::kCompleted;
+    std::string message;  // for the user; empty on success and cancel
+};
+
+// The message for any failure while writing.
+inline constexpr const char* kWaveWriteFailedMessage = "File Access Error, cannot write file.";
+
+struct WaveExportHooks {
+    // Called with the percentage done at every progress point, before the
+    // cancel flag is read; this is where the user interface handles events.
+    std::function<void(int percent)> progress;
+    // The program's cancel request; read after every frame and cleared when
+    // acted on. May be null.
+    bool* cancelRequested = nullptr;
+};
+
+// Renders one period of `durationSeconds` through the engine into `sink`: the
+// header first, then the frames. Stereo runs both channel chains with their
+// gates and ignores "= Left" (the right channel always draws its own noise);
+// mono runs the left chain without a gate. The caller has prepared the engine;
+// the frame counter is set to 0 before the first frame. The channel mode, noise
+// functions and sampling rate come from the engine's live settings and state.
+WaveWriteResult WriteWaveStream(SignalEngine& engine, ByteSink& sink, long double durationSeconds,
+                                const WaveExportHooks& hooks = {});
+
+// As WriteWaveStream into a file created (or replaced) under `path`. A
+// cancelled file is deleted; a failed one is closed and left as written.
+WaveWriteResult WriteWaveFile(SignalEngine& engine, const std::string& path,
+                              long double durationSeconds, const WaveExportHooks& hooks = {});
+
+}  // namespace skarnel

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+
+namespace skarnel {
+
+// Number to text in the general format: at most 15 significant digits,
+// trailing zeros dropped, "." as decimal mark; fixed notation for magnitudes
+// from 0.0001 up to but excluding 1E15, scientific otherwise ("1E-5",
+// "1.5E20", "-2.5E-7"). Zero (either sign) is "0". Infinities and NaN give
+// "INF", "-INF" and "NAN".
+std::string FormatNumber(long double value);
+
+}  // namespace skarnel

@@ -1,0 +1,388 @@
+// skarnel-render: the program run as a process (WAV layout, samples against an
+// engine configured by hand, standard output, exit codes) and its option
+// reading called directly.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/channel_values.h"
+#include "engine/crest_modulation.h"
+#include "engine/preparation.h"
+#include "export/byte_sink.h"
+#include "export/wave_writer.h"
+#include "render/render_options.h"
+
+extern char** environ;
+
+namespace skarnel {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes ReadBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::uint32_t Le(const Bytes& b, std::size_t at, int size) {
+    std::uint32_t v = 0;
+    for (int i = size - 1; i >= 0; --i) {
+        v = v << 8 | b.at(at + static_cast<std::size_t>(i));
+    }
+    return v;
+}
+
+std::string Tag(const Bytes& b, std::size_t at) {
+    return std::string(b.begin() + at, b.begin() + at + 4);
+}
+
+// A command line's words; the tests' option texts hold no blanks.
+std::vector<std::string> Words(const std::string& line) {
+    std::istringstream in(line);
+    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+}
+
+struct ProcessRun {
+    int exitCode = -1;
+    Bytes out;
+    std::string err;
+};
+
+// Each test gets a folder of its own: ctest runs them in parallel.
+class RenderTool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "skarnel-render-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    fs::path Path(const std::string& name) const { return dir_ / name; }
+
+    // Runs skarnel-render with the options and the output (none when empty),
+    // standard output and error caught in files.
+    ProcessRun Render(const std::string& options, const std::string& output) const {
+        std::vector<std::string> args = Words(options);
+        args.insert(args.begin(), SKARNEL_RENDER_PATH);
+        if (!output.empty()) {
+            args.push_back(output);
+        }
+        std::vector<char*> argv;
+        for (std::string& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        const std::string out = Path("stdout").string();
+        const std::string err = Path("stderr").string();
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        pid_t pid;
+        ProcessRun run;
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+            int status = 0;
+            waitpid(pid, &status, 0);
+            run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        run.out = ReadBytes(out);
+        const Bytes e = ReadBytes(err);
+        run.err.assign(e.begin(), e.end());
+        return run;
+    }
+
+    fs::path dir_;
+};
+
+// A channel as the engine sees it, written out by hand from the settings.
+struct Channel {
+    int noise = kPinkNoise;
+    int crest = 4;  // "6:1"
+    long double dBFS = 0;
+    int filter = kFilterNone;
+    FilterTexts texts{"1000", "1", "0"};
+    bool mod = false;
+    int modFunction = kModSine;
+    long double period = 1, depth = 100, phase = 0;
+    bool on = true;
+};
+
+// The WAV a fresh process's first rendering gives: the engine on a generator
+// that starts at state 0.
+Bytes Reference(int mode, std::int32_t rate, long double seconds, const Channel& left,
+                const Channel& right = {}) {
+    UniformRandom random;
+    SignalEngine engine(random);
+    engine.state.sampleRate = rate;
+    engine.live.channelMode = mode;
+    for (int c = 0; c < kChannelCount; ++c) {
+        const Channel& s = c == kLeft ? left : right;
+        engine.live.noiseFunction[c] = s.noise;
+        engine.live.filterType[c] = s.filter;
+        engine.live.modulationOn[c] = s.mod;
+        engine.live.modFunction[c] = s.modFunction;
+        ChannelEngineState& ch = engine.state.channels[c];
+        ch.crestExponent = SelectCrestExponent(s.noise, s.crest, 0.0f);
+        ch.linearAmplitude = LinearAmplitude(s.dBFS);
+        ch.modPeriod = ModPeriodSeconds(s.period);
+        ch.modDepth = ModDepthFraction(s.depth);
+        ch.modPhase = ModPhaseRadians(s.phase);
+        ch.gate = s.on ? 1 : 0;
+    }
+    PrepareEngine(engine.state, engine.live, {"10", {left.texts, right.texts}}, nullptr);
+    MemorySink sink;
+    EXPECT_EQ(WriteWaveStream(engine, sink, seconds).status, WaveWriteStatus::kCompleted);
+    return sink.bytes;
+}
+
+// Equal WAVs; on a difference, where it starts rather than two byte dumps.
+void ExpectSameWav(const Bytes& actual, const Bytes& expected) {
+    ASSERT_EQ(actual.size(), expected.size());
+    const auto diff = std::mismatch(actual.begin(), actual.end(), expected.begin());
+    EXPECT_TRUE(diff.first == actual.end())
+        << "first difference at byte " << (diff.first - actual.begin()) << " of " << actual.size();
+}
+
+void ExpectHeader(const Bytes& wav, int channels, std::uint32_t rate, std::uint32_t frames) {
+    const std::uint32_t blockAlign = 2u * static_cast<std::uint32_t>(channels);
+    const std::uint32_t data = frames * blockAlign;
+    ASSERT_EQ(wav.size(), 44u + data);
+    EXPECT_EQ(Tag(wav, 0), "RIFF");
+    EXPECT_EQ(Le(wav, 4, 4), 36u + data);
+    EXPECT_EQ(Tag(wav, 8), "WAVE");
+    EXPECT_EQ(Tag(wav, 12), "fmt ");
+    EXPECT_EQ(Le(wav, 16, 4), 16u);
+    EXPECT_EQ(Le(wav, 20, 2), 1u);  // PCM
+    EXPECT_EQ(Le(wav, 22, 2), static_cast<std::uint32_t>(channels));
+    EXPECT_EQ(Le(wav, 24, 4), rate);
+    EXPECT_EQ(Le(wav, 28, 4), rate * blockAlign);
+    EXPECT_EQ(Le(wav, 32, 2), blockAlign);
+    EXPECT_EQ(Le(wav, 34, 2), 16u);
+    EXPECT_EQ(Tag(wav, 36), "data");
+    EXPECT_EQ(Le(wav, 40, 4), data);
+}
+
+TEST_F(RenderTool, MonoWhiteFileHasTheLayoutAndTheEngineSamples) {
+    const ProcessRun run = Render("-r 8000 -d 0.1 --left-noise white", Path("m.wav"));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(run.out.empty());
+    EXPECT_EQ(run.err, "");
+    const Bytes wav = ReadBytes(Path("m.wav"));
+    ExpectHeader(wav, 1, 8000, 800);
+    EXPECT_EQ(wav.size(), 1644u);
+    const std::int16_t golden[] = {-32767, -10887, 129, -5, 0};
+    for (std::size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(static_cast<std::int16_t>(Le(wav, 44 + 2 * i, 2)), golden[i]) << "sample " << i;
+    }
+    ExpectSameWav(wav, Reference(kMono, 8000, 0.1L, {.noise = kWhiteNoise}));
+}
+
+// Texts needing rounding reach the engine rounded: -3.14159 dBFS as -3.14,
+// Q 2.5000031 as 2.5, period 2.0004 s as 2.
+TEST_F(RenderTool, StereoFileMatchesTheEngineWithEverySettingApplied) {
+    const ProcessRun run = Render(
+        "-r 11025 -d 0.2 -c stereo --left-crest 10:1 --left-amplitude -3.14159 --left-filter "
+        "peaking --left-gain -10 --left-q 2.5000031 --left-mod --left-mod-function triangular "
+        "--left-mod-period 2.0004 --right-noise white --right-crest 2 --right-filter highpass "
+        "--right-freq 500 --right-mod --right-mod-function square --right-mod-period 0.05 "
+        "--right-mod-depth 50 --right-mod-phase 90",
+        Path("s.wav"));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const Bytes wav = ReadBytes(Path("s.wav"));
+    ExpectHeader(wav, 2, 11025, 2205);
+    const Channel left{.crest = 6,
+                       .dBFS = -3.14L,
+                       .filter = kFilterPeaking,
+                       .texts = {"1000", "2.5", "-10"},
+                       .mod = true,
+                       .modFunction = kModTriangular,
+                       .period = 2};
+    const Channel right{.noise = kWhiteNoise,
+                        .crest = 2,
+                        .filter = kFilterHighPass,
+                        .texts = {"500", "1", "0"},
+                        .mod = true,
+                        .modFunction = kModSquare,
+                        .period = 0.05L,
+                        .depth = 50,
+                        .phase = 90};
+    ExpectSameWav(wav, Reference(kStereo, 11025, 0.2L, left, right));
+}
+
+TEST_F(RenderTool, AsLeftCopiesTheLeftChannelButNotItsFilter) {
+    const ProcessRun run = Render(
+        "-r 8000 -d 0.25 -c stereo --as-left --left-noise white --left-crest 1.42:1 "
+        "--left-amplitude -6 --left-filter notch --left-mod --left-mod-function cosine "
+        "--left-mod-period 0.1 --left-mod-depth 80 --left-mod-phase 45 --right-crest 8:1 "
+        "--right-amplitude -20 --right-mod-depth 10 --right-off --right-filter lowpass "
+        "--right-freq 300",
+        Path("a.wav"));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    Channel left{.noise = kWhiteNoise,
+                 .crest = 0,
+                 .dBFS = -6,
+                 .filter = kFilterNotch,
+                 .mod = true,
+                 .modFunction = kModCosine,
+                 .period = 0.1L,
+                 .depth = 80,
+                 .phase = 45};
+    Channel right = left;
+    right.filter = kFilterLowPass;
+    right.texts = {"300", "1", "0"};
+    ExpectSameWav(ReadBytes(Path("a.wav")), Reference(kStereo, 8000, 0.25L, left, right));
+}
+
+TEST_F(RenderTool, StandardOutputCarriesTheSameWavAsAFile) {
+    const std::string settings = "-r 22050 -d 0.3 -c stereo --right-off --left-mod";
+    ASSERT_EQ(Render(settings, Path("f.wav")).exitCode, 0);
+    const ProcessRun run = Render(settings, "-");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, ReadBytes(Path("f.wav")));
+    EXPECT_EQ(run.out.size(), 44u + 6615u * 4u);
+}
+
+TEST_F(RenderTool, BadCommandLinesExitWithTwoNamingTheOption) {
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"--left-amplitude loud", "--left-amplitude"},   // not a number
+        {"--right-amplitude 0.5", "--right-amplitude"},  // out of range
+        {"-r 8000 --left-freq 4000.5", "--left-freq"},
+        {"--right-q 0", "--right-q"},
+        {"-d 0.05", "--duration"},
+        {"--left-mod --left-mod-period 0.0004", "--left-mod-period"},  // rounds to 0
+        {"--frobnicate", "--frobnicate"},                              // unknown option
+        {"--left-noise brown", "--left-noise"},                        // bad word
+        {"--right-filter comb", "--right-filter"},
+        {"--left-crest 5:1", "--left-crest"},
+        {"-r 44000", "--rate"},
+    };
+    for (const auto& [options, name] : cases) {
+        const ProcessRun run = Render(options, Path("bad.wav"));
+        EXPECT_EQ(run.exitCode, 2) << options;
+        EXPECT_NE(run.err.find(name), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(Path("bad.wav"))) << options;
+    }
+    EXPECT_EQ(Render("", "").exitCode, 2);  // no output named
+}
+
+TEST_F(RenderTool, HelpExitsWithZeroAndDocumentsEveryOption) {
+    const ProcessRun run = Render("--help", "");
+    EXPECT_EQ(run.exitCode, 0);
+    const std::string help(run.out.begin(), run.out.end());
+    for (const char* option : {"--rate", "--duration", "--channels", "--as-left", "--verbose"}) {
+        EXPECT_NE(help.find(option), std::string::npos) << option;
+    }
+    for (const std::string side : {"--left-", "--right-"}) {
+        for (const char* name :
+             {"noise ", "crest ", "amplitude ", "filter ", "freq ", "gain ", "q ", "mod ",
+              "mod-function ", "mod-period ", "mod-depth ", "mod-phase ", "off "}) {
+            EXPECT_NE(help.find(side + name), std::string::npos) << side + name;
+        }
+    }
+}
+
+TEST_F(RenderTool, FailedWritesExitWithOne) {
+    const ProcessRun missingFolder = Render("-d 0.1", Path("no/such/folder.wav"));
+    EXPECT_EQ(missingFolder.exitCode, 1);
+    EXPECT_NE(missingFolder.err.find("folder.wav"), std::string::npos);
+    // 6000 s of stereo at 192 kHz is beyond a WAV file's 4 GiB.
+    const ProcessRun tooLong = Render("-d 6000 -r 192000 -c stereo", Path("long.wav"));
+    EXPECT_EQ(tooLong.exitCode, 1);
+    EXPECT_FALSE(fs::exists(Path("long.wav")));
+}
+
+render::ParseResult Parse(const std::string& options) {
+    std::vector<std::string> args = Words("skarnel-render " + options);
+    args.push_back("out.wav");
+    std::vector<const char*> argv;
+    for (const std::string& a : args) {
+        argv.push_back(a.c_str());
+    }
+    return render::ParseRenderOptions(static_cast<int>(argv.size()), argv.data());
+}
+
+TEST(RenderOptions, NumbersAreRoundedAndRangeEndsAccepted) {
+    const render::ParseResult r = Parse(
+        "-r 8000 -d 0.1 --left-amplitude -100 --right-amplitude -0,125 --left-freq 4000 "
+        "--right-freq 1 --left-q 0.01 --right-q 100000 --left-gain -1e6 --left-mod-period -2.0006 "
+        "--right-mod-depth 0 --left-mod-depth 33.33333333333 --right-mod-phase 720 --left-crest 6");
+    ASSERT_TRUE(r.options) << r.error;
+    const render::ChannelOptions& left = r.options->channels[kLeft];
+    const render::ChannelOptions& right = r.options->channels[kRight];
+    EXPECT_EQ(r.options->duration, "0.1000000015");  // the float32 value, as the window shows it
+    EXPECT_EQ(left.amplitude, "-100");
+    EXPECT_EQ(right.amplitude, "-0.12");  // comma accepted; the half goes to even
+    EXPECT_EQ(left.frequency, "4000");
+    EXPECT_EQ(right.frequency, "1");
+    EXPECT_EQ(left.q, "0.01");
+    EXPECT_EQ(right.q, "100000");
+    EXPECT_EQ(left.gain, "-1000000");
+    EXPECT_EQ(left.modPeriod, "-2.001");
+    EXPECT_EQ(right.modDepth, "0");
+    EXPECT_EQ(left.modDepth, "33.3333320618");
+    EXPECT_EQ(right.modPhase, "720");
+    EXPECT_EQ(left.crestIndex, 6);
+}
+
+TEST(RenderOptions, RangesFollowTheRate) {
+    EXPECT_TRUE(Parse("-r 192000 --left-freq 96000").options);
+    const render::ParseResult r = Parse("-r 11025 --right-freq 5512.6");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.error.find("1 to 5512.5 Hz"), std::string::npos) << r.error;
+    EXPECT_NE(r.error.find("'5512.6'"), std::string::npos) << r.error;
+}
+
+TEST(RenderOptions, ModulationPeriodZeroMattersOnlyWhereItIsRendered) {
+    EXPECT_EQ(Parse("--left-mod-period 0").exitCode, 0);               // modulation off
+    EXPECT_EQ(Parse("--right-mod --right-mod-period 0").exitCode, 0);  // mono
+    EXPECT_EQ(Parse("-c stereo --right-mod --right-mod-period 0").exitCode, 2);
+    EXPECT_EQ(Parse("-c stereo --as-left --right-mod --right-mod-period 0").exitCode, 0);
+}
+
+TEST(RenderOptions, ConfigureEngineHandsAsLeftEverythingButTheFilter) {
+    const render::ParseResult r = Parse(
+        "-c stereo --as-left --left-noise white --left-crest 3:1 --left-amplitude -20 --left-mod "
+        "--left-mod-function square --left-mod-period 3 --left-mod-depth 40 --left-mod-phase 180 "
+        "--left-off --right-filter bandpass --right-freq 250 -d 2");
+    ASSERT_TRUE(r.options) << r.error;
+    UniformRandom random;
+    SignalEngine engine(random);
+    EXPECT_EQ(render::ConfigureEngine(*r.options, engine), 2.0L);
+    EXPECT_TRUE(engine.live.asLeft);
+    EXPECT_EQ(engine.live.noiseFunction[kRight], kWhiteNoise);
+    EXPECT_TRUE(engine.live.modulationOn[kRight]);
+    EXPECT_EQ(engine.live.modFunction[kRight], kModSquare);
+    EXPECT_EQ(engine.live.filterType[kLeft], kFilterNone);
+    EXPECT_EQ(engine.live.filterType[kRight], kFilterBandPass);
+    const ChannelEngineState& right = engine.state.right();
+    EXPECT_EQ(right.crestExponent, kCrestExponentsWhite[2]);
+    EXPECT_EQ(right.linearAmplitude, LinearAmplitude(-20.0L));
+    EXPECT_EQ(right.modPeriod, 3.0f);
+    EXPECT_EQ(right.modDepth, ModDepthFraction(40.0L));
+    EXPECT_EQ(right.modPhase, ModPhaseRadians(180.0L));
+    EXPECT_EQ(right.gate, 0);
+    EXPECT_EQ(right.filterFrequency, 250.0);
+    EXPECT_EQ(engine.state.left().filterFrequency, 1000.0);
+    EXPECT_EQ(engine.state.periodSamples, 88200);
+}
+
+}  // namespace
+}  // namespace skarnel

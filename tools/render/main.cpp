@@ -1,0 +1,70 @@
+// skarnel-render: renders one period of a generator's signal to a WAV file or
+// to standard output, from command-line settings.
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <exception>
+#include <iostream>
+
+#include "engine/uniform_random.h"
+#include "export/byte_sink.h"
+#include "export/wave_writer.h"
+#include "render/render_options.h"
+
+namespace {
+
+skarnel::WaveWriteResult WriteToStandardOutput(skarnel::SignalEngine& engine, long double seconds) {
+    // A reader that goes away must show up as a write error, not end the
+    // process silently.
+    std::signal(SIGPIPE, SIG_IGN);
+    skarnel::FileDescriptorSink sink(STDOUT_FILENO, /*ownsDescriptor=*/false);
+    skarnel::WaveWriteResult result = skarnel::WriteWaveStream(engine, sink, seconds);
+    if (result.status == skarnel::WaveWriteStatus::kWriteFailed && sink.error() != 0) {
+        result.message += std::string(" (") + std::strerror(sink.error()) + ")";
+    }
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace skarnel;
+    const render::ParseResult parsed = render::ParseRenderOptions(argc, argv);
+    std::cout << parsed.output << std::flush;
+    std::cerr << parsed.error;
+    if (!parsed.options) {
+        return parsed.exitCode;
+    }
+    const render::RenderOptions& options = *parsed.options;
+    const bool toStandardOutput = options.output == "-";
+
+    try {
+        // The process's own generator, fresh: the WAV equals the program's
+        // first rendering of these settings.
+        SignalEngine engine(ProcessRandom());
+        const long double seconds = render::ConfigureEngine(options, engine);
+        const WaveWriteResult result = toStandardOutput
+                                           ? WriteToStandardOutput(engine, seconds)
+                                           : WriteWaveFile(engine, options.output, seconds);
+        if (result.status != WaveWriteStatus::kCompleted) {
+            std::cerr << "skarnel-render: "
+                      << (toStandardOutput ? "standard output" : options.output) << ": "
+                      << (result.message.empty() ? "writing was cancelled." : result.message)
+                      << "\n";
+            return render::kExitRenderFailed;
+        }
+        if (options.verbose) {
+            std::cerr << "skarnel-render: wrote " << WaveFrameCount(seconds, options.sampleRate)
+                      << " frames (" << options.duration << " s, "
+                      << (options.channelMode == kStereo ? "stereo" : "mono") << ", "
+                      << options.sampleRate << " Hz) to "
+                      << (toStandardOutput ? "standard output" : options.output) << "\n";
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "skarnel-render: " << e.what() << "\n";
+        return render::kExitRenderFailed;
+    }
+    return render::kExitOk;
+}

@@ -1,0 +1,355 @@
+#include "render/render_options.h"
+
+#include <CLI/CLI.hpp>
+
+#include <sstream>
+#include <stdexcept>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "engine/channel_values.h"
+#include "engine/crest_modulation.h"
+#include "engine/preparation.h"
+#include "numtext/conversion_error.h"
+#include "numtext/decimal_entry.h"
+#include "numtext/number_format.h"
+#include "numtext/number_reader.h"
+
+namespace skarnel::render {
+
+namespace {
+
+constexpr std::string_view kHelpHint = "Run with --help for more information.\n";
+
+// A command-line word and the list index it selects.
+struct Word {
+    const char* text;
+    int index;
+};
+
+constexpr std::array<Word, 2> kNoiseWords{{{"white", kWhiteNoise}, {"pink", kPinkNoise}}};
+constexpr std::array<Word, 2> kChannelWords{{{"mono", kMono}, {"stereo", kStereo}}};
+constexpr std::array<Word, 4> kModWords{{{"sine", kModSine},
+                                         {"cosine", kModCosine},
+                                         {"square", kModSquare},
+                                         {"triangular", kModTriangular}}};
+constexpr std::array<Word, 6> kFilterWords{{{"none", kFilterNone},
+                                            {"peaking", kFilterPeaking},
+                                            {"highpass", kFilterHighPass},
+                                            {"lowpass", kFilterLowPass},
+                                            {"bandpass", kFilterBandPass},
+                                            {"notch", kFilterNotch}}};
+
+template <std::size_t N>
+std::vector<std::string> Texts(const std::array<Word, N>& words) {
+    std::vector<std::string> texts;
+    for (const Word& w : words) {
+        texts.emplace_back(w.text);
+    }
+    return texts;
+}
+
+// The word has passed CLI11's membership check, so it is always found.
+template <std::size_t N>
+int IndexOf(const std::array<Word, N>& words, const std::string& text) {
+    for (const Word& w : words) {
+        if (text == w.text) {
+            return w.index;
+        }
+    }
+    throw std::logic_error("unchecked word " + text);
+}
+
+// Crest factor by name ("6:1") or by list index ("4"); -1 when neither.
+int CrestIndexOf(const std::string& text) {
+    for (std::size_t i = 0; i < kCrestNames.size(); ++i) {
+        if (text == kCrestNames[i] || text == std::to_string(i)) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+// Option values as typed, before validation.
+struct RawChannel {
+    std::string noise = "pink";
+    std::string crest = "6:1";
+    std::string amplitude = "0";
+    std::string filter = "none";
+    std::string frequency = "1000";
+    std::string gain = "0";
+    std::string q = "1";
+    bool mod = false;
+    std::string modFunction = "sine";
+    std::string modPeriod = "1";
+    std::string modDepth = "100";
+    std::string modPhase = "0";
+    bool off = false;
+};
+
+struct RawOptions {
+    std::string output;
+    std::string rate = "44100";
+    std::string duration = "10";
+    std::string channels = "mono";
+    bool asLeft = false;
+    bool verbose = false;
+    std::array<RawChannel, kChannelCount> channel;
+};
+
+// A numeric entry's accepted range and the decimals its validation keeps.
+struct NumberRule {
+    float minimum;
+    float maximum;
+    int decimals;
+    std::string accepted;  // the range as told to the user, with the unit
+};
+
+class OptionError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Rejects a text that is not a number or lies outside the rule's range, and
+// returns the text the window's validation makes of it.
+std::string Validate(const std::string& option, const std::string& text, const NumberRule& rule) {
+    float value;
+    try {
+        value = ParseDecimal(text);
+    } catch (const ConversionError&) {
+        throw OptionError(option + ": '" + text + "' is not a number (accepted: " + rule.accepted +
+                          ")");
+    }
+    // The comparisons ClampAndRound makes, so that a text passing here is one
+    // it leaves unclamped.
+    if (value > rule.maximum || !(value >= rule.minimum)) {
+        throw OptionError(option + ": '" + text + "' is out of range (accepted: " + rule.accepted +
+                          ")");
+    }
+    return ClampAndRound(text, rule.minimum, rule.maximum, rule.decimals, value);
+}
+
+ChannelOptions ValidateChannel(const std::string& prefix, const RawChannel& raw,
+                               std::int32_t sampleRate) {
+    const float nyquist = static_cast<float>(sampleRate) / 2.0f;
+    ChannelOptions c;
+    c.noiseFunction = IndexOf(kNoiseWords, raw.noise);
+    c.crestIndex = CrestIndexOf(raw.crest);
+    c.amplitude =
+        Validate(prefix + "amplitude", raw.amplitude, {-100.0f, 0.0f, 2, "-100 to 0 dBFS"});
+    c.filterType = IndexOf(kFilterWords, raw.filter);
+    c.frequency = Validate(prefix + "freq", raw.frequency,
+                           {1.0f, nyquist, 5, "1 to " + FormatNumber(nyquist) + " Hz"});
+    c.gain = Validate(prefix + "gain", raw.gain, {kNoLowerLimit, kNoUpperLimit, 5, "any dB"});
+    c.q = Validate(prefix + "q", raw.q, {0.01f, 100000.0f, 5, "0.01 to 100000"});
+    c.modulationOn = raw.mod;
+    c.modFunction = IndexOf(kModWords, raw.modFunction);
+    c.modPeriod = Validate(prefix + "mod-period", raw.modPeriod,
+                           {kNoLowerLimit, kNoUpperLimit, 3, "any number of seconds"});
+    c.modDepth = Validate(prefix + "mod-depth", raw.modDepth, {0.0f, 100.0f, 10, "0 to 100 %"});
+    c.modPhase = Validate(prefix + "mod-phase", raw.modPhase,
+                          {0.0f, kNoUpperLimit, 10, "at least 0 degrees"});
+    c.on = !raw.off;
+    return c;
+}
+
+// Modulation over a period of 0 has no phase to follow; the engine would keep
+// the gain frozen, which is never what a command line asks for.
+void RequireModPeriod(const std::string& prefix, const RawChannel& raw, const ChannelOptions& c) {
+    if (c.modulationOn && ReadNumber(c.modPeriod) == 0.0L) {
+        throw OptionError(prefix + "mod-period: '" + raw.modPeriod +
+                          "' gives a period of 0 s, which cannot modulate (accepted with " +
+                          prefix + "mod: any number of seconds but 0)");
+    }
+}
+
+RenderOptions Validate(const RawOptions& raw) {
+    RenderOptions options;
+    options.output = raw.output;
+    options.sampleRate = std::stoi(raw.rate);
+    options.duration =
+        Validate("--duration", raw.duration, {0.1f, kNoUpperLimit, 10, "at least 0.1 seconds"});
+    options.channelMode = IndexOf(kChannelWords, raw.channels);
+    options.asLeft = raw.asLeft;
+    options.verbose = raw.verbose;
+    const std::array<std::string, kChannelCount> prefixes{"--left-", "--right-"};
+    for (int c = 0; c < kChannelCount; ++c) {
+        options.channels[c] = ValidateChannel(prefixes[c], raw.channel[c], options.sampleRate);
+    }
+    // Only the settings the rendering uses: mono has no right chain, and with
+    // "= Left" the right channel follows the left one's modulation.
+    RequireModPeriod(prefixes[kLeft], raw.channel[kLeft], options.channels[kLeft]);
+    if (options.channelMode == kStereo && !options.asLeft) {
+        RequireModPeriod(prefixes[kRight], raw.channel[kRight], options.channels[kRight]);
+    }
+    return options;
+}
+
+// A validator whose own description stays out of the help, which already
+// states every option's accepted values in its description.
+CLI::Validator Quiet(CLI::Validator v) {
+    v.description("");
+    return v;
+}
+
+void AddChannelOptions(CLI::App& app, const std::string& side, RawChannel& raw) {
+    const std::string prefix = "--" + side + "-";
+    const std::string group = side == "left" ? "Left channel (the mono channel)" : "Right channel";
+    const auto add = [&](const std::string& name, std::string& value, const std::string& type,
+                         const std::string& description) {
+        return app.add_option(prefix + name, value, description)->type_name(type)->group(group);
+    };
+    add("noise", raw.noise, "WORD", "noise function: white or pink (default pink)")
+        ->transform(Quiet(CLI::IsMember(Texts(kNoiseWords), CLI::ignore_case)));
+    add("crest", raw.crest, "RATIO",
+        "crest factor: 1.42:1, 2:1, 3:1, 4:1, 6:1, 8:1 or 10:1, or its index 0..6 "
+        "(default 6:1)")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                return CrestIndexOf(text) < 0
+                           ? "'" + text + "' is not one of 1.42:1 2:1 3:1 4:1 6:1 8:1 10:1 0..6"
+                           : std::string{};
+            },
+            ""));
+    add("amplitude", raw.amplitude, "DBFS", "amplitude in dBFS, -100 to 0, 2 decimals (default 0)");
+    add("filter", raw.filter, "TYPE",
+        "filter: none, peaking, highpass, lowpass, bandpass or notch (default none)")
+        ->transform(Quiet(CLI::IsMember(Texts(kFilterWords), CLI::ignore_case)));
+    add("freq", raw.frequency, "HZ",
+        "filter frequency in Hz, 1 to half the rate, 5 decimals (default 1000)");
+    add("gain", raw.gain, "DB", "peaking filter gain in dB, any number, 5 decimals (default 0)");
+    add("q", raw.q, "Q", "filter Q, 0.01 to 100000, 5 decimals (default 1)");
+    app.add_flag(prefix + "mod", raw.mod, "modulation on (default off)")->group(group);
+    add("mod-function", raw.modFunction, "WORD",
+        "modulation function: sine, cosine, square or triangular (default sine)")
+        ->transform(Quiet(CLI::IsMember(Texts(kModWords), CLI::ignore_case)));
+    add("mod-period", raw.modPeriod, "SECONDS",
+        "modulation period in seconds, any number (not 0 with modulation on), 3 decimals "
+        "(default 1)");
+    add("mod-depth", raw.modDepth, "PERCENT",
+        "modulation depth in %, 0 to 100, 10 decimals (default 100)");
+    add("mod-phase", raw.modPhase, "DEGREES",
+        "modulation phase in degrees, at least 0, 10 decimals (default 0)");
+    app.add_flag(prefix + "off", raw.off,
+                 "on tick off: the channel is silent in stereo (default on; no effect in mono)")
+        ->group(group);
+}
+
+constexpr const char* kFooter =
+    R"(Numbers take "." or "," as decimal mark and are rounded to the decimals
+given, as the generator window rounds its entries. The filter uses frequency
+and Q (peaking also gain; highpass and lowpass use Q for this design only).
+Exit status: 0 written, 1 rendering or writing failed, 2 bad command line.
+
+Examples:
+  skarnel-render --duration 30 --left-noise white --left-crest 1.42:1 white.wav
+  skarnel-render -r 48000 -c stereo --left-filter peaking --left-freq 1000 \
+      --left-gain -10 --left-q 3 --right-off peak_left_only.wav
+  skarnel-render -c stereo --left-mod --left-mod-function triangular \
+      --left-mod-period 2 --as-left - | aplay)";
+
+}  // namespace
+
+ParseResult ParseRenderOptions(int argc, const char* const* argv) {
+    RawOptions raw;
+    CLI::App app{"Renders one period of a Skarnel test signal to a 16-bit PCM WAV file.",
+                 "skarnel-render"};
+    app.get_formatter()->column_width(32);
+    app.footer(kFooter);
+
+    const std::string signal = "Signal";
+    app.add_option("output", raw.output, "WAV file to write; - writes to standard output")
+        ->required()
+        ->type_name("FILE");
+    std::vector<std::string> rates;
+    for (const std::int32_t rate : kSampleRates) {
+        rates.push_back(std::to_string(rate));
+    }
+    app.add_option("-r,--rate", raw.rate,
+                   "sampling rate in Hz: 8000, 11025, 22050, 44100, 48000, 96000 or 192000 "
+                   "(default 44100)")
+        ->type_name("HZ")
+        ->group(signal)
+        ->check(Quiet(CLI::IsMember(rates)));  // a text, so a non-number is "not in" too
+    app.add_option("-d,--duration", raw.duration,
+                   "period in seconds, at least 0.1, 10 decimals (default 10)")
+        ->type_name("SECONDS")
+        ->group(signal);
+    app.add_option("-c,--channels", raw.channels,
+                   "mono or stereo (default mono); mono renders the left channel")
+        ->type_name("MODE")
+        ->group(signal)
+        ->transform(Quiet(CLI::IsMember(Texts(kChannelWords), CLI::ignore_case)));
+    app.add_flag("--as-left", raw.asLeft,
+                 "\"= Left\": the right channel takes the left one's noise, crest factor, "
+                 "amplitude, modulation and on tick, but keeps its own filter")
+        ->group(signal);
+    app.add_flag("-v,--verbose", raw.verbose, "print a one-line summary on standard error")
+        ->group(signal);
+    AddChannelOptions(app, "left", raw.channel[kLeft]);
+    AddChannelOptions(app, "right", raw.channel[kRight]);
+
+    ParseResult result;
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // CLI11 has its own exit code per error kind; the tool knows only
+        // success (help) and a bad command line.
+        std::ostringstream out;
+        std::ostringstream err;
+        result.exitCode = app.exit(e, out, err) == 0 ? kExitOk : kExitUsage;
+        result.output = out.str();
+        result.error = err.str();
+        return result;
+    }
+    try {
+        result.options = Validate(raw);
+    } catch (const OptionError& e) {
+        result.exitCode = kExitUsage;
+        result.error = std::string(e.what()) + "\n" + std::string(kHelpHint);
+    }
+    return result;
+}
+
+long double ConfigureEngine(const RenderOptions& options, SignalEngine& engine) {
+    EngineState& state = engine.state;
+    LiveSettings& live = engine.live;
+    state.sampleRate = options.sampleRate;
+    live.channelMode = options.channelMode;
+    live.asLeft = options.asLeft;
+    live.loop = false;
+    for (int c = 0; c < kChannelCount; ++c) {
+        // "= Left" hands the right channel everything of the left one's but
+        // the filter.
+        const ChannelOptions& own = options.channels[c];
+        const ChannelOptions& source =
+            c == kRight && options.asLeft ? options.channels[kLeft] : own;
+        live.noiseFunction[c] = source.noiseFunction;
+        live.modulationOn[c] = source.modulationOn;
+        live.modFunction[c] = source.modFunction;
+        live.filterType[c] = own.filterType;
+
+        ChannelEngineState& channel = state.channels[c];
+        channel.crestExponent = SelectCrestExponent(source.noiseFunction, source.crestIndex, 0.0f);
+        channel.linearAmplitude = LinearAmplitude(ReadNumber(source.amplitude));
+        channel.modPeriod = ModPeriodSeconds(ReadNumber(source.modPeriod));
+        channel.modDepth = ModDepthFraction(ReadNumber(source.modDepth));
+        channel.modPhase = ModPhaseRadians(ReadNumber(source.modPhase));
+        channel.gate = source.on ? 1 : 0;
+    }
+
+    const ChannelOptions& left = options.channels[kLeft];
+    const ChannelOptions& right = options.channels[kRight];
+    const PreparationTexts texts{
+        .duration = options.duration,
+        .filter = {{{.frequency = left.frequency, .q = left.q, .gain = left.gain},
+                    {.frequency = right.frequency, .q = right.q, .gain = right.gain}}},
+    };
+    // The amplitudes are set above, so there is nothing for the window's
+    // re-validation callback to do.
+    PrepareEngine(state, live, texts, nullptr);
+    return ReadNumber(options.duration);
+}
+
+}  // namespace skarnel::render
