@@ -1,0 +1,35 @@
+// Skarnel: the program entry. Builds the generator window and the hidden
+// Output Settings dialog, gives the window its start state and runs the event
+// loop.
+#include <QApplication>
+#include <clocale>
+
+#include "app/audio_backend_choice.h"
+#include "generator/tfrm_generator.h"
+#include "platform/dialogs.h"
+#include "platform/screen_saver.h"
+#include "settings_dialog/tfrm_settings.h"
+
+int main(int argc, char* argv[]) {
+    // The audio back-end is created first: it adjusts the environment of the
+    // sound libraries before any other thread exists.
+    std::unique_ptr<skarnel::WaveOutBackend> backend = skarnel::CreateAudioBackend();
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Skarnel");
+    QApplication::setApplicationDisplayName("Skarnel");
+    // Numbers are converted by our own routines; keep the C library neutral too.
+    std::setlocale(LC_NUMERIC, "C");
+
+    skarnel::QtDialogs dialogs;
+    skarnel::DBusScreenSaverInhibitor screenSaver;
+    skarnel::TfrmGenerator generator(*backend, dialogs, screenSaver);
+    dialogs.SetParent(&generator);
+    skarnel::TfrmSettings settings(&generator);
+    generator.SetSettingsDialog(&settings);
+
+    generator.ResetCurrentSettings();
+    generator.RunGuarded([&] { generator.Preparevariables(); });
+    generator.show();
+    return app.exec();
+}

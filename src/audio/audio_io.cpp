@@ -1,0 +1,353 @@
+#include "audio/audio_io.h"
+
+#include <algorithm>
+#include <new>
+
+namespace skarnel {
+
+namespace {
+
+constexpr std::size_t kMaxErrorTextLength = 256;
+
+}  // namespace
+
+// ---------------------------------------------------------------- TAudioIO
+
+TAudioIO::TAudioIO() {
+    UpdateFormat();
+    AllocateBuffers();
+}
+
+void TAudioIO::SetBufferSize(std::int32_t bytes) {
+    requestedBufferSize_ = std::max(bytes, kMinBufferSize);
+    UpdateFormat();
+    if (CanReallocate()) {
+        AllocateBuffers();
+    } else {
+        reallocatePending_ = true;
+    }
+}
+
+void TAudioIO::SetNumBuffers(std::int32_t count) noexcept {
+    numBuffers_ = std::clamp(count, 2, kMaxBuffers);
+}
+
+void TAudioIO::SetFrameRate(std::int32_t rate) noexcept {
+    format_.samplesPerSec = static_cast<std::uint32_t>(rate);
+    UpdateFormat();
+}
+
+void TAudioIO::SetStereo(bool stereo) noexcept {
+    format_.channels = stereo ? 2 : 1;
+    UpdateFormat();
+}
+
+void TAudioIO::SetQuantization(std::uint16_t bits) noexcept {
+    format_.bitsPerSample = std::clamp<std::uint16_t>(bits, 8, 24);
+    UpdateFormat();
+}
+
+void TAudioIO::UpdateFormat() noexcept {
+    format_.blockAlign = static_cast<std::uint16_t>(format_.bitsPerSample / 8 * format_.channels);
+    format_.avgBytesPerSec = format_.blockAlign * format_.samplesPerSec;
+    bufferSize_ = requestedBufferSize_ - requestedBufferSize_ % format_.blockAlign;
+}
+
+bool TAudioIO::AllocateBuffers() {
+    reallocatePending_ = false;
+    for (auto& buffer : buffers_) {
+        std::vector<std::uint8_t>().swap(buffer);
+    }
+    std::vector<std::uint8_t>().swap(staging_);
+    try {
+        const auto bytes = static_cast<std::size_t>(requestedBufferSize_);
+        for (int i = 0; i < kMaxBuffers; ++i) {
+            buffers_[i].assign(bytes, 0);
+            headers_[i].data = buffers_[i].data();
+        }
+        // 8-bit mono packs a frame into one byte; its 16-bit frames take two.
+        staging_.assign(2 * bytes, 0);
+    } catch (const std::bad_alloc&) {
+        for (int i = 0; i < kMaxBuffers; ++i) {
+            std::vector<std::uint8_t>().swap(buffers_[i]);
+            headers_[i].data = nullptr;
+        }
+        std::vector<std::uint8_t>().swap(staging_);
+        lastError_ = kErrBufferAlloc;
+        return false;
+    }
+    return true;
+}
+
+void TAudioIO::StopImmediately() {
+    running_ = false;
+    filling_ = false;
+}
+
+void TAudioIO::StopWhenDrained() {
+    filling_ = false;
+}
+
+// ---------------------------------------------------------------- TAudioOut
+
+TAudioOut::TAudioOut(WaveOutBackend& backend) : backend_(backend) {}
+
+// Releases the memory without touching the device: the owner stops playback
+// first. A device object still held is destroyed, which ends its activity.
+TAudioOut::~TAudioOut() = default;
+
+std::string TAudioOut::ErrorText(MmResult code) {
+    std::string text = backend_.ErrorText(code);
+    if (text.size() > kMaxErrorTextLength) {
+        text.resize(kMaxErrorTextLength);
+    }
+    return text;
+}
+
+void TAudioOut::SetPaused(bool paused) {
+    paused_ = paused;
+    if (running_ && device_ != nullptr) {
+        if (paused) {
+            device_->Pause();
+        } else {
+            device_->Restart();
+        }
+    }
+}
+
+bool TAudioOut::BeginPlayback() {
+    if (!OpenDevice()) {
+        return false;
+    }
+    running_ = true;
+    if (paused_) {
+        device_->Pause();  // before anything is written: the device starts paused
+    }
+    if (!QueueNextBlock()) {
+        CloseDevice();
+        return false;
+    }
+    for (int i = 1; i < openNumBuffers_; ++i) {
+        QueueNextBlock();
+    }
+    return true;
+}
+
+void TAudioOut::StopImmediately() {
+    if (!deviceOpen_) {
+        return;
+    }
+    running_ = false;
+    filling_ = false;
+    device_->Reset();
+    CloseDevice();
+}
+
+void TAudioOut::StopWhenDrained() {
+    if (!deviceOpen_) {
+        return;
+    }
+    filling_ = false;
+}
+
+void TAudioOut::RetireLingeringDevice() {
+    if (device_ == nullptr) {
+        return;
+    }
+    device_->Reset();
+    for (int i = 0; i < openNumBuffers_; ++i) {
+        device_->UnprepareHeader(headers_[i]);
+    }
+    device_->Close();
+    device_.reset();
+}
+
+bool TAudioOut::OpenDevice() {
+    if (deviceOpen_) {
+        lastError_ = kErrAlreadyOpen;
+        return false;
+    }
+    RetireLingeringDevice();
+    if (reallocatePending_ && !AllocateBuffers()) {
+        return false;
+    }
+    if (buffers_[0].empty()) {
+        lastError_ = kErrBufferAlloc;  // an earlier allocation failed
+        return false;
+    }
+    nextBuffer_ = 0;
+    openFormat_ = format_;
+    openBufferSize_ = bufferSize_;
+    openNumBuffers_ = numBuffers_;
+    ++generation_;  // notifications of earlier opens are now stale
+
+    const MmResult opened = backend_.Open(waveDevice_, format_, {&channel_, generation_}, device_);
+    if (opened != kMmNoError) {
+        lastError_ = ErrorText(opened);
+        device_.reset();
+        return false;
+    }
+    deviceOpen_ = true;
+
+    for (int i = 0; i < openNumBuffers_; ++i) {
+        headers_[i] = WaveHeader{};
+        headers_[i].data = buffers_[i].data();
+        headers_[i].bufferLength = static_cast<std::uint32_t>(openBufferSize_);
+        const MmResult prepared = device_->PrepareHeader(headers_[i]);
+        if (prepared != kMmNoError) {
+            lastError_ = ErrorText(prepared);
+            CloseDevice();
+            return false;
+        }
+    }
+
+    queuedCount_ = doneCount_ = filledCount_ = 0;
+    counted_.fill(false);
+    filling_ = true;
+    running_ = true;
+
+    if (!FillBlock(0, openBufferSize_)) {
+        CloseDevice();
+        lastError_ = kErrNoFilledBuffer;
+        return false;
+    }
+    for (int i = 1; i < openNumBuffers_; ++i) {
+        FillBlock(i, openBufferSize_);
+    }
+    return true;
+}
+
+void TAudioOut::CloseDevice() {
+    running_ = false;
+    paused_ = false;
+    if (device_ != nullptr) {
+        for (int i = 0; i < openNumBuffers_; ++i) {
+            device_->UnprepareHeader(headers_[i]);  // fails for held buffers; ignored
+        }
+        // A device that still holds buffers refuses to close; it is asked
+        // again at its later done notifications.
+        if (device_->Close() == kMmNoError) {
+            device_.reset();
+        }
+    }
+    deviceOpen_ = false;
+}
+
+bool TAudioOut::FillBlock(int index, std::int32_t size) {
+    if (!filling_) {
+        return false;
+    }
+    bool filled = false;
+    if (OnFillBuffer) {
+        const WaveFormat& f = openFormat_;
+        const auto capacity = static_cast<std::int32_t>(buffers_[index].size());
+        const std::int32_t frames = std::min(size, capacity) / f.blockAlign;
+        const int bytesPerSample = f.bitsPerSample / 8;
+        WaveHeader& header = headers_[index];
+        if (bytesPerSample == 2) {
+            const std::int32_t offered = frames * f.blockAlign;
+            std::int32_t written = offered;
+            filled = OnFillBuffer(buffers_[index].data(), written);
+            written = std::clamp(written, 0, offered);
+            header.bufferLength = static_cast<std::uint32_t>(written - written % f.blockAlign);
+        } else {
+            // The handler writes 16-bit frames; the device gets its own width.
+            const std::int32_t offered = frames * f.channels * 2;
+            std::int32_t written = offered;
+            filled = OnFillBuffer(staging_.data(), written);
+            const std::int32_t framesWritten = std::clamp(written, 0, offered) / (f.channels * 2);
+            ConvertFromStaging(index, framesWritten);
+            header.bufferLength = static_cast<std::uint32_t>(framesWritten * f.blockAlign);
+        }
+    }
+    counted_[index] = filled;
+    if (filled) {
+        ++filledCount_;
+    }
+    RecountQueued();
+    return filled;
+}
+
+void TAudioOut::ConvertFromStaging(int index, std::int32_t frames) noexcept {
+    const std::size_t samples = static_cast<std::size_t>(frames) * openFormat_.channels;
+    const std::uint8_t* in = staging_.data();
+    std::uint8_t* out = buffers_[index].data();
+    const bool eightBit = openFormat_.bitsPerSample / 8 == 1;
+    for (std::size_t i = 0; i < samples; ++i) {
+        const auto sample = static_cast<std::int16_t>(in[2 * i] | (in[2 * i + 1] << 8));
+        if (eightBit) {
+            // Unsigned 8-bit, silence at 128: the high byte, offset.
+            out[i] = static_cast<std::uint8_t>((sample >> 8) + 128);
+        } else {
+            // Signed 24-bit little-endian: the 16 bits on top of a zero byte.
+            out[3 * i] = 0;
+            out[3 * i + 1] = in[2 * i];
+            out[3 * i + 2] = in[2 * i + 1];
+        }
+    }
+}
+
+bool TAudioOut::QueueNextBlock() {
+    if (device_ == nullptr || !deviceOpen_) {
+        return false;  // stopped from inside the fill handler
+    }
+    WaveHeader& header = headers_[nextBuffer_];
+    header.flags = kHeaderPrepared;
+    const MmResult written = device_->Write(header);
+    if (written != kMmNoError) {
+        lastError_ = ErrorText(written);
+        if (counted_[nextBuffer_]) {
+            --filledCount_;
+            counted_[nextBuffer_] = false;
+        }
+        RecountQueued();
+        StopWhenDrained();
+        return false;
+    }
+    nextBuffer_ = (nextBuffer_ + 1) % openNumBuffers_;
+    return true;
+}
+
+void TAudioOut::OnBufferDone() {
+    ++doneCount_;
+    RecountQueued();
+    running_ = queuedCount_ > 0;
+    const bool stillQueued = running_;
+    if (FillBlock(nextBuffer_, openBufferSize_)) {
+        QueueNextBlock();
+    }
+    if (!stillQueued) {
+        filling_ = false;
+        CloseDevice();
+    }
+}
+
+void TAudioOut::HandleNotification(const DeviceNotification& notification) {
+    switch (notification.event) {
+        case DeviceEvent::kOpened:
+            if (OnStart) {
+                OnStart();
+            }
+            break;
+        case DeviceEvent::kClosed:
+            if (OnStop) {
+                OnStop();
+            }
+            break;
+        case DeviceEvent::kBufferDone:
+            // A buffer of an earlier open (returned after a reset or a close
+            // that a new start overtook) says nothing about this playback.
+            if (notification.generation == generation_) {
+                OnBufferDone();
+            }
+            break;
+    }
+}
+
+void TAudioOut::ProcessNotifications() {
+    while (const auto notification = channel_.Take()) {
+        HandleNotification(*notification);
+    }
+}
+
+}  // namespace skarnel

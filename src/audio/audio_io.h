@@ -1,0 +1,164 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "audio/device_notifications.h"
+#include "audio/wave_out_backend.h"
+
+namespace skarnel {
+
+// The fill-buffer event: write up to Size bytes of interleaved little-endian
+// 16-bit PCM into Buffer, lower Size if fewer were written, and return true
+// when the buffer is to be played.
+using TBufferEvent = std::function<bool(std::uint8_t* Buffer, std::int32_t& Size)>;
+
+// Messages the component leaves in LastError.
+inline constexpr const char* kErrAlreadyOpen = "Wave output device is already open";
+inline constexpr const char* kErrNoFilledBuffer = "There must be at least one filled buffer";
+inline constexpr const char* kErrBufferAlloc = "Error allocating wave buffer memory";
+inline constexpr const char* kErrBufferLock = "Error Locking wave buffer memory";
+inline constexpr const char* kErrHeaderAlloc = "Error allocating wave header memory";
+inline constexpr const char* kErrHeaderLock = "Could not lock header memory for recording";
+
+inline constexpr int kMaxBuffers = 4;
+inline constexpr std::int32_t kMinBufferSize = 512;
+
+// Format, buffer memory and counters of a wave output component.
+class TAudioIO {
+public:
+    TAudioIO();
+    virtual ~TAudioIO() = default;
+    TAudioIO(const TAudioIO&) = delete;
+    TAudioIO& operator=(const TAudioIO&) = delete;
+
+    // The effective size: the requested size rounded down to whole frames.
+    std::int32_t BufferSize() const noexcept { return bufferSize_; }
+    // Below 512 becomes 512. Re-allocates the sample buffers.
+    void SetBufferSize(std::int32_t bytes);
+    std::int32_t NumBuffers() const noexcept { return numBuffers_; }
+    void SetNumBuffers(std::int32_t count) noexcept;  // clamped to 2..4
+    std::int32_t FrameRate() const noexcept {
+        return static_cast<std::int32_t>(format_.samplesPerSec);
+    }
+    void SetFrameRate(std::int32_t rate) noexcept;
+    bool Stereo() const noexcept { return format_.channels == 2; }
+    void SetStereo(bool stereo) noexcept;
+    std::uint16_t Quantization() const noexcept { return format_.bitsPerSample; }
+    void SetQuantization(std::uint16_t bits) noexcept;  // clamped to 8..24
+    std::uint32_t WaveDevice() const noexcept { return waveDevice_; }
+    void SetWaveDevice(std::uint32_t device) noexcept { waveDevice_ = device; }
+
+    std::function<void()> OnStart;
+    std::function<void()> OnStop;
+
+    virtual void StopImmediately();
+    virtual void StopWhenDrained();
+
+    bool Running() const noexcept { return running_; }
+    const std::string& LastError() const noexcept { return lastError_; }
+    const WaveFormat& Format() const noexcept { return format_; }
+    std::int32_t FilledCount() const noexcept { return filledCount_; }
+    std::int32_t DoneCount() const noexcept { return doneCount_; }
+    std::int32_t QueuedCount() const noexcept { return queuedCount_; }
+
+protected:
+    void UpdateFormat() noexcept;
+    // Allocates the sample buffers for the requested size; false (with
+    // LastError set) when memory is short.
+    bool AllocateBuffers();
+    // False while a device holds the buffers: they are then re-allocated at
+    // the next open instead of under the device's feet.
+    virtual bool CanReallocate() const { return true; }
+    bool reallocatePending_ = false;
+    void RecountQueued() noexcept { queuedCount_ = filledCount_ - doneCount_; }
+
+    WaveFormat format_;
+    std::int32_t requestedBufferSize_ = 8192;
+    std::int32_t bufferSize_ = 8192;
+    std::int32_t numBuffers_ = kMaxBuffers;
+    std::uint32_t waveDevice_ = kDefaultWaveDevice;
+
+    std::array<WaveHeader, kMaxBuffers> headers_{};
+    // Sized for the requested size, so a later format change that enlarges
+    // the effective size can never reach past a buffer.
+    std::array<std::vector<std::uint8_t>, kMaxBuffers> buffers_;
+    // 16-bit frames for the fill event when the device takes 8 or 24 bits.
+    std::vector<std::uint8_t> staging_;
+
+    int nextBuffer_ = 0;
+    bool filling_ = false;
+    bool running_ = false;
+    std::int32_t filledCount_ = 0;
+    std::int32_t doneCount_ = 0;
+    std::int32_t queuedCount_ = 0;
+    std::string lastError_;
+};
+
+// Plays PCM on a wave output device by keeping a ring of 2 to 4 buffers queued
+// and refilling each through OnFillBuffer when the device returns it. Every
+// operation and every notification runs on the owner's thread; devices post
+// their notifications to Notifications(), and the owner calls
+// ProcessNotifications() when woken.
+class TAudioOut : public TAudioIO {
+public:
+    explicit TAudioOut(WaveOutBackend& backend);
+    ~TAudioOut() override;
+
+    TBufferEvent OnFillBuffer;
+
+    bool Paused() const noexcept { return paused_; }
+    void SetPaused(bool paused);
+
+    // Opens the device and queues the first buffers; false with LastError set
+    // on failure.
+    bool BeginPlayback();
+    void StopImmediately() override;
+    void StopWhenDrained() override;
+
+    NotificationChannel& Notifications() noexcept { return channel_; }
+    // Handles every pending notification in order. Safe to call re-entrantly
+    // from inside OnFillBuffer (a modal message pumping events).
+    void ProcessNotifications();
+    void HandleNotification(const DeviceNotification& notification);
+
+    bool DeviceOpen() const noexcept { return deviceOpen_; }
+    std::uint64_t Generation() const noexcept { return generation_; }
+
+protected:
+    virtual bool FillBlock(int index, std::int32_t size);
+    virtual void CloseDevice();
+    virtual bool OpenDevice();
+    bool QueueNextBlock();
+    bool CanReallocate() const override { return device_ == nullptr; }
+
+private:
+    void OnBufferDone();
+    // Converts `frames` 16-bit frames from the staging buffer into buffer
+    // `index` in the device's sample width.
+    void ConvertFromStaging(int index, std::int32_t frames) noexcept;
+    std::string ErrorText(MmResult code);
+    // A device whose close was refused earlier is reset and closed before a
+    // new open, so its late buffers never mix with the new playback.
+    void RetireLingeringDevice();
+
+    WaveOutBackend& backend_;
+    NotificationChannel channel_;
+    std::unique_ptr<WaveOutDevice> device_;
+    bool deviceOpen_ = false;
+    bool paused_ = false;
+    std::uint64_t generation_ = 0;
+    // What the device was opened with; format changes made while it plays
+    // take effect at the next open.
+    WaveFormat openFormat_;
+    std::int32_t openBufferSize_ = 0;
+    int openNumBuffers_ = kMaxBuffers;
+    // Whether FillBlock counted the buffer as filled, for a failed write.
+    std::array<bool, kMaxBuffers> counted_{};
+};
+
+}  // namespace skarnel

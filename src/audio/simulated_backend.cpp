@@ -1,0 +1,270 @@
+#include "audio/simulated_backend.h"
+
+#include <algorithm>
+
+namespace skarnel {
+
+// ----------------------------------------------------------- SimulatedDevice
+
+SimulatedDevice::SimulatedDevice(SimulatedBackend& backend, const WaveFormat& format,
+                                 const NotificationTarget& target, bool paced)
+    : backend_(backend), format_(format), target_(target) {
+    if (paced) {
+        pacer_ = std::thread([this] { PaceLoop(); });
+    }
+}
+
+SimulatedDevice::~SimulatedDevice() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (pacer_.joinable()) {
+        pacer_.join();
+    }
+    backend_.Forget(this);
+}
+
+MmResult SimulatedDevice::PrepareHeader(WaveHeader& header) {
+    if (const MmResult failure = backend_.TakeFailure(backend_.failPrepare_)) {
+        return failure;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    header.flags |= kHeaderPrepared;
+    return kMmNoError;
+}
+
+MmResult SimulatedDevice::UnprepareHeader(WaveHeader& header) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if ((header.flags & kHeaderInQueue) != 0) {
+        return kWaveStillPlaying;
+    }
+    header.flags &= ~kHeaderPrepared;
+    return kMmNoError;
+}
+
+MmResult SimulatedDevice::Write(WaveHeader& header) {
+    if (const MmResult failure = backend_.TakeFailure(backend_.failWrite_)) {
+        return failure;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (closed_) {
+            return kMmInvalidHandle;
+        }
+        if ((header.flags & kHeaderPrepared) == 0) {
+            return kWaveUnprepared;
+        }
+        if (count_ == kQueueCapacity) {
+            return kMmNoMemory;
+        }
+        queue_[(head_ + count_) % kQueueCapacity] = &header;
+        ++count_;
+        header.flags = (header.flags | kHeaderInQueue) & ~kHeaderDone;
+    }
+    wake_.notify_all();
+    return kMmNoError;
+}
+
+MmResult SimulatedDevice::Pause() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    paused_ = true;
+    return kMmNoError;
+}
+
+MmResult SimulatedDevice::Restart() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        paused_ = false;
+    }
+    wake_.notify_all();
+    return kMmNoError;
+}
+
+MmResult SimulatedDevice::Reset() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        // Every queued buffer comes back as done, in queue order, unplayed.
+        while (count_ > 0) {
+            WaveHeader* header = queue_[head_];
+            head_ = (head_ + 1) % kQueueCapacity;
+            --count_;
+            header->flags = (header->flags & ~kHeaderInQueue) | kHeaderDone;
+            target_.Post(DeviceEvent::kBufferDone, header);
+        }
+        paused_ = false;
+    }
+    wake_.notify_all();
+    return kMmNoError;
+}
+
+MmResult SimulatedDevice::Close() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (count_ > 0) {
+            return kWaveStillPlaying;
+        }
+        if (closed_) {
+            return kMmInvalidHandle;
+        }
+        closed_ = true;
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (pacer_.joinable()) {
+        pacer_.join();
+    }
+    target_.Post(DeviceEvent::kClosed);
+    return kMmNoError;
+}
+
+bool SimulatedDevice::CompleteHeadLocked(std::unique_lock<std::mutex>&) {
+    if (paused_ || count_ == 0) {
+        return false;
+    }
+    WaveHeader* header = queue_[head_];
+    head_ = (head_ + 1) % kQueueCapacity;
+    --count_;
+    backend_.Record(header->data, header->bufferLength);
+    header->flags = (header->flags & ~kHeaderInQueue) | kHeaderDone;
+    target_.Post(DeviceEvent::kBufferDone, header);
+    return true;
+}
+
+bool SimulatedDevice::CompleteHead() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return CompleteHeadLocked(lock);
+}
+
+int SimulatedDevice::CompleteAll() {
+    int completed = 0;
+    while (CompleteHead()) {
+        ++completed;
+    }
+    return completed;
+}
+
+std::size_t SimulatedDevice::QueuedCount() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return count_;
+}
+
+bool SimulatedDevice::IsPaused() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return paused_;
+}
+
+bool SimulatedDevice::IsClosed() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return closed_;
+}
+
+void SimulatedDevice::PaceLoop() {
+    using Clock = std::chrono::steady_clock;
+    std::unique_lock<std::mutex> lock(mutex_);
+    auto due = Clock::now();
+    while (!stopping_) {
+        if (paused_ || count_ == 0) {
+            wake_.wait(lock);
+            due = Clock::now();  // playing resumes from now
+            continue;
+        }
+        WaveHeader* head = queue_[head_];
+        const double seconds =
+            format_.avgBytesPerSec == 0
+                ? 0.001
+                : static_cast<double>(head->bufferLength) / format_.avgBytesPerSec;
+        due += std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+        const bool interrupted = wake_.wait_until(lock, due, [&] {
+            return stopping_ || paused_ || count_ == 0 || queue_[head_] != head;
+        });
+        if (!interrupted) {
+            CompleteHeadLocked(lock);
+        }
+    }
+}
+
+// ---------------------------------------------------------- SimulatedBackend
+
+SimulatedBackend::SimulatedBackend(std::vector<std::string> deviceNames)
+    : names_(std::move(deviceNames)) {}
+
+std::uint32_t SimulatedBackend::DeviceCount() {
+    return static_cast<std::uint32_t>(names_.size());
+}
+
+std::string SimulatedBackend::DeviceName(std::uint32_t index) {
+    return index < names_.size() ? CutDeviceName(names_[index]) : std::string();
+}
+
+MmResult SimulatedBackend::Open(std::uint32_t index, const WaveFormat& format,
+                                const NotificationTarget& target,
+                                std::unique_ptr<WaveOutDevice>& device) {
+    if (const MmResult failure = TakeFailure(failOpen_)) {
+        return failure;
+    }
+    if (names_.empty()) {
+        return kMmNoDriver;
+    }
+    if (index != kDefaultWaveDevice && index >= names_.size()) {
+        return kMmBadDeviceId;
+    }
+    const bool widthOk =
+        format.bitsPerSample == 8 || format.bitsPerSample == 16 || format.bitsPerSample == 24;
+    if (format.formatTag != 1 || format.channels < 1 || format.channels > 2 || !widthOk ||
+        format.samplesPerSec == 0 ||
+        format.blockAlign != format.bitsPerSample / 8 * format.channels) {
+        return kWaveBadFormat;
+    }
+    auto simulated = std::make_unique<SimulatedDevice>(*this, format, target, paced_);
+    lastDevice_ = simulated.get();
+    lastIndex_ = index;
+    ++openCount_;
+    device = std::move(simulated);
+    target.Post(DeviceEvent::kOpened);
+    return kMmNoError;
+}
+
+std::string SimulatedBackend::ErrorText(std::uint32_t code) {
+    std::string text = StandardErrorText(code);
+    if (!text.empty()) {
+        return text;
+    }
+    if (code == kInjectedFailure) {
+        return "The simulated device failed on request.";
+    }
+    return "Unknown simulated device error " + std::to_string(code) + ".";
+}
+
+std::vector<std::uint8_t> SimulatedBackend::Played() const {
+    std::lock_guard<std::mutex> lock(playedMutex_);
+    return played_;
+}
+
+void SimulatedBackend::ClearPlayed() {
+    std::lock_guard<std::mutex> lock(playedMutex_);
+    played_.clear();
+}
+
+MmResult SimulatedBackend::TakeFailure(MmResult& slot) {
+    const MmResult failure = slot;
+    slot = kMmNoError;
+    return failure;
+}
+
+void SimulatedBackend::Record(const std::uint8_t* data, std::size_t size) {
+    if (!recording_ || data == nullptr) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(playedMutex_);
+    played_.insert(played_.end(), data, data + size);
+}
+
+void SimulatedBackend::Forget(SimulatedDevice* device) {
+    if (lastDevice_ == device) {
+        lastDevice_ = nullptr;
+    }
+}
+
+}  // namespace skarnel

@@ -1,0 +1,122 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/wave_out_backend.h"
+
+namespace skarnel {
+
+class SimulatedBackend;
+
+// A simulated output device. In manual mode the test drives it: CompleteHead()
+// "plays" the oldest queued buffer. In paced mode a thread plays each buffer
+// after the time its bytes last at the format's nominal rate, so the program
+// can run without a sound card.
+class SimulatedDevice : public WaveOutDevice {
+public:
+    SimulatedDevice(SimulatedBackend& backend, const WaveFormat& format,
+                    const NotificationTarget& target, bool paced);
+    ~SimulatedDevice() override;
+
+    MmResult PrepareHeader(WaveHeader& header) override;
+    MmResult UnprepareHeader(WaveHeader& header) override;
+    MmResult Write(WaveHeader& header) override;
+    MmResult Pause() override;
+    MmResult Restart() override;
+    MmResult Reset() override;
+    MmResult Close() override;
+
+    // Plays the oldest queued buffer: records its bytes and posts its done
+    // notification. False when nothing is queued or the device is paused.
+    bool CompleteHead();
+    // Plays queued buffers until none is left (or paused); returns how many.
+    int CompleteAll();
+
+    std::size_t QueuedCount() const;
+    bool IsPaused() const;
+    bool IsClosed() const;
+    const WaveFormat& format() const noexcept { return format_; }
+
+private:
+    static constexpr std::size_t kQueueCapacity = 16;
+
+    bool CompleteHeadLocked(std::unique_lock<std::mutex>& lock);
+    void PaceLoop();
+
+    SimulatedBackend& backend_;
+    WaveFormat format_;
+    NotificationTarget target_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::array<WaveHeader*, kQueueCapacity> queue_{};
+    std::size_t head_ = 0;
+    std::size_t count_ = 0;
+    bool paused_ = false;
+    bool closed_ = false;
+    bool stopping_ = false;
+    std::thread pacer_;
+};
+
+// A deterministic family of simulated output devices for tests and for
+// running without audio hardware. Records every byte its devices played.
+class SimulatedBackend : public WaveOutBackend {
+public:
+    // Our own code for an injected failure without a standard meaning.
+    static constexpr MmResult kInjectedFailure = static_cast<MmResult>(kFirstBackendError + 1);
+
+    explicit SimulatedBackend(std::vector<std::string> deviceNames = {"Simulated Output 1",
+                                                                      "Simulated Output 2"});
+
+    std::uint32_t DeviceCount() override;
+    std::string DeviceName(std::uint32_t index) override;
+    MmResult Open(std::uint32_t index, const WaveFormat& format, const NotificationTarget& target,
+                  std::unique_ptr<WaveOutDevice>& device) override;
+    std::string ErrorText(std::uint32_t code) override;
+
+    // Test controls. The failure applies to the next such call only.
+    void FailNextOpen(MmResult code) { failOpen_ = code; }
+    void FailNextPrepare(MmResult code) { failPrepare_ = code; }
+    void FailNextWrite(MmResult code) { failWrite_ = code; }
+    // Paced devices play in real time on a thread of their own.
+    void SetPaced(bool paced) { paced_ = paced; }
+    // Keep a copy of every played byte (on by default).
+    void SetRecording(bool recording) { recording_ = recording; }
+
+    // The most recently opened device (owned by the component), or null.
+    SimulatedDevice* LastDevice() const noexcept { return lastDevice_; }
+    std::uint32_t LastDeviceIndex() const noexcept { return lastIndex_; }
+    int OpenCount() const noexcept { return openCount_; }
+
+    // Bytes played by all devices so far, in order.
+    std::vector<std::uint8_t> Played() const;
+    void ClearPlayed();
+
+private:
+    friend class SimulatedDevice;
+    MmResult TakeFailure(MmResult& slot);
+    void Record(const std::uint8_t* data, std::size_t size);
+    void Forget(SimulatedDevice* device);
+
+    std::vector<std::string> names_;
+    MmResult failOpen_ = kMmNoError;
+    MmResult failPrepare_ = kMmNoError;
+    MmResult failWrite_ = kMmNoError;
+    bool paced_ = false;
+    bool recording_ = true;
+    SimulatedDevice* lastDevice_ = nullptr;
+    std::uint32_t lastIndex_ = 0;
+    int openCount_ = 0;
+    mutable std::mutex playedMutex_;
+    std::vector<std::uint8_t> played_;
+};
+
+}  // namespace skarnel

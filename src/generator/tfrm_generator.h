@@ -1,0 +1,133 @@
+#pragma once
+
+#include <QMainWindow>
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "audio/audio_io.h"
+#include "engine/signal_engine.h"
+#include "generator/channel_panel.h"
+#include "ui_tfrm_generator.h"
+
+class QLineEdit;
+class QPushButton;
+
+namespace skarnel {
+
+class Dialogs;
+class NotificationPump;
+class ScreenSaverInhibitor;
+class TfrmSettings;
+
+// Program-wide flag of the script runner: true from the device's open to its
+// close, so a script waiting for a played preset also ends when playback ends.
+extern bool scriptWaiting;
+
+// The generator window: two channel panels, the playback commands and the
+// output device. It owns the window's signal engine and its wave output
+// component (AudioOut1). Every handler runs on the GUI thread, the device's
+// notifications included.
+class TfrmGenerator : public QMainWindow {
+    Q_OBJECT
+public:
+    TfrmGenerator(WaveOutBackend& backend, Dialogs& dialogs, ScreenSaverInhibitor& screenSaver,
+                  QWidget* parent = nullptr);
+    ~TfrmGenerator() override;
+
+    // The Output Settings dialog holds the output format and the sampling
+    // frequency; the window reads it at every start.
+    void SetSettingsDialog(TfrmSettings* settings);
+
+    Ui::TfrmGenerator ui;
+    ChannelPanel* panel(int channel) const { return panels_[channel]; }
+    TAudioOut& audioOut() noexcept { return AudioOut1; }
+    SignalEngine& engine() noexcept { return engine_; }
+
+    // Playback (one way to start; commands from buttons, menu and keys).
+    void StartGenerator();
+    void OnCommand();
+    void OffCommand();
+    void PauseCommand();
+    void ToggleCommand();
+    void OpenOutputSettings();
+
+    // Engine preparation from the window's texts; a conversion error
+    // propagates (handlers run it inside RunGuarded).
+    void Preparevariables();
+    // The window's start state (also the fallback of a failed settings load).
+    void ResetCurrentSettings();
+    // Shows a conversion error of `action` as a message and goes on.
+    void RunGuarded(const std::function<void()>& action);
+
+    // Channel modes and panel state.
+    void cboChannelsChange();
+    void LefttickClick();
+    void chkAsLeftClick();
+    void ModulationOnClick(int channel);
+    void WaveFormLeftChange();
+    void WaveFormRightChange();
+    void CopyChannel(int from, int to);
+    void CrestFactorChange(int channel);
+    void FilterTypeChange(int channel);
+
+    // Leaving an entry: validation (and for the left filter, preparation).
+    void AmplitudeExit(int channel);
+    void DurationExit();
+    void ModPeriodExit(int channel);
+    void ModDepthExit(int channel);
+    void ModPhaseExit(int channel);
+    void FilterFrequencyExit(int channel);
+    void FilterGainExit(int channel);
+    void FilterQExit(int channel);
+
+    void SetSampleRate(std::int32_t hz);
+    QPushButton* defaultButton() const noexcept { return defaultButton_; }
+    bool hasOutputDevice() const noexcept { return hasOutputDevice_; }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildPanels();
+    void BuildDeviceList();
+    void ConnectControls();
+    void ConnectChannel(int channel);
+    void WatchExit(QLineEdit* entry, std::function<void()> onExit);
+
+    bool AudioOut1FillBuffer(std::uint8_t* buffer, std::int32_t& size);
+    void AudioOut1Start();
+    void AudioOut1Stop();
+    void SetPlayingLook(bool playing);
+    void SetDefaultButton(QPushButton* button);
+    void RefreshLiveSettings();
+    void UpdateFsLabel();
+
+    // Live values fed while the user types.
+    void AmplitudeChanged(int channel);
+    void SliderMoved(int channel, int position);
+    void ModPeriodChanged(int channel);
+    void ModDepthChanged(int channel);
+    void ModPhaseChanged(int channel);
+
+    Ui::ChannelPanel& ch(int channel) { return panels_[channel]->ui; }
+    bool AsLeft() const;
+    bool Stereo() const;
+
+    WaveOutBackend& backend_;
+    Dialogs& dialogs_;
+    ScreenSaverInhibitor& screenSaver_;
+    TfrmSettings* settings_ = nullptr;
+
+    SignalEngine engine_;
+    TAudioOut AudioOut1;
+    NotificationPump* pump_ = nullptr;
+    std::array<ChannelPanel*, kChannelCount> panels_{};
+    QPushButton* defaultButton_ = nullptr;
+    bool hasOutputDevice_ = true;
+};
+
+}  // namespace skarnel

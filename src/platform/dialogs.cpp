@@ -1,0 +1,63 @@
+#include "platform/dialogs.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace skarnel {
+
+namespace {
+
+QString FilterText(const Dialogs::FileDialogOptions& o) {
+    return o.filterName + " (" + o.filterPattern + ")";
+}
+
+void Configure(QFileDialog& dialog, const Dialogs::FileDialogOptions& o) {
+    dialog.setWindowTitle(o.title);
+    dialog.setNameFilter(FilterText(o));
+    dialog.setDefaultSuffix(o.defaultSuffix);
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    if (!o.initialName.isEmpty()) {
+        dialog.selectFile(o.initialName);
+    }
+}
+
+}  // namespace
+
+void QtDialogs::Note(const QString& text) {
+    QMessageBox::information(parent_, QApplication::applicationDisplayName(), text);
+}
+
+bool QtDialogs::Announce(const QString& text) {
+    return QMessageBox::information(parent_, QApplication::applicationDisplayName(), text,
+                                    QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
+}
+
+bool QtDialogs::Ask(const QString& text, const QString& title) {
+    return QMessageBox::question(parent_, title, text, QMessageBox::Yes | QMessageBox::No) ==
+           QMessageBox::Yes;
+}
+
+std::optional<QString> QtDialogs::OpenFile(const FileDialogOptions& options) {
+    QFileDialog dialog(parent_);
+    Configure(dialog, options);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return dialog.selectedFiles().first();
+}
+
+std::optional<QString> QtDialogs::SaveFile(const FileDialogOptions& options) {
+    QFileDialog dialog(parent_);
+    Configure(dialog, options);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !options.confirmOverwrite);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return dialog.selectedFiles().first();
+}
+
+}  // namespace skarnel

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+class QWidget;
+
+namespace skarnel {
+
+// Every modal report and question of the program goes through this
+// interface: the real one shows Qt message boxes and file dialogs, the test
+// double records the texts and answers from a queue.
+class Dialogs {
+public:
+    enum class Answer { kYes, kNo, kOk, kCancel };
+
+    virtual ~Dialogs() = default;
+
+    // A note with OK.
+    virtual void Note(const QString& text) = 0;
+    // An announcement with OK and Cancel; true for OK.
+    virtual bool Announce(const QString& text) = 0;
+    // A question with Yes and No; true for Yes.
+    virtual bool Ask(const QString& text, const QString& title) = 0;
+
+    struct FileDialogOptions {
+        QString title;
+        QString filterName;     // e.g. "WAVE file"
+        QString filterPattern;  // e.g. "*.wav"
+        QString defaultSuffix;  // e.g. "wav"
+        QString initialName;    // file name proposed
+        bool confirmOverwrite = true;
+    };
+    // The chosen path, or nothing when the user cancelled.
+    virtual std::optional<QString> OpenFile(const FileDialogOptions& options) = 0;
+    virtual std::optional<QString> SaveFile(const FileDialogOptions& options) = 0;
+};
+
+// Message boxes and file dialogs of Qt, parented to `parent`; the title of
+// notes is the application's name.
+class QtDialogs : public Dialogs {
+public:
+    explicit QtDialogs(QWidget* parent = nullptr) : parent_(parent) {}
+    void SetParent(QWidget* parent) { parent_ = parent; }
+
+    void Note(const QString& text) override;
+    bool Announce(const QString& text) override;
+    bool Ask(const QString& text, const QString& title) override;
+    std::optional<QString> OpenFile(const FileDialogOptions& options) override;
+    std::optional<QString> SaveFile(const FileDialogOptions& options) override;
+
+private:
+    QWidget* parent_;
+};
+
+}  // namespace skarnel

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QDialog>
+#include <cstdint>
+
+#include "ui_tfrm_settings.h"
+
+namespace skarnel {
+
+// The "Output Settings" tool window. Its lists hold the output format for the
+// whole program; the sampling frequency shown is the program's. Every pick
+// stops playback (offRequested) so nothing plays on in a format the boxes no
+// longer show. Shown without being modal; closing it re-enables the generator.
+class TfrmSettings : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmSettings(QWidget* parent = nullptr);
+
+    Ui::TfrmSettings ui;
+
+    std::int32_t SamplingFrequency() const noexcept { return samplingFrequency_; }
+    int QuantizationBits() const;
+    int BufferCount() const;
+    int BufferBytes() const;
+    bool DisableScreenSaver() const;
+
+    // Sets the default items of a first start.
+    void SetDefaults();
+
+signals:
+    void offRequested();
+    void samplingFrequencyChanged(std::int32_t hz);
+    void helpRequested(int topic);
+    void closedByUser();
+
+public slots:
+    // A frequency picked (by the user or the program): OFF, then the new
+    // program-wide sampling frequency.
+    void cboFsListChange();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    std::int32_t samplingFrequency_ = 11025;
+};
+
+}  // namespace skarnel

@@ -1,0 +1,454 @@
+#include "audio/audio_io.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/device_list.h"
+#include "audio/simulated_backend.h"
+#include "engine/preparation.h"
+#include "engine/signal_engine.h"
+
+namespace skarnel {
+namespace {
+
+// A component on a manual simulated device, with a handler that writes a
+// running 16-bit counter and fills a given number of buffers.
+class AudioOutTest : public ::testing::Test {
+protected:
+    AudioOutTest() : out(backend) {
+        out.OnStart = [this] { events.push_back("start"); };
+        out.OnStop = [this] { events.push_back("stop"); };
+        out.OnFillBuffer = [this](std::uint8_t* buffer, std::int32_t& size) {
+            ++fillCalls;
+            if (filledBlocks >= blocksToFill) {
+                return false;
+            }
+            ++filledBlocks;
+            for (std::int32_t i = 0; i + 1 < size; i += 2) {
+                buffer[i] = static_cast<std::uint8_t>(counter & 0xFF);
+                buffer[i + 1] = static_cast<std::uint8_t>(counter >> 8);
+                ++counter;
+            }
+            return true;
+        };
+        out.SetBufferSize(4096);
+    }
+
+    SimulatedDevice& device() { return *backend.LastDevice(); }
+    // Plays one buffer and lets the component handle what the device posted.
+    bool PlayOne() {
+        const bool played = backend.LastDevice() != nullptr && device().CompleteHead();
+        out.ProcessNotifications();
+        return played;
+    }
+
+    SimulatedBackend backend;
+    TAudioOut out;
+    std::vector<std::string> events;
+    int blocksToFill = 1000000;
+    int filledBlocks = 0;
+    int fillCalls = 0;
+    std::uint16_t counter = 0;
+};
+
+TEST_F(AudioOutTest, PropertyWriteRules) {
+    TAudioOut fresh(backend);
+    EXPECT_EQ(fresh.BufferSize(), 8192);
+    EXPECT_EQ(fresh.NumBuffers(), 4);
+    EXPECT_EQ(fresh.FrameRate(), 22050);
+    EXPECT_EQ(fresh.Quantization(), 16);
+    EXPECT_FALSE(fresh.Stereo());
+    EXPECT_EQ(fresh.WaveDevice(), 0xFFFFFFFFu);
+
+    fresh.SetBufferSize(100);
+    EXPECT_EQ(fresh.BufferSize(), 512);
+    fresh.SetBufferSize(8192);
+    fresh.SetStereo(true);
+    fresh.SetQuantization(24);
+    EXPECT_EQ(fresh.BufferSize(), 8190);  // whole 6-byte frames
+    EXPECT_EQ(fresh.Format().blockAlign, 6);
+    fresh.SetStereo(false);
+    EXPECT_EQ(fresh.BufferSize(), 8190);  // 3-byte frames
+    fresh.SetQuantization(16);
+    EXPECT_EQ(fresh.BufferSize(), 8192);  // the request is kept
+    fresh.SetFrameRate(48000);
+    EXPECT_EQ(fresh.Format().avgBytesPerSec, 96000u);
+
+    fresh.SetNumBuffers(1);
+    EXPECT_EQ(fresh.NumBuffers(), 2);
+    fresh.SetNumBuffers(9);
+    EXPECT_EQ(fresh.NumBuffers(), 4);
+    fresh.SetQuantization(4);
+    EXPECT_EQ(fresh.Quantization(), 8);
+    fresh.SetQuantization(32);
+    EXPECT_EQ(fresh.Quantization(), 24);
+}
+
+TEST_F(AudioOutTest, PlaysEveryFilledBufferInOrderAndKeepsTheRingFull) {
+    blocksToFill = 10;
+    ASSERT_TRUE(out.BeginPlayback()) << out.LastError();
+    EXPECT_TRUE(out.Running());
+    EXPECT_EQ(device().QueuedCount(), 4u);
+    EXPECT_EQ(out.FilledCount(), 4);
+    out.ProcessNotifications();
+    EXPECT_EQ(events, (std::vector<std::string>{"start"}));
+    while (PlayOne()) {
+    }
+    EXPECT_EQ(events, (std::vector<std::string>{"start", "stop"}));
+    EXPECT_FALSE(out.Running());
+    EXPECT_FALSE(out.DeviceOpen());
+    EXPECT_EQ(out.FilledCount(), 10);
+    EXPECT_EQ(out.DoneCount(), 10);
+    // The device received exactly the ten blocks, in the order they were filled.
+    const std::vector<std::uint8_t> played = backend.Played();
+    ASSERT_EQ(played.size(), 10u * 4096u);
+    for (std::size_t i = 0; i < played.size() / 2; ++i) {
+        ASSERT_EQ(played[2 * i] | (played[2 * i + 1] << 8), static_cast<int>(i & 0xFFFF)) << i;
+    }
+}
+
+TEST_F(AudioOutTest, StartWithoutAFilledBufferFailsButStillOpensAndCloses) {
+    blocksToFill = 0;
+    EXPECT_FALSE(out.BeginPlayback());
+    EXPECT_EQ(out.LastError(), "There must be at least one filled buffer");
+    EXPECT_FALSE(out.DeviceOpen());
+    EXPECT_FALSE(out.Running());
+    out.ProcessNotifications();
+    EXPECT_EQ(events, (std::vector<std::string>{"start", "stop"}));
+}
+
+TEST_F(AudioOutTest, StartWhileOpenFailsAndLeavesPlaybackAlone) {
+    ASSERT_TRUE(out.BeginPlayback());
+    SimulatedDevice* playing = &device();
+    PlayOne();
+    const int filled = out.FilledCount(), done = out.DoneCount();
+    EXPECT_FALSE(out.BeginPlayback());
+    EXPECT_EQ(out.LastError(), "Wave output device is already open");
+    EXPECT_EQ(backend.LastDevice(), playing);
+    EXPECT_EQ(backend.OpenCount(), 1);
+    EXPECT_EQ(out.FilledCount(), filled);
+    EXPECT_EQ(out.DoneCount(), done);
+    EXPECT_TRUE(out.Running());
+    EXPECT_EQ(playing->QueuedCount(), 4u);
+}
+
+TEST_F(AudioOutTest, StartingPausedHoldsTheDeviceUntilResumed) {
+    out.SetPaused(true);
+    ASSERT_TRUE(out.BeginPlayback());
+    out.ProcessNotifications();
+    EXPECT_EQ(events, (std::vector<std::string>{"start"}));
+    EXPECT_TRUE(device().IsPaused());
+    EXPECT_FALSE(PlayOne());
+    EXPECT_TRUE(backend.Played().empty());
+    out.SetPaused(false);
+    EXPECT_FALSE(device().IsPaused());
+    EXPECT_TRUE(PlayOne());
+}
+
+TEST_F(AudioOutTest, EveryCloseClearsPaused) {
+    ASSERT_TRUE(out.BeginPlayback());
+    out.SetPaused(true);
+    out.StopImmediately();
+    EXPECT_FALSE(out.Paused());
+
+    // A close at the end of draining clears it too.
+    blocksToFill = 1000000;
+    ASSERT_TRUE(out.BeginPlayback());
+    out.SetPaused(true);
+    out.SetPaused(false);
+    out.StopWhenDrained();
+    out.SetPaused(true);
+    device().Restart();  // the device plays on; only the flag says paused
+    while (PlayOne()) {
+    }
+    EXPECT_FALSE(out.DeviceOpen());
+    EXPECT_FALSE(out.Paused());
+}
+
+TEST_F(AudioOutTest, OnlyTheFirstBufferFilledStillPlaysAllFourThenCloses) {
+    blocksToFill = 1;
+    ASSERT_TRUE(out.BeginPlayback());
+    EXPECT_EQ(device().QueuedCount(), 4u);
+    EXPECT_EQ(out.FilledCount(), 1);
+    SimulatedDevice* dev = &device();
+    out.ProcessNotifications();
+    dev->CompleteHead();
+    out.ProcessNotifications();
+    // The first done brings the counted queue to 0: filling ends and the
+    // component counts as closed, while the device still plays three buffers.
+    EXPECT_FALSE(out.Running());
+    EXPECT_FALSE(out.DeviceOpen());
+    EXPECT_EQ(events, (std::vector<std::string>{"start"}));
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_NE(backend.LastDevice(), nullptr);
+        EXPECT_TRUE(PlayOne());
+    }
+    EXPECT_EQ(backend.LastDevice(), nullptr);  // really closed now
+    EXPECT_EQ(events, (std::vector<std::string>{"start", "stop"}));
+    EXPECT_EQ(backend.Played().size(), 4u * 4096u);
+}
+
+TEST_F(AudioOutTest, StopsWhileStoppedDoNothing) {
+    out.StopImmediately();
+    out.StopWhenDrained();
+    out.ProcessNotifications();
+    EXPECT_EQ(backend.OpenCount(), 0);
+    EXPECT_TRUE(events.empty());
+    EXPECT_TRUE(out.LastError().empty());
+    EXPECT_EQ(out.Notifications().Pending(), 0u);
+}
+
+TEST_F(AudioOutTest, ImmediateStopRaisesOnStopOnce) {
+    ASSERT_TRUE(out.BeginPlayback());
+    PlayOne();
+    out.StopImmediately();
+    EXPECT_FALSE(out.Running());
+    EXPECT_EQ(backend.LastDevice(), nullptr);  // reset returned everything, close succeeded
+    out.ProcessNotifications();
+    EXPECT_EQ(events, (std::vector<std::string>{"start", "stop"}));
+    EXPECT_FALSE(out.Running());
+    EXPECT_EQ(out.QueuedCount(), 0);
+}
+
+TEST_F(AudioOutTest, LateBuffersOfAResetDeviceDoNotCountAgainstANewStart) {
+    ASSERT_TRUE(out.BeginPlayback());
+    out.ProcessNotifications();
+    out.StopImmediately();  // four done notifications and a close are now pending
+    ASSERT_TRUE(out.BeginPlayback());
+    out.ProcessNotifications();
+    EXPECT_EQ(out.FilledCount(), 4);
+    EXPECT_EQ(out.DoneCount(), 0);
+    EXPECT_TRUE(out.Running());
+    EXPECT_EQ(device().QueuedCount(), 4u);
+    EXPECT_EQ(events, (std::vector<std::string>{"start", "stop", "start"}));
+}
+
+TEST_F(AudioOutTest, FailedWriteDrainsAndClosesNormally) {
+    ASSERT_TRUE(out.BeginPlayback());
+    out.ProcessNotifications();
+    backend.FailNextWrite(kMmNoMemory);
+    PlayOne();  // its refill cannot be queued
+    EXPECT_EQ(out.LastError(), StandardErrorText(kMmNoMemory));
+    EXPECT_EQ(out.FilledCount(), 4);  // the unqueued buffer no longer counts
+    const int fillsBefore = fillCalls;
+    while (PlayOne()) {
+    }
+    EXPECT_EQ(fillCalls, fillsBefore);  // draining: no more refills
+    EXPECT_EQ(events, (std::vector<std::string>{"start", "stop"}));
+    EXPECT_EQ(backend.Played().size(), 4u * 4096u);
+}
+
+TEST_F(AudioOutTest, FirstWriteFailureFailsTheStart) {
+    backend.FailNextWrite(SimulatedBackend::kInjectedFailure);
+    EXPECT_FALSE(out.BeginPlayback());
+    EXPECT_EQ(out.LastError(), "The simulated device failed on request.");
+    EXPECT_FALSE(out.DeviceOpen());
+}
+
+TEST_F(AudioOutTest, DeviceErrorTextsReachLastError) {
+    backend.FailNextOpen(kMmAllocated);
+    EXPECT_FALSE(out.BeginPlayback());
+    EXPECT_EQ(out.LastError(), StandardErrorText(kMmAllocated));
+
+    out.SetWaveDevice(7);  // there are two devices
+    EXPECT_FALSE(out.BeginPlayback());
+    EXPECT_EQ(out.LastError(), StandardErrorText(kMmBadDeviceId));
+
+    out.SetWaveDevice(1);
+    backend.FailNextPrepare(kMmNoMemory);
+    EXPECT_FALSE(out.BeginPlayback());
+    EXPECT_EQ(out.LastError(), StandardErrorText(kMmNoMemory));
+    EXPECT_FALSE(out.DeviceOpen());
+    EXPECT_EQ(backend.LastDevice(), nullptr);
+    EXPECT_EQ(backend.LastDeviceIndex(), 1u);
+
+    out.SetWaveDevice(kDefaultWaveDevice);
+    EXPECT_TRUE(out.BeginPlayback()) << out.LastError();
+}
+
+TEST_F(AudioOutTest, ReentrantStopFromTheHandlerIsSafe) {
+    // A handler that shows a message pumps events; a stop arriving then must
+    // not leave the component writing to a closed device.
+    ASSERT_TRUE(out.BeginPlayback());
+    out.ProcessNotifications();
+    out.OnFillBuffer = [this](std::uint8_t*, std::int32_t&) {
+        out.StopImmediately();
+        return true;
+    };
+    PlayOne();
+    EXPECT_FALSE(out.DeviceOpen());
+    out.ProcessNotifications();
+    EXPECT_EQ(events, (std::vector<std::string>{"start", "stop"}));
+}
+
+TEST_F(AudioOutTest, BufferSizeChangeWhilePlayingWaitsForTheNextOpen) {
+    ASSERT_TRUE(out.BeginPlayback());
+    out.SetBufferSize(64536);
+    EXPECT_EQ(out.BufferSize(), 64536);
+    PlayOne();  // refills stay within the buffers the device holds
+    out.StopImmediately();
+    out.ProcessNotifications();
+    backend.ClearPlayed();
+    ASSERT_TRUE(out.BeginPlayback());
+    PlayOne();
+    EXPECT_EQ(backend.Played().size(), 64536u);
+}
+
+// 8- and 24-bit devices get the handler's 16-bit frames converted, for every
+// buffer size and width the output settings offer, mono and stereo.
+TEST(AudioOutConversion, DeviceReceivesTheConvertedSamples) {
+    for (std::int32_t size : {4096, 8192, 16384, 32768, 64536}) {
+        for (std::uint16_t bits : {8, 16, 24}) {
+            for (bool stereo : {false, true}) {
+                SimulatedBackend backend;
+                TAudioOut out(backend);
+                out.SetStereo(stereo);
+                out.SetQuantization(bits);
+                out.SetBufferSize(size);
+                const int channels = stereo ? 2 : 1;
+                const int frameBytes = bits / 8 * channels;
+                const std::int32_t frames = size / frameBytes;
+                std::vector<std::int16_t> produced;
+                std::int32_t offered = -1;
+                int calls = 0;
+                out.OnFillBuffer = [&](std::uint8_t* buffer, std::int32_t& bytes) {
+                    if (calls++ > 0) {
+                        return false;
+                    }
+                    offered = bytes;
+                    for (std::int32_t i = 0; i < bytes / 2; ++i) {
+                        const auto s = static_cast<std::int16_t>(i * 7919 - 32768);
+                        buffer[2 * i] = static_cast<std::uint8_t>(s & 0xFF);
+                        buffer[2 * i + 1] = static_cast<std::uint8_t>((s >> 8) & 0xFF);
+                        produced.push_back(s);
+                    }
+                    return true;
+                };
+                ASSERT_TRUE(out.BeginPlayback()) << out.LastError();
+                ASSERT_EQ(offered, frames * channels * 2) << size << "/" << bits;
+                backend.LastDevice()->CompleteHead();
+                const std::vector<std::uint8_t> played = backend.Played();
+                ASSERT_EQ(played.size(), static_cast<std::size_t>(frames * frameBytes));
+                for (std::size_t i = 0; i < produced.size(); ++i) {
+                    const std::int16_t s = produced[i];
+                    const auto u = static_cast<std::uint16_t>(s);
+                    if (bits == 8) {
+                        ASSERT_EQ(played[i], static_cast<std::uint8_t>((s >> 8) + 128)) << i;
+                    } else if (bits == 16) {
+                        ASSERT_EQ(played[2 * i] | (played[2 * i + 1] << 8), u) << i;
+                    } else {
+                        ASSERT_EQ(played[3 * i], 0) << i;
+                        ASSERT_EQ(played[3 * i + 1] | (played[3 * i + 2] << 8), u) << i;
+                    }
+                }
+                out.StopImmediately();
+            }
+        }
+    }
+}
+
+TEST(AudioOutConversion, HandlerSizesAreClampedToTheBuffer) {
+    SimulatedBackend backend;
+    TAudioOut out(backend);
+    out.SetStereo(true);
+    out.SetBufferSize(4096);
+    int calls = 0;
+    out.OnFillBuffer = [&](std::uint8_t*, std::int32_t& bytes) {
+        bytes = calls++ == 0 ? 1000003 : 6;  // too much, then a partial frame too
+        return true;
+    };
+    ASSERT_TRUE(out.BeginPlayback());
+    backend.LastDevice()->CompleteHead();
+    backend.LastDevice()->CompleteHead();
+    EXPECT_EQ(backend.Played().size(), 4096u + 4u);
+}
+
+TEST(DeviceList, DefaultItemThenTheDevicesCutTo32Characters) {
+    SimulatedBackend backend({"Speakers", "A very long device name that goes on and on",
+                              std::string(31, 'x') + "é sortie"});
+    const std::vector<std::string> items = OutputDeviceList(backend);
+    ASSERT_EQ(items.size(), 4u);
+    EXPECT_EQ(items[0], "Windows Default");
+    EXPECT_EQ(items[1], "Speakers");
+    EXPECT_EQ(items[2], "A very long device name that goe");
+    EXPECT_EQ(items[3], std::string(31, 'x'));  // "é" would be split at 32 bytes
+    EXPECT_EQ(WaveDeviceForItem(0), kDefaultWaveDevice);
+    EXPECT_EQ(WaveDeviceForItem(2), 1u);
+}
+
+// The renderer as the buffer source: without Loop the period plays out, the
+// queued buffers drain and the device closes by itself.
+TEST(AudioOutWithRenderer, PlaysOnePeriodThenClosesByItself) {
+    UniformRandom random, reference;
+    SignalEngine engine(random), twin(reference);
+    for (SignalEngine* e : {&engine, &twin}) {
+        e->state.sampleRate = 8000;
+        e->live.channelMode = kStereo;
+        e->live.noiseFunction = {kWhiteNoise, kPinkNoise};
+        PrepareEngine(e->state, e->live,
+                      {"1", {FilterTexts{"1000", "1", "0"}, FilterTexts{"1000", "1", "0"}}},
+                      nullptr);
+    }
+    SimulatedBackend backend;
+    TAudioOut out(backend);
+    out.SetStereo(true);
+    out.SetFrameRate(8000);
+    out.SetBufferSize(4096);
+    bool stopped = false;
+    out.OnStop = [&] { stopped = true; };
+    out.OnFillBuffer = [&](std::uint8_t* buffer, std::int32_t& size) {
+        return engine.FillBlock(buffer, static_cast<std::size_t>(size)) == BlockStatus::kPlay;
+    };
+    ASSERT_TRUE(out.BeginPlayback());
+    for (int i = 0; i < 100 && !stopped; ++i) {
+        if (backend.LastDevice() != nullptr) {
+            backend.LastDevice()->CompleteHead();
+        }
+        out.ProcessNotifications();
+    }
+    ASSERT_TRUE(stopped);
+    // 8000 frames in blocks of 1024: the eighth block reaches the period's
+    // end, so the renderer refuses it and the sound ends with the seventh.
+    std::vector<std::uint8_t> expected(7 * 4096);
+    for (std::size_t b = 0; b < 7; ++b) {
+        twin.FillBlock(expected.data() + b * 4096, 4096);
+    }
+    EXPECT_EQ(backend.Played(), expected);
+}
+
+TEST(PacedSimulatedDevice, PlaysInRealTimeUntilTheSignalEnds) {
+    SimulatedBackend backend;
+    backend.SetPaced(true);
+    TAudioOut out(backend);
+    out.SetStereo(true);
+    out.SetFrameRate(44100);
+    out.SetBufferSize(4096);  // about 23 ms per buffer
+    int blocks = 0;
+    bool stopped = false;
+    out.OnStop = [&] { stopped = true; };
+    out.OnFillBuffer = [&](std::uint8_t* buffer, std::int32_t& bytes) {
+        std::fill(buffer, buffer + bytes, static_cast<std::uint8_t>(blocks));
+        return ++blocks <= 6;
+    };
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(out.BeginPlayback());
+    while (!stopped && std::chrono::steady_clock::now() - start < std::chrono::seconds(10)) {
+        out.ProcessNotifications();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_TRUE(stopped);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, std::chrono::milliseconds(6 * 23 - 10));  // paced, not instant
+    const std::vector<std::uint8_t> played = backend.Played();
+    ASSERT_EQ(played.size(), 6u * 4096u);
+    for (int b = 0; b < 6; ++b) {
+        EXPECT_EQ(played[b * 4096], b);
+    }
+}
+
+}  // namespace
+}  // namespace skarnel

@@ -1,0 +1,492 @@
+#include "audio/portaudio_backend.h"
+
+#include <gtest/gtest.h>
+#include <portaudio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <initializer_list>
+#include <iterator>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/audio_io.h"
+
+// These tests play through PortAudio's ALSA host API into a temporary
+// ~/.asoundrc whose default device is ALSA's file plug-in over the null
+// device: every byte written lands in a capture file, and nothing paces the
+// stream. ALSA reads ~/.asoundrc once per process, so HOME is pointed at the
+// temporary folder before the first back-end exists and stays there; the file
+// plug-in empties the capture at every open, so each test reads only what its
+// own playback wrote.
+
+namespace skarnel {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kPatience = std::chrono::seconds(10);
+
+class CaptureHome : public ::testing::Environment {
+public:
+    void SetUp() override {
+        char pattern[] = "/tmp/skarnel-portaudio-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        home_ = pattern;
+        std::ofstream(home_ / ".asoundrc")
+            << "pcm.!default { type file; slave.pcm \"null\"; file \"" << CapturePath().string()
+            << "\"; format \"raw\" }\n";
+        setenv("HOME", home_.c_str(), 1);
+        unsetenv("XDG_CONFIG_HOME");  // its alsa/asoundrc would be read as well
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(home_, ignored);
+    }
+    static fs::path CapturePath() { return home_ / "cap.raw"; }
+
+private:
+    static inline fs::path home_;
+};
+
+const auto* const kCaptureHome = ::testing::AddGlobalTestEnvironment(new CaptureHome);
+
+std::vector<std::uint8_t> Captured() {
+    std::ifstream in(CaptureHome::CapturePath(), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+WaveFormat Pcm(std::uint16_t channels, std::uint16_t bits, std::uint32_t rate = 44100) {
+    WaveFormat f;
+    f.channels = channels;
+    f.bitsPerSample = bits;
+    f.samplesPerSec = rate;
+    f.blockAlign = static_cast<std::uint16_t>(channels * (bits / 8));
+    f.avgBytesPerSec = f.blockAlign * rate;
+    return f;
+}
+
+bool WaitUntil(const std::function<bool()>& done, Clock::duration patience = kPatience) {
+    const auto deadline = Clock::now() + patience;
+    while (!done()) {
+        if (Clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+std::vector<DeviceNotification> TakeAll(NotificationChannel& channel) {
+    std::vector<DeviceNotification> taken;
+    while (const auto n = channel.Take()) {
+        taken.push_back(*n);
+    }
+    return taken;
+}
+
+// Deterministic bytes that differ from their neighbours, so a lost, repeated
+// or shifted byte shows.
+void FillPattern(std::vector<std::uint8_t>& bytes, std::uint32_t seed) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<std::uint8_t>((i * 131 + seed * 7 + (i >> 8)) & 0xFF);
+    }
+}
+
+// A device opened on the default output, with its buffers and notifications.
+class OpenDevice {
+public:
+    OpenDevice(PortAudioBackend& backend, int buffers, std::size_t bytes)
+        : headers(buffers), buffers_(buffers) {
+        EXPECT_EQ(backend.Open(kDefaultWaveDevice, Pcm(2, 16), {&channel, 7}, device), kMmNoError);
+        for (int i = 0; i < buffers; ++i) {
+            buffers_[i].resize(bytes);
+            FillPattern(buffers_[i], static_cast<std::uint32_t>(i));
+            headers[i].data = buffers_[i].data();
+            headers[i].bufferLength = static_cast<std::uint32_t>(bytes);
+            if (device != nullptr) {
+                EXPECT_EQ(device->PrepareHeader(headers[i]), kMmNoError);
+            }
+        }
+    }
+
+    const std::vector<std::uint8_t>& Bytes(int index) const { return buffers_[index]; }
+
+    std::vector<std::uint8_t> AllBytes() const {
+        std::vector<std::uint8_t> all;
+        for (const auto& b : buffers_) {
+            all.insert(all.end(), b.begin(), b.end());
+        }
+        return all;
+    }
+
+    // Takes notifications until `count` done ones have come (or time runs out).
+    std::vector<WaveHeader*> Dones(std::size_t count) {
+        std::vector<WaveHeader*> dones;
+        WaitUntil([&] {
+            for (const auto& n : TakeAll(channel)) {
+                EXPECT_EQ(n.generation, 7u);
+                if (n.event == DeviceEvent::kBufferDone) {
+                    dones.push_back(n.header);
+                }
+            }
+            return dones.size() >= count;
+        });
+        return dones;
+    }
+
+    std::vector<WaveHeader*> HeaderOrder(std::initializer_list<int> indices) {
+        std::vector<WaveHeader*> order;
+        for (int i : indices) {
+            order.push_back(&headers[i]);
+        }
+        return order;
+    }
+
+    NotificationChannel channel;
+    std::unique_ptr<WaveOutDevice> device;
+    std::vector<WaveHeader> headers;
+
+private:
+    std::vector<std::vector<std::uint8_t>> buffers_;
+};
+
+// ---------------------------------------------------------------- start-up and device list
+
+TEST(PortAudioBackend, StartsOpensAndClosesWithoutWritingToStandardError) {
+    std::fflush(stderr);
+    const int saved = dup(2);
+    ASSERT_GE(saved, 0);
+    std::FILE* sink = std::tmpfile();
+    ASSERT_NE(sink, nullptr);
+    dup2(fileno(sink), 2);
+    {
+        PortAudioBackend backend;
+        backend.DeviceCount();
+        NotificationChannel channel;
+        std::unique_ptr<WaveOutDevice> device;
+        if (backend.Open(kDefaultWaveDevice, Pcm(2, 16), {&channel, 1}, device) == kMmNoError) {
+            device->Close();
+        }
+    }
+    std::fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    std::string printed(4096, '\0');
+    std::rewind(sink);
+    printed.resize(std::fread(printed.data(), 1, printed.size(), sink));
+    std::fclose(sink);
+    EXPECT_EQ(printed, "");
+}
+
+TEST(PortAudioBackend, ListsTheConfiguredDefaultAsAnOutputDevice) {
+    PortAudioBackend backend;
+    const std::uint32_t count = backend.DeviceCount();
+    ASSERT_GE(count, 1u);
+    std::vector<std::string> names;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        names.push_back(backend.DeviceName(i));
+        EXPECT_LE(names.back().size(), kMaxDeviceNameLength);
+    }
+    EXPECT_NE(std::find(names.begin(), names.end(), "default"), names.end());
+    EXPECT_EQ(backend.DeviceName(count), "");
+}
+
+// ---------------------------------------------------------------- open failures and messages
+
+TEST(PortAudioBackend, OpenRefusesUnknownDevicesAndSampleWidths) {
+    PortAudioBackend backend;
+    NotificationChannel channel;
+    std::unique_ptr<WaveOutDevice> device;
+
+    const MmResult outOfRange =
+        backend.Open(backend.DeviceCount(), Pcm(2, 16), {&channel, 1}, device);
+    EXPECT_EQ(outOfRange, kMmBadDeviceId);
+    EXPECT_NE(backend.ErrorText(outOfRange), "");
+
+    EXPECT_EQ(backend.Open(kDefaultWaveDevice, Pcm(2, 32), {&channel, 1}, device), kWaveBadFormat);
+    EXPECT_EQ(backend.Open(kDefaultWaveDevice, Pcm(2, 12), {&channel, 1}, device), kWaveBadFormat);
+    WaveFormat inconsistent = Pcm(2, 16);
+    inconsistent.blockAlign = 2;
+    EXPECT_EQ(backend.Open(kDefaultWaveDevice, inconsistent, {&channel, 1}, device),
+              kWaveBadFormat);
+
+    EXPECT_EQ(device, nullptr);
+    EXPECT_EQ(channel.Pending(), 0u);  // a failed open announces nothing
+}
+
+TEST(PortAudioBackend, ErrorTextExplainsOwnAndPortAudioCodes) {
+    PortAudioBackend backend;
+    EXPECT_EQ(backend.ErrorText(kWaveStillPlaying), StandardErrorText(kWaveStillPlaying));
+    EXPECT_EQ(backend.ErrorText(PortAudioBackend::CodeForPaError(paInvalidSampleRate)),
+              "Invalid sample rate");
+    EXPECT_EQ(backend.ErrorText(PortAudioBackend::CodeForPaError(paDeviceUnavailable)),
+              Pa_GetErrorText(paDeviceUnavailable));
+    // Distinct PortAudio errors must not collapse onto one code.
+    EXPECT_NE(PortAudioBackend::CodeForPaError(paInvalidSampleRate),
+              PortAudioBackend::CodeForPaError(paInvalidChannelCount));
+    EXPECT_GE(PortAudioBackend::CodeForPaError(paNotInitialized), kFirstBackendError);
+    for (std::uint32_t unknown : {3u, 0x0FFFu, kFirstBackendError + 99, 0x7FFFFFFFu}) {
+        EXPECT_EQ(backend.ErrorText(unknown),
+                  "Unknown audio device error " + std::to_string(unknown));
+    }
+}
+
+// ---------------------------------------------------------------- queue control
+
+TEST(PortAudioDevice, CloseAndUnprepareAreRefusedWhileABufferIsHeld) {
+    PortAudioBackend backend;
+    OpenDevice d(backend, 1, 4096);
+    ASSERT_NE(d.device, nullptr);
+    WaveHeader& header = d.headers[0];
+
+    WaveHeader unprepared{};
+    unprepared.data = header.data;
+    unprepared.bufferLength = 4096;
+    EXPECT_EQ(d.device->Write(unprepared), kWaveUnprepared);
+
+    ASSERT_EQ(d.device->Pause(), kMmNoError);
+    ASSERT_EQ(d.device->Write(header), kMmNoError);
+    EXPECT_EQ(d.device->Write(header), kWaveStillPlaying);  // already queued
+    EXPECT_EQ(d.device->Close(), kWaveStillPlaying);
+    EXPECT_EQ(d.device->UnprepareHeader(header), kWaveStillPlaying);
+    EXPECT_NE(header.flags & kHeaderPrepared, 0u);
+
+    ASSERT_EQ(d.device->Reset(), kMmNoError);
+    EXPECT_EQ(d.device->UnprepareHeader(header), kMmNoError);
+    EXPECT_EQ(header.flags & kHeaderPrepared, 0u);
+    EXPECT_EQ(d.device->Close(), kMmNoError);
+    const auto events = TakeAll(d.channel);
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0].event, DeviceEvent::kOpened);
+    EXPECT_EQ(events[1].event, DeviceEvent::kBufferDone);
+    EXPECT_EQ(events[2].event, DeviceEvent::kClosed);
+    EXPECT_EQ(d.device->Write(header), kMmInvalidHandle);  // closed for good
+}
+
+TEST(PortAudioDevice, PauseHaltsInPlaceAndRestartResumes) {
+    PortAudioBackend backend;
+    OpenDevice d(backend, 4, 256 * 1024);
+    ASSERT_NE(d.device, nullptr);
+
+    // Paused before anything is written: nothing may come back.
+    ASSERT_EQ(d.device->Pause(), kMmNoError);
+    for (auto& header : d.headers) {
+        ASSERT_EQ(d.device->Write(header), kMmNoError);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_TRUE(d.Dones(0).empty());
+
+    // Paused again once the first buffer is back: whatever came before the
+    // pause, nothing comes while it lasts, although the sink never holds up.
+    ASSERT_EQ(d.device->Restart(), kMmNoError);
+    std::vector<WaveHeader*> dones = d.Dones(1);
+    ASSERT_EQ(d.device->Pause(), kMmNoError);
+    for (const auto& n : TakeAll(d.channel)) {
+        dones.push_back(n.header);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(d.channel.Pending(), 0u);
+
+    ASSERT_EQ(d.device->Restart(), kMmNoError);
+    for (WaveHeader* h : d.Dones(4 - dones.size())) {
+        dones.push_back(h);
+    }
+    EXPECT_EQ(dones, d.HeaderOrder({0, 1, 2, 3}));
+    for (const auto& header : d.headers) {
+        EXPECT_EQ(header.flags & (kHeaderDone | kHeaderInQueue), kHeaderDone);
+    }
+    ASSERT_EQ(d.device->Close(), kMmNoError);
+    // Resuming continued where the pause left each buffer.
+    EXPECT_EQ(Captured(), d.AllBytes());
+}
+
+TEST(PortAudioDevice, ResetReturnsEveryQueuedBufferAtOnceInQueueOrder) {
+    PortAudioBackend backend;
+    OpenDevice d(backend, 5, 4096);
+    ASSERT_NE(d.device, nullptr);
+    ASSERT_EQ(TakeAll(d.channel).size(), 1u);  // opened
+
+    ASSERT_EQ(d.device->Pause(), kMmNoError);
+    for (int i : {2, 0, 3, 1}) {
+        ASSERT_EQ(d.device->Write(d.headers[i]), kMmNoError);
+    }
+    ASSERT_EQ(d.device->Reset(), kMmNoError);
+    // Already posted when Reset returns, without waiting.
+    std::vector<WaveHeader*> returned;
+    for (const auto& n : TakeAll(d.channel)) {
+        EXPECT_EQ(n.event, DeviceEvent::kBufferDone);
+        returned.push_back(n.header);
+    }
+    EXPECT_EQ(returned, d.HeaderOrder({2, 0, 3, 1}));
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(d.headers[i].flags & (kHeaderDone | kHeaderInQueue), kHeaderDone);
+    }
+
+    // The reset left the device playing, not paused.
+    ASSERT_EQ(d.device->Write(d.headers[4]), kMmNoError);
+    EXPECT_EQ(d.Dones(1), d.HeaderOrder({4}));
+    EXPECT_EQ(d.device->Close(), kMmNoError);
+}
+
+TEST(PortAudioDevice, ResetDuringPlaybackHandsBackTheRestAndStartsTheNextBufferAfresh) {
+    PortAudioBackend backend;
+    // Where the writer stands when the reset comes is up to the scheduler;
+    // several rounds make it likely that one lands inside a buffer.
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        OpenDevice d(backend, 5, 512 * 1024);
+        ASSERT_NE(d.device, nullptr);
+        for (int i = 0; i < 4; ++i) {
+            ASSERT_EQ(d.device->Write(d.headers[i]), kMmNoError);
+        }
+        // Once the first buffer is back the writer is busy with the next.
+        std::vector<WaveHeader*> dones = d.Dones(1);
+        ASSERT_EQ(d.device->Reset(), kMmNoError);
+        for (const auto& n : TakeAll(d.channel)) {
+            dones.push_back(n.header);
+        }
+        // The writer's dones and the reset's give each buffer once, in order.
+        EXPECT_EQ(dones, d.HeaderOrder({0, 1, 2, 3}));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_EQ(d.channel.Pending(), 0u);
+
+        // The next buffer plays from its first byte on the restarted stream.
+        ASSERT_EQ(d.device->Write(d.headers[4]), kMmNoError);
+        EXPECT_EQ(d.Dones(1), d.HeaderOrder({4}));
+        ASSERT_EQ(d.device->Close(), kMmNoError);
+        const std::vector<std::uint8_t> captured = Captured();
+        const std::vector<std::uint8_t>& last = d.Bytes(4);
+        ASSERT_GE(captured.size(), last.size());
+        EXPECT_TRUE(std::equal(last.begin(), last.end(), captured.end() - last.size()));
+    }
+}
+
+TEST(PortAudioDevice, DestroyingAnUnclosedDeviceStopsItQuietly) {
+    PortAudioBackend backend;
+    for (bool paused : {false, true}) {
+        SCOPED_TRACE(paused ? "paused" : "playing");
+        OpenDevice d(backend, 4, 256 * 1024);
+        ASSERT_NE(d.device, nullptr);
+        if (paused) {
+            ASSERT_EQ(d.device->Pause(), kMmNoError);
+        }
+        for (auto& header : d.headers) {
+            ASSERT_EQ(d.device->Write(header), kMmNoError);
+        }
+        if (paused) {
+            EXPECT_EQ(d.device->Close(), kWaveStillPlaying);
+        }
+        d.device.reset();
+        const std::size_t posted = d.channel.Pending();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(d.channel.Pending(), posted);
+        for (const auto& n : TakeAll(d.channel)) {
+            EXPECT_NE(n.event, DeviceEvent::kClosed);
+        }
+    }
+}
+
+// ---------------------------------------------------------------- through the component
+
+struct PlaybackCase {
+    std::uint16_t bits;
+    bool stereo;
+};
+
+void PrintTo(const PlaybackCase& c, std::ostream* out) {
+    *out << c.bits << "-bit " << (c.stereo ? "stereo" : "mono");
+}
+
+class PortAudioPlayback : public ::testing::TestWithParam<PlaybackCase> {};
+
+// The device's bytes for the 16-bit samples the fill handler produced.
+std::vector<std::uint8_t> InDeviceWidth(const std::vector<std::int16_t>& samples,
+                                        std::uint16_t bits) {
+    std::vector<std::uint8_t> bytes;
+    for (std::int16_t s : samples) {
+        const auto lo = static_cast<std::uint8_t>(s & 0xFF);
+        const auto hi = static_cast<std::uint8_t>((s >> 8) & 0xFF);
+        if (bits == 8) {
+            bytes.push_back(static_cast<std::uint8_t>((s >> 8) + 128));
+        } else if (bits == 16) {
+            bytes.insert(bytes.end(), {lo, hi});
+        } else {
+            bytes.insert(bytes.end(), {0, lo, hi});
+        }
+    }
+    return bytes;
+}
+
+TEST_P(PortAudioPlayback, CaptureHoldsExactlyTheBlocksTheHandlerProduced) {
+    constexpr int kBlocks = 40;
+    PortAudioBackend backend;
+    TAudioOut out(backend);
+    out.SetFrameRate(44100);
+    out.SetStereo(GetParam().stereo);
+    out.SetQuantization(GetParam().bits);
+    out.SetBufferSize(4096);
+    out.SetNumBuffers(4);
+
+    std::vector<std::int16_t> produced;
+    std::uint32_t counter = 0;
+    int blocks = 0;
+    out.OnFillBuffer = [&](std::uint8_t* buffer, std::int32_t& size) {
+        if (blocks == kBlocks) {
+            return false;
+        }
+        ++blocks;
+        for (std::int32_t i = 0; i + 1 < size; i += 2) {
+            // An odd step walks through all 16-bit values, negative ones included.
+            const auto s =
+                static_cast<std::int16_t>(static_cast<std::uint16_t>(counter++ * 40503u + 12345u));
+            buffer[i] = static_cast<std::uint8_t>(s & 0xFF);
+            buffer[i + 1] = static_cast<std::uint8_t>((s >> 8) & 0xFF);
+            produced.push_back(s);
+        }
+        return true;
+    };
+    bool started = false;
+    bool stopped = false;
+    out.OnStart = [&] { started = true; };
+    out.OnStop = [&] { stopped = true; };
+
+    ASSERT_TRUE(out.BeginPlayback()) << out.LastError();
+    ASSERT_TRUE(WaitUntil([&] {
+        out.ProcessNotifications();
+        return stopped;
+    })) << "no stop after "
+        << blocks << " blocks, " << out.DoneCount() << " done";
+
+    EXPECT_TRUE(started);
+    EXPECT_EQ(blocks, kBlocks);
+    EXPECT_EQ(out.DoneCount(), kBlocks);
+    EXPECT_FALSE(out.DeviceOpen());
+    const std::vector<std::uint8_t> expected = InDeviceWidth(produced, GetParam().bits);
+    const std::vector<std::uint8_t> captured = Captured();
+    ASSERT_EQ(captured.size(), expected.size());
+    // The vectors are too long to print; report where they part.
+    const auto [at, ignored] = std::mismatch(captured.begin(), captured.end(), expected.begin());
+    EXPECT_EQ(at - captured.begin(), std::ssize(captured)) << "(index of the first difference)";
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, PortAudioPlayback,
+                         ::testing::Values(PlaybackCase{16, true}, PlaybackCase{8, true},
+                                           PlaybackCase{24, true}, PlaybackCase{8, false}),
+                         [](const auto& info) {
+                             return std::to_string(info.param.bits) + "Bit" +
+                                    (info.param.stereo ? "Stereo" : "Mono");
+                         });
+
+}  // namespace
+}  // namespace skarnel

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+#include <memory>
+
+#include "audio/simulated_backend.h"
+#include "fake_screen_saver.h"
+#include "generator/tfrm_generator.h"
+#include "scripted_dialogs.h"
+#include "settings_dialog/tfrm_settings.h"
+
+namespace skarnel::testing {
+
+// A generator window as the program starts it (reset, then prepared), on a
+// manual simulated device, with scripted dialogs.
+class GeneratorTest : public ::testing::Test {
+protected:
+    GeneratorTest() {
+        window = std::make_unique<TfrmGenerator>(backend, dialogs, screenSaver);
+        settings = std::make_unique<TfrmSettings>(window.get());
+        window->SetSettingsDialog(settings.get());
+        window->ResetCurrentSettings();
+        window->RunGuarded([this] { window->Preparevariables(); });
+        window->show();
+        window->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
+    ~GeneratorTest() override {
+        settings.reset();
+        window.reset();
+    }
+
+    template <typename T>
+    T* Find(const char* name) {
+        T* widget = window->findChild<T*>(name);
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    QLineEdit* Entry(const char* name) { return Find<QLineEdit>(name); }
+    QComboBox* List(const char* name) { return Find<QComboBox>(name); }
+    QCheckBox* Box(const char* name) { return Find<QCheckBox>(name); }
+
+    // Types a text into an entry and leaves it, as a user would.
+    void TypeAndLeave(const char* name, const QString& text) {
+        QLineEdit* entry = Entry(name);
+        entry->setFocus();
+        entry->selectAll();
+        entry->setText(text);
+        window->ui.btnPause->setFocus();
+        QApplication::processEvents();
+    }
+    // Picks a list item as the user does (runs the list's change handling).
+    void Pick(const char* name, int index) {
+        QComboBox* list = List(name);
+        list->setCurrentIndex(index);
+        emit list->activated(index);
+    }
+    // Lets the device play one buffer and the window handle what follows.
+    bool PlayOneBuffer() {
+        SimulatedDevice* device = backend.LastDevice();
+        const bool played = device != nullptr && device->CompleteHead();
+        window->audioOut().ProcessNotifications();
+        return played;
+    }
+    void HandleNotifications() { window->audioOut().ProcessNotifications(); }
+
+    SimulatedBackend backend;
+    ScriptedDialogs dialogs;
+    FakeScreenSaver screenSaver;
+    std::unique_ptr<TfrmGenerator> window;
+    std::unique_ptr<TfrmSettings> settings;
+};
+
+}  // namespace skarnel::testing

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <deque>
+
+#include "platform/dialogs.h"
+
+namespace skarnel::testing {
+
+// Records every report and question and answers from queues: questions and
+// announcements answer "yes"/"OK" unless an answer was queued, file dialogs
+// answer with the queued path or cancel.
+class ScriptedDialogs : public Dialogs {
+public:
+    void Note(const QString& text) override { shown.push_back(text); }
+    bool Announce(const QString& text) override {
+        shown.push_back(text);
+        return Next(true);
+    }
+    bool Ask(const QString& text, const QString& title) override {
+        shown.push_back(text);
+        titles.push_back(title);
+        return Next(true);
+    }
+    std::optional<QString> OpenFile(const FileDialogOptions& options) override {
+        fileDialogs.push_back(options);
+        return NextPath();
+    }
+    std::optional<QString> SaveFile(const FileDialogOptions& options) override {
+        fileDialogs.push_back(options);
+        return NextPath();
+    }
+
+    QString Last() const { return shown.isEmpty() ? QString() : shown.back(); }
+
+    QStringList shown;
+    QStringList titles;
+    std::deque<bool> answers;
+    std::deque<QString> paths;  // an empty path cancels the dialog
+    std::vector<FileDialogOptions> fileDialogs;
+
+private:
+    bool Next(bool fallback) {
+        if (answers.empty()) {
+            return fallback;
+        }
+        const bool answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    std::optional<QString> NextPath() {
+        if (paths.empty()) {
+            return std::nullopt;
+        }
+        const QString path = paths.front();
+        paths.pop_front();
+        if (path.isEmpty()) {
+            return std::nullopt;
+        }
+        return path;
+    }
+};
+
+}  // namespace skarnel::testing
