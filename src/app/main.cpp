@@ -25,7 +25,9 @@ int main(int argc, char* argv[]) {
     skarnel::DBusScreenSaverInhibitor screenSaver;
     skarnel::TfrmGenerator generator(*backend, dialogs, screenSaver);
     dialogs.SetParent(&generator);
-    skarnel::TfrmSettings settings(&generator);
+    // A window of its own: disabling the generator (during an export or a
+    // script) must not disable the dialog that re-enables it.
+    skarnel::TfrmSettings settings;
     generator.SetSettingsDialog(&settings);
 
     generator.ResetCurrentSettings();

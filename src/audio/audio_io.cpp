@@ -350,4 +350,14 @@ void TAudioOut::ProcessNotifications() {
     }
 }
 
+void TAudioOut::ProcessNotifications(std::size_t limit) {
+    for (std::size_t i = 0; i < limit; ++i) {
+        const auto notification = channel_.Take();
+        if (!notification) {
+            break;
+        }
+        HandleNotification(*notification);
+    }
+}
+
 }  // namespace skarnel

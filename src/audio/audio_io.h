@@ -124,6 +124,11 @@ public:
     // Handles every pending notification in order. Safe to call re-entrantly
     // from inside OnFillBuffer (a modal message pumping events).
     void ProcessNotifications();
+    // Handles at most `limit` notifications. An event loop passes the number
+    // pending when it was woken: a device that returns buffers as fast as they
+    // are refilled then cannot keep the loop from handling user input, since
+    // later notifications wake it again after the input has had its turn.
+    void ProcessNotifications(std::size_t limit);
     void HandleNotification(const DeviceNotification& notification);
 
     bool DeviceOpen() const noexcept { return deviceOpen_; }

@@ -186,7 +186,7 @@ void TfrmGenerator::cboChannelsChange() {
         ch(kRight).onTick->setChecked(true);
         LefttickClick();
     }
-    const bool r = Stereo() && !AsLeft();
+    const bool r = RightChannelOwn();
     ch(kLeft).onTick->setEnabled(r);
     Ui::ChannelPanel& right = ch(kRight);
     for (QWidget* w :

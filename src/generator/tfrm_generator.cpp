@@ -50,8 +50,11 @@ TfrmGenerator::TfrmGenerator(WaveOutBackend& backend, Dialogs& dialogs,
     AudioOut1.OnFillBuffer = [this](std::uint8_t* buffer, std::int32_t& size) {
         return AudioOut1FillBuffer(buffer, size);
     };
+    // One wake-up handles what was pending when it came, so user input gets
+    // its turn even when the device returns buffers as fast as they are filled.
     pump_ = new NotificationPump(
-        AudioOut1.Notifications(), [this] { AudioOut1.ProcessNotifications(); }, this);
+        AudioOut1.Notifications(),
+        [this] { AudioOut1.ProcessNotifications(AudioOut1.Notifications().Pending()); }, this);
     engine_.onReentry = [this] {
         AudioOut1.StopImmediately();
         dialogs_.Note(kPerformanceMessage);
@@ -228,6 +231,11 @@ void TfrmGenerator::SetPlayingLook(bool playing) {
                        static_cast<QWidget*>(ch(kLeft).amplitude),
                        static_cast<QWidget*>(ch(kRight).amplitude)}) {
         w->setEnabled(!playing);
+    }
+    // Unlocked, the right amplitude entry is greyed again where the channel
+    // mode or "= Left" greys the rest of the right channel.
+    if (!playing) {
+        ch(kRight).amplitude->setEnabled(RightChannelOwn());
     }
 }
 

@@ -116,6 +116,8 @@ private:
     Ui::ChannelPanel& ch(int channel) { return panels_[channel]->ui; }
     bool AsLeft() const;
     bool Stereo() const;
+    // The right channel has settings of its own: Stereo without "= Left".
+    bool RightChannelOwn() const { return Stereo() && !AsLeft(); }
 
     WaveOutBackend& backend_;
     Dialogs& dialogs_;

@@ -1,0 +1,136 @@
+// The channel value entries: validation when the user leaves them and the
+// live values they feed to the engine while the user types.
+#include "engine/channel_values.h"
+#include "engine/crest_modulation.h"
+#include "generator_fixture.h"
+
+namespace skarnel::testing {
+namespace {
+
+class EntriesTest : public GeneratorTest {
+protected:
+    // The entry's text after typing `text` into it and leaving it.
+    QString Left(const char* name, const QString& text) {
+        TypeAndLeave(name, text);
+        return Entry(name)->text();
+    }
+    // Types into an entry key by key, replacing its text, without leaving it.
+    void Type(const char* name, const QString& text) {
+        QLineEdit* entry = Entry(name);
+        entry->setFocus();
+        entry->selectAll();
+        QTest::keyClicks(entry, text);
+    }
+    ChannelEngineState& Engine(Channel c) { return window->engine().state.channels[c]; }
+};
+
+TEST_F(EntriesTest, AmplitudeIsClampedRoundedAndFollowsItsSlider) {
+    QSlider* slider = Find<QSlider>("AmplitudeSliderLeft");
+    EXPECT_EQ(Left("AmplitudeLeft", "-3.456"), "-3.46");
+    EXPECT_EQ(slider->value(), 346);
+    EXPECT_EQ(Engine(kLeft).linearAmplitude, LinearAmplitude(-3.46L));
+
+    EXPECT_EQ(Left("AmplitudeLeft", "5"), "0");
+    EXPECT_EQ(slider->value(), 0);
+    EXPECT_EQ(Left("AmplitudeLeft", "-150"), "-100");
+    EXPECT_EQ(slider->value(), 10000);
+    EXPECT_EQ(Left("AmplitudeLeft", "abc"), "0");
+    EXPECT_EQ(slider->value(), 0);
+    EXPECT_EQ(Left("AmplitudeLeft", "-3,5"), "-3.5");
+    EXPECT_EQ(slider->value(), 350);
+    EXPECT_EQ(Engine(kLeft).linearAmplitude, LinearAmplitude(-3.5L));
+
+    slider->setValue(1234);
+    EXPECT_EQ(Entry("AmplitudeLeft")->text(), "-12.34");
+    EXPECT_EQ(Engine(kLeft).linearAmplitude, LinearAmplitude(-12.34L));
+
+    // While typing, a readable text is live at once and an unreadable one
+    // (the comma is accepted only on leaving) keeps the last value.
+    Pick("cboChannels", kStereo);
+    Type("AmplitudeRight", "-20");
+    EXPECT_EQ(Engine(kRight).linearAmplitude, LinearAmplitude(-20.0L));
+    QTest::keyClicks(Entry("AmplitudeRight"), ",5");
+    EXPECT_EQ(Engine(kRight).linearAmplitude, LinearAmplitude(-20.0L));
+    window->ui.btnPause->setFocus();
+    EXPECT_EQ(Entry("AmplitudeRight")->text(), "-20.5");
+    EXPECT_EQ(Find<QSlider>("AmplitudeSliderRight")->value(), 2050);
+    EXPECT_EQ(Engine(kRight).linearAmplitude, LinearAmplitude(-20.5L));
+    EXPECT_EQ(Engine(kLeft).linearAmplitude, LinearAmplitude(-12.34L));
+}
+
+TEST_F(EntriesTest, PeriodDepthAndPhaseAreClampedOnLeaving) {
+    // The period keeps the float32 value of the text, to ten decimals.
+    EXPECT_EQ(Left("Duration", "0.05"), "0.1000000015");
+    EXPECT_EQ(Left("Duration", "0.1"), "0.1000000015");
+    EXPECT_EQ(Left("Duration", "0.3"), "0.3000000119");
+    EXPECT_EQ(Left("Duration", "text"), "1");
+    EXPECT_EQ(Left("Duration", "2.5"), "2.5");
+
+    Box("ModulationOnLeft")->setChecked(true);
+    EXPECT_EQ(Left("ModDepthLeftEdit", "150"), "100");
+    EXPECT_EQ(Left("ModDepthLeftEdit", "-5"), "0");
+    EXPECT_EQ(Left("ModDepthLeftEdit", "?"), "100");
+    EXPECT_EQ(Left("ModPhaseLeftEdit", "-90"), "0");
+    EXPECT_EQ(Left("ModPhaseLeftEdit", "450"), "450");
+    EXPECT_FLOAT_EQ(Engine(kLeft).modPhase, ModPhaseRadians(450.0L));
+}
+
+TEST_F(EntriesTest, FilterFrequencyIsLimitedByTheSamplingFrequency) {
+    Pick("cboFilterTypeL1", kFilterLowPass);
+    settings->ui.cboFsList->setCurrentIndex(3);
+    emit settings->ui.cboFsList->activated(3);
+    EXPECT_EQ(Left("txtFZeroL", "30000"), "22050");
+    // Leaving the left frequency prepares the engine with it.
+    EXPECT_EQ(Engine(kLeft).filterFrequency, 22050.0);
+    EXPECT_EQ(Left("txtFZeroL", "0"), "1");
+    EXPECT_EQ(Engine(kLeft).filterFrequency, 1.0);
+    EXPECT_EQ(Left("txtFZeroL", "?"), "1000");
+
+    settings->ui.cboFsList->setCurrentIndex(0);
+    emit settings->ui.cboFsList->activated(0);
+    EXPECT_EQ(Left("txtFZeroL", "30000"), "4000");
+    EXPECT_TRUE(dialogs.shown.isEmpty()) << dialogs.Last().toStdString();
+}
+
+TEST_F(EntriesTest, ModulationPeriodAndDepthFeedTheEngine) {
+    Box("ModulationOnLeft")->setChecked(true);
+    EXPECT_EQ(Left("ModPeriodLeftEdit", "1.23456"), "1.235");
+    EXPECT_FLOAT_EQ(Engine(kLeft).modPeriod, 1.235f);
+    // The comma is not accepted here.
+    EXPECT_EQ(Left("ModPeriodLeftEdit", "0,5"), "1");
+    EXPECT_EQ(Engine(kLeft).modPeriod, 1.0f);
+
+    // A period of 0 typed while the signal plays stops it.
+    window->ui.btnON->click();
+    HandleNotifications();
+    ASSERT_TRUE(window->audioOut().Running());
+    Type("ModPeriodLeftEdit", "0");
+    EXPECT_FALSE(window->audioOut().Running());
+    EXPECT_EQ(Entry("ModPeriodLeftEdit")->text(), "1");
+    EXPECT_EQ(Engine(kLeft).modPeriod, 1.0f);
+    HandleNotifications();
+    EXPECT_EQ(window->windowTitle(), "Skarnel");
+    // While stopped, 0 is only a value.
+    Type("ModPeriodLeftEdit", "0");
+    EXPECT_EQ(Entry("ModPeriodLeftEdit")->text(), "0");
+    EXPECT_EQ(Engine(kLeft).modPeriod, 0.0f);
+
+    // Each depth entry feeds its own channel, whatever the other one holds.
+    Pick("cboChannels", kStereo);
+    Box("ModulationOnRight")->setChecked(true);
+    Entry("ModDepthLeftEdit")->setText("");
+    const float leftDepth = Engine(kLeft).modDepth;
+    Type("ModDepthRightEdit", "5");
+    EXPECT_FLOAT_EQ(Engine(kRight).modDepth, 0.05f);
+    EXPECT_EQ(Engine(kLeft).modDepth, leftDepth);
+    Entry("ModDepthLeftEdit")->setText("30");
+    Type("ModDepthRightEdit", "7");
+    EXPECT_FLOAT_EQ(Engine(kRight).modDepth, 0.07f);
+    EXPECT_FLOAT_EQ(Engine(kLeft).modDepth, 0.3f);
+    // Emptying the entry keeps the last value.
+    Entry("ModDepthRightEdit")->clear();
+    EXPECT_FLOAT_EQ(Engine(kRight).modDepth, 0.07f);
+}
+
+}  // namespace
+}  // namespace skarnel::testing

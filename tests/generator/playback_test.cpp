@@ -1,0 +1,285 @@
+// ON, OFF and Pause as the window shows them, start failures, the output
+// settings' effect on a running signal, and what the window hands the device.
+#include <vector>
+
+#include "engine/channel_values.h"
+#include "engine/crest_modulation.h"
+#include "engine/preparation.h"
+#include "engine/signal_engine.h"
+#include "generator_fixture.h"
+
+namespace skarnel::testing {
+namespace {
+
+class PlaybackTest : public GeneratorTest {
+protected:
+    // The controls that must not change while a signal plays.
+    std::vector<QWidget*> LockedControls() {
+        return {List("cboChannels"), List("WaveDevice"), Entry("Duration"), Box("Loop"),
+                Entry("AmplitudeLeft")};
+    }
+    void ExpectLook(bool playing) {
+        EXPECT_EQ(window->windowTitle(), playing ? "ON - Skarnel" : "Skarnel");
+        EXPECT_EQ(window->ui.LED->colour(), playing ? StatusLamp::kPlaying : StatusLamp::kStopped);
+        EXPECT_EQ(window->ui.btnOFF->isDefault(), playing);
+        EXPECT_EQ(window->ui.btnON->isDefault(), !playing);
+        EXPECT_EQ(scriptWaiting, playing);
+        for (QWidget* control : LockedControls()) {
+            EXPECT_EQ(control->isEnabled(), !playing) << control->objectName().toStdString();
+        }
+        // Unlocked, the right amplitude is greyed with the rest of the right
+        // channel in Mono and with "= Left".
+        const bool rightOwn =
+            List("cboChannels")->currentIndex() == kStereo && !Box("chkAsLeft")->isChecked();
+        EXPECT_EQ(Entry("AmplitudeRight")->isEnabled(), !playing && rightOwn);
+    }
+    bool PauseBold() const { return window->ui.btnPause->font().bold(); }
+};
+
+TEST_F(PlaybackTest, OnOffAndPauseDriveTheWindowsLook) {
+    Pick("WaveDevice", 2);
+    window->ui.btnON->click();
+    EXPECT_EQ(backend.OpenCount(), 1);
+    EXPECT_EQ(backend.LastDeviceIndex(), 1u);
+    EXPECT_TRUE(window->audioOut().Running());
+    EXPECT_EQ(QApplication::focusWidget(), window->ui.btnOFF);
+    HandleNotifications();
+    ExpectLook(true);
+    EXPECT_EQ(screenSaver.inhibitCount, 1);
+
+    // A second ON while playing is ignored and leaves the focus where it is.
+    window->ui.btnPause->setFocus();
+    window->ui.btnON->click();
+    EXPECT_EQ(QApplication::focusWidget(), window->ui.btnPause);
+    window->ui.mnuON->trigger();
+    EXPECT_EQ(backend.OpenCount(), 1);
+    EXPECT_TRUE(PlayOneBuffer());
+    EXPECT_TRUE(dialogs.shown.isEmpty()) << dialogs.Last().toStdString();
+
+    window->ui.btnOFF->click();
+    EXPECT_FALSE(window->audioOut().Running());
+    HandleNotifications();
+    ExpectLook(false);
+    EXPECT_EQ(QApplication::focusWidget(), window->ui.btnON);
+    EXPECT_FALSE(screenSaver.Inhibiting());
+
+    // Pause while stopped only arms the flag; the next start opens paused.
+    Pick("WaveDevice", 0);
+    window->ui.btnPause->click();
+    EXPECT_TRUE(PauseBold());
+    backend.ClearPlayed();
+    window->ui.btnON->click();
+    HandleNotifications();
+    ASSERT_EQ(backend.OpenCount(), 2);
+    EXPECT_EQ(backend.LastDeviceIndex(), kDefaultWaveDevice);
+    EXPECT_TRUE(backend.LastDevice()->IsPaused());
+    EXPECT_FALSE(PlayOneBuffer());
+    EXPECT_TRUE(backend.Played().empty());
+    ExpectLook(true);
+    EXPECT_TRUE(PauseBold());
+
+    window->ui.btnPause->click();
+    EXPECT_FALSE(PauseBold());
+    EXPECT_FALSE(backend.LastDevice()->IsPaused());
+    EXPECT_TRUE(PlayOneBuffer());
+    EXPECT_EQ(backend.Played().size(), 16384u);
+
+    // Paused again, then stopped: the close clears the pause and its caption.
+    window->ui.btnPause->click();
+    window->ui.mnuOFF->trigger();
+    HandleNotifications();
+    EXPECT_FALSE(PauseBold());
+    EXPECT_FALSE(window->audioOut().Paused());
+    ExpectLook(false);
+}
+
+TEST_F(PlaybackTest, KeysStartAndStop) {
+    // From an entry: the entry passes Enter on to the window.
+    Entry("Duration")->setFocus();
+    QTest::keyClick(Entry("Duration"), Qt::Key_Return);
+    EXPECT_EQ(backend.OpenCount(), 1);
+    HandleNotifications();
+    ExpectLook(true);
+
+    QTest::keyClick(window.get(), Qt::Key_Return);
+    HandleNotifications();
+    ExpectLook(false);
+
+    QTest::keyClick(window.get(), Qt::Key_Enter);
+    EXPECT_EQ(backend.OpenCount(), 2);
+    HandleNotifications();
+    // The focus sits on OFF now, which takes Enter itself.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    HandleNotifications();
+    ExpectLook(false);
+
+    // The menu's keys: F11 ON, F10 Pause, F9 OFF, Ctrl+Insert toggles.
+    QTest::keyClick(window.get(), Qt::Key_F11);
+    EXPECT_TRUE(window->audioOut().Running());
+    QTest::keyClick(window.get(), Qt::Key_F10);
+    EXPECT_TRUE(window->audioOut().Paused());
+    QTest::keyClick(window.get(), Qt::Key_F9);
+    EXPECT_FALSE(window->audioOut().Running());
+    HandleNotifications();
+    QTest::keyClick(window.get(), Qt::Key_Insert, Qt::ControlModifier);
+    EXPECT_TRUE(window->audioOut().Running());
+    HandleNotifications();
+    QTest::keyClick(window.get(), Qt::Key_Insert, Qt::ControlModifier);
+    HandleNotifications();
+    ExpectLook(false);
+    EXPECT_EQ(backend.OpenCount(), 4);
+}
+
+TEST_F(PlaybackTest, StartFailuresAreReportedAndLeaveTheWindowStopped) {
+    // A period that ends inside the first buffer (8192 frames of 16384 bytes).
+    TypeAndLeave("Duration", "0.1");
+    Box("Loop")->setChecked(false);
+    window->ui.btnON->click();
+    ASSERT_EQ(dialogs.shown.size(), 1);
+    EXPECT_EQ(dialogs.Last(),
+              "For very short signals please decrease the buffer number and size in the "
+              "'Compatibility settings' in the 'Options' menu");
+    EXPECT_EQ(QApplication::focusWidget(), window->ui.btnOFF);
+    HandleNotifications();
+    ExpectLook(false);
+    EXPECT_FALSE(window->audioOut().Running());
+    EXPECT_FALSE(window->audioOut().DeviceOpen());
+
+    // One second outlasts the first buffer: it plays, runs out and stops by itself.
+    TypeAndLeave("Duration", "1");
+    window->ui.btnON->click();
+    EXPECT_EQ(dialogs.shown.size(), 1);
+    HandleNotifications();
+    ExpectLook(true);
+    int played = 0;
+    while (played < 8 && PlayOneBuffer()) {
+        ++played;
+    }
+    EXPECT_EQ(played, 4);  // the start's buffers; no refill after the period
+    ExpectLook(false);
+    EXPECT_FALSE(window->audioOut().Running());
+
+    backend.FailNextOpen(kMmAllocated);
+    window->ui.btnON->click();
+    ASSERT_EQ(dialogs.shown.size(), 2);
+    EXPECT_EQ(dialogs.Last(),
+              "Sound Device Error: \r" + QString::fromStdString(backend.ErrorText(kMmAllocated)));
+    EXPECT_FALSE(backend.ErrorText(kMmAllocated).empty());
+    HandleNotifications();
+    ExpectLook(false);
+}
+
+TEST_F(PlaybackTest, OutputSettingsChangesStopTheSignal) {
+    QComboBox* const boxes[] = {settings->ui.cboQuant, settings->ui.cboBuffers,
+                                settings->ui.cboBufferSize, settings->ui.cboFsList};
+    for (QComboBox* box : boxes) {
+        window->ui.btnON->click();
+        HandleNotifications();
+        ASSERT_TRUE(window->audioOut().Running()) << box->objectName().toStdString();
+        // The same item again still counts as a change.
+        emit box->activated(box->currentIndex());
+        EXPECT_FALSE(window->audioOut().Running()) << box->objectName().toStdString();
+        HandleNotifications();
+        ExpectLook(false);
+    }
+
+    // Opening the dialog stops as well; closing it enables the window again.
+    window->ui.btnON->click();
+    window->ui.mnuOutputSettings->trigger();
+    EXPECT_FALSE(window->audioOut().Running());
+    EXPECT_TRUE(settings->isVisible());
+    EXPECT_TRUE(QTest::qWaitFor([this] { return settings->isActiveWindow(); }));
+    window->setEnabled(false);
+
+    // The next start takes the new format: 44100 Hz, 8 bits, two buffers of 4096.
+    settings->ui.cboFsList->setCurrentIndex(3);
+    emit settings->ui.cboFsList->activated(3);
+    EXPECT_EQ(window->engine().state.sampleRate, 44100);
+    settings->close();
+    EXPECT_TRUE(window->isEnabled());
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return window->isActiveWindow(); }));
+    EXPECT_EQ(window->ui.lblFS->text(), "fs=44.1kHz");
+    HandleNotifications();
+    settings->ui.cboQuant->setCurrentIndex(0);
+    settings->ui.cboBuffers->setCurrentIndex(0);
+    settings->ui.cboBufferSize->setCurrentIndex(0);
+    window->ui.btnON->click();
+    ASSERT_EQ(backend.OpenCount(), 6);
+    const WaveFormat& format = backend.LastDevice()->format();
+    EXPECT_EQ(format.samplesPerSec, 44100u);
+    EXPECT_EQ(format.bitsPerSample, 8);
+    EXPECT_EQ(backend.LastDevice()->QueuedCount(), 2u);
+    EXPECT_EQ(window->engine().state.periodSamples, 10 * 44100);
+
+    // Stereo at 24 bits plays whole frames only: 4096 bytes hold 682 of 6.
+    window->ui.btnOFF->click();
+    HandleNotifications();
+    Pick("cboChannels", kStereo);
+    settings->ui.cboQuant->setCurrentIndex(2);
+    window->ui.btnON->click();
+    backend.ClearPlayed();
+    EXPECT_TRUE(PlayOneBuffer());
+    EXPECT_EQ(backend.Played().size(), 4092u);
+    EXPECT_TRUE(dialogs.shown.isEmpty()) << dialogs.Last().toStdString();
+}
+
+// The window's output is what a signal engine renders from the same settings.
+TEST_F(PlaybackTest, PlayedSamplesAreTheEnginesRendering) {
+    Pick("cboChannels", kStereo);
+    Pick("WaveFormLeft", kWhiteNoise);
+    Pick("cboCrestFactorL", 2);
+    TypeAndLeave("AmplitudeLeft", "-6");
+    Box("ModulationOnRight")->setChecked(true);
+    TypeAndLeave("ModPeriodRightEdit", "0.25");
+    TypeAndLeave("ModDepthRightEdit", "50");
+    TypeAndLeave("ModPhaseRightEdit", "90");
+    Entry("txtFZeroR")->setText("2000");
+    Entry("txtQR")->setText("0.7");
+    Pick("cboFilterTypeR1", kFilterLowPass);  // designs with Q 0.7 once, then shows "1"
+
+    UniformRandom random(ProcessRandom().seed());
+    SignalEngine reference(random);
+    reference.state.sampleRate = 11025;
+    reference.live.channelMode = kStereo;
+    reference.live.loop = true;
+    reference.live.noiseFunction = {kWhiteNoise, kPinkNoise};
+    reference.live.modulationOn = {false, true};
+    reference.live.modFunction = {kModSine, kModSine};
+    reference.live.filterType = {kFilterNone, kFilterLowPass};
+    PrepareEngine(reference.state, reference.live,
+                  // The start designs the low pass with the Q the entry shows now.
+                  {"10", {FilterTexts{"1000", "1", "0"}, FilterTexts{"2000", "1", "0"}}}, nullptr);
+    ChannelEngineState& left = reference.state.left();
+    ChannelEngineState& right = reference.state.right();
+    left.linearAmplitude = LinearAmplitude(-6.0L);
+    left.crestExponent = kCrestExponentsWhite[2];
+    right.crestExponent = kCrestExponentsPink[4];
+    right.modPeriod = 0.25f;
+    right.modDepth = ModDepthFraction(50.0L);
+    right.modPhase = ModPhaseRadians(90.0L);
+
+    backend.ClearPlayed();
+    window->ui.btnON->click();
+    HandleNotifications();
+    ExpectLook(true);
+    constexpr int kBuffers = 6;  // the four of the start and two refills
+    for (int i = 0; i < kBuffers; ++i) {
+        ASSERT_TRUE(PlayOneBuffer()) << i;
+    }
+    std::vector<std::uint8_t> expected(kBuffers * 16384);
+    for (int i = 0; i < kBuffers; ++i) {
+        ASSERT_EQ(reference.FillBlock(expected.data() + i * 16384, 16384), BlockStatus::kPlay);
+    }
+    const std::vector<std::uint8_t> played = backend.Played();
+    ASSERT_EQ(played.size(), expected.size());
+    EXPECT_TRUE(played == expected);
+    EXPECT_EQ(Entry("txtQR")->text(), "1");
+
+    window->ui.btnOFF->click();
+    HandleNotifications();
+    ExpectLook(false);
+}
+
+}  // namespace
+}  // namespace skarnel::testing
