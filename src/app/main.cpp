@@ -5,7 +5,9 @@
 #include <clocale>
 
 #include "app/audio_backend_choice.h"
+#include "generator/settings_persistence.h"
 #include "generator/tfrm_generator.h"
+#include "persistence/sqlite_settings_store.h"
 #include "platform/dialogs.h"
 #include "platform/screen_saver.h"
 #include "settings_dialog/tfrm_settings.h"
@@ -30,8 +32,11 @@ int main(int argc, char* argv[]) {
     skarnel::TfrmSettings settings;
     generator.SetSettingsDialog(&settings);
 
-    generator.ResetCurrentSettings();
+    // Settings of the last window closed, per user (SKARNEL_STORE overrides).
+    skarnel::SqliteSettingsStore store;
+    skarnel::LoadSettings(store, generator, settings);
     generator.RunGuarded([&] { generator.Preparevariables(); });
+    skarnel::ConnectSettingsStore(store, generator, settings);
     generator.show();
     return app.exec();
 }

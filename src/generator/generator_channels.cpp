@@ -305,6 +305,12 @@ void TfrmGenerator::CopyChannel(int from, int to) {
 // ------------------------------------------------------------ start state
 
 void TfrmGenerator::ResetCurrentSettings() {
+    // The reset puts "0" into an amplitude entry by moving its slider to 0,
+    // which acts only when the slider moves. An amplitude typed (or loaded)
+    // but not yet validated has not moved its slider, and would survive the
+    // reset; validating it first brings the slider to the text.
+    AmplitudeExit(kLeft);
+    AmplitudeExit(kRight);
     ch(kLeft).amplitudeSlider->setValue(0);
     ch(kLeft).modulationOn->setChecked(false);
     ch(kLeft).noiseFunction->setCurrentIndex(kPinkNoise);

@@ -63,6 +63,7 @@ TfrmGenerator::TfrmGenerator(WaveOutBackend& backend, Dialogs& dialogs,
     ui.LED->SetColour(StatusLamp::kStopped);
     SetDefaultButton(ui.btnON);
     ConnectControls();
+    ConnectPresets();
     BuildDeviceList();
 }
 
@@ -232,6 +233,10 @@ void TfrmGenerator::SetPlayingLook(bool playing) {
                        static_cast<QWidget*>(ch(kRight).amplitude)}) {
         w->setEnabled(!playing);
     }
+    for (int slot = 1; slot <= 4; ++slot) {
+        memoryButton(slot)->setEnabled(!playing);
+    }
+    ui.mnuPresets->setEnabled(!playing);
     // Unlocked, the right amplitude entry is greyed again where the channel
     // mode or "= Left" greys the rest of the right channel.
     if (!playing) {
@@ -272,6 +277,9 @@ void TfrmGenerator::UpdateFsLabel() {
 
 void TfrmGenerator::closeEvent(QCloseEvent* event) {
     AudioOut1.StopImmediately();
+    if (onClosing) {
+        onClosing();
+    }
     QMainWindow::closeEvent(event);
 }
 

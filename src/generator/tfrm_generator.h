@@ -9,6 +9,7 @@
 #include "audio/audio_io.h"
 #include "engine/signal_engine.h"
 #include "generator/channel_panel.h"
+#include "persistence/preset_file.h"
 #include "ui_tfrm_generator.h"
 
 class QLineEdit;
@@ -82,12 +83,29 @@ public:
     void FilterGainExit(int channel);
     void FilterQExit(int channel);
 
+    // Memory presets: slots 1..4; other numbers are ignored.
+    void StoreMemory(int slot);
+    void RecallMemory(int slot);
+    void RenameMemory(int slot);
+    // Fills every slot from the window, named "Memory 1".."Memory 4".
+    void FillMemoryFromWindow();
+    PresetSlots& memoryPresets() noexcept { return presets_; }
+    // Loads a preset file into the slots ("" or the message of a failure) and
+    // shows the slot names on the buttons.
+    std::string LoadPresets(const QString& path);
+    void LoadPresetsCommand();
+    void SavePresetsAsCommand();
+    QPushButton* memoryButton(int slot) const;
+
     void SetSampleRate(std::int32_t hz);
+    // Runs when the window closes, after the output has stopped.
+    std::function<void()> onClosing;
     QPushButton* defaultButton() const noexcept { return defaultButton_; }
     bool hasOutputDevice() const noexcept { return hasOutputDevice_; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -96,6 +114,11 @@ private:
     void BuildDeviceList();
     void ConnectControls();
     void ConnectChannel(int channel);
+    void ConnectPresets();
+    void ShowPresetNames();
+    void FinishRename();
+    // The filter validations of a recall, each followed by preparation.
+    void ValidateFilterAndPrepare(QLineEdit* entry, float minimum, float maximum, float fallback);
     void WatchExit(QLineEdit* entry, std::function<void()> onExit);
 
     bool AudioOut1FillBuffer(std::uint8_t* buffer, std::int32_t& size);
@@ -130,6 +153,9 @@ private:
     std::array<ChannelPanel*, kChannelCount> panels_{};
     QPushButton* defaultButton_ = nullptr;
     bool hasOutputDevice_ = true;
+    PresetSlots presets_{};
+    QLineEdit* renameField_ = nullptr;
+    int renamingSlot_ = 0;
 };
 
 }  // namespace skarnel

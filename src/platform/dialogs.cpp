@@ -1,6 +1,7 @@
 #include "platform/dialogs.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -36,6 +37,15 @@ bool QtDialogs::Announce(const QString& text) {
 bool QtDialogs::Ask(const QString& text, const QString& title) {
     return QMessageBox::question(parent_, title, text, QMessageBox::Yes | QMessageBox::No) ==
            QMessageBox::Yes;
+}
+
+bool QtDialogs::AskSuppressible(const QString& text, const QString& title, bool& dontShowAgain) {
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Yes | QMessageBox::No, parent_);
+    auto* tick = new QCheckBox("Don't show this message again.", &box);
+    box.setCheckBox(tick);
+    const bool yes = box.exec() == QMessageBox::Yes;
+    dontShowAgain = tick->isChecked();
+    return yes;
 }
 
 std::optional<QString> QtDialogs::OpenFile(const FileDialogOptions& options) {

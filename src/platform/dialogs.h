@@ -23,6 +23,10 @@ public:
     virtual bool Announce(const QString& text) = 0;
     // A question with Yes and No; true for Yes.
     virtual bool Ask(const QString& text, const QString& title) = 0;
+    // A warning-style question with Yes and No and the tick "Don't show this
+    // message again." below the text; its state is left in dontShowAgain.
+    virtual bool AskSuppressible(const QString& text, const QString& title,
+                                 bool& dontShowAgain) = 0;
 
     struct FileDialogOptions {
         QString title;
@@ -47,6 +51,7 @@ public:
     void Note(const QString& text) override;
     bool Announce(const QString& text) override;
     bool Ask(const QString& text, const QString& title) override;
+    bool AskSuppressible(const QString& text, const QString& title, bool& dontShowAgain) override;
     std::optional<QString> OpenFile(const FileDialogOptions& options) override;
     std::optional<QString> SaveFile(const FileDialogOptions& options) override;
 

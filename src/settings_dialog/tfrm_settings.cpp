@@ -53,6 +53,11 @@ void TfrmSettings::SetDefaults() {
     ui.chkDisableSS->setChecked(true);
 }
 
+void TfrmSettings::ApplyChosenFrequency() {
+    samplingFrequency_ = ItemNumber(ui.cboFsList);
+    emit samplingFrequencyChanged(samplingFrequency_);
+}
+
 void TfrmSettings::cboFsListChange() {
     emit offRequested();
     samplingFrequency_ = ItemNumber(ui.cboFsList);

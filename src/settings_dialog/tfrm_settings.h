@@ -26,6 +26,9 @@ public:
 
     // Sets the default items of a first start.
     void SetDefaults();
+    // The program's sampling frequency becomes the chosen item's, without
+    // the OFF command of a user's pick (start-up).
+    void ApplyChosenFrequency();
 
 signals:
     void offRequested();

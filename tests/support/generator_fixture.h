@@ -29,6 +29,7 @@ protected:
         window->SetSettingsDialog(settings.get());
         window->ResetCurrentSettings();
         window->RunGuarded([this] { window->Preparevariables(); });
+        window->FillMemoryFromWindow();
         window->show();
         window->activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));

@@ -23,6 +23,13 @@ public:
         titles.push_back(title);
         return Next(true);
     }
+    bool AskSuppressible(const QString& text, const QString& title, bool& dontShowAgain) override {
+        dontShowAgain = !ticks.empty() && ticks.front();
+        if (!ticks.empty()) {
+            ticks.pop_front();
+        }
+        return Ask(text, title);
+    }
     std::optional<QString> OpenFile(const FileDialogOptions& options) override {
         fileDialogs.push_back(options);
         return NextPath();
@@ -37,6 +44,7 @@ public:
     QStringList shown;
     QStringList titles;
     std::deque<bool> answers;
+    std::deque<bool> ticks;     // "Don't show this message again." per suppressible question
     std::deque<QString> paths;  // an empty path cancels the dialog
     std::vector<FileDialogOptions> fileDialogs;
 

@@ -22,6 +22,7 @@
 #include "engine/preparation.h"
 #include "export/byte_sink.h"
 #include "export/wave_writer.h"
+#include "persistence/preset_file.h"
 #include "render/render_options.h"
 
 extern char** environ;
@@ -382,6 +383,49 @@ TEST(RenderOptions, ConfigureEngineHandsAsLeftEverythingButTheFilter) {
     EXPECT_EQ(right.filterFrequency, 250.0);
     EXPECT_EQ(engine.state.left().filterFrequency, 1000.0);
     EXPECT_EQ(engine.state.periodSamples, 88200);
+}
+
+}  // namespace
+}  // namespace skarnel
+
+namespace skarnel {
+namespace {
+
+// A slot of a preset file renders as the same settings given as options, with
+// the recall's validation applied to its texts (-3.456 dBFS plays as -3.46).
+TEST_F(RenderTool, PresetSlotRendersAsTheEquivalentOptions) {
+    PresetSlots slots{};
+    MemoryPreset& p = slots[2];
+    p.period = "0.5";
+    p.mono = false;
+    p.amplitudeLeft = "-3.456";
+    p.noiseFunctionLeft = kWhiteNoise;
+    p.crestFactorLeft = 2;
+    p.modulationRight = true;
+    p.modFunctionRight = kModTriangular;
+    p.modPeriodRight = "0.25";
+    p.filterTypeRight = kFilterPeaking;
+    p.filterFrequencyRight = "30000";  // validated to half the rate
+    p.filterGainRight = "-10";
+    p.filterQRight = "3";
+    ASSERT_EQ(SavePresetFile(Path("p.vlm").string(), slots), "");
+
+    const ProcessRun fromPreset =
+        Render("-r 22050 --preset " + Path("p.vlm").string() + " --slot 3", Path("a.wav"));
+    ASSERT_EQ(fromPreset.exitCode, 0) << fromPreset.err;
+    const ProcessRun fromOptions = Render(
+        "-r 22050 -d 0.5 -c stereo --left-noise white --left-crest 3:1 --left-amplitude -3.46 "
+        "--right-mod --right-mod-function triangular --right-mod-period 0.25 "
+        "--right-filter peaking --right-freq 11025 --right-gain -10 --right-q 3",
+        Path("b.wav"));
+    ASSERT_EQ(fromOptions.exitCode, 0) << fromOptions.err;
+    ExpectSameWav(ReadBytes(Path("a.wav")), ReadBytes(Path("b.wav")));
+
+    // A slot option beside --preset, a file that is no preset file, a bad slot.
+    EXPECT_EQ(Render("--preset " + Path("p.vlm").string() + " -d 2", Path("c.wav")).exitCode, 2);
+    EXPECT_EQ(Render("--preset " + Path("a.wav").string(), Path("c.wav")).exitCode, 1);
+    EXPECT_EQ(Render("--preset " + Path("p.vlm").string() + " --slot 5", Path("c.wav")).exitCode,
+              2);
 }
 
 }  // namespace

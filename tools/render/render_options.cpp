@@ -15,6 +15,7 @@
 #include "numtext/decimal_entry.h"
 #include "numtext/number_format.h"
 #include "numtext/number_reader.h"
+#include "render/preset_options.h"
 
 namespace skarnel::render {
 
@@ -95,6 +96,8 @@ struct RawOptions {
     std::string channels = "mono";
     bool asLeft = false;
     bool verbose = false;
+    std::string preset;
+    int slot = 1;
     std::array<RawChannel, kChannelCount> channel;
 };
 
@@ -236,6 +239,19 @@ void AddChannelOptions(CLI::App& app, const std::string& side, RawChannel& raw) 
         ->group(group);
 }
 
+// A slot carries every signal setting: only the rate and the output (and
+// --verbose) go with --preset.
+void RejectSignalOptionsWithPreset(const CLI::App& app) {
+    for (const CLI::Option* option : app.get_options()) {
+        const std::string name = option->get_name();
+        if (option->count() > 0 && name != "output" && name != "--rate" && name != "--preset" &&
+            name != "--slot" && name != "--verbose") {
+            throw OptionError(name +
+                              " cannot be combined with --preset: the slot holds the signal");
+        }
+    }
+}
+
 constexpr const char* kFooter =
     R"(Numbers take "." or "," as decimal mark and are rounded to the decimals
 given, as the generator window rounds its entries. The filter uses frequency
@@ -287,6 +303,16 @@ ParseResult ParseRenderOptions(int argc, const char* const* argv) {
         ->group(signal);
     app.add_flag("-v,--verbose", raw.verbose, "print a one-line summary on standard error")
         ->group(signal);
+    app.add_option("--preset", raw.preset,
+                   "render a memory slot of this preset file instead of the options below; "
+                   "its texts are validated as a recall validates them")
+        ->type_name("FILE")
+        ->group(signal);
+    app.add_option("--slot", raw.slot, "the slot of --preset, 1 to 4 (default 1)")
+        ->type_name("N")
+        ->group(signal)
+        ->check(Quiet(CLI::Range(1, 4)))
+        ->needs("--preset");
     AddChannelOptions(app, "left", raw.channel[kLeft]);
     AddChannelOptions(app, "right", raw.channel[kRight]);
 
@@ -304,10 +330,28 @@ ParseResult ParseRenderOptions(int argc, const char* const* argv) {
         return result;
     }
     try {
+        if (!raw.preset.empty()) {
+            RejectSignalOptionsWithPreset(app);
+        }
         result.options = Validate(raw);
     } catch (const OptionError& e) {
         result.exitCode = kExitUsage;
         result.error = std::string(e.what()) + "\n" + std::string(kHelpHint);
+        return result;
+    }
+    if (!raw.preset.empty()) {
+        try {
+            ApplyPreset(ReadPresetSlot(raw.preset, raw.slot), *result.options);
+        } catch (const ConversionError& e) {
+            result.options.reset();
+            result.exitCode = kExitRenderFailed;
+            result.error = "skarnel-render: slot " + std::to_string(raw.slot) + " of \"" +
+                           raw.preset + "\": " + e.what() + "\n";
+        } catch (const std::runtime_error& e) {
+            result.options.reset();
+            result.exitCode = kExitRenderFailed;
+            result.error = std::string("skarnel-render: ") + e.what() + "\n";
+        }
     }
     return result;
 }

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <string>
+
+#include "persistence/settings_store.h"
+
+namespace skarnel {
+
+// The settings store on Linux: one SQLite database file shared by every
+// process of the program. Each call opens the file, does its work in one
+// transaction and closes it again, so nothing is held open between the
+// program's rare reads and writes.
+//
+// - Several processes may save at once: a writer waits up to kBusyTimeoutMs
+//   for another, and every Save commits all its values or none.
+// - A process killed while saving leaves the previous complete state (the
+//   rollback journal is played back by the next process that opens the file).
+// - A file that is not a store of this program (not SQLite, damaged, or a
+//   database without exactly our tables) reads as a missing key; the next
+//   Save moves it aside to "<path>.corrupt" (replacing an older one) and
+//   starts a fresh store in its place.
+// - A store written by a later schema version is read as missing and never
+//   overwritten; a write-protected one is read but never written.
+class SqliteSettingsStore : public SettingsStore {
+public:
+    static constexpr int kBusyTimeoutMs = 5000;
+    static constexpr int kSchemaVersion = 1;
+
+    explicit SqliteSettingsStore(std::string path = DefaultPath());
+
+    // $SKARNEL_STORE when set and not empty; else
+    // $XDG_CONFIG_HOME/Orvane/Skarnel.db when XDG_CONFIG_HOME is an absolute
+    // path; else $HOME/.config/Orvane/Skarnel.db (the password database's home
+    // folder when HOME is not set).
+    static std::string DefaultPath();
+
+    // Never creates the file or its folder.
+    std::optional<SettingsValues> Load(std::string_view keyPath) override;
+    // Creates the folder (with its parents) and the file when missing.
+    bool Save(std::string_view keyPath, const std::vector<SettingValue>& values) override;
+    std::string lastError() const override { return lastError_; }
+
+    const std::string& path() const noexcept { return path_; }
+
+private:
+    std::string path_;
+    std::string lastError_;
+};
+
+}  // namespace skarnel

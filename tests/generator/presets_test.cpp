@@ -1,0 +1,229 @@
+// The four memory slots: store, recall, rename, the start-up fill, and the
+// File menu's preset files.
+#include <QFile>
+#include <QFileInfo>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <map>
+
+#include "engine/crest_modulation.h"
+#include "generator_fixture.h"
+
+namespace skarnel::testing {
+namespace {
+
+// A slot whose every field differs from the start state, in record order.
+// clang-format off
+const MemoryPreset kDistinct{"Sweep", "2.5", "-12", "-20.5", kWhiteNoise, kWhiteNoise,
+    false, false, false, true, true, true, "2", "3", "40", "60", kModSquare, kModTriangular,
+    "30", "90", 2, 6, false, kFilterPeaking, "500", "6", "2", kFilterBandPass, "3000", "-3", "4"};
+// clang-format on
+
+class PresetsTest : public GeneratorTest {
+protected:
+    // Every entry, list, tick and slider a preset holds, by name.
+    std::map<std::string, std::string> Shown() {
+        std::map<std::string, std::string> shown;
+        const auto put = [&](const QObject* o, const QString& v) {
+            shown[o->objectName().toStdString()] = v.toStdString();
+        };
+        for (const auto* e : window->findChildren<QLineEdit*>())
+            put(e, e->text());
+        for (const auto* l : window->findChildren<QComboBox*>())
+            put(l, l->currentText());
+        for (const auto* b : window->findChildren<QCheckBox*>())
+            put(b, b->isChecked() ? "1" : "");
+        for (const auto* s : window->findChildren<QSlider*>())
+            put(s, QString::number(s->value()));
+        shown.erase("WaveDevice");
+        shown.erase("MemoryNameEdit");
+        return shown;
+    }
+    std::vector<double> EngineValues() {
+        std::vector<double> v;
+        for (const ChannelEngineState& c : window->engine().state.channels) {
+            v.insert(v.end(), {c.crestExponent, double(c.gate), c.linearAmplitude, c.modPeriod,
+                               c.modDepth, c.modPhase, c.b0, c.b1, c.b2, c.a0, c.a1, c.a2});
+        }
+        return v;
+    }
+    QString Caption(int slot) { return window->memoryButton(slot)->text(); }
+};
+
+TEST_F(PresetsTest, StoreAndRecallKeepEveryEntryAndTheEngine) {
+    window->memoryPresets()[0] = kDistinct;
+    window->RecallMemory(1);
+    EXPECT_EQ(List("cboChannels")->currentIndex(), kStereo);
+    EXPECT_EQ(Entry("AmplitudeRight")->text(), "-20.5");
+    EXPECT_EQ(List("ModFunctionRight")->currentIndex(), kModTriangular);
+    EXPECT_EQ(Entry("txtQR")->text(), "4");
+    window->StoreMemory(2);
+    MemoryPreset stored = window->memoryPresets()[1];
+    EXPECT_EQ(stored.name, "Memory 2");  // a slot keeps its name
+    stored.name = kDistinct.name;
+    EXPECT_EQ(stored, kDistinct);
+    const auto shown = Shown();
+    const std::vector<double> engine = EngineValues();
+
+    window->ResetCurrentSettings();
+    Box("chkAsLeft")->setChecked(true);
+    window->Preparevariables();
+    ASSERT_NE(Shown(), shown);
+    window->RecallMemory(2);
+    EXPECT_EQ(Shown(), shown);
+    EXPECT_EQ(EngineValues(), engine);
+    EXPECT_EQ(window->engine().state.left().crestExponent, kCrestExponentsWhite[2]);
+    EXPECT_FALSE(window->audioOut().Running());
+    EXPECT_TRUE(dialogs.shown.isEmpty()) << dialogs.Last().toStdString();
+
+    // The start-up fill: every slot as the window, named by its number.
+    window->FillMemoryFromWindow();
+    for (int slot = 1; slot <= 4; ++slot) {
+        MemoryPreset p = window->memoryPresets()[slot - 1];
+        EXPECT_EQ(Caption(slot), QString("Memory %1").arg(slot));
+        EXPECT_EQ(p.name, Caption(slot).toStdString());
+        p.name = kDistinct.name;
+        EXPECT_EQ(p, kDistinct) << slot;
+    }
+}
+
+TEST_F(PresetsTest, AutostartPlayingLockAndSlotsOutsideOneToFour) {
+    TypeAndLeave("Duration", "3");
+    const PresetSlots before = window->memoryPresets();
+    for (const int slot : {0, 5}) {
+        window->StoreMemory(slot);
+        window->RecallMemory(slot);
+        window->RenameMemory(slot);
+    }
+    EXPECT_EQ(window->memoryPresets(), before);
+    EXPECT_EQ(Entry("Duration")->text(), "3");
+
+    const auto expectLocked = [this](bool locked) {
+        for (int slot = 1; slot <= 4; ++slot) {
+            EXPECT_EQ(window->memoryButton(slot)->isEnabled(), !locked) << slot;
+        }
+        EXPECT_EQ(window->ui.mnuPresets->isEnabled(), !locked);
+    };
+    window->ui.mnuAutostart->trigger();
+    window->RecallMemory(1);
+    EXPECT_EQ(Entry("Duration")->text(), "10");
+    EXPECT_TRUE(window->audioOut().Running());
+    HandleNotifications();
+    expectLocked(true);
+    // Without autostart a recall stops what plays and starts nothing.
+    window->ui.mnuAutostart->trigger();
+    window->RecallMemory(1);
+    EXPECT_FALSE(window->audioOut().Running());
+    EXPECT_EQ(backend.OpenCount(), 1);
+    HandleNotifications();
+    expectLocked(false);
+}
+
+TEST_F(PresetsTest, StereoSlotWithAsLeftCopiesTheLeftSettings) {
+    MemoryPreset& p = window->memoryPresets()[2];
+    p.mono = p.rightOn = false;
+    p.asLeft = p.modulationLeft = true;
+    p.amplitudeLeft = "-6";
+    p.noiseFunctionLeft = kWhiteNoise;
+    p.crestFactorLeft = 1;
+    p.modPeriodLeft = "4";
+    p.filterTypeRight = kFilterNotch;
+    window->RecallMemory(3);
+    EXPECT_EQ(List("cboChannels")->currentIndex(), kStereo);
+    EXPECT_TRUE(Box("chkAsLeft")->isChecked());
+    EXPECT_EQ(Entry("AmplitudeRight")->text(), "-6");
+    EXPECT_EQ(window->engine().state.right().crestExponent, kCrestExponentsWhite[1]);
+    EXPECT_TRUE(Box("ModulationOnRight")->isChecked());
+    EXPECT_EQ(Entry("ModPeriodRightEdit")->text(), "4");
+    EXPECT_EQ(window->engine().state.right().gate, 1);
+    EXPECT_EQ(List("cboFilterTypeR1")->currentIndex(), kFilterNotch);  // filters are not copied
+    window->StoreMemory(4);
+    EXPECT_TRUE(window->memoryPresets()[3].asLeft);
+}
+
+TEST_F(PresetsTest, RenameEndsOnEnterOrFocusLoss) {
+    QLineEdit* field = Entry("MemoryNameEdit");
+    window->RenameMemory(3);
+    EXPECT_TRUE(Caption(3).isEmpty());
+    EXPECT_TRUE(field->isVisible() && field->isEnabled() && field->hasFocus());
+    EXPECT_FALSE(window->ui.btnON->isDefault());
+    QTest::keyClicks(field, "Sweep");
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_EQ(Caption(3), "Sweep");
+    EXPECT_EQ(window->memoryPresets()[2].name, "Sweep");
+    EXPECT_FALSE(field->isVisible() || field->isEnabled());
+    EXPECT_EQ(backend.OpenCount(), 0);  // the Enter ended the rename only
+    QTest::keyClick(window.get(), Qt::Key_Return);
+    EXPECT_EQ(backend.OpenCount(), 1);  // ON is the default button again
+    window->ui.btnOFF->click();
+    HandleNotifications();
+
+    window->RenameMemory(1);
+    QTest::keyClick(field, Qt::Key_Enter);
+    EXPECT_TRUE(Caption(1).isEmpty());
+    EXPECT_TRUE(window->memoryPresets()[0].name.empty());
+    window->RenameMemory(4);
+    field->setText(QString(300, 'n'));
+    window->ui.btnPause->setFocus();  // leaving the field ends the rename too
+    EXPECT_EQ(window->memoryPresets()[3].name, std::string(255, 'n'));
+    EXPECT_FALSE(field->isVisible());
+    EXPECT_TRUE(window->ui.btnON->isDefault());
+}
+
+TEST_F(PresetsTest, FileMenuSavesAndLoadsTheSlots) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    PresetSlots& memory = window->memoryPresets();
+    memory[0] = kDistinct;
+    const QStringList names = {"Alpha", "Beta", "Gamma", "Delta"};
+    for (int i = 0; i < 4; ++i) {
+        memory[i].name = names[i].toStdString();
+    }
+    const PresetSlots saved = memory;
+
+    window->ui.btnON->click();
+    dialogs.paths = {dir.filePath("set")};
+    window->ui.SavePresetsAs1->trigger();
+    EXPECT_FALSE(window->audioOut().Running());
+    ASSERT_EQ(dialogs.fileDialogs.size(), 1u);
+    const Dialogs::FileDialogOptions& save = dialogs.fileDialogs[0];
+    EXPECT_EQ(QStringList({save.title, save.filterName, save.filterPattern}),
+              QStringList({"Save VLM presets", "VLM presets", "*.vlm"}));
+    EXPECT_FALSE(save.confirmOverwrite);
+    const QString file = dir.filePath("set.vlm");
+    EXPECT_EQ(QFileInfo(file).size(), qint64(kPresetFileSize));
+
+    window->FillMemoryFromWindow();
+    dialogs.paths = {file};
+    window->ui.LoadPresets1->trigger();
+    ASSERT_EQ(dialogs.fileDialogs.size(), 2u);
+    const Dialogs::FileDialogOptions& open = dialogs.fileDialogs[1];
+    EXPECT_EQ(QStringList({open.title, open.filterName, open.filterPattern}),
+              QStringList({"Open preset file", "Velmor Presets", "*.vlm"}));
+    EXPECT_EQ(memory, saved);
+    EXPECT_EQ(QStringList({Caption(1), Caption(2), Caption(3), Caption(4)}), names);
+    EXPECT_TRUE(dialogs.shown.isEmpty()) << dialogs.Last().toStdString();
+
+    dialogs.paths = {dir.filePath("missing.vlm")};
+    window->ui.LoadPresets1->trigger();
+    ASSERT_EQ(dialogs.shown.size(), 1);
+    EXPECT_TRUE(dialogs.Last().contains("missing.vlm")) << dialogs.Last().toStdString();
+    EXPECT_EQ(memory, saved);
+    EXPECT_EQ(Caption(1), "Alpha");
+
+    // Only a mono byte of 1 means Mono; slot 3's is made 2.
+    QFile bytes(file);
+    ASSERT_TRUE(bytes.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(bytes.seek(kPresetHeaderSize + 2 * kPresetRecordSize + preset_record::kMono));
+    ASSERT_EQ(bytes.write("\x02", 1), 1);
+    bytes.close();
+    dialogs.paths = {file};
+    window->ui.LoadPresets1->trigger();
+    window->RecallMemory(4);
+    EXPECT_EQ(List("cboChannels")->currentIndex(), kMono);
+    window->RecallMemory(3);
+    EXPECT_EQ(List("cboChannels")->currentIndex(), kStereo);
+}
+
+}  // namespace
+}  // namespace skarnel::testing

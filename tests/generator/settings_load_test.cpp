@@ -1,0 +1,188 @@
+// The settings store as the window meets it: what closing writes, what the
+// next start restores, the fallback to the reset, and the suppressible question.
+#include <map>
+
+#include "generator/settings_persistence.h"
+#include "generator_fixture.h"
+#include "persistence/settings_store.h"
+
+namespace skarnel::testing {
+namespace {
+
+class SettingsLoadTest : public GeneratorTest {
+protected:
+    struct Started {
+        ScriptedDialogs dialogs;
+        std::unique_ptr<TfrmGenerator> window;
+        std::unique_ptr<TfrmSettings> settings;
+    };
+    // A new window and Output Settings dialog, loaded from `from` as at start-up.
+    std::unique_ptr<Started> Start(SettingsStore& from) {
+        auto s = std::make_unique<Started>();
+        s->window = std::make_unique<TfrmGenerator>(backend, s->dialogs, screenSaver);
+        s->settings = std::make_unique<TfrmSettings>(s->window.get());
+        s->window->SetSettingsDialog(s->settings.get());
+        LoadSettings(from, *s->window, *s->settings);
+        return s;
+    }
+    // Every entry, list, tick and slider, the Output Settings' included.
+    static std::map<std::string, std::string> Shown(const TfrmGenerator& w) {
+        std::map<std::string, std::string> shown;
+        const auto put = [&](const QObject* o, const QString& v) {
+            shown[o->objectName().toStdString()] = v.toStdString();
+        };
+        for (const auto* e : w.findChildren<QLineEdit*>())
+            put(e, e->text());
+        for (const auto* l : w.findChildren<QComboBox*>())
+            put(l, l->currentText());
+        for (const auto* b : w.findChildren<QCheckBox*>())
+            put(b, b->isChecked() ? "1" : "");
+        for (const auto* s : w.findChildren<QSlider*>())
+            put(s, QString::number(s->value()));
+        return shown;
+    }
+    // A copy of `store` with one value replaced, or removed when `value` is empty.
+    MemorySettingsStore Spoiled(const char* name, std::optional<SettingData> value) {
+        const std::optional<SettingsValues> stored = store.Load(SettingsKeyPath());
+        std::vector<SettingValue> values;
+        for (const SettingValue& v : stored->entries()) {
+            if (!NamesEqual(v.name, name)) {
+                values.push_back(v);
+            }
+        }
+        if (value) {
+            values.push_back({name, *value});
+        }
+        MemorySettingsStore spoiled;
+        spoiled.Save(SettingsKeyPath(), values);
+        return spoiled;
+    }
+
+    MemorySettingsStore store;
+};
+
+TEST_F(SettingsLoadTest, ClosingWritesWhatTheNextStartRestores) {
+    ConnectSettingsStore(store, *window, *settings);
+    settings->ui.cboFsList->setCurrentIndex(4);
+    emit settings->ui.cboFsList->activated(4);
+    settings->ui.cboBuffers->setCurrentIndex(0);
+    settings->ui.cboQuant->setCurrentIndex(2);
+    settings->ui.cboBufferSize->setCurrentIndex(4);
+    settings->ui.chkDisableSS->setChecked(false);
+    // Every preset field away from the start state, in record order; the
+    // modulation period as typed with a comma, not yet left.
+    // clang-format off
+    window->memoryPresets()[0] = MemoryPreset{"", "0.5", "-3.5", "-7", kWhiteNoise, kPinkNoise,
+        false, false, true, false, true, false, "1,5", "8", "25", "70", kModTriangular, kModCosine,
+        "0", "45", 0, 5, false, kFilterLowPass, "250", "0", "1", kFilterPeaking, "4000", "-6", "0.5"};
+    // clang-format on
+    window->RecallMemory(1);
+    Pick("WaveDevice", 2);
+    window->ui.mnuAutostart->setChecked(true);
+    window->move(100, 200);
+
+    settings->show();
+    settings->close();
+    window->close();
+    const std::optional<SettingsValues> values = store.Load(SettingsKeyPath());
+    ASSERT_TRUE(values);
+    std::int32_t mono = -1;
+    std::string period;
+    values->ReadInteger("mono", mono);
+    values->ReadText("ModPeriodLeftEdit", period);
+    EXPECT_EQ(mono, 0);
+    EXPECT_EQ(period, "1,5");  // as shown, not validated
+
+    const auto next = Start(store);
+    EXPECT_EQ(Shown(*next->window), Shown(*window));
+    EXPECT_EQ(next->window->pos(), QPoint(100, 200));
+    EXPECT_TRUE(next->window->ui.mnuAutostart->isChecked());
+    EXPECT_EQ(next->window->audioOut().WaveDevice(), 1u);
+    const EngineState& was = window->engine().state;
+    const EngineState& is = next->window->engine().state;
+    EXPECT_EQ(is.sampleRate, 48000);
+    for (const int c : {kLeft, kRight}) {
+        EXPECT_EQ(is.channels[c].crestExponent, was.channels[c].crestExponent) << c;
+        EXPECT_EQ(is.channels[c].gate, was.channels[c].gate) << c;
+        EXPECT_EQ(is.channels[c].b0, was.channels[c].b0) << c;
+    }
+    EXPECT_EQ(next->window->memoryPresets()[3].period, "0.5");
+    EXPECT_TRUE(next->dialogs.shown.isEmpty()) << next->dialogs.Last().toStdString();
+}
+
+TEST_F(SettingsLoadTest, UnreadableWindowValuesFallBackToTheReset) {
+    const auto reset = Shown(*window);  // the fixture's window is the reset state
+    MemorySettingsStore empty;
+    EXPECT_EQ(Shown(*Start(empty)->window), reset);
+
+    Pick("cboChannels", kStereo);
+    Box("chkAsLeft")->setChecked(true);
+    TypeAndLeave("AmplitudeLeft", "-9");
+    window->ui.mnuAutostart->setChecked(true);
+    window->move(100, 200);
+    SaveWindowSettings(store, *window);
+
+    // What the reset leaves keeps the value read before the failure, or the
+    // new window's own when the failure comes first.
+    const std::pair<const char*, std::optional<SettingData>> failures[] = {
+        {"WaveDevice", std::nullopt},      {"Loop", std::string("1")},
+        {"PeakRmsL", std::string("4")},    {"PeakRmsR", std::nullopt},
+        {"txtFZeroL", std::string("abc")}, {"txtGainR", std::string()}};
+    for (const auto& [name, value] : failures) {
+        MemorySettingsStore spoiled = Spoiled(name, value);
+        const auto started = Start(spoiled);
+        EXPECT_EQ(Shown(*started->window), reset) << name;
+        EXPECT_EQ(started->window->ui.mnuAutostart->isChecked(), name[0] == 't') << name;
+        EXPECT_NE(started->window->pos(), QPoint(100, 200)) << name;
+        EXPECT_TRUE(started->dialogs.shown.isEmpty()) << name;
+    }
+
+    // Empty or missing texts are no failures.
+    MemorySettingsStore emptyDuration = Spoiled("Duration", std::string());
+    auto started = Start(emptyDuration);
+    EXPECT_EQ(started->window->ui.Duration->text(), "1");
+    EXPECT_TRUE(started->window->ui.chkAsLeft->isChecked());
+    EXPECT_FALSE(started->window->panel(kRight)->ui.noiseFunction->isEnabled());  // "= Left" greys
+    EXPECT_FALSE(started->window->panel(kLeft)->ui.modPeriod->isEnabled());       // modulation off
+    EXPECT_EQ(started->window->pos(), QPoint(100, 200));
+    MemorySettingsStore noPhase = Spoiled("ModPhaseLeftEdit", std::nullopt);
+    started = Start(noPhase);
+    EXPECT_EQ(started->window->panel(kLeft)->ui.modPhase->text(), "");
+    EXPECT_EQ(started->window->ui.cboChannels->currentIndex(), kStereo);
+
+    // Output values count only with "Fs"; an index outside its list keeps the default.
+    store.Save(SettingsKeyPath(), {{"Buffers", std::int32_t{0}}});
+    EXPECT_EQ(Shown(*Start(store)->window), Shown(*window));
+    store.Save(SettingsKeyPath(), {{"Fs", std::int32_t{9}}, {"Quant", std::int32_t{-1}}});
+    started = Start(store);
+    EXPECT_EQ(started->settings->SamplingFrequency(), 11025);
+    EXPECT_EQ(started->settings->QuantizationBits(), 16);
+    EXPECT_EQ(started->settings->BufferCount(), 2);
+}
+
+TEST_F(SettingsLoadTest, SuppressibleQuestionKeepsOnlyTheTick) {
+    const auto ask = [this] {
+        return AskUnlessSuppressed(store, dialogs, "Intro?", "Welcome", "Welcome");
+    };
+    dialogs.answers = {false};
+    EXPECT_EQ(ask(), SuppressibleAnswer::kNo);
+    EXPECT_EQ(store.saveCount(), 0);
+    dialogs.ticks = {true};
+    EXPECT_EQ(ask(), SuppressibleAnswer::kYes);
+    EXPECT_EQ(dialogs.shown, QStringList({"Intro?", "Intro?"}));
+    EXPECT_EQ(dialogs.titles.back(), "Welcome");
+    std::int32_t flag = 0;
+    EXPECT_EQ(store.Load(SettingsKeyPath())->ReadInteger("Welcome", flag), ReadStatus::kOk);
+    EXPECT_EQ(flag, 1);
+    EXPECT_EQ(ask(), SuppressibleAnswer::kNotShown);
+
+    // Presence alone suppresses, in any letter case and of any kind.
+    MemorySettingsStore other;
+    other.Save(SettingsKeyPath(), {{"CDFORMAT", std::string("no")}});
+    EXPECT_EQ(AskUnlessSuppressed(other, dialogs, "Hint?", "Hint", "CDformat"),
+              SuppressibleAnswer::kNotShown);
+    EXPECT_EQ(dialogs.shown.size(), 2);
+}
+
+}  // namespace
+}  // namespace skarnel::testing

@@ -1,0 +1,403 @@
+#include "persistence/preset_file.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <ostream>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace skarnel {
+
+void PrintTo(const MemoryPreset& p, std::ostream* os) {
+    *os << '{' << p.name << '|' << p.period << '|' << p.amplitudeLeft << '|' << p.amplitudeRight
+        << '|' << p.noiseFunctionLeft << ',' << p.noiseFunctionRight << '|' << p.loop << p.mono
+        << p.leftOn << p.rightOn << p.modulationLeft << p.modulationRight << '|' << p.modPeriodLeft
+        << '|' << p.modPeriodRight << '|' << p.modDepthLeft << '|' << p.modDepthRight << '|'
+        << p.modFunctionLeft << ',' << p.modFunctionRight << '|' << p.modPhaseLeft << '|'
+        << p.modPhaseRight << '|' << p.crestFactorLeft << ',' << p.crestFactorRight << '|'
+        << p.asLeft << '|' << p.filterTypeLeft << ' ' << p.filterFrequencyLeft << ' '
+        << p.filterGainLeft << ' ' << p.filterQLeft << '|' << p.filterTypeRight << ' '
+        << p.filterFrequencyRight << ' ' << p.filterGainRight << ' ' << p.filterQRight << '}';
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+using Text = std::string MemoryPreset::*;
+using Index = std::int32_t MemoryPreset::*;
+using Flag = bool MemoryPreset::*;
+using P = MemoryPreset;
+
+// The record as documented, offsets typed in from the format description.
+struct Field {
+    std::size_t offset;
+    std::variant<Text, Index, Flag> member;
+};
+const Field kRecord[] = {
+    {0, &P::name},
+    {256, &P::period},
+    {512, &P::amplitudeLeft},
+    {768, &P::amplitudeRight},
+    {1024, &P::noiseFunctionLeft},
+    {1028, &P::noiseFunctionRight},
+    {1032, &P::loop},
+    {1033, &P::mono},
+    {1034, &P::leftOn},
+    {1035, &P::rightOn},
+    {1036, &P::modulationLeft},
+    {1037, &P::modulationRight},
+    {1038, &P::modPeriodLeft},
+    {1294, &P::modPeriodRight},
+    {1550, &P::modDepthLeft},
+    {1806, &P::modDepthRight},
+    {2064, &P::modFunctionLeft},
+    {2068, &P::modFunctionRight},
+    {2072, &P::modPhaseLeft},
+    {2328, &P::modPhaseRight},
+    {2584, &P::crestFactorLeft},
+    {2588, &P::crestFactorRight},
+    {2592, &P::asLeft},
+    {2596, &P::filterTypeLeft},
+    {2612, &P::filterTypeRight},
+};
+constexpr std::size_t kMonoOffset = 1033;
+constexpr std::size_t kMarkOffset = 2062;
+const std::pair<std::size_t, Text> kFilterSlots[] = {
+    {2600, &P::filterFrequencyLeft},  {2604, &P::filterGainLeft},  {2608, &P::filterQLeft},
+    {2616, &P::filterFrequencyRight}, {2620, &P::filterGainRight}, {2624, &P::filterQRight},
+};
+
+std::size_t RecordStart(std::size_t slot) {
+    return 21 + 2628 * slot;
+}
+void PutI32(Bytes& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    }
+}
+std::uint32_t GetU32(const Bytes& b, std::size_t at) {
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (std::uint32_t{b[at + 3]} << 24);
+}
+std::string GetText(const Bytes& b, std::size_t at) {
+    return {b.begin() + at + 1, b.begin() + at + 1 + b[at]};
+}
+
+// A slot that differs from every value the tests load, with every flag set.
+MemoryPreset Stale() {
+    MemoryPreset p;
+    for (const Field& f : kRecord) {
+        if (auto* t = std::get_if<Text>(&f.member)) {
+            p.*(*t) = "stale";
+        } else if (auto* i = std::get_if<Index>(&f.member)) {
+            p.*(*i) = 77;
+        } else {
+            p.*std::get<Flag>(f.member) = true;
+        }
+    }
+    for (const auto& [offset, member] : kFilterSlots) {
+        p.*member = "stale";
+    }
+    return p;
+}
+
+// Filter values per slot as the tests write them, and the texts a reader makes
+// of them. The second record gets no mark and the third an infinite value, so
+// both read as the reset texts.
+const float kFilterValues[4][6] = {
+    {1234.5f, 0.707f, -6.f, 100000.f, 1e-5f, 0.f},
+    {50.f, 3.f, 2.f, 60.f, 4.f, 5.f},
+    {50.f, 3.f, 2.f, 60.f, 4.f, std::numeric_limits<float>::infinity()},
+    {3.4028235e38f, -0.f, 1.f / 3, 123456789.f, 0.1f, 2.5f},
+};
+const char* const kFilterTexts[4][6] = {
+    {"1234.5", "0.707", "-6", "100000", "1E-5", "0"},
+    {"1000", "0", "1", "1000", "0", "1"},
+    {"1000", "0", "1", "1000", "0", "1"},
+    {"3.4028235E38", "0", "0.33333334", "123456790", "0.1", "2.5"},
+};
+
+// A complete file written byte by byte from the documented offsets, with
+// garbage in the filler, the gaps and after each text, and what a reader must
+// make of it.
+struct HandBuilt {
+    Bytes file = Bytes(10533, 0xA5);
+    PresetSlots slots;
+};
+HandBuilt BuildByHand() {
+    HandBuilt h;
+    h.file[0] = 18;
+    std::memcpy(&h.file[1], "WBQ Preset File V1", 18);
+    const std::uint8_t flagBytes[] = {0, 1, 2, 0xFF};
+    for (std::size_t s = 0; s < 4; ++s) {
+        const std::size_t r = RecordStart(s);
+        MemoryPreset& p = h.slots[s];
+        int n = 0;
+        for (const Field& f : kRecord) {
+            ++n;
+            const std::string tag = std::to_string(s) + "." + std::to_string(n);
+            if (auto* t = std::get_if<Text>(&f.member)) {
+                const std::string raw = tag + " Caf\xE9 \x80\x81\x9F";
+                h.file[r + f.offset] = static_cast<std::uint8_t>(raw.size());
+                std::memcpy(&h.file[r + f.offset + 1], raw.data(), raw.size());
+                p.*(*t) = tag + " Caf\u00E9 \u20AC\u0081\u0178";
+            } else if (auto* i = std::get_if<Index>(&f.member)) {
+                const std::int32_t v = (s % 2 ? -1 : 1) * (n * 1000 + static_cast<int>(s));
+                PutI32(h.file, r + f.offset, static_cast<std::uint32_t>(v));
+                p.*(*i) = v;
+            } else {
+                const std::uint8_t byte = flagBytes[(n + s) % 4];
+                h.file[r + f.offset] = byte;
+                p.*std::get<Flag>(f.member) = f.offset == kMonoOffset ? byte == 1 : byte != 0;
+            }
+        }
+        if (s != 1) {
+            h.file[r + kMarkOffset] = 'F';
+            h.file[r + kMarkOffset + 1] = 'V';
+        }
+        for (std::size_t k = 0; k < 6; ++k) {
+            PutI32(h.file, r + kFilterSlots[k].first,
+                   std::bit_cast<std::uint32_t>(kFilterValues[s][k]));
+            p.*kFilterSlots[k].second = kFilterTexts[s][k];
+        }
+    }
+    return h;
+}
+
+PresetSlots StaleSlots() {
+    return {Stale(), Stale(), Stale(), Stale()};
+}
+
+// A fresh folder named after the running test.
+fs::path TestFolder() {
+    const fs::path folder = fs::path(SKARNEL_TEST_TMPDIR) / "presets" /
+                            testing::UnitTest::GetInstance()->current_test_info()->name();
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    return folder;
+}
+std::vector<fs::path> Entries(const fs::path& folder) {
+    return {fs::directory_iterator(folder), fs::directory_iterator()};
+}
+
+void ExpectReport(const std::string& message, const std::string& path, int error) {
+    EXPECT_NE(message.find('"' + path + '"'), std::string::npos) << message;
+    EXPECT_NE(message.find(std::strerror(error)), std::string::npos) << message;
+}
+
+void WriteFile(const fs::path& path, const Bytes& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+Bytes ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(PresetFileLayout, ReadsEveryFieldFromItsDocumentedOffset) {
+    const HandBuilt h = BuildByHand();
+    PresetSlots slots = StaleSlots();
+    DecodePresetFile(h.file, slots);
+    for (std::size_t s = 0; s < 4; ++s) {
+        EXPECT_EQ(slots[s], h.slots[s]) << "slot " << s + 1;
+    }
+}
+
+TEST(PresetFileLayout, WritesEveryFieldAtItsDocumentedOffset) {
+    const HandBuilt h = BuildByHand();
+    PresetSlots slots = h.slots;
+    // Texts the entries may hold that are not in the program's number format.
+    slots[1].filterFrequencyLeft = "abc";  // unreadable: its reset value
+    slots[1].filterGainLeft = "1,5";
+    slots[1].filterQRight = "";
+    const float written[4][6] = {
+        {1234.5f, 0.707f, -6.f, 100000.f, 1e-5f, 0.f},
+        {1000.f, 1.5f, 1.f, 1000.f, 0.f, 1.f},
+        {1000.f, 0.f, 1.f, 1000.f, 0.f, 1.f},
+        {3.4028235e38f, 0.f, 1.f / 3, 123456789.f, 0.1f, 2.5f},
+    };
+
+    const Bytes file = EncodePresetFile(slots);
+    ASSERT_EQ(file.size(), 10533u);
+    EXPECT_EQ(file[0], 18);
+    EXPECT_EQ(std::string(file.begin() + 1, file.begin() + 19), "WBQ Preset File V1");
+    for (std::size_t s = 0; s < 4; ++s) {
+        const std::size_t r = RecordStart(s);
+        for (const Field& f : kRecord) {
+            const std::size_t at = r + f.offset;
+            if (std::holds_alternative<Text>(f.member)) {
+                EXPECT_EQ(GetText(file, at), GetText(h.file, at)) << s << " @" << f.offset;
+            } else if (std::holds_alternative<Index>(f.member)) {
+                EXPECT_EQ(GetU32(file, at), GetU32(h.file, at)) << s << " @" << f.offset;
+            } else {
+                EXPECT_EQ(file[at], slots[s].*std::get<Flag>(f.member) ? 1 : 0)
+                    << s << " @" << f.offset;
+            }
+        }
+        const auto mark = file.begin() + static_cast<std::ptrdiff_t>(r + kMarkOffset);
+        EXPECT_EQ(std::string(mark, mark + 2), "FV") << s;
+        for (std::size_t k = 0; k < 6; ++k) {
+            EXPECT_EQ(std::bit_cast<float>(GetU32(file, r + kFilterSlots[k].first)), written[s][k])
+                << s << " @" << kFilterSlots[k].first;
+        }
+    }
+}
+
+TEST(PresetFile, SaveAndLoadKeepAllFourSlots) {
+    const fs::path folder = TestFolder();
+    const fs::path path = folder / "set.vlm";
+    WriteFile(path, Bytes(50, 'x'));  // an older file that the save replaces
+    PresetSlots saved = BuildByHand().slots;
+    const char* const typed[6] = {"1234.5", "0,707", "-6", "100000", " 2.50 ", "abc"};
+    const char* const loaded[5] = {"1234.5", "0.707", "-6", "100000", "2.5"};
+    PresetSlots expected = saved;
+    for (std::size_t s = 0; s < 4; ++s) {
+        for (std::size_t k = 0; k < 6; ++k) {
+            saved[s].*kFilterSlots[k].second = typed[(k + s) % 6];
+            expected[s].*kFilterSlots[k].second =
+                (k + s) % 6 == 5 ? kFilterTexts[1][k] : loaded[(k + s) % 6];  // 1: reset texts
+        }
+    }
+    ASSERT_EQ(SavePresetFile(path.string(), saved), "");
+    EXPECT_EQ(fs::file_size(path), 10533u);
+    EXPECT_EQ(Entries(folder).size(), 1u);  // no temporary left behind
+
+    PresetSlots slots = StaleSlots();
+    ASSERT_EQ(LoadPresetFile(path.string(), slots), "");
+    EXPECT_EQ(slots, expected);
+    PresetSlots again = slots;
+    ASSERT_EQ(LoadPresetFile(path.string(), again), "");
+    EXPECT_EQ(again, slots);
+
+    // Saving through a symbolic link replaces the file it points to.
+    const fs::path link = folder / "link.vlm";
+    fs::create_symlink(path.filename(), link);
+    saved[0].name = "through the link";
+    ASSERT_EQ(SavePresetFile(link.string(), saved), "");
+    EXPECT_TRUE(fs::is_symlink(link));
+    ASSERT_EQ(LoadPresetFile(path.string(), slots), "");
+    EXPECT_EQ(slots[0].name, "through the link");
+}
+
+TEST(PresetFile, WithoutTheExactIdentificationNothingChanges) {
+    const Bytes valid = EncodePresetFile(BuildByHand().slots);
+    std::vector<Bytes> files;
+    for (const char* id : {"wbq preset file v1", "WBQ Preset File v1", "WBQ Preset File V2"}) {
+        files.push_back(valid);
+        std::memcpy(&files.back()[1], id, 18);
+    }
+    files.push_back(valid);
+    files.back()[0] = 19;  // the text followed by one more character
+    files.back()[19] = ' ';
+    files.push_back(valid);
+    files.back()[0] = 17;
+    files.emplace_back(valid.begin(), valid.begin() + 20);  // the header cut short
+    files.emplace_back();
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        PresetSlots slots = StaleSlots();
+        DecodePresetFile(files[i], slots);
+        EXPECT_EQ(slots, StaleSlots()) << "file " << i;
+    }
+}
+
+TEST(PresetFile, TakesTheWholeRecordsAFileHolds) {
+    const HandBuilt h = BuildByHand();
+    const auto prefix = [&](std::size_t n) {
+        return Bytes(h.file.begin(), h.file.begin() + static_cast<std::ptrdiff_t>(n));
+    };
+    PresetSlots slots = StaleSlots();
+    DecodePresetFile(prefix(21), slots);
+    EXPECT_EQ(slots, StaleSlots());
+    DecodePresetFile(prefix(21 + 2628 + 1314), slots);
+    EXPECT_EQ(slots[0], h.slots[0]);
+    for (std::size_t s = 1; s < 4; ++s) {
+        EXPECT_EQ(slots[s], Stale()) << s;
+    }
+    slots = StaleSlots();
+    DecodePresetFile(prefix(10532), slots);
+    EXPECT_EQ(slots[2], h.slots[2]);
+    EXPECT_EQ(slots[3], Stale());
+
+    const fs::path folder = TestFolder();
+    Bytes longer = h.file;
+    longer.resize(12000, 0);
+    WriteFile(folder / "long.wbq", longer);
+    slots = StaleSlots();
+    EXPECT_EQ(LoadPresetFile((folder / "long.wbq").string(), slots), "");
+    EXPECT_EQ(slots, h.slots);
+    WriteFile(folder / "empty.wbq", {});
+    EXPECT_EQ(LoadPresetFile((folder / "empty.wbq").string(), slots), "");
+    EXPECT_EQ(slots, h.slots);
+}
+
+TEST(PresetFile, TextsBecomeWindows1252CutTo255Characters) {
+    std::string accents;
+    for (int i = 0; i < 300; ++i) {
+        accents += "\u00E9";
+    }
+    PresetSlots slots;
+    slots[0].name = std::string(300, 'n');
+    slots[1].name = accents;
+    slots[2].name =
+        "a\u6F22b\U0001F600c\xFF\xE9"
+        "d \u00E9\u20AC\u0178";
+    const Bytes file = EncodePresetFile(slots);
+    EXPECT_EQ(GetText(file, RecordStart(0)), std::string(255, 'n'));
+    EXPECT_EQ(GetText(file, RecordStart(1)), std::string(255, '\xE9'));
+    EXPECT_EQ(GetText(file, RecordStart(2)), "a?b?c??d \xE9\x80\x9F");
+
+    PresetSlots loaded;
+    DecodePresetFile(file, loaded);
+    EXPECT_EQ(loaded[0].name, std::string(255, 'n'));
+    EXPECT_EQ(loaded[1].name, accents.substr(0, 510));
+    EXPECT_EQ(loaded[2].name, "a?b?c??d \u00E9\u20AC\u0178");
+}
+
+TEST(PresetFileErrors, AFileThatCannotBeReadIsReportedAndChangesNothing) {
+    const fs::path folder = TestFolder();
+    PresetSlots slots = StaleSlots();
+    const std::string missing = (folder / "missing.vlm").string();
+    ExpectReport(LoadPresetFile(missing, slots), missing, ENOENT);
+    // A folder opens but cannot be read.
+    ExpectReport(LoadPresetFile(folder.string(), slots), folder.string(), EISDIR);
+    EXPECT_EQ(slots, StaleSlots());
+}
+
+TEST(PresetFileErrors, AFailedSaveLeavesTheOldTargetAndNoTemporary) {
+    const fs::path folder = TestFolder();
+    const PresetSlots slots = BuildByHand().slots;
+    const std::string inMissingFolder = (folder / "none" / "p.vlm").string();
+    ExpectReport(SavePresetFile(inMissingFolder, slots), inMissingFolder, ENOENT);
+
+    // A folder in the target's place: the temporary is written, the rename fails.
+    const fs::path taken = folder / "taken.vlm";
+    fs::create_directory(taken);
+    WriteFile(taken / "inside", Bytes(3, 'i'));
+    ExpectReport(SavePresetFile(taken.string(), slots), taken.string(), EISDIR);
+    EXPECT_EQ(Entries(folder), std::vector<fs::path>{taken});
+    EXPECT_EQ(ReadFile(taken / "inside"), Bytes(3, 'i'));
+
+    if (geteuid() == 0) {
+        return;  // root writes into read-only folders
+    }
+    const fs::path old = folder / "old.vlm";
+    WriteFile(old, Bytes(10, 'o'));
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+    const std::string message = SavePresetFile(old.string(), slots);
+    fs::permissions(folder, fs::perms::owner_all);
+    ExpectReport(message, old.string(), EACCES);
+    EXPECT_EQ(ReadFile(old), Bytes(10, 'o'));
+}
+
+}  // namespace
+}  // namespace skarnel
