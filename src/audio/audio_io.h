@@ -132,6 +132,10 @@ public:
     void HandleNotification(const DeviceNotification& notification);
 
     bool DeviceOpen() const noexcept { return deviceOpen_; }
+    // A device is open, or still plays buffers after the component already
+    // counts as closed (buffers queued uncounted in the pre-fill keep playing
+    // after the counted ones are done). False once the device has closed.
+    bool DeviceHeld() const noexcept { return device_ != nullptr; }
     std::uint64_t Generation() const noexcept { return generation_; }
 
 protected:

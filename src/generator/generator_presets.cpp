@@ -267,7 +267,7 @@ std::string TfrmGenerator::LoadPresets(const QString& path) {
 void TfrmGenerator::LoadPresetsCommand() {
     AudioOut1.StopImmediately();
     const std::optional<QString> path =
-        dialogs_.OpenFile({"Open preset file", "Velmor Presets", "*.vlm", "vlm", {}, false});
+        dialogs_.OpenFile({"Open preset file", "Velmor Presets", "*.vlm", "vlm", {}, false, {}});
     if (!path) {
         return;
     }
@@ -280,7 +280,7 @@ void TfrmGenerator::LoadPresetsCommand() {
 void TfrmGenerator::SavePresetsAsCommand() {
     AudioOut1.StopImmediately();
     std::optional<QString> path =
-        dialogs_.SaveFile({"Save VLM presets", "VLM presets", "*.vlm", "vlm", {}, false});
+        dialogs_.SaveFile({"Save VLM presets", "VLM presets", "*.vlm", "vlm", {}, false, {}});
     if (!path) {
         return;
     }

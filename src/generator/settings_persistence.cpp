@@ -213,6 +213,7 @@ void SaveOutputSettings(SettingsStore& store, const TfrmSettings& settings) {
 }
 
 void ConnectSettingsStore(SettingsStore& store, TfrmGenerator& generator, TfrmSettings& settings) {
+    generator.SetStore(&store);
     generator.onClosing = [&store, &generator] { SaveWindowSettings(store, generator); };
     QObject::connect(&settings, &TfrmSettings::closedByUser, &generator,
                      [&store, &settings] { SaveOutputSettings(store, settings); });

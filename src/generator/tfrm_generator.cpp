@@ -6,6 +6,7 @@
 
 #include "audio/device_list.h"
 #include "engine/preparation.h"
+#include "export/tfrm_wait.h"
 #include "generator/hover_label.h"
 #include "generator/list_icons.h"
 #include "numtext/conversion_error.h"
@@ -13,6 +14,7 @@
 #include "platform/dialogs.h"
 #include "platform/notification_pump.h"
 #include "platform/screen_saver.h"
+#include "script/tfrm_script_popup.h"
 #include "settings_dialog/tfrm_settings.h"
 
 namespace skarnel {
@@ -116,6 +118,8 @@ void TfrmGenerator::ConnectControls() {
     connect(ui.mnuToggle, &QAction::triggered, this, &TfrmGenerator::ToggleCommand);
     connect(ui.mnuOutputSettings, &QAction::triggered, this, &TfrmGenerator::OpenOutputSettings);
     connect(ui.mnuExit, &QAction::triggered, this, &QWidget::close);
+    connect(ui.SaveWaveFile1, &QAction::triggered, this, &TfrmGenerator::SaveWaveFile1Click);
+    connect(ui.RunScript1, &QAction::triggered, this, &TfrmGenerator::RunScript1Click);
     connect(HoverLink::Attach(ui.lblFS), &HoverLink::clicked, this,
             &TfrmGenerator::OpenOutputSettings);
     connect(ui.WaveDevice, &QComboBox::activated, this,

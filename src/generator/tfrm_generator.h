@@ -21,6 +21,9 @@ class Dialogs;
 class NotificationPump;
 class ScreenSaverInhibitor;
 class TfrmSettings;
+class TfrmWait;
+class TfrmScriptPopup;
+class SettingsStore;
 
 // Program-wide flag of the script runner: true from the device's open to its
 // close, so a script waiting for a played preset also ends when playback ends.
@@ -97,6 +100,17 @@ public:
     void SavePresetsAsCommand();
     QPushButton* memoryButton(int slot) const;
 
+    // WAV export: the menu command, and the writer with its progress window.
+    void SaveWaveFile1Click();
+    void WriteWaveFile(const QString& path);
+    TfrmWait& progressWindow();
+    // Scripts: the menu command, and running one in this window.
+    void RunScript1Click();
+    void RunScript(const QString& path);
+    TfrmScriptPopup& scriptWindow();
+    // The store of the suppressible questions (and of the settings).
+    void SetStore(SettingsStore* store);
+
     void SetSampleRate(std::int32_t hz);
     // Runs when the window closes, after the output has stopped.
     std::function<void()> onClosing;
@@ -154,6 +168,9 @@ private:
     QPushButton* defaultButton_ = nullptr;
     bool hasOutputDevice_ = true;
     PresetSlots presets_{};
+    SettingsStore* store_ = nullptr;
+    std::unique_ptr<TfrmWait> wait_;
+    std::unique_ptr<TfrmScriptPopup> scriptPopup_;
     QLineEdit* renameField_ = nullptr;
     int renamingSlot_ = 0;
 };

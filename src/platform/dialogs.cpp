@@ -15,7 +15,11 @@ QString FilterText(const Dialogs::FileDialogOptions& o) {
 
 void Configure(QFileDialog& dialog, const Dialogs::FileDialogOptions& o) {
     dialog.setWindowTitle(o.title);
-    dialog.setNameFilter(FilterText(o));
+    QStringList filters{FilterText(o)};
+    if (!o.extraFilter.isEmpty()) {
+        filters << o.extraFilter;
+    }
+    dialog.setNameFilters(filters);
     dialog.setDefaultSuffix(o.defaultSuffix);
     dialog.setOption(QFileDialog::ReadOnly, false);
     if (!o.initialName.isEmpty()) {

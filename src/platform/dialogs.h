@@ -35,6 +35,7 @@ public:
         QString defaultSuffix;  // e.g. "wav"
         QString initialName;    // file name proposed
         bool confirmOverwrite = true;
+        QString extraFilter;  // a second filter, e.g. "All Files (*.*)"
     };
     // The chosen path, or nothing when the user cancelled.
     virtual std::optional<QString> OpenFile(const FileDialogOptions& options) = 0;

@@ -1,0 +1,113 @@
+// Running a script in the generator window: the window side of the script
+// runner (its windows, presets, playback and the event loop).
+#include <QApplication>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTimer>
+#include <stdexcept>
+
+#include "generator/tfrm_generator.h"
+#include "platform/dialogs.h"
+#include "script/script_runner.h"
+#include "script/tfrm_script_popup.h"
+
+namespace skarnel {
+
+namespace {
+
+constexpr int kWaitStepMs = 100;
+
+class WindowScriptHost : public ScriptHost {
+public:
+    WindowScriptHost(TfrmGenerator& window, TfrmScriptPopup& popup, Dialogs& dialogs)
+        : window_(window), popup_(popup), dialogs_(dialogs) {}
+
+    bool LoopTicked() override { return window_.ui.Loop->isChecked(); }
+    void SetLoop(bool ticked) override { window_.ui.Loop->setChecked(ticked); }
+    void DisableGenerator() override { window_.setEnabled(false); }
+    void EnableAndRaiseGenerator() override {
+        window_.setEnabled(true);
+        window_.raise();
+        window_.activateWindow();
+    }
+    void ShowScriptWindow() override {
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            popup_.adjustSize();
+            popup_.move(screen->geometry().center() - popup_.rect().center());
+        }
+        popup_.show();
+    }
+    void HideScriptWindow() override { popup_.hide(); }
+    bool ScriptWindowVisible() override { return popup_.isVisible(); }
+    void SetScriptLabel(const std::string& text) override {
+        popup_.ui.Label1->setText(QString::fromStdString(text));
+    }
+    void ShowMessage(const std::string& text) override {
+        dialogs_.Note(QString::fromStdString(text));
+    }
+    bool FileExists(const std::string& path) override {
+        return QFileInfo(QString::fromStdString(path)).isFile();
+    }
+    void LoadPresetFile(const std::string& path) override {
+        const std::string error = window_.LoadPresets(QString::fromStdString(path));
+        if (!error.empty()) {
+            throw std::runtime_error(error);
+        }
+    }
+    void RecallMemory(int slot) override { window_.RecallMemory(slot); }
+    void StartGenerator() override {
+        window_.RunGuarded([this] { window_.StartGenerator(); });
+    }
+    // A played preset has ended when its last queued buffer has played and
+    // the device has closed, not already when the counted buffers are done.
+    bool OutputRunning() override {
+        return window_.audioOut().Running() || window_.audioOut().DeviceHeld();
+    }
+    // The event loop runs during the step, so the device keeps being refilled
+    // however little audio the output settings keep queued.
+    void WaitStep() override {
+        QEventLoop loop;
+        QTimer::singleShot(kWaitStepMs, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    void HandleEvents() override { QApplication::processEvents(); }
+    bool& ScriptWaiting() override { return scriptWaiting; }
+
+private:
+    TfrmGenerator& window_;
+    TfrmScriptPopup& popup_;
+    Dialogs& dialogs_;
+};
+
+}  // namespace
+
+TfrmScriptPopup& TfrmGenerator::scriptWindow() {
+    if (!scriptPopup_) {
+        // A window of its own: disabling the generator must leave its buttons
+        // usable.
+        scriptPopup_ = std::make_unique<TfrmScriptPopup>();
+        connect(scriptPopup_.get(), &TfrmScriptPopup::hidden, this, [this] { setEnabled(true); });
+        connect(scriptPopup_.get(), &TfrmScriptPopup::nextPressed, this,
+                [] { scriptWaiting = false; });
+    }
+    return *scriptPopup_;
+}
+
+void TfrmGenerator::RunScript(const QString& path) {
+    WindowScriptHost host(*this, scriptWindow(), dialogs_);
+    RunScriptFile(path.toStdString(), host);
+}
+
+void TfrmGenerator::RunScript1Click() {
+    AudioOut1.StopImmediately();
+    Dialogs::FileDialogOptions options{
+        "Open script file", "VLM Script", "*.vls", {}, {}, false, {}};
+    options.extraFilter = "All Files (*.*)";
+    if (const std::optional<QString> path = dialogs_.OpenFile(options)) {
+        RunScript(*path);
+    }
+}
+
+}  // namespace skarnel

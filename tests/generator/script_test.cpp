@@ -1,0 +1,93 @@
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "generator_fixture.h"
+#include "persistence/preset_file.h"
+#include "script/tfrm_script_popup.h"
+
+namespace skarnel::testing {
+namespace {
+
+// A script plays two presets one after the other on a device that plays in
+// real time: each period is played once (Loop forced off), the second only
+// after the first has ended, and the window is as before afterwards.
+TEST_F(GeneratorTest, ScriptPlaysTwoPresetsOnePeriodEach) {
+    backend.SetPaced(true);
+    settings->ui.cboFsList->setCurrentIndex(0);  // 8000 Hz
+    settings->cboFsListChange();
+    settings->ui.cboBufferSize->setCurrentIndex(0);  // 4096 bytes: 2048 mono frames
+
+    QTemporaryDir dir;
+    PresetSlots first{}, second{};
+    // Each period is longer than the first buffer (a start needs one filled
+    // buffer) and ends within the four buffers queued at the start.
+    first[0].period = "0.3";  // 2400 frames
+    first[0].noiseFunctionLeft = kWhiteNoise;
+    first[0].crestFactorLeft = 0;
+    first[0].amplitudeLeft = "-6.03";  // peaks below 16384
+    second[1].period = "0.45";         // 3600 frames
+    second[1].crestFactorLeft = 6;     // pink "10:1" at 0 dBFS
+    ASSERT_EQ(SavePresetFile(dir.filePath("a.vlm").toStdString(), first), "");
+    ASSERT_EQ(SavePresetFile(dir.filePath("b.vlm").toStdString(), second), "");
+    const QString script = dir.filePath("two.wbs");
+    QFile file(script);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QString("play 1 %1\r\nPLAY 2 %2\r\nend\r\n")
+                   .arg(dir.filePath("a.vlm"), dir.filePath("b.vlm"))
+                   .toUtf8());
+    file.close();
+
+    Box("Loop")->setChecked(true);
+    window->RunScript(script);
+
+    EXPECT_TRUE(dialogs.shown.isEmpty()) << dialogs.Last().toStdString();
+    EXPECT_TRUE(Box("Loop")->isChecked());
+    EXPECT_TRUE(window->isEnabled());
+    EXPECT_FALSE(window->scriptWindow().isVisible());
+    EXPECT_FALSE(window->audioOut().Running());
+    EXPECT_EQ(window->scriptWindow().ui.Label1->text(), "Line 3: end ");
+
+    // Each start queues its four buffers; the period ends inside them, so the
+    // device gets the period's frames and then silence, once per preset.
+    const std::vector<std::uint8_t> played = backend.Played();
+    constexpr std::size_t kFramesPerStart = 4 * 2048;
+    ASSERT_EQ(played.size(), 2 * kFramesPerStart * 2);
+    const auto sample = [&](std::size_t frame) {
+        return static_cast<std::int16_t>(played[2 * frame] | (played[2 * frame + 1] << 8));
+    };
+    const std::size_t periods[2] = {2400, 3600};
+    int loud[2] = {0, 0};
+    for (int start = 0; start < 2; ++start) {
+        const std::size_t base = start * kFramesPerStart;
+        int silent = 0;
+        for (std::size_t f = 0; f < periods[start]; ++f) {
+            silent += sample(base + f) == 0;
+            loud[start] += std::abs(sample(base + f)) > 16384;
+        }
+        EXPECT_LT(silent, 20) << "preset " << start + 1;
+        for (std::size_t f = periods[start]; f < kFramesPerStart; ++f) {
+            ASSERT_EQ(sample(base + f), 0) << "preset " << start + 1 << " frame " << f;
+        }
+    }
+    EXPECT_EQ(loud[0], 0);  // the quiet white preset
+    EXPECT_GT(loud[1], 0);  // then the full-scale pink one
+}
+
+TEST_F(GeneratorTest, ScriptFailureKeepsTheScriptWindowUntilClosed) {
+    QTemporaryDir dir;
+    const QString script = dir.filePath("bad.wbs");
+    QFile file(script);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("rem a delay that is no number\ndelay soon\nend\n");
+    file.close();
+    window->RunScript(script);
+    EXPECT_EQ(dialogs.Last(), "'soon' is not a valid floating point value");
+    EXPECT_TRUE(window->scriptWindow().isVisible());
+    EXPECT_FALSE(window->isEnabled());
+    window->scriptWindow().ui.Button1->click();  // Cancel
+    EXPECT_TRUE(window->isEnabled());
+}
+
+}  // namespace
+}  // namespace skarnel::testing
