@@ -8,7 +8,9 @@
 #include "generator/settings_persistence.h"
 #include "generator/tfrm_generator.h"
 #include "persistence/sqlite_settings_store.h"
+#include "platform/command_bus.h"
 #include "platform/dialogs.h"
+#include "platform/global_hotkey.h"
 #include "platform/screen_saver.h"
 #include "settings_dialog/tfrm_settings.h"
 
@@ -37,6 +39,28 @@ int main(int argc, char* argv[]) {
     skarnel::LoadSettings(store, generator, settings);
     generator.RunGuarded([&] { generator.Preparevariables(); });
     skarnel::ConnectSettingsStore(store, generator, settings);
+    // Commands from the other generator windows and from other programs.
+    skarnel::DBusCommandBus commandBus({
+        [&generator](std::uint32_t n, std::int32_t a, std::int32_t b) {
+            generator.ExecuteCommand(n, a, b);
+        },
+        [&generator] { return generator.audioOut().Running(); },
+        [&generator] { return generator.audioOut().Paused(); },
+        [&generator] { return generator.ui.chkSync->isChecked(); },
+    });
+    generator.SetCommandBus(&commandBus);
+    // Ctrl+Insert toggles the output from anywhere on the desktop, where the
+    // display allows (X11); otherwise only the menu shortcut does.
+    skarnel::GlobalHotKey hotKey;
+    QObject::connect(&hotKey, &skarnel::GlobalHotKey::activated, &generator,
+                     [&generator] { generator.ToggleCommand(); });
+    hotKey.Claim();
+    generator.onClosing = [&hotKey, saveSettings = generator.onClosing] {
+        hotKey.Release();
+        if (saveSettings) {
+            saveSettings();
+        }
+    };
     generator.show();
     return app.exec();
 }

@@ -9,8 +9,10 @@
 #include "export/tfrm_wait.h"
 #include "generator/hover_label.h"
 #include "generator/list_icons.h"
+#include "generator/window_commands.h"
 #include "numtext/conversion_error.h"
 #include "numtext/number_format.h"
+#include "platform/command_bus.h"
 #include "platform/dialogs.h"
 #include "platform/notification_pump.h"
 #include "platform/screen_saver.h"
@@ -120,6 +122,8 @@ void TfrmGenerator::ConnectControls() {
     connect(ui.mnuExit, &QAction::triggered, this, &QWidget::close);
     connect(ui.SaveWaveFile1, &QAction::triggered, this, &TfrmGenerator::SaveWaveFile1Click);
     connect(ui.RunScript1, &QAction::triggered, this, &TfrmGenerator::RunScript1Click);
+    connect(ui.chkSync, &QCheckBox::toggled, this, &TfrmGenerator::chkSyncClick);
+    connect(ui.mnuNewWindow, &QAction::triggered, this, &TfrmGenerator::OpenNewGeneratorWindow);
     connect(HoverLink::Attach(ui.lblFS), &HoverLink::clicked, this,
             &TfrmGenerator::OpenOutputSettings);
     connect(ui.WaveDevice, &QComboBox::activated, this,
@@ -166,18 +170,34 @@ void TfrmGenerator::StartGenerator() {
     ui.btnOFF->setFocus();
 }
 
+// With "Sync all Generators" the ON, OFF and Pause commands go to every
+// window, this one included through its own copy of the broadcast.
 void TfrmGenerator::OnCommand() {
+    if (Synced()) {
+        bus_->Broadcast(kCommandStart, 0, 0);
+        raise();
+        activateWindow();
+        return;
+    }
     RunGuarded([this] { StartGenerator(); });
 }
 
 void TfrmGenerator::OffCommand() {
-    AudioOut1.StopImmediately();
+    if (Synced()) {
+        bus_->Broadcast(kCommandStop, 0, 0);
+    } else {
+        AudioOut1.StopImmediately();
+    }
     if (ui.btnON->isEnabled()) {
         ui.btnON->setFocus();
     }
 }
 
 void TfrmGenerator::PauseCommand() {
+    if (Synced()) {
+        bus_->Broadcast(kCommandPause, 0, 0);
+        return;
+    }
     AudioOut1.SetPaused(!AudioOut1.Paused());
     QFont font = ui.btnPause->font();
     font.setBold(AudioOut1.Paused());

@@ -22,6 +22,7 @@ class NotificationPump;
 class ScreenSaverInhibitor;
 class TfrmSettings;
 class TfrmWait;
+class CommandBus;
 class TfrmScriptPopup;
 class SettingsStore;
 
@@ -111,6 +112,14 @@ public:
     // The store of the suppressible questions (and of the settings).
     void SetStore(SettingsStore* store);
 
+    // Window commands (from other windows and programs) and the sync mode.
+    void ExecuteCommand(std::uint32_t number, std::int32_t first, std::int32_t second);
+    void SetCommandBus(CommandBus* bus) { bus_ = bus; }
+    void chkSyncClick();
+    bool Synced() const;
+    // Starts the program again as a new process with "/nosplash".
+    void OpenNewGeneratorWindow();
+
     void SetSampleRate(std::int32_t hz);
     // Runs when the window closes, after the output has stopped.
     std::function<void()> onClosing;
@@ -169,6 +178,7 @@ private:
     bool hasOutputDevice_ = true;
     PresetSlots presets_{};
     SettingsStore* store_ = nullptr;
+    CommandBus* bus_ = nullptr;
     std::unique_ptr<TfrmWait> wait_;
     std::unique_ptr<TfrmScriptPopup> scriptPopup_;
     QLineEdit* renameField_ = nullptr;

@@ -1,0 +1,131 @@
+// The numbered window commands of other generator windows and programs, and
+// the window's side of the "Sync all Generators" mode.
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QProcess>
+
+#include "audio/device_list.h"
+#include "generator/tfrm_generator.h"
+#include "generator/window_commands.h"
+#include "numtext/number_format.h"
+#include "platform/command_bus.h"
+
+namespace skarnel {
+
+namespace {
+
+QString Decimal(std::int32_t value) {
+    return QString::number(value);
+}
+
+}  // namespace
+
+bool TfrmGenerator::Synced() const {
+    return bus_ != nullptr && ui.chkSync->isChecked();
+}
+
+// Texts set here run their change handling but not their exit check (unless
+// the command says so); check boxes run their click handling when they
+// change; list items are selected without their change handling.
+void TfrmGenerator::ExecuteCommand(std::uint32_t number, std::int32_t first, std::int32_t second) {
+    Ui::ChannelPanel& left = ch(kLeft);
+    Ui::ChannelPanel& right = ch(kRight);
+    switch (number) {
+        case kCommandStart:
+            RunGuarded([this] { StartGenerator(); });
+            break;
+        case kCommandStop:
+            AudioOut1.StopImmediately();
+            break;
+        case kCommandPause: {
+            AudioOut1.SetPaused(!AudioOut1.Paused());
+            QFont font = ui.btnPause->font();
+            font.setBold(AudioOut1.Paused());
+            ui.btnPause->setFont(font);
+            break;
+        }
+        case kCommandSync:
+            ui.chkSync->setChecked(first != 0);
+            break;
+        case kCommandPeriod:
+            ui.Duration->setText(QString::fromStdString(FormatNumber(first / 10.0L)));
+            DurationExit();
+            break;
+        case kCommandLoop:
+            ui.Loop->setChecked(first > 0);
+            break;
+        case kCommandChannels:
+            ui.cboChannels->setCurrentIndex(first == 0 ? kMono : kStereo);
+            cboChannelsChange();
+            left.onTick->setChecked((first & 1) != 0 || first == 0);
+            right.onTick->setChecked((first & 2) != 0 || first == 0);
+            break;
+        case kCommandAmplitudeL:
+            left.amplitude->setText(Decimal(first));
+            break;
+        case kCommandModOnL:
+            left.modulationOn->setChecked(first > 0);
+            break;
+        case kCommandModPeriod:
+            left.modPeriod->setText(Decimal(first));
+            right.modPeriod->setText(Decimal(second));
+            break;
+        case kCommandModDepth:
+            left.modDepth->setText(Decimal(first));
+            right.modDepth->setText(Decimal(second));
+            break;
+        case kCommandModFunction:
+            left.modFunction->setCurrentIndex(first);
+            right.modFunction->setCurrentIndex(second);
+            break;
+        case kCommandModPhase:
+            left.modPhase->setText(Decimal(first));
+            right.modPhase->setText(Decimal(second));
+            break;
+        case kCommandNoiseL:
+            left.noiseFunction->setCurrentIndex(first);
+            break;
+        case kCommandDevice: {
+            // The list's change handling runs too, so the next start uses the
+            // device the list shows.
+            const std::int64_t item = std::int64_t{first} + 1;
+            if (item >= 0 && item < ui.WaveDevice->count()) {
+                ui.WaveDevice->setCurrentIndex(static_cast<int>(item));
+                AudioOut1.SetWaveDevice(WaveDeviceForItem(static_cast<int>(item)));
+            }
+            break;
+        }
+        case kCommandPreset:
+            if (first == 0) {
+                RecallMemory(second);
+            } else if (first == 1) {
+                StoreMemory(second);
+            }
+            break;
+        case kCommandAmplitudeR:
+            right.amplitude->setText(Decimal(first));
+            break;
+        case kCommandModOnR:
+            right.modulationOn->setChecked(first > 0);
+            break;
+        case kCommandNoiseR:
+            right.noiseFunction->setCurrentIndex(first);
+            break;
+        default:
+            break;  // not a command of ours
+    }
+}
+
+// Checking or unchecking the box tells every window; a window whose box
+// changes tells them again, so the cascade ends once all boxes agree.
+void TfrmGenerator::chkSyncClick() {
+    if (bus_ != nullptr) {
+        bus_->Broadcast(kCommandSync, ui.chkSync->isChecked() ? 1 : 0, 0);
+    }
+}
+
+void TfrmGenerator::OpenNewGeneratorWindow() {
+    QProcess::startDetached(QCoreApplication::applicationFilePath(), {"/nosplash"});
+}
+
+}  // namespace skarnel

@@ -1,0 +1,63 @@
+#include "platform/command_bus.h"
+
+#include <unistd.h>
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+
+namespace skarnel {
+
+DBusCommandBus::DBusCommandBus(CommandTarget target, QObject* parent)
+    : QObject(parent), target_(std::move(target)) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        return;
+    }
+    serviceName_ = QString(kServicePrefix) + QString::number(::getpid());
+    auto* adaptor = new GeneratorAdaptor(*this);
+    registered_ = bus.registerObject(kPath, adaptor, QDBusConnection::ExportAllSlots) &&
+                  bus.registerService(serviceName_);
+}
+
+DBusCommandBus::~DBusCommandBus() {
+    if (registered_) {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        bus.unregisterService(serviceName_);
+        bus.unregisterObject(kPath);
+    }
+}
+
+void DBusCommandBus::Broadcast(std::uint32_t number, std::int32_t first, std::int32_t second) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!registered_ || !bus.isConnected() || bus.interface() == nullptr) {
+        target_.execute(number, first, second);
+        return;
+    }
+    QStringList names;
+    for (const QString& name : bus.interface()->registeredServiceNames().value()) {
+        if (name.startsWith(kServicePrefix)) {
+            names << name;
+        }
+    }
+    names.sort();
+    for (const QString& name : names) {
+        QDBusMessage call = QDBusMessage::createMethodCall(name, kPath, kInterface, "Command");
+        call << static_cast<uint>(number) << static_cast<int>(first) << static_cast<int>(second);
+        // BlockWithGui keeps serving incoming calls (a receiver's own
+        // broadcast reaching us) while this one waits for its reply.
+        bus.call(call, QDBus::BlockWithGui);
+    }
+}
+
+void GeneratorAdaptor::Command(uint number, int first, int second) {
+    bus_.target().execute(number, first, second);
+}
+
+bool GeneratorAdaptor::State(bool& paused, bool& sync) {
+    paused = bus_.target().paused();
+    sync = bus_.target().sync();
+    return bus_.target().running();
+}
+
+}  // namespace skarnel

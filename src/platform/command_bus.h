@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QObject>
+#include <cstdint>
+#include <functional>
+
+namespace skarnel {
+
+// Numbered window commands, delivered to every generator window of every
+// running instance (this one included), one window after the other; each
+// receiver finishes the command before the next receives it.
+class CommandBus {
+public:
+    virtual ~CommandBus() = default;
+    virtual void Broadcast(std::uint32_t number, std::int32_t first, std::int32_t second) = 0;
+};
+
+// What a window offers to other programs: its commands and its state.
+struct CommandTarget {
+    std::function<void(std::uint32_t, std::int32_t, std::int32_t)> execute;
+    std::function<bool()> running;
+    std::function<bool()> paused;
+    std::function<bool()> sync;
+};
+
+// Delivers only to this process's own window: the bus of a window without a
+// D-Bus session, and of in-process tests.
+class LocalCommandBus : public CommandBus {
+public:
+    explicit LocalCommandBus(CommandTarget target) : target_(std::move(target)) {}
+    void Broadcast(std::uint32_t number, std::int32_t first, std::int32_t second) override {
+        target_.execute(number, first, second);
+    }
+
+private:
+    CommandTarget target_;
+};
+
+// The generator windows on the D-Bus session bus. Each instance owns the name
+// org.orvane.Skarnel.Generator.pid<PID> with the object /Generator, interface
+// org.orvane.Skarnel.Generator: Command(u number, i first, i second) runs a
+// window command and returns when it has finished; State() returns
+// (running, paused, sync). A broadcast calls every such name in sorted order,
+// its own included, waiting for each while still serving incoming calls, so a
+// receiver may broadcast in turn without a deadlock. Without a session bus the
+// command reaches the own window only.
+class DBusCommandBus : public QObject, public CommandBus {
+    Q_OBJECT
+public:
+    static constexpr const char* kServicePrefix = "org.orvane.Skarnel.Generator.pid";
+    static constexpr const char* kPath = "/Generator";
+    static constexpr const char* kInterface = "org.orvane.Skarnel.Generator";
+
+    explicit DBusCommandBus(CommandTarget target, QObject* parent = nullptr);
+    ~DBusCommandBus() override;
+
+    void Broadcast(std::uint32_t number, std::int32_t first, std::int32_t second) override;
+    bool registered() const noexcept { return registered_; }
+
+    const CommandTarget& target() const noexcept { return target_; }
+
+private:
+    CommandTarget target_;
+    bool registered_ = false;
+    QString serviceName_;
+};
+
+// The D-Bus face of the window (an adaptor of DBusCommandBus).
+class GeneratorAdaptor : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.orvane.Skarnel.Generator")
+public:
+    explicit GeneratorAdaptor(DBusCommandBus& bus) : QObject(&bus), bus_(bus) {}
+
+public slots:
+    void Command(uint number, int first, int second);
+    bool State(bool& paused, bool& sync);
+
+private:
+    DBusCommandBus& bus_;
+};
+
+}  // namespace skarnel

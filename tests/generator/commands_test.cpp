@@ -1,0 +1,112 @@
+#include <limits>
+
+#include "engine/channel_values.h"
+#include "engine/crest_modulation.h"
+#include "generator/window_commands.h"
+#include "generator_fixture.h"
+#include "platform/command_bus.h"
+
+namespace skarnel::testing {
+namespace {
+
+class CommandTest : public GeneratorTest {
+protected:
+    CommandTest()
+        : bus({[this](std::uint32_t n, std::int32_t a, std::int32_t b) {
+                   ++delivered;
+                   window->ExecuteCommand(n, a, b);
+               },
+               [] { return false; }, [] { return false; }, [] { return false; }}) {
+        window->SetCommandBus(&bus);
+    }
+
+    LocalCommandBus bus;
+    int delivered = 0;
+};
+
+TEST_F(CommandTest, EachCommandChangesWhatItNames) {
+    window->ExecuteCommand(kCommandPeriod, 3, 0);
+    EXPECT_EQ(Entry("Duration")->text(), "0.3000000119");  // after the period check
+    window->ExecuteCommand(kCommandPeriod, 0, 0);
+    EXPECT_EQ(Entry("Duration")->text(), "0.1000000015");  // the check's minimum
+
+    window->ExecuteCommand(kCommandChannels, 2, 0);
+    EXPECT_EQ(List("cboChannels")->currentIndex(), kStereo);
+    EXPECT_FALSE(Box("Lefttick")->isChecked());
+    EXPECT_TRUE(Box("RightTick")->isChecked());
+    EXPECT_EQ(window->engine().state.left().gate, 0);
+
+    window->ExecuteCommand(kCommandAmplitudeL, -6, 0);
+    EXPECT_EQ(Entry("AmplitudeLeft")->text(), "-6");
+    EXPECT_EQ(window->engine().state.left().linearAmplitude, LinearAmplitude(-6.0L));
+    EXPECT_EQ(Find<QSlider>("AmplitudeSliderLeft")->value(), 0);  // no exit check
+
+    window->ExecuteCommand(kCommandModPeriod, 2, 7);
+    window->ExecuteCommand(kCommandModFunction, 3, 2);
+    EXPECT_EQ(Entry("ModPeriodRightEdit")->text(), "7");
+    EXPECT_EQ(window->engine().state.right().modPeriod, 7.0f);
+    EXPECT_EQ(List("ModFunctionLeft")->currentIndex(), kModTriangular);
+
+    // A noise list set by command runs no change handling: the crest
+    // exponent stays that of pink noise.
+    window->ExecuteCommand(kCommandNoiseL, kWhiteNoise, 0);
+    EXPECT_EQ(List("WaveFormLeft")->currentIndex(), kWhiteNoise);
+    EXPECT_EQ(window->engine().state.left().crestExponent, kCrestExponentsPink[4]);
+
+    // The device list follows with its handling, so the next start uses it.
+    window->ExecuteCommand(kCommandDevice, 1, 0);
+    EXPECT_EQ(List("WaveDevice")->currentIndex(), 2);
+    EXPECT_EQ(window->audioOut().WaveDevice(), 1u);
+}
+
+TEST_F(CommandTest, PresetsStoreAndRecallThroughTheCommand) {
+    window->ExecuteCommand(kCommandAmplitudeL, -12, 0);
+    window->ExecuteCommand(kCommandPreset, 1, 2);  // store slot 2
+    EXPECT_EQ(window->memoryPresets()[1].amplitudeLeft, "-12");
+    window->ExecuteCommand(kCommandAmplitudeL, -3, 0);
+    window->ExecuteCommand(kCommandStart, 0, 0);
+    HandleNotifications();
+    ASSERT_TRUE(window->audioOut().Running());
+    window->ExecuteCommand(kCommandPreset, 0, 2);  // recall stops playback first
+    EXPECT_FALSE(window->audioOut().Running());
+    EXPECT_EQ(Entry("AmplitudeLeft")->text(), "-12");
+}
+
+// Any 32-bit values: nothing crashes, slots outside 1..4 do nothing, unknown
+// numbers are ignored.
+TEST_F(CommandTest, ArbitraryArgumentsChangeNothingHarmful) {
+    const auto before = window->memoryPresets();
+    const std::int32_t extremes[] = {std::numeric_limits<std::int32_t>::min(), -1, 5,
+                                     std::numeric_limits<std::int32_t>::max()};
+    for (const std::int32_t v : extremes) {
+        window->ExecuteCommand(kCommandPreset, 1, v);
+        window->ExecuteCommand(kCommandPreset, 0, v);
+        window->ExecuteCommand(kCommandDevice, v, v);
+        window->ExecuteCommand(kCommandPeriod, v, v);
+        window->ExecuteCommand(kCommandModFunction, v, v);
+        window->ExecuteCommand(0x4FF, v, v);
+        window->ExecuteCommand(static_cast<std::uint32_t>(v), v, v);
+    }
+    EXPECT_EQ(window->memoryPresets(), before);
+    EXPECT_GE(List("WaveDevice")->currentIndex(), 0);
+    EXPECT_TRUE(dialogs.shown.isEmpty()) << dialogs.Last().toStdString();
+}
+
+// With sync on, ON, OFF and Pause go out as commands (to every window; here
+// the local bus reaches this one) and the sender starts through its own copy.
+TEST_F(CommandTest, SyncSendsTheCommandsToEveryWindow) {
+    Box("chkSync")->setChecked(true);
+    EXPECT_EQ(delivered, 1);  // the box's own broadcast
+    window->ui.btnON->click();
+    HandleNotifications();
+    EXPECT_EQ(delivered, 2);
+    EXPECT_TRUE(window->audioOut().Running());
+    window->ui.btnPause->click();
+    EXPECT_TRUE(window->audioOut().Paused());
+    window->ui.btnOFF->click();
+    EXPECT_EQ(delivered, 4);
+    EXPECT_FALSE(window->audioOut().Running());
+}
+
+}  // namespace
+}  // namespace skarnel::testing
