@@ -118,10 +118,21 @@ void TfrmGenerator::ExecuteCommand(std::uint32_t number, std::int32_t first, std
 
 // Checking or unchecking the box tells every window; a window whose box
 // changes tells them again, so the cascade ends once all boxes agree.
+// A broadcast waits for each window while serving incoming commands, so the
+// box can change again during it (windows toggled at the same moment). A
+// nested broadcast for each such change would recurse without end; instead
+// the running broadcast is repeated until the box matches what it sent.
 void TfrmGenerator::chkSyncClick() {
-    if (bus_ != nullptr) {
-        bus_->Broadcast(kCommandSync, ui.chkSync->isChecked() ? 1 : 0, 0);
+    if (bus_ == nullptr || syncBroadcasting_) {
+        return;  // the running broadcast sends the box again if it changed
     }
+    syncBroadcasting_ = true;
+    bool sent = false;
+    do {
+        sent = ui.chkSync->isChecked();
+        bus_->Broadcast(kCommandSync, sent ? 1 : 0, 0);
+    } while (ui.chkSync->isChecked() != sent);
+    syncBroadcasting_ = false;
 }
 
 void TfrmGenerator::OpenNewGeneratorWindow() {

@@ -179,6 +179,7 @@ private:
     PresetSlots presets_{};
     SettingsStore* store_ = nullptr;
     CommandBus* bus_ = nullptr;
+    bool syncBroadcasting_ = false;  // a sync-box broadcast is under way
     std::unique_ptr<TfrmWait> wait_;
     std::unique_ptr<TfrmScriptPopup> scriptPopup_;
     QLineEdit* renameField_ = nullptr;
