@@ -10,6 +10,7 @@
 #include "generator/exit_watcher.h"
 #include "generator/tfrm_generator.h"
 #include "numtext/decimal_entry.h"
+#include "numtext/entry_rules.h"
 #include "numtext/number_format.h"
 #include "numtext/number_reader.h"
 #include "settings_dialog/tfrm_settings.h"
@@ -22,9 +23,8 @@ std::optional<long double> Read(const QLineEdit* entry) {
     return TryReadNumber(entry->text().toStdString());
 }
 
-void Validate(QLineEdit* entry, float minimum, float maximum, int decimals, float fallback) {
-    entry->setText(QString::fromStdString(
-        ClampAndRound(entry->text().toStdString(), minimum, maximum, decimals, fallback)));
+void Validate(QLineEdit* entry, const EntryRule& rule) {
+    entry->setText(QString::fromStdString(rule.Apply(entry->text().toStdString())));
 }
 
 int Other(int channel) {
@@ -124,13 +124,13 @@ void TfrmGenerator::ModPhaseChanged(int c) {
 // ------------------------------------------------------------ leaving entries
 
 void TfrmGenerator::AmplitudeExit(int c) {
-    Validate(ch(c).amplitude, -100.0f, 0.0f, 2, 0.0f);
+    Validate(ch(c).amplitude, kAmplitudeRule);
     const long double v = ReadNumber(ch(c).amplitude->text().toStdString());
     ch(c).amplitudeSlider->setValue(Round(v * -100.0L));
 }
 
 void TfrmGenerator::DurationExit() {
-    Validate(ui.Duration, 0.1f, kNoUpperLimit, 10, 1.0f);
+    Validate(ui.Duration, kPeriodRule);
 }
 
 void TfrmGenerator::ModPeriodExit(int c) {
@@ -146,17 +146,17 @@ void TfrmGenerator::ModPeriodExit(int c) {
 }
 
 void TfrmGenerator::ModDepthExit(int c) {
-    Validate(ch(c).modDepth, 0.0f, 100.0f, 10, 100.0f);
+    Validate(ch(c).modDepth, kModDepthRule);
 }
 
 void TfrmGenerator::ModPhaseExit(int c) {
-    Validate(ch(c).modPhase, 0.0f, kNoUpperLimit, 10, 0.0f);
+    Validate(ch(c).modPhase, kModPhaseRule);
 }
 
 // The left filter entries take effect at once (preparation); the right ones
 // are validated like the left and take effect at the next preparation.
 void TfrmGenerator::FilterFrequencyExit(int c) {
-    Validate(ch(c).frequency, 1.0f, static_cast<float>(engine_.state.sampleRate / 2.0), 5, 1000.0f);
+    Validate(ch(c).frequency, FilterFrequencyRule(engine_.state.sampleRate));
     if (c == kLeft) {
         Preparevariables();
     }
@@ -166,7 +166,7 @@ void TfrmGenerator::FilterGainExit(int c) {
     if (c == kLeft) {
         Preparevariables();
     } else {
-        Validate(ch(c).gain, kNoLowerLimit, kNoUpperLimit, 5, 0.0f);
+        Validate(ch(c).gain, kFilterGainRule);
     }
 }
 
@@ -174,7 +174,7 @@ void TfrmGenerator::FilterQExit(int c) {
     if (c == kLeft) {
         Preparevariables();
     } else {
-        Validate(ch(c).q, 0.01f, 100000.0f, 5, 1.0f);
+        Validate(ch(c).q, kFilterQRule);
     }
 }
 

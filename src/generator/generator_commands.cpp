@@ -37,13 +37,9 @@ void TfrmGenerator::ExecuteCommand(std::uint32_t number, std::int32_t first, std
         case kCommandStop:
             AudioOut1.StopImmediately();
             break;
-        case kCommandPause: {
-            AudioOut1.SetPaused(!AudioOut1.Paused());
-            QFont font = ui.btnPause->font();
-            font.setBold(AudioOut1.Paused());
-            ui.btnPause->setFont(font);
+        case kCommandPause:
+            InvertPause();
             break;
-        }
         case kCommandSync:
             ui.chkSync->setChecked(first != 0);
             break;

@@ -7,7 +7,7 @@
 #include <QMenu>
 
 #include "generator/tfrm_generator.h"
-#include "numtext/decimal_entry.h"
+#include "numtext/entry_rules.h"
 #include "platform/dialogs.h"
 
 namespace skarnel {
@@ -107,10 +107,8 @@ void TfrmGenerator::StoreMemory(int slot) {
     }
 }
 
-void TfrmGenerator::ValidateFilterAndPrepare(QLineEdit* entry, float minimum, float maximum,
-                                             float fallback) {
-    entry->setText(QString::fromStdString(
-        ClampAndRound(entry->text().toStdString(), minimum, maximum, 5, fallback)));
+void TfrmGenerator::ValidateFilterAndPrepare(QLineEdit* entry, const EntryRule& rule) {
+    entry->setText(QString::fromStdString(rule.Apply(entry->text().toStdString())));
     Preparevariables();
 }
 
@@ -171,19 +169,19 @@ void TfrmGenerator::RecallMemory(int slot) {
         FilterTypeChange(kLeft);
         ch(kLeft).frequency->setText(Q(left.frequency));
         ch(kLeft).gain->setText(Q(left.gain));
-        ValidateFilterAndPrepare(ch(kLeft).gain, kNoLowerLimit, kNoUpperLimit, 0.0f);
+        ValidateFilterAndPrepare(ch(kLeft).gain, kFilterGainRule);
         ch(kLeft).q->setText(Q(left.q));
-        ValidateFilterAndPrepare(ch(kLeft).q, 0.01f, 100000.0f, 1.0f);
+        ValidateFilterAndPrepare(ch(kLeft).q, kFilterQRule);
 
         ch(kRight).filterType->setCurrentIndex(right.filterType);
         FilterTypeChange(kRight);
         ch(kRight).frequency->setText(Q(right.frequency));
-        ValidateFilterAndPrepare(ch(kRight).frequency, 1.0f,
-                                 static_cast<float>(engine_.state.sampleRate / 2.0), 1000.0f);
+        ValidateFilterAndPrepare(ch(kRight).frequency,
+                                 FilterFrequencyRule(engine_.state.sampleRate));
         ch(kRight).gain->setText(Q(right.gain));
-        ValidateFilterAndPrepare(ch(kRight).gain, kNoLowerLimit, kNoUpperLimit, 0.0f);
+        ValidateFilterAndPrepare(ch(kRight).gain, kFilterGainRule);
         ch(kRight).q->setText(Q(right.q));
-        ValidateFilterAndPrepare(ch(kRight).q, 0.01f, 100000.0f, 1.0f);
+        ValidateFilterAndPrepare(ch(kRight).q, kFilterQRule);
 
         if (ui.mnuAutostart->isChecked()) {
             OnCommand();

@@ -198,9 +198,17 @@ void TfrmGenerator::PauseCommand() {
         bus_->Broadcast(kCommandPause, 0, 0);
         return;
     }
+    InvertPause();
+}
+
+void TfrmGenerator::InvertPause() {
     AudioOut1.SetPaused(!AudioOut1.Paused());
+    ShowPauseCaption(AudioOut1.Paused());
+}
+
+void TfrmGenerator::ShowPauseCaption(bool bold) {
     QFont font = ui.btnPause->font();
-    font.setBold(AudioOut1.Paused());
+    font.setBold(bold);
     ui.btnPause->setFont(font);
 }
 
@@ -239,9 +247,7 @@ void TfrmGenerator::AudioOut1Start() {
 
 void TfrmGenerator::AudioOut1Stop() {
     setWindowTitle(kProductName);
-    QFont font = ui.btnPause->font();
-    font.setBold(false);
-    ui.btnPause->setFont(font);
+    ShowPauseCaption(false);
     SetDefaultButton(ui.btnON);
     ui.LED->SetColour(StatusLamp::kStopped);
     scriptWaiting = false;

@@ -22,6 +22,7 @@ class NotificationPump;
 class ScreenSaverInhibitor;
 class TfrmSettings;
 class TfrmWait;
+struct EntryRule;
 class CommandBus;
 class TfrmScriptPopup;
 class SettingsStore;
@@ -56,6 +57,8 @@ public:
     void OffCommand();
     void PauseCommand();
     void ToggleCommand();
+    // Pauses or resumes this window's output (the caption follows).
+    void InvertPause();
     void OpenOutputSettings();
 
     // Engine preparation from the window's texts; a conversion error
@@ -141,13 +144,14 @@ private:
     void ShowPresetNames();
     void FinishRename();
     // The filter validations of a recall, each followed by preparation.
-    void ValidateFilterAndPrepare(QLineEdit* entry, float minimum, float maximum, float fallback);
+    void ValidateFilterAndPrepare(QLineEdit* entry, const EntryRule& rule);
     void WatchExit(QLineEdit* entry, std::function<void()> onExit);
 
     bool AudioOut1FillBuffer(std::uint8_t* buffer, std::int32_t& size);
     void AudioOut1Start();
     void AudioOut1Stop();
     void SetPlayingLook(bool playing);
+    void ShowPauseCaption(bool bold);
     void SetDefaultButton(QPushButton* button);
     void RefreshLiveSettings();
     void UpdateFsLabel();

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "numtext/decimal_entry.h"
+#include "numtext/entry_rules.h"
 #include "numtext/number_reader.h"
 #include "persistence/preset_file.h"
 
@@ -20,14 +20,13 @@ std::string ReadableOr(const std::string& text, const char* fallback) {
 }  // namespace
 
 void ApplyPreset(const MemoryPreset& preset, RenderOptions& options) {
-    options.duration = ClampAndRound(preset.period, 0.1f, kNoUpperLimit, 10, 1.0f);
+    options.duration = kPeriodRule.Apply(preset.period);
     options.channelMode = preset.mono ? kMono : kStereo;
     options.asLeft = preset.asLeft;
-    const float nyquist = static_cast<float>(options.sampleRate) / 2.0f;
     for (int c = 0; c < kChannelCount; ++c) {
         const auto from = PresetChannelOf(preset, c);
         ChannelOptions& to = options.channels[c];
-        to.amplitude = ClampAndRound(from.amplitude, -100.0f, 0.0f, 2, 0.0f);
+        to.amplitude = kAmplitudeRule.Apply(from.amplitude);
         to.noiseFunction = from.noiseFunction;
         to.crestIndex = from.crestFactor;
         to.modulationOn = from.modulation;
@@ -39,10 +38,10 @@ void ApplyPreset(const MemoryPreset& preset, RenderOptions& options) {
         to.filterType = from.filterType;
         // The recall leaves the left frequency as it is; the preparation
         // then reads it (and fails on a non-number).
-        to.frequency =
-            c == kLeft ? from.frequency : ClampAndRound(from.frequency, 1.0f, nyquist, 5, 1000.0f);
-        to.gain = ClampAndRound(from.gain, kNoLowerLimit, kNoUpperLimit, 5, 0.0f);
-        to.q = ClampAndRound(from.q, 0.01f, 100000.0f, 5, 1.0f);
+        to.frequency = c == kLeft ? from.frequency
+                                  : FilterFrequencyRule(options.sampleRate).Apply(from.frequency);
+        to.gain = kFilterGainRule.Apply(from.gain);
+        to.q = kFilterQRule.Apply(from.q);
     }
     ReadNumber(options.channels[kLeft].frequency);  // the recall's failure, if any
 }

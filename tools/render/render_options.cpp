@@ -13,6 +13,7 @@
 #include "engine/preparation.h"
 #include "numtext/conversion_error.h"
 #include "numtext/decimal_entry.h"
+#include "numtext/entry_rules.h"
 #include "numtext/number_format.h"
 #include "numtext/number_reader.h"
 #include "render/preset_options.h"
@@ -101,12 +102,10 @@ struct RawOptions {
     std::array<RawChannel, kChannelCount> channel;
 };
 
-// A numeric entry's accepted range and the decimals its validation keeps.
+// The window's rule for an entry and its range as told to the user.
 struct NumberRule {
-    float minimum;
-    float maximum;
-    int decimals;
-    std::string accepted;  // the range as told to the user, with the unit
+    EntryRule entry;
+    std::string accepted;  // with the unit
 };
 
 class OptionError : public std::runtime_error {
@@ -126,33 +125,32 @@ std::string Validate(const std::string& option, const std::string& text, const N
     }
     // The comparisons ClampAndRound makes, so that a text passing here is one
     // it leaves unclamped.
-    if (value > rule.maximum || !(value >= rule.minimum)) {
+    if (value > rule.entry.maximum || !(value >= rule.entry.minimum)) {
         throw OptionError(option + ": '" + text + "' is out of range (accepted: " + rule.accepted +
                           ")");
     }
-    return ClampAndRound(text, rule.minimum, rule.maximum, rule.decimals, value);
+    return ClampAndRound(text, rule.entry.minimum, rule.entry.maximum, rule.entry.decimals, value);
 }
 
 ChannelOptions ValidateChannel(const std::string& prefix, const RawChannel& raw,
                                std::int32_t sampleRate) {
-    const float nyquist = static_cast<float>(sampleRate) / 2.0f;
+    const EntryRule frequency = FilterFrequencyRule(sampleRate);
     ChannelOptions c;
     c.noiseFunction = IndexOf(kNoiseWords, raw.noise);
     c.crestIndex = CrestIndexOf(raw.crest);
-    c.amplitude =
-        Validate(prefix + "amplitude", raw.amplitude, {-100.0f, 0.0f, 2, "-100 to 0 dBFS"});
+    c.amplitude = Validate(prefix + "amplitude", raw.amplitude, {kAmplitudeRule, "-100 to 0 dBFS"});
     c.filterType = IndexOf(kFilterWords, raw.filter);
     c.frequency = Validate(prefix + "freq", raw.frequency,
-                           {1.0f, nyquist, 5, "1 to " + FormatNumber(nyquist) + " Hz"});
-    c.gain = Validate(prefix + "gain", raw.gain, {kNoLowerLimit, kNoUpperLimit, 5, "any dB"});
-    c.q = Validate(prefix + "q", raw.q, {0.01f, 100000.0f, 5, "0.01 to 100000"});
+                           {frequency, "1 to " + FormatNumber(frequency.maximum) + " Hz"});
+    c.gain = Validate(prefix + "gain", raw.gain, {kFilterGainRule, "any dB"});
+    c.q = Validate(prefix + "q", raw.q, {kFilterQRule, "0.01 to 100000"});
     c.modulationOn = raw.mod;
     c.modFunction = IndexOf(kModWords, raw.modFunction);
     c.modPeriod = Validate(prefix + "mod-period", raw.modPeriod,
-                           {kNoLowerLimit, kNoUpperLimit, 3, "any number of seconds"});
-    c.modDepth = Validate(prefix + "mod-depth", raw.modDepth, {0.0f, 100.0f, 10, "0 to 100 %"});
-    c.modPhase = Validate(prefix + "mod-phase", raw.modPhase,
-                          {0.0f, kNoUpperLimit, 10, "at least 0 degrees"});
+                           {{kNoLowerLimit, kNoUpperLimit, 3, 1.0f}, "any number of seconds"});
+    c.modDepth = Validate(prefix + "mod-depth", raw.modDepth, {kModDepthRule, "0 to 100 %"});
+    c.modPhase =
+        Validate(prefix + "mod-phase", raw.modPhase, {kModPhaseRule, "at least 0 degrees"});
     c.on = !raw.off;
     return c;
 }
@@ -171,8 +169,7 @@ RenderOptions Validate(const RawOptions& raw) {
     RenderOptions options;
     options.output = raw.output;
     options.sampleRate = std::stoi(raw.rate);
-    options.duration =
-        Validate("--duration", raw.duration, {0.1f, kNoUpperLimit, 10, "at least 0.1 seconds"});
+    options.duration = Validate("--duration", raw.duration, {kPeriodRule, "at least 0.1 seconds"});
     options.channelMode = IndexOf(kChannelWords, raw.channels);
     options.asLeft = raw.asLeft;
     options.verbose = raw.verbose;
