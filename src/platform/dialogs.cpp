@@ -4,6 +4,9 @@
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
+
+#include "platform/help_router.h"
 
 namespace skarnel {
 
@@ -27,15 +30,31 @@ void Configure(QFileDialog& dialog, const Dialogs::FileDialogOptions& o) {
     }
 }
 
-}  // namespace
-
-void QtDialogs::Note(const QString& text) {
-    QMessageBox::information(parent_, QApplication::applicationDisplayName(), text);
+// An information box; a help topic adds a Help button, which opens the topic
+// without closing the box. Returns the button that closed it.
+QMessageBox::StandardButton InformationBox(QWidget* parent, const QString& text,
+                                           QMessageBox::StandardButtons buttons, int helpTopic) {
+    QMessageBox box(QMessageBox::Information, QApplication::applicationDisplayName(), text,
+                    buttons, parent);
+    if (helpTopic != 0) {
+        QPushButton* help = box.addButton(QMessageBox::Help);
+        // A standard button would close the box; the help button only shows help.
+        help->disconnect();
+        QObject::connect(help, &QPushButton::clicked, &box, [helpTopic] { ShowHelpTopic(helpTopic); });
+    }
+    box.exec();
+    return box.standardButton(box.clickedButton());
 }
 
-bool QtDialogs::Announce(const QString& text) {
-    return QMessageBox::information(parent_, QApplication::applicationDisplayName(), text,
-                                    QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
+}  // namespace
+
+void QtDialogs::Note(const QString& text, int helpTopic) {
+    InformationBox(parent_, text, QMessageBox::Ok, helpTopic);
+}
+
+bool QtDialogs::Announce(const QString& text, int helpTopic) {
+    return InformationBox(parent_, text, QMessageBox::Ok | QMessageBox::Cancel, helpTopic) ==
+           QMessageBox::Ok;
 }
 
 bool QtDialogs::Ask(const QString& text, const QString& title) {

@@ -17,10 +17,11 @@ public:
 
     virtual ~Dialogs() = default;
 
-    // A note with OK.
-    virtual void Note(const QString& text) = 0;
-    // An announcement with OK and Cancel; true for OK.
-    virtual bool Announce(const QString& text) = 0;
+    // A note with OK. A help topic other than 0 adds a Help button that opens
+    // that topic and leaves the box open.
+    virtual void Note(const QString& text, int helpTopic = 0) = 0;
+    // An announcement with OK and Cancel; true for OK. Help as for Note.
+    virtual bool Announce(const QString& text, int helpTopic = 0) = 0;
     // A question with Yes and No; true for Yes.
     virtual bool Ask(const QString& text, const QString& title) = 0;
     // A warning-style question with Yes and No and the tick "Don't show this
@@ -49,8 +50,8 @@ public:
     explicit QtDialogs(QWidget* parent = nullptr) : parent_(parent) {}
     void SetParent(QWidget* parent) { parent_ = parent; }
 
-    void Note(const QString& text) override;
-    bool Announce(const QString& text) override;
+    void Note(const QString& text, int helpTopic = 0) override;
+    bool Announce(const QString& text, int helpTopic = 0) override;
     bool Ask(const QString& text, const QString& title) override;
     bool AskSuppressible(const QString& text, const QString& title, bool& dontShowAgain) override;
     std::optional<QString> OpenFile(const FileDialogOptions& options) override;

@@ -13,13 +13,18 @@ namespace skarnel::testing {
 // answer with the queued path or cancel.
 class ScriptedDialogs : public Dialogs {
 public:
-    void Note(const QString& text) override { shown.push_back(text); }
-    bool Announce(const QString& text) override {
+    void Note(const QString& text, int helpTopic = 0) override {
         shown.push_back(text);
+        helpTopics.push_back(helpTopic);
+    }
+    bool Announce(const QString& text, int helpTopic = 0) override {
+        shown.push_back(text);
+        helpTopics.push_back(helpTopic);
         return Next(true);
     }
     bool Ask(const QString& text, const QString& title) override {
         shown.push_back(text);
+        helpTopics.push_back(0);
         titles.push_back(title);
         return Next(true);
     }
@@ -43,6 +48,7 @@ public:
 
     QStringList shown;
     QStringList titles;
+    std::vector<int> helpTopics;  // per entry of `shown`; 0 for none
     std::deque<bool> answers;
     std::deque<bool> ticks;     // "Don't show this message again." per suppressible question
     std::deque<QString> paths;  // an empty path cancels the dialog

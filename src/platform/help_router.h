@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+
+namespace skarnel {
+
+// What the help viewer can be told to do.
+class HelpViewer {
+public:
+    virtual ~HelpViewer() = default;
+    // Shows the page with this context number (the default page when no page
+    // has that number).
+    virtual void DisplayTopic(int contextNumber) = 0;
+    virtual void DisplayDefaultTopic() = 0;
+    virtual void DisplayIndex() = 0;
+    // Closes every help window.
+    virtual void CloseAll() = 0;
+};
+
+// The kinds of help request the program makes.
+enum class HelpCommand {
+    kContext,       // a topic by context number
+    kContextPopup,  // the same, asked for as a pop-up
+    kQuit,          // close all help windows
+    kKeyword,       // a keyword look-up: shows the index
+    kOther,         // anything else: shows the default topic
+};
+
+// Receives every help request of the program and hands it to the viewer.
+// One router is installed while the program runs; requests made while none
+// is installed are dropped.
+class TUseHTMLHelp {
+public:
+    explicit TUseHTMLHelp(HelpViewer& viewer);
+    ~TUseHTMLHelp();
+    TUseHTMLHelp(const TUseHTMLHelp&) = delete;
+    TUseHTMLHelp& operator=(const TUseHTMLHelp&) = delete;
+
+    // Always reports the request as handled.
+    bool HelpRequest(HelpCommand command, std::intptr_t data);
+
+    // The router installed now, or null.
+    static TUseHTMLHelp* Installed();
+
+private:
+    HelpViewer& viewer_;
+    TUseHTMLHelp* previous_;
+};
+
+// Asks the installed router for a topic by context number.
+void ShowHelpTopic(int topic);
+
+}  // namespace skarnel
