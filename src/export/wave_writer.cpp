@@ -1,6 +1,7 @@
 #include "export/wave_writer.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -143,10 +144,14 @@ WaveWriteResult WriteWaveFile(SignalEngine& engine, const std::string& path,
         return {WaveWriteStatus::kCreateFailed,
                 "Cannot create file \"" + path + "\". " + std::strerror(errno) + "."};
     }
+    // Only a file of our own making is removed on cancel: the target may be a
+    // device such as /dev/null (the performance test renders into it).
+    struct stat target {};
+    const bool regularFile = ::fstat(fd, &target) == 0 && S_ISREG(target.st_mode);
     FileDescriptorSink sink(fd, /*ownsDescriptor=*/true);
     WaveWriteResult result = WriteWaveStream(engine, sink, durationSeconds, hooks);
     const bool closed = sink.Close();
-    if (result.status == WaveWriteStatus::kCancelled) {
+    if (result.status == WaveWriteStatus::kCancelled && regularFile) {
         ::unlink(path.c_str());
     } else if (result.status == WaveWriteStatus::kCompleted && !closed) {
         result = {WaveWriteStatus::kWriteFailed, kWaveWriteFailedMessage};

@@ -154,6 +154,17 @@ TEST(WaveWriter, CancelDeletesThePartialFileAndClearsTheRequest) {
     EXPECT_FALSE(cancel);
     EXPECT_EQ(progressCalls, 2);
     EXPECT_FALSE(fs::exists(path));
+
+    // A cancelled render into a device leaves the device alone. Reached through
+    // a link, so a faulty removal would take the link and never /dev/null.
+    const fs::path device = TempPath("null-device.wav");
+    fs::remove(device);
+    fs::create_symlink("/dev/null", device);
+    cancel = false;
+    progressCalls = 0;
+    EXPECT_EQ(WriteWaveFile(e, device.string(), 2.0L, hooks).status, WaveWriteStatus::kCancelled);
+    EXPECT_TRUE(fs::is_symlink(device));
+    fs::remove(device);
 }
 
 TEST(WaveWriter, UncreatableFileNamesTheFileAndTheReason) {
