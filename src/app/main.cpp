@@ -1,18 +1,21 @@
-// Skarnel: the program entry. Builds the generator window and the hidden
-// Output Settings dialog, gives the window its start state and runs the event
-// loop.
+// Skarnel: the program entry. Sets up the platform services, hands over to
+// the start-up, and runs the event loop unless a command-line script has
+// already done the program's work.
 #include <QApplication>
+#include <QIcon>
 #include <clocale>
 
 #include "app/audio_backend_choice.h"
-#include "generator/settings_persistence.h"
+#include "app/help_window.h"
+#include "app/startup.h"
+#include "app/startup_pacer.h"
 #include "generator/tfrm_generator.h"
 #include "persistence/sqlite_settings_store.h"
 #include "platform/command_bus.h"
 #include "platform/dialogs.h"
 #include "platform/global_hotkey.h"
+#include "platform/help_router.h"
 #include "platform/screen_saver.h"
-#include "settings_dialog/tfrm_settings.h"
 
 int main(int argc, char* argv[]) {
     // The audio back-end is created first: it adjusts the environment of the
@@ -20,47 +23,60 @@ int main(int argc, char* argv[]) {
     std::unique_ptr<skarnel::WaveOutBackend> backend = skarnel::CreateAudioBackend();
 
     QApplication app(argc, argv);
+    // Numbers are converted by our own routines with "." as the decimal mark;
+    // keep the C library neutral too, whatever the user's locale.
+    std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName("Skarnel");
     QApplication::setApplicationDisplayName("Skarnel");
-    // Numbers are converted by our own routines; keep the C library neutral too.
-    std::setlocale(LC_NUMERIC, "C");
+    QApplication::setDesktopFileName("skarnel");
 
+    skarnel::HelpWindow helpViewer;
+    skarnel::TUseHTMLHelp helpRouter(helpViewer);
     skarnel::QtDialogs dialogs;
     skarnel::DBusScreenSaverInhibitor screenSaver;
-    skarnel::TfrmGenerator generator(*backend, dialogs, screenSaver);
-    dialogs.SetParent(&generator);
-    // A window of its own: disabling the generator (during an export or a
-    // script) must not disable the dialog that re-enables it.
-    skarnel::TfrmSettings settings;
-    generator.SetSettingsDialog(&settings);
-
     // Settings of the last window closed, per user (SKARNEL_STORE overrides).
     skarnel::SqliteSettingsStore store;
-    skarnel::LoadSettings(store, generator, settings);
-    generator.RunGuarded([&] { generator.Preparevariables(); });
-    skarnel::ConnectSettingsStore(store, generator, settings);
-    // Commands from the other generator windows and from other programs.
-    skarnel::DBusCommandBus commandBus({
-        [&generator](std::uint32_t n, std::int32_t a, std::int32_t b) {
-            generator.ExecuteCommand(n, a, b);
-        },
-        [&generator] { return generator.audioOut().Running(); },
-        [&generator] { return generator.audioOut().Paused(); },
-        [&generator] { return generator.ui.chkSync->isChecked(); },
-    });
-    generator.SetCommandBus(&commandBus);
-    // Ctrl+Insert toggles the output from anywhere on the desktop, where the
-    // display allows (X11); otherwise only the menu shortcut does.
+    skarnel::RealStartupPacer pacer;
+    // The files beside the program are found beside the executable itself,
+    // also when it was started through a link.
+    skarnel::SkarnelStartup startup(
+        {*backend, dialogs, screenSaver, store, pacer, QApplication::applicationDirPath()},
+        QApplication::arguments().value(1));
+    QApplication::setWindowIcon(QIcon(":/app/skarnel-256.png"));
+
+    std::unique_ptr<skarnel::DBusCommandBus> commandBus;
     skarnel::GlobalHotKey hotKey;
-    QObject::connect(&hotKey, &skarnel::GlobalHotKey::activated, &generator,
-                     [&generator] { generator.ToggleCommand(); });
-    hotKey.Claim();
+    const auto attach = [&](skarnel::TfrmGenerator& generator) {
+        dialogs.SetParent(&generator);
+        // Commands from the other generator windows and from other programs.
+        commandBus = std::make_unique<skarnel::DBusCommandBus>(skarnel::CommandTarget{
+            [&generator](std::uint32_t n, std::int32_t a, std::int32_t b) {
+                generator.ExecuteCommand(n, a, b);
+            },
+            [&generator] { return generator.audioOut().Running(); },
+            [&generator] { return generator.audioOut().Paused(); },
+            [&generator] { return generator.ui.chkSync->isChecked(); },
+        });
+        generator.SetCommandBus(commandBus.get());
+        // Ctrl+Insert toggles the output from anywhere on the desktop, where
+        // the display allows (X11); otherwise only the menu shortcut does.
+        QObject::connect(&hotKey, &skarnel::GlobalHotKey::activated, &generator,
+                         [&generator] { generator.ToggleCommand(); });
+        hotKey.Claim();
+    };
+    if (startup.Start(attach) == skarnel::SkarnelStartup::Outcome::kEnd) {
+        hotKey.Release();
+        helpRouter.HelpRequest(skarnel::HelpCommand::kQuit, 0);
+        return 0;
+    }
+    skarnel::TfrmGenerator& generator = startup.generator();
     generator.onClosing = [&hotKey, saveSettings = generator.onClosing] {
         hotKey.Release();
         if (saveSettings) {
             saveSettings();
         }
     };
-    generator.show();
-    return app.exec();
+    const int result = app.exec();
+    helpRouter.HelpRequest(skarnel::HelpCommand::kQuit, 0);
+    return result;
 }

@@ -1,6 +1,7 @@
 #include "generator/tfrm_generator.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 
@@ -10,6 +11,7 @@
 #include "generator/hover_label.h"
 #include "generator/list_icons.h"
 #include "generator/window_commands.h"
+#include "platform/help_router.h"
 #include "numtext/conversion_error.h"
 #include "numtext/number_format.h"
 #include "platform/command_bus.h"
@@ -61,13 +63,15 @@ TfrmGenerator::TfrmGenerator(WaveOutBackend& backend, Dialogs& dialogs,
         [this] { AudioOut1.ProcessNotifications(AudioOut1.Notifications().Pending()); }, this);
     engine_.onReentry = [this] {
         AudioOut1.StopImmediately();
-        dialogs_.Note(kPerformanceMessage);
+        dialogs_.Note(kPerformanceMessage, kPerformanceHelp);
     };
 
     ui.LED->SetColour(StatusLamp::kStopped);
     SetDefaultButton(ui.btnON);
+    programFolder_ = QCoreApplication::applicationDirPath();
     ConnectControls();
     ConnectPresets();
+    ConnectShellCommands();
     BuildDeviceList();
 }
 
@@ -119,7 +123,6 @@ void TfrmGenerator::ConnectControls() {
     connect(ui.mnuPause, &QAction::triggered, this, &TfrmGenerator::PauseCommand);
     connect(ui.mnuToggle, &QAction::triggered, this, &TfrmGenerator::ToggleCommand);
     connect(ui.mnuOutputSettings, &QAction::triggered, this, &TfrmGenerator::OpenOutputSettings);
-    connect(ui.mnuExit, &QAction::triggered, this, &QWidget::close);
     connect(ui.SaveWaveFile1, &QAction::triggered, this, &TfrmGenerator::SaveWaveFile1Click);
     connect(ui.RunScript1, &QAction::triggered, this, &TfrmGenerator::RunScript1Click);
     connect(ui.chkSync, &QCheckBox::toggled, this, &TfrmGenerator::chkSyncClick);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QUrl>
 #include <array>
 #include <functional>
 #include <memory>
@@ -26,6 +27,11 @@ struct EntryRule;
 class CommandBus;
 class TfrmScriptPopup;
 class SettingsStore;
+class DesktopServices;
+class MillisecondClock;
+
+// The mail address the "Email the author" entry hands to the mail client.
+QUrl FeedbackMailUrl();
 
 // Program-wide flag of the script runner: true from the device's open to its
 // close, so a script waiting for a played preset also ends when playback ends.
@@ -45,6 +51,7 @@ public:
     // The Output Settings dialog holds the output format and the sampling
     // frequency; the window reads it at every start.
     void SetSettingsDialog(TfrmSettings* settings);
+    TfrmSettings* settingsDialog() const noexcept { return settings_; }
 
     Ui::TfrmGenerator ui;
     ChannelPanel* panel(int channel) const { return panels_[channel]; }
@@ -123,6 +130,19 @@ public:
     // Starts the program again as a new process with "/nosplash".
     void OpenNewGeneratorWindow();
 
+    // Shell commands: hand-overs to the desktop and the About window.
+    void SetDesktopServices(DesktopServices* desktop) { desktop_ = desktop; }
+    // The folder of the files that lie beside the program.
+    void SetProgramFolder(const QString& folder) { programFolder_ = folder; }
+    const QString& programFolder() const noexcept { return programFolder_; }
+    std::function<void()> showAbout;
+    // Exit: stops the output at once, then closes the window.
+    void ExitCommand();
+    void OpenMakerWebPage();
+    // Tools > Performance Test; the clock times the rendering (tests set one).
+    void CompatibilityTest1Click();
+    void SetPerformanceClock(MillisecondClock* clock) { performanceClock_ = clock; }
+
     void SetSampleRate(std::int32_t hz);
     // Runs when the window closes, after the output has stopped.
     std::function<void()> onClosing;
@@ -141,6 +161,7 @@ private:
     void ConnectControls();
     void ConnectChannel(int channel);
     void ConnectPresets();
+    void ConnectShellCommands();
     void ShowPresetNames();
     void FinishRename();
     // The filter validations of a recall, each followed by preparation.
@@ -183,6 +204,9 @@ private:
     PresetSlots presets_{};
     SettingsStore* store_ = nullptr;
     CommandBus* bus_ = nullptr;
+    DesktopServices* desktop_ = nullptr;
+    QString programFolder_;
+    MillisecondClock* performanceClock_ = nullptr;
     bool syncBroadcasting_ = false;  // a sync-box broadcast is under way
     std::unique_ptr<TfrmWait> wait_;
     std::unique_ptr<TfrmScriptPopup> scriptPopup_;

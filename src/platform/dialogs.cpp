@@ -34,13 +34,14 @@ void Configure(QFileDialog& dialog, const Dialogs::FileDialogOptions& o) {
 // without closing the box. Returns the button that closed it.
 QMessageBox::StandardButton InformationBox(QWidget* parent, const QString& text,
                                            QMessageBox::StandardButtons buttons, int helpTopic) {
-    QMessageBox box(QMessageBox::Information, QApplication::applicationDisplayName(), text,
-                    buttons, parent);
+    QMessageBox box(QMessageBox::Information, QApplication::applicationDisplayName(), text, buttons,
+                    parent);
     if (helpTopic != 0) {
         QPushButton* help = box.addButton(QMessageBox::Help);
         // A standard button would close the box; the help button only shows help.
         help->disconnect();
-        QObject::connect(help, &QPushButton::clicked, &box, [helpTopic] { ShowHelpTopic(helpTopic); });
+        QObject::connect(help, &QPushButton::clicked, &box,
+                         [helpTopic] { ShowHelpTopic(helpTopic); });
     }
     box.exec();
     return box.standardButton(box.clickedButton());

@@ -16,7 +16,9 @@ TUseHTMLHelp::~TUseHTMLHelp() {
     }
 }
 
-TUseHTMLHelp* TUseHTMLHelp::Installed() { return installed; }
+TUseHTMLHelp* TUseHTMLHelp::Installed() {
+    return installed;
+}
 
 bool TUseHTMLHelp::HelpRequest(HelpCommand command, std::intptr_t data) {
     switch (command) {

@@ -4,6 +4,17 @@
 
 namespace skarnel {
 
+// Context numbers of the help pages the program opens.
+inline constexpr int kGeneratorHelp = 1;
+inline constexpr int kOutputSettingsHelp = 2;
+inline constexpr int kAboutHelp = 3;
+inline constexpr int kScriptHelp = 4;
+inline constexpr int kFileMenuHelp = 5;
+inline constexpr int kPresetsMenuHelp = 6;
+inline constexpr int kIntroductionHelp = 10;
+inline constexpr int kPerformanceHelp = 11;
+inline constexpr int kCrestFactorHelp = 12;
+
 // What the help viewer can be told to do.
 class HelpViewer {
 public:

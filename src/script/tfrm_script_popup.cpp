@@ -1,5 +1,9 @@
 #include "script/tfrm_script_popup.h"
 
+#include <QShortcut>
+
+#include "platform/help_router.h"
+
 namespace skarnel {
 
 TfrmScriptPopup::TfrmScriptPopup(QWidget* parent) : QDialog(parent) {
@@ -10,6 +14,8 @@ TfrmScriptPopup::TfrmScriptPopup(QWidget* parent) : QDialog(parent) {
         emit nextPressed();
         hide();
     });
+    auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(f1, &QShortcut::activated, this, [] { ShowHelpTopic(kScriptHelp); });
 }
 
 void TfrmScriptPopup::hideEvent(QHideEvent* event) {

@@ -1,6 +1,9 @@
 #include "settings_dialog/tfrm_settings.h"
 
 #include <QCloseEvent>
+#include <QShortcut>
+
+#include "platform/help_router.h"
 
 namespace skarnel {
 
@@ -42,7 +45,9 @@ TfrmSettings::TfrmSettings(QWidget* parent) : QDialog(parent) {
         connect(box, &QComboBox::activated, this, &TfrmSettings::offRequested);
     }
     connect(ui.btnClose, &QPushButton::clicked, this, &QDialog::close);
-    connect(ui.btnHelp, &QPushButton::clicked, this, [this] { emit helpRequested(2); });
+    connect(ui.btnHelp, &QPushButton::clicked, this, [] { ShowHelpTopic(kOutputSettingsHelp); });
+    auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(f1, &QShortcut::activated, this, [] { ShowHelpTopic(kOutputSettingsHelp); });
 }
 
 void TfrmSettings::SetDefaults() {

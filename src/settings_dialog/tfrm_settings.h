@@ -33,7 +33,6 @@ public:
 signals:
     void offRequested();
     void samplingFrequencyChanged(std::int32_t hz);
-    void helpRequested(int topic);
     void closedByUser();
 
 public slots:

@@ -27,7 +27,9 @@ trap 'rm -rf "$work"' EXIT
 export HOME=$work/home XDG_RUNTIME_DIR=$work/run
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
-unset XDG_CONFIG_HOME SKARNEL_AUDIO QT_QPA_PLATFORM DBUS_SESSION_BUS_ADDRESS
+unset XDG_CONFIG_HOME SKARNEL_AUDIO SKARNEL_STORE QT_QPA_PLATFORM DBUS_SESSION_BUS_ADDRESS
+source "$(dirname "$0")/lib/store.sh"
+seed_store
 cap=$HOME/cap.raw
 : >"$cap"
 if [[ $mode == paced ]]; then

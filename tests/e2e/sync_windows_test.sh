@@ -24,6 +24,8 @@ export SKARNEL_AUDIO=simulated SKARNEL_BIN=$skarnel WORK=$work
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 unset XDG_CONFIG_HOME QT_QPA_PLATFORM DBUS_SESSION_BUS_ADDRESS
+source "$(dirname "$0")/lib/store.sh"
+seed_store
 
 # Runs inside Xvfb on a private bus. xvfb-run is a POSIX shell script, which
 # drops exported bash functions: the steps go to a file of their own.

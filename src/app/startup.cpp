@@ -1,0 +1,104 @@
+#include "app/startup.h"
+
+#include <QFileInfo>
+
+#include "app/startup_pacer.h"
+#include "app/tfrm_about.h"
+#include "app/tfrm_start_splash.h"
+#include "generator/settings_persistence.h"
+#include "generator/tfrm_generator.h"
+#include "platform/dialogs.h"
+#include "platform/help_router.h"
+#include "settings_dialog/tfrm_settings.h"
+
+// The shell's pictures live in this library; a static library's resources
+// must be registered by hand.
+static void RegisterShellResources() {
+    Q_INIT_RESOURCE(app);
+}
+
+namespace skarnel {
+
+SkarnelStartup::SkarnelStartup(StartupServices services, QString firstArgument)
+    : services_(services), argument_(std::move(firstArgument)) {
+    RegisterShellResources();
+}
+
+SkarnelStartup::~SkarnelStartup() {
+    // The window renders into its device until it is gone; the dialogs it
+    // points at go after it.
+    generator_.reset();
+}
+
+SkarnelStartup::Outcome SkarnelStartup::Start(const std::function<void(TfrmGenerator&)>& attach) {
+    plan_ =
+        PlanCommandLine(argument_, [](const QString& path) { return QFileInfo(path).isFile(); });
+    if (plan_.showSplash) {
+        splash_ = std::make_unique<TfrmStartSplash>();
+    }
+
+    CreateGenerator();
+    if (attach) {
+        attach(*generator_);
+    }
+    AskWelcome();
+
+    generator_->scriptWindow();
+    about_ = std::make_unique<TfrmAbout>();
+    about_->openWebPage = [this] { generator_->OpenMakerWebPage(); };
+    generator_->showAbout = [this] { about_->ShowFor(generator_.get()); };
+
+    if (splash_) {
+        splash_->FadeIn(services_.pacer);
+    }
+
+    // A window of its own: disabling the generator (during an export or a
+    // script) must not disable the dialog that enables it again.
+    settings_ = std::make_unique<TfrmSettings>();
+    generator_->SetSettingsDialog(settings_.get());
+    LoadSettings(services_.store, *generator_, *settings_);
+    generator_->RunGuarded([this] { generator_->Preparevariables(); });
+    ConnectSettingsStore(services_.store, *generator_, *settings_);
+    generator_->progressWindow();
+
+    if (splash_) {
+        splash_->FadeOut(services_.pacer);
+        splash_.reset();
+    }
+
+    if (plan_.loadExamples) {
+        // Without the examples the slots keep what they were given at start.
+        generator_->LoadPresets(services_.programFolder + "/" + kExamplesFileName);
+    }
+    if (!plan_.scriptPath.isEmpty()) {
+        generator_->hide();
+        generator_->RunScript(plan_.scriptPath);
+        // The window is not closed, so its settings are not stored.
+        return Outcome::kEnd;
+    }
+    if (!plan_.presetPath.isEmpty()) {
+        const std::string error = generator_->LoadPresets(plan_.presetPath);
+        if (!error.empty()) {
+            services_.dialogs.Note(QString::fromStdString(error));
+        }
+    }
+    generator_->show();
+    return Outcome::kRunEventLoop;
+}
+
+void SkarnelStartup::CreateGenerator() {
+    generator_ = std::make_unique<TfrmGenerator>(services_.backend, services_.dialogs,
+                                                 services_.screenSaver);
+    generator_->SetProgramFolder(services_.programFolder);
+    generator_->SetStore(&services_.store);
+}
+
+void SkarnelStartup::AskWelcome() {
+    // Only the tick is remembered, never the answer.
+    if (AskUnlessSuppressed(services_.store, services_.dialogs, kWelcomeMessage, "Welcome",
+                            "Welcome") == SuppressibleAnswer::kYes) {
+        ShowHelpTopic(kIntroductionHelp);
+    }
+}
+
+}  // namespace skarnel

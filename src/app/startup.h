@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <memory>
+
+#include "app/command_line.h"
+
+namespace skarnel {
+
+class Dialogs;
+class ScreenSaverInhibitor;
+class SettingsStore;
+class StartupPacer;
+class TfrmAbout;
+class TfrmGenerator;
+class TfrmSettings;
+class TfrmStartSplash;
+class WaveOutBackend;
+
+// What the start-up works with; the program passes the real services, the
+// tests doubles.
+struct StartupServices {
+    WaveOutBackend& backend;
+    Dialogs& dialogs;
+    ScreenSaverInhibitor& screenSaver;
+    SettingsStore& store;
+    StartupPacer& pacer;
+    QString programFolder;  // where "Examples.wbq" and the other files lie
+};
+
+// The program's start, from the first argument to the moment the event loop
+// takes over: splash, windows in their order, the welcome question, the
+// example presets and the file named on the command line. Owns the windows
+// it creates for as long as the program runs.
+class SkarnelStartup {
+public:
+    SkarnelStartup(StartupServices services, QString firstArgument);
+    ~SkarnelStartup();
+
+    enum class Outcome {
+        kRunEventLoop,  // the generator window is shown; run the event loop
+        kEnd,           // a command-line script has run; the program ends
+    };
+    // `attach` runs as soon as the generator window exists (commands from
+    // other programs, the hot key), before anything can play.
+    Outcome Start(const std::function<void(TfrmGenerator&)>& attach = {});
+
+    const CommandLinePlan& plan() const noexcept { return plan_; }
+    TfrmGenerator& generator() { return *generator_; }
+    TfrmSettings& settings() { return *settings_; }
+    TfrmAbout& about() { return *about_; }
+    // The splash while it exists (null without one, and after the fade-out).
+    TfrmStartSplash* splash() { return splash_.get(); }
+
+private:
+    void CreateGenerator();
+    void AskWelcome();
+
+    StartupServices services_;
+    QString argument_;
+    CommandLinePlan plan_;
+    std::unique_ptr<TfrmStartSplash> splash_;
+    std::unique_ptr<TfrmGenerator> generator_;
+    std::unique_ptr<TfrmAbout> about_;
+    std::unique_ptr<TfrmSettings> settings_;
+};
+
+inline constexpr const char* kExamplesFileName = "Examples.wbq";
+inline constexpr const char* kWelcomeMessage =
+    "Welcome to Skarnel! Would you like to see the introduction to this program?";
+
+}  // namespace skarnel

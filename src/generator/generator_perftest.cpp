@@ -1,0 +1,55 @@
+// Tools > Performance Test: the window's side of the guided test.
+#include <QApplication>
+#include <QDir>
+
+#include "generator/tfrm_generator.h"
+#include "perftest/performance_test.h"
+#include "settings_dialog/tfrm_settings.h"
+
+namespace skarnel {
+
+namespace {
+
+class WindowPerformanceHost : public PerformanceTestHost {
+public:
+    explicit WindowPerformanceHost(TfrmGenerator& window) : window_(window) {}
+
+    QString ProgramFolder() const override { return window_.programFolder(); }
+    std::string LoadPresetFile(const QString& path) override { return window_.LoadPresets(path); }
+    void RecallMemory(int slot) override { window_.RecallMemory(slot); }
+    int SampleRateChoice() const override { return Rates().currentIndex(); }
+    void SelectSampleRateChoice(int item) override {
+        Rates().setCurrentIndex(item);
+        window_.settingsDialog()->cboFsListChange();
+    }
+    int SampleRateChoiceOf(int hz) const override { return Rates().findText(QString::number(hz)); }
+    void WriteWaveFile(const QString& path) override { window_.WriteWaveFile(path); }
+    void Play() override {
+        window_.StartGenerator();
+        // The device's notifications wake the event loop, so waiting for the
+        // next event serves the window, the user and the device alike.
+        while (window_.audioOut().Running()) {
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+    }
+    QString OutputDeviceText() const override { return window_.ui.WaveDevice->currentText(); }
+
+private:
+    QComboBox& Rates() const { return *window_.settingsDialog()->ui.cboFsList; }
+
+    TfrmGenerator& window_;
+};
+
+}  // namespace
+
+void TfrmGenerator::CompatibilityTest1Click() {
+    if (settings_ == nullptr) {
+        return;
+    }
+    SteadyMillisecondClock steadyClock;
+    WindowPerformanceHost host(*this);
+    CompatibilityTest(host, dialogs_,
+                      performanceClock_ != nullptr ? *performanceClock_ : steadyClock);
+}
+
+}  // namespace skarnel

@@ -1,0 +1,231 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFile>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/startup.h"
+#include "app/startup_pacer.h"
+#include "app/tfrm_about.h"
+#include "app/tfrm_start_splash.h"
+#include "audio/simulated_backend.h"
+#include "fake_screen_saver.h"
+#include "generator/tfrm_generator.h"
+#include "persistence/preset_file.h"
+#include "persistence/settings_store.h"
+#include "recording_help_viewer.h"
+#include "script/tfrm_script_popup.h"
+#include "scripted_dialogs.h"
+#include "settings_dialog/tfrm_settings.h"
+
+namespace skarnel::testing {
+namespace {
+
+// Records every wait with the splash's opacity at that moment.
+class RecordingPacer : public StartupPacer {
+public:
+    void Sleep(int milliseconds) override {
+        waits.push_back({milliseconds, splash ? splash->opacityLevel() : -1});
+    }
+    void HandleEvents() override { ++eventRounds; }
+
+    TfrmStartSplash* splash = nullptr;
+    std::vector<std::pair<int, int>> waits;  // (milliseconds, opacity)
+    int eventRounds = 0;
+};
+
+PresetSlots NamedSlots(const std::string& prefix) {
+    PresetSlots presets{};
+    for (std::size_t i = 0; i < presets.size(); ++i) {
+        presets[i].name = prefix + std::to_string(i + 1);
+        presets[i].period = std::to_string(i + 2);
+    }
+    return presets;
+}
+
+// A program folder with its example presets, and the services of a start.
+class StartupTest : public ::testing::Test {
+protected:
+    StartupTest() {
+        EXPECT_EQ(
+            SavePresetFile(dir.filePath(kExamplesFileName).toStdString(), NamedSlots("Example ")),
+            "");
+    }
+
+    SkarnelStartup& Start(const QString& argument) {
+        startup = std::make_unique<SkarnelStartup>(
+            StartupServices{backend, dialogs, screenSaver, store, pacer, dir.path()}, argument);
+        outcome = startup->Start([this](TfrmGenerator& g) {
+            // The splash exists from before the window; record its fade.
+            pacer.splash = startup->splash();
+            g.installEventFilter(&shownWatch);
+        });
+        return *startup;
+    }
+    QString ButtonCaption(int slot) { return startup->generator().memoryButton(slot)->text(); }
+    QString WritePresets(const QString& name, const std::string& prefix) {
+        const QString path = dir.filePath(name);
+        EXPECT_EQ(SavePresetFile(path.toStdString(), NamedSlots(prefix)), "");
+        return path;
+    }
+
+    // Notices whether the generator window was ever shown.
+    struct ShownWatch : QObject {
+        bool eventFilter(QObject*, QEvent* event) override {
+            shown = shown || event->type() == QEvent::Show;
+            return false;
+        }
+        bool shown = false;
+    } shownWatch;
+
+    QTemporaryDir dir;
+    SimulatedBackend backend;
+    ScriptedDialogs dialogs;
+    FakeScreenSaver screenSaver;
+    MemorySettingsStore store;
+    RecordingPacer pacer;
+    RecordingHelpViewer help;
+    std::unique_ptr<SkarnelStartup> startup;
+    SkarnelStartup::Outcome outcome{};
+};
+
+TEST_F(StartupTest, WithoutArgumentTheSplashFadesAndTheExamplesAreLoaded) {
+    Start("");
+    EXPECT_EQ(outcome, SkarnelStartup::Outcome::kRunEventLoop);
+    EXPECT_TRUE(startup->generator().isVisible());
+    EXPECT_EQ(ButtonCaption(1), "Example 1");
+    EXPECT_EQ(ButtonCaption(4), "Example 4");
+    EXPECT_EQ(startup->splash(), nullptr) << "destroyed after the fade-out";
+
+    // Fade in 16..240 with 20 ms waits, hold 7 x 50 ms at 240, fade out 240..16.
+    std::vector<std::pair<int, int>> expected;
+    for (int i = 1; i <= 15; ++i) {
+        expected.push_back({20, 16 * i});
+    }
+    for (int i = 0; i < 7; ++i) {
+        expected.push_back({50, 240});
+    }
+    for (int i = 1; i <= 15; ++i) {
+        expected.push_back({20, 256 - 16 * i});
+    }
+    EXPECT_EQ(pacer.waits, expected);
+    EXPECT_EQ(pacer.eventRounds, 37) << "events are handled after every wait";
+}
+
+TEST_F(StartupTest, NoSplashStartsTheSameWindowsWithoutTheSplash) {
+    Start("/nosplash");
+    EXPECT_TRUE(pacer.waits.empty());
+    EXPECT_EQ(ButtonCaption(2), "Example 2");
+    EXPECT_TRUE(startup->generator().isVisible());
+    EXPECT_FALSE(startup->settings().isVisible());
+    EXPECT_FALSE(startup->about().isVisible());
+    EXPECT_EQ(startup->generator().windowTitle(), "Skarnel");
+}
+
+TEST_F(StartupTest, PresetFileArgumentReplacesTheExamples) {
+    const QString path = WritePresets("mine.wbq", "Mine ");
+    // The examples must not be read at all: a damaged example file stays unseen.
+    QFile examples(dir.filePath(kExamplesFileName));
+    ASSERT_TRUE(examples.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    examples.close();
+
+    Start(path);
+    EXPECT_EQ(outcome, SkarnelStartup::Outcome::kRunEventLoop);
+    EXPECT_EQ(ButtonCaption(1), "Mine 1");
+    EXPECT_EQ(ButtonCaption(3), "Mine 3");
+    EXPECT_EQ(dialogs.shown, QStringList{kWelcomeMessage});
+}
+
+TEST_F(StartupTest, UnrecognisedFileArgumentsLoadNothingAndSayNothing) {
+    // A missing preset file, and an existing one whose extension is in capitals.
+    const QString capitals = WritePresets("LOUD.WBQ", "Loud ");
+    for (const QString& argument : {dir.filePath("missing.wbq"), capitals}) {
+        dialogs.shown.clear();
+        Start(argument);
+        EXPECT_EQ(outcome, SkarnelStartup::Outcome::kRunEventLoop);
+        EXPECT_TRUE(startup->plan().scriptPath.isEmpty());
+        EXPECT_TRUE(startup->plan().presetPath.isEmpty());
+        // The slots keep what the window gave them at start.
+        EXPECT_EQ(ButtonCaption(1), "Memory 1") << argument.toStdString();
+        EXPECT_EQ(dialogs.shown, QStringList{kWelcomeMessage});
+    }
+}
+
+TEST_F(StartupTest, PresetFileArgumentThatCannotBeReadShowsTheLoadsMessage) {
+    // A file the system refuses to read (even for root): reading the process's
+    // own memory from its start fails.
+    const QString path = dir.filePath("unreadable.wbq");
+    ASSERT_TRUE(QFile::link("/proc/self/mem", path));
+    Start(path);
+    ASSERT_EQ(dialogs.shown.size(), 2);  // the welcome question, then the load's message
+    EXPECT_TRUE(dialogs.shown[1].contains("unreadable.wbq")) << dialogs.shown[1].toStdString();
+    EXPECT_EQ(ButtonCaption(1), "Memory 1");
+}
+
+TEST_F(StartupTest, ScriptArgumentRunsWithTheWindowHiddenAndEnds) {
+    PresetSlots presets{};
+    presets[0].name = "Short";
+    presets[0].period = "0.3";
+    presets[0].loop = false;
+    ASSERT_EQ(SavePresetFile(dir.filePath("short.vlm").toStdString(), presets), "");
+    const QString script = dir.filePath("run.wbs");
+    QFile file(script);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QString("play 1 %1\r\nend\r\n").arg(dir.filePath("short.vlm")).toUtf8());
+    file.close();
+    backend.SetPaced(true);
+    // 8000 Hz and the smallest buffers, so the short period fills a start.
+    const std::vector<SettingValue> stored{
+        {"Duration", "7"}, {"Fs", std::int32_t{0}}, {"BufferSize", std::int32_t{0}}};
+    store.Save(SettingsKeyPath(), stored);
+
+    Start(script);
+    EXPECT_EQ(dialogs.shown, QStringList{kWelcomeMessage});
+    EXPECT_EQ(outcome, SkarnelStartup::Outcome::kEnd);
+    EXPECT_FALSE(shownWatch.shown) << "the generator window is never shown";
+    EXPECT_EQ(startup->generator().scriptWindow().ui.Label1->text(), "Line 2: end ");
+    EXPECT_FALSE(backend.Played().empty());
+    // The examples are not loaded, and the window's settings are not stored.
+    EXPECT_EQ(ButtonCaption(1), "Short");
+    const std::optional<SettingsValues> after = store.Load(SettingsKeyPath());
+    ASSERT_TRUE(after);
+    std::string duration;
+    EXPECT_EQ(after->ReadText("Duration", duration), ReadStatus::kOk);
+    EXPECT_EQ(duration, "7");
+    EXPECT_EQ(after->size(), 3u);
+}
+
+TEST_F(StartupTest, WelcomeQuestionOpensTheIntroductionAndStaysAwayOnceTicked) {
+    dialogs.answers = {true};
+    dialogs.ticks = {true};
+    Start("/nosplash");
+    ASSERT_EQ(dialogs.titles, QStringList{"Welcome"});
+    EXPECT_EQ(help.topics, std::vector<int>{kIntroductionHelp});
+
+    dialogs.shown.clear();
+    dialogs.answers = {false};
+    Start("/nosplash");
+    EXPECT_TRUE(dialogs.shown.isEmpty()) << "not asked again, whatever was answered";
+}
+
+TEST_F(StartupTest, AboutWindowKeepsTheGeneratorFromInputUntilItCloses) {
+    Start("/nosplash");
+    TfrmGenerator& generator = startup->generator();
+    generator.ui.About1->trigger();
+    TfrmAbout& about = startup->about();
+    EXPECT_TRUE(about.isVisible());
+    EXPECT_FALSE(about.isModal());
+    EXPECT_FALSE(generator.isEnabled());
+    EXPECT_EQ(about.ui.Version->text(), "Version 1.0");
+
+    about.ui.btnHelp->click();
+    EXPECT_EQ(help.topics.back(), kAboutHelp);
+    about.ui.btnOK->click();
+    EXPECT_FALSE(about.isVisible());
+    EXPECT_TRUE(generator.isEnabled());
+}
+
+}  // namespace
+}  // namespace skarnel::testing

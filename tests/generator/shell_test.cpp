@@ -1,0 +1,103 @@
+#include <QFile>
+#include <QMenu>
+#include <QTemporaryDir>
+
+#include "generator_fixture.h"
+#include "platform/desktop_services.h"
+#include "recording_help_viewer.h"
+#include "script/tfrm_script_popup.h"
+
+namespace skarnel::testing {
+namespace {
+
+class RecordingDesktop : public DesktopServices {
+public:
+    void OpenUrl(const QUrl& url) override { urls.push_back(url.toString()); }
+    void StartProgram(const QString& path) override { programs.push_back(path); }
+    QStringList urls;
+    QStringList programs;
+};
+
+class ShellTest : public GeneratorTest {
+protected:
+    ShellTest() { window->SetDesktopServices(&desktop); }
+    RecordingDesktop desktop;
+    RecordingHelpViewer help;
+};
+
+TEST_F(ShellTest, MailAndWebPageGoToTheDesktop) {
+    window->ui.EmailAuthor1->trigger();
+    window->ui.MoreAudioSoftware1->trigger();
+    QTest::mouseClick(window->ui.lblCredit, Qt::LeftButton);
+    EXPECT_EQ(desktop.urls,
+              (QStringList{"mailto:feedback@orvane.example?subject=Skarnel V1.0 feedback",
+                           "https://orvane.example/", "https://orvane.example/"}));
+    // The entry's hint is the address it opens.
+    EXPECT_EQ(window->ui.MoreAudioSoftware1->statusTip(), desktop.urls[1]);
+    EXPECT_EQ(window->ui.MoreAudioSoftware1->shortcut(), QKeySequence("Ctrl+M"));
+}
+
+TEST_F(ShellTest, ScriptEditorStartsWhenItLiesBesideTheProgram) {
+    QTemporaryDir folder;
+    window->SetProgramFolder(folder.path());
+    QtDesktopServices realDesktop;
+    window->SetDesktopServices(&realDesktop);
+    // Missing: nothing happens, no message.
+    window->ui.OpenScriptEditor1->trigger();
+    EXPECT_TRUE(dialogs.shown.isEmpty());
+
+    const QString marker = folder.filePath("started");
+    QFile editor(folder.filePath("ScriptEditor"));
+    ASSERT_TRUE(editor.open(QIODevice::WriteOnly));
+    editor.write(QString("#!/bin/sh\ntouch '%1'\n").arg(marker).toUtf8());
+    editor.close();
+    editor.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    window->ui.OpenScriptEditor1->trigger();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QFile::exists(marker); }, 5000));
+}
+
+TEST_F(ShellTest, ExitStopsThePlayingOutputAtOnceAndCloses) {
+    bool closingRan = false;
+    window->onClosing = [&] { closingRan = true; };
+    window->OnCommand();
+    HandleNotifications();
+    ASSERT_TRUE(window->audioOut().Running());
+    window->ui.mnuExit->trigger();
+    HandleNotifications();
+    EXPECT_FALSE(window->audioOut().Running());
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(closingRan) << "the window's closing step runs";
+    EXPECT_EQ(window->ui.mnuExit->shortcut(), QKeySequence("Ctrl+X"));
+}
+
+TEST_F(ShellTest, HelpKeysAndButtonsOpenTheirTopics) {
+    QTest::keyClick(window.get(), Qt::Key_F1);
+    // Only the left crest-factor label explains the crest factor.
+    QTest::mouseClick(window->panel(kRight)->ui.crestFactorLabel, Qt::LeftButton);
+    QTest::mouseClick(window->panel(kLeft)->ui.crestFactorLabel, Qt::LeftButton);
+    settings->ui.btnHelp->click();
+    TfrmScriptPopup& script = window->scriptWindow();
+    script.show();
+    script.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&script));
+    QTest::keyClick(&script, Qt::Key_F1);
+    script.hide();
+
+    // F1 in an open menu: the highlighted entry's topic, else the menu's.
+    window->ui.mnuFile->popup(QPoint(0, 0));
+    window->ui.mnuFile->setActiveAction(window->ui.RunScript1);
+    QTest::keyClick(window->ui.mnuFile, Qt::Key_F1);
+    EXPECT_FALSE(window->ui.mnuFile->isVisible());
+    window->ui.mnuFile->popup(QPoint(0, 0));
+    window->ui.mnuFile->setActiveAction(window->ui.SaveWaveFile1);
+    QTest::keyClick(window->ui.mnuFile, Qt::Key_F1);
+    window->ui.mnuPresets->popup(QPoint(0, 0));
+    QTest::keyClick(window->ui.mnuPresets, Qt::Key_F1);
+
+    EXPECT_EQ(help.topics,
+              (std::vector<int>{kGeneratorHelp, kCrestFactorHelp, kOutputSettingsHelp, kScriptHelp,
+                                kScriptHelp, kFileMenuHelp, kPresetsMenuHelp}));
+}
+
+}  // namespace
+}  // namespace skarnel::testing
