@@ -1,10 +1,8 @@
 #include "engine/signal_engine.h"
 
+#include <algorithm>
 #include <cstring>
 
-#include "engine/crest_modulation.h"
-#include "engine/filter.h"
-#include "engine/noise_sources.h"
 #include "engine/rounding.h"
 
 namespace skarnel {
@@ -18,52 +16,6 @@ void PutLittleEndian16(std::uint8_t* p, std::int16_t sample) noexcept {
 }
 
 }  // namespace
-
-std::int32_t SignalEngine::RenderSample(int sourceSelector) noexcept {
-    const bool isRight = sourceSelector >= kRightSourceOffset;
-    const int c = isRight ? kRight : kLeft;
-    const int noiseFunction = isRight ? sourceSelector - kRightSourceOffset : sourceSelector;
-    ChannelEngineState& ch = state.channels[c];
-
-    if (live.modulationOn[c]) {
-        UpdateModGain(ch, live.modFunction[c], state.sampleCounter, state.sampleRate);
-    }
-
-    float s;
-    switch (noiseFunction) {
-        case kWhiteNoise:
-            s = WhiteSource(*random_, ch);
-            break;
-        case kPinkNoise:
-            s = PinkSource(*random_, state.pinkRows, ch, state.sampleCounter);
-            break;
-        default:
-            s = 0.0f;  // silence, and no random draw
-            break;
-    }
-    ch.x = noiseFunction == kWhiteNoise || noiseFunction == kPinkNoise
-               ? Round(kFullScale * ch.linearAmplitude * ch.modGain * s)
-               : 0;
-
-    if (live.filterType[c] > kFilterNone) {
-        return ApplyFilter(ch, ch.x);
-    }
-    return ch.x;
-}
-
-void SignalEngine::RenderFrame(bool stereo, bool rightRepeatsLeft, int leftSelector,
-                               int rightSelector, std::int16_t out[2]) noexcept {
-    if (!stereo) {
-        out[0] = Low16(RenderSample(leftSelector));
-        out[1] = 0;
-        return;
-    }
-    // Gates are 0 or 1, but a 64-bit product cannot overflow whatever they hold.
-    out[0] = Low16(std::int64_t{RenderSample(leftSelector)} * state.left().gate);
-    out[1] = rightRepeatsLeft
-                 ? out[0]
-                 : Low16(std::int64_t{RenderSample(rightSelector)} * state.right().gate);
-}
 
 BlockStatus SignalEngine::FillBlock(std::uint8_t* buffer, std::size_t size) {
     const bool loopAtStart = live.loop;
@@ -82,24 +34,40 @@ BlockStatus SignalEngine::FillBlock(std::uint8_t* buffer, std::size_t size) {
     state.busy = true;
 
     const std::size_t frameBytes = stereo ? 4 : 2;
-    const std::size_t frames = size / frameBytes;
+    const std::size_t wholeFrames = size / frameBytes;
+    std::size_t frames = wholeFrames;
     std::uint8_t* p = buffer;
-    for (std::size_t i = 0; i < frames; ++i) {
-        std::int16_t frame[2] = {0, 0};
-        if (loopAtStart || state.sampleCounter < state.periodSamples) {
-            RenderFrame(stereo, rightRepeatsLeft, leftSelector, rightSelector, frame);
+    std::int16_t pass[2 * kRenderChunkFrames];
+    while (frames > 0) {
+        // A run of frames that are all played or all silent, and within which
+        // the counter does not restart.
+        const bool plays = loopAtStart || state.sampleCounter < state.periodSamples;
+        std::size_t run = std::min(frames, kRenderChunkFrames);
+        if (state.sampleCounter < state.periodSamples) {
+            run = std::min<std::size_t>(
+                run, static_cast<std::size_t>(state.periodSamples - state.sampleCounter));
         }
-        PutLittleEndian16(p, frame[0]);
-        if (stereo) {
-            PutLittleEndian16(p + 2, frame[1]);
+        if (plays) {
+            RenderFrames(stereo, rightRepeatsLeft, leftSelector, rightSelector, pass, run);
+        } else {
+            std::fill(pass, pass + 2 * run, std::int16_t{0});
+            for (std::size_t i = 0; i < run; ++i) {
+                AdvanceFrameCounter(state.sampleCounter);
+            }
         }
-        p += frameBytes;
-        AdvanceFrameCounter(state.sampleCounter);
+        for (std::size_t i = 0; i < run; ++i) {
+            PutLittleEndian16(p, pass[2 * i]);
+            if (stereo) {
+                PutLittleEndian16(p + 2, pass[2 * i + 1]);
+            }
+            p += frameBytes;
+        }
         if (state.sampleCounter == state.periodSamples && loopAtStart) {
             state.sampleCounter = 0;
         }
+        frames -= run;
     }
-    if (const std::size_t rest = size - frames * frameBytes; rest != 0) {
+    if (const std::size_t rest = size - wholeFrames * frameBytes; rest != 0) {
         std::memset(p, 0, rest);
     }
 

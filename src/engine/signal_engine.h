@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "engine/engine_state.h"
+#include "engine/fast_renderer.h"
 #include "engine/live_settings.h"
 #include "engine/uniform_random.h"
 
@@ -38,16 +39,16 @@ public:
     // cleared: the window stops its output device at once and tells the user.
     std::function<void()> onReentry;
 
-    // One sample of one channel before narrowing to 16 bits: modulation gain,
-    // source with crest shaping, amplitude scaling, filter. Reads but does not
-    // advance sampleCounter.
-    std::int32_t RenderSample(int sourceSelector) noexcept;
-
-    // Renders the current frame into out[0] (left or mono) and out[1] (right):
-    // low 16 bits, gates applied in stereo only. With rightRepeatsLeft the
-    // right chain is not run and the right sample repeats the left one.
-    void RenderFrame(bool stereo, bool rightRepeatsLeft, int leftSelector, int rightSelector,
-                     std::int16_t out[2]) noexcept;
+    // Renders `frames` consecutive frames from sampleCounter on into `out`,
+    // two samples per frame (left or mono, then right; the right is 0 in
+    // mono), advancing sampleCounter once per frame without the period's end
+    // or loop. Gates apply in stereo only; with rightRepeatsLeft the right
+    // chain is not run and the right sample repeats the left one.
+    void RenderFrames(bool stereo, bool rightRepeatsLeft, int leftSelector, int rightSelector,
+                      std::int16_t* out, std::size_t frames) noexcept {
+        RenderFramesFast(*this, scratch_, stereo, rightRepeatsLeft, leftSelector, rightSelector,
+                         out, frames);
+    }
 
     // Fills an output buffer with little-endian 16-bit frames (the block
     // renderer). Only whole frames are rendered; bytes of a trailing partial
@@ -60,6 +61,7 @@ public:
 
 private:
     UniformRandom* random_;
+    RenderScratch scratch_;
 };
 
 // Advances a frame counter by one without overflowing: the counter keeps

@@ -15,9 +15,11 @@ public:
     explicit UniformRandom(std::uint32_t seed) : randomSeed_(seed) {}
 
     // Next value in [0, 1).
-    long double Next() noexcept {
+    long double Next() noexcept { return static_cast<long double>(NextSeed()) * kTwoToMinus32; }
+    // The next state itself: the value is this times 2^-32.
+    std::uint32_t NextSeed() noexcept {
         randomSeed_ = randomSeed_ * kMultiplier + 1u;  // unsigned: wraps mod 2^32
-        return static_cast<long double>(randomSeed_) * kTwoToMinus32;
+        return randomSeed_;
     }
 
     std::uint32_t seed() const noexcept { return randomSeed_; }

@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
+#include "engine/reference_renderer.h"
 #include "engine/rounding.h"
 #include "numtext/number_format.h"
 
@@ -105,26 +107,47 @@ WaveWriteResult WriteWaveStream(SignalEngine& engine, ByteSink& sink, long doubl
     const int rightSelector = engine.live.noiseFunction[kRight] + kRightSourceOffset;
     const auto frameBytes = static_cast<std::size_t>(channels) * 2u;
     engine.state.sampleCounter = 0;
-    for (std::int64_t i = 0; i < frames; ++i) {
-        std::int16_t frame[2];
-        engine.RenderFrame(stereo, /*rightRepeatsLeft=*/false, leftSelector, rightSelector, frame);
-        std::uint8_t bytes[4];
-        for (int c = 0; c < channels; ++c) {
-            const auto u = static_cast<std::uint16_t>(frame[c]);
-            bytes[2 * c] = static_cast<std::uint8_t>(u & 0xFFu);
-            bytes[2 * c + 1] = static_cast<std::uint8_t>(u >> 8);
+    std::int16_t pass[2 * kRenderChunkFrames];
+    std::uint8_t bytes[4 * kRenderChunkFrames];
+    std::int64_t i = 0;
+    while (i < frames) {
+        std::size_t len;
+        if (i % kWaveProgressInterval == 0) {
+            // The frame that reports progress is rendered on its own, so the
+            // report sees the engine at that frame, as it would frame by frame.
+            ReferenceRenderFrame(engine, stereo, /*rightRepeatsLeft=*/false, leftSelector,
+                                 rightSelector, pass);
+            len = 1;
+        } else {
+            len = static_cast<std::size_t>(std::min<std::int64_t>(
+                {frames - i, kWaveProgressInterval - i % kWaveProgressInterval,
+                 static_cast<std::int64_t>(kRenderChunkFrames)}));
+            engine.RenderFrames(stereo, /*rightRepeatsLeft=*/false, leftSelector, rightSelector,
+                                pass, len);
         }
-        if (!sink.Write(bytes, frameBytes)) {
+        for (std::size_t f = 0; f < len; ++f) {
+            for (int c = 0; c < channels; ++c) {
+                const auto u = static_cast<std::uint16_t>(pass[2 * f + c]);
+                bytes[f * frameBytes + 2 * c] = static_cast<std::uint8_t>(u & 0xFFu);
+                bytes[f * frameBytes + 2 * c + 1] = static_cast<std::uint8_t>(u >> 8);
+            }
+        }
+        if (!sink.Write(bytes, len * frameBytes)) {
             return {WaveWriteStatus::kWriteFailed, kWaveWriteFailedMessage};
         }
-        if (i % kWaveProgressInterval == 0 && hooks.progress) {
+        const bool reported = len == 1 && i % kWaveProgressInterval == 0;
+        if (reported && hooks.progress) {
             hooks.progress(Round(static_cast<long double>(i) * 100.0L / frames));
         }
+        // Only the progress report (which handles events) can ask to cancel.
         if (hooks.cancelRequested != nullptr && *hooks.cancelRequested) {
             *hooks.cancelRequested = false;
             return {WaveWriteStatus::kCancelled, {}};
         }
-        AdvanceFrameCounter(engine.state.sampleCounter);
+        if (reported) {
+            AdvanceFrameCounter(engine.state.sampleCounter);
+        }
+        i += static_cast<std::int64_t>(len);
     }
     if (!sink.Flush()) {
         return {WaveWriteStatus::kWriteFailed, kWaveWriteFailedMessage};

@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "numtext/number_format.h"
+#include "platform/help_router.h"
 
 namespace skarnel {
 
@@ -12,7 +13,7 @@ namespace {
 
 // The opening box and three of the announcements offer the help page on the
 // sampling frequency.
-constexpr int kHelpTopic = 2;
+constexpr int kHelpTopic = kOutputSettingsHelp;
 constexpr int kNoHelp = 0;
 const QString kTitle = QStringLiteral("Skarnel");
 

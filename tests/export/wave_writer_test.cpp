@@ -1,3 +1,4 @@
+#include "engine/reference_renderer.h"
 #include "export/wave_writer.h"
 
 #include <gtest/gtest.h>
@@ -69,7 +70,7 @@ TEST(WaveWriter, MonoFileSizesAndSamplesMatchTheEngine) {
     }
     for (std::size_t i = 0; i < 800; ++i) {
         std::int16_t frame[2];
-        twin.RenderFrame(false, false, kWhiteNoise, 10, frame);
+        ReferenceRenderFrame(twin, false, false, kWhiteNoise, 10, frame);
         AdvanceFrameCounter(twin.state.sampleCounter);
         ASSERT_EQ(Sample(bytes, i), frame[0]) << i;
     }

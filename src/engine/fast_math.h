@@ -1,0 +1,106 @@
+#pragma once
+
+// Double-precision approximations for the fast block renderer, and the checks
+// that make their use exact.
+//
+// Every value the signal is defined by is rounded at some point: to float32,
+// or to an integer. An approximation `a` of the defined value `v` whose error
+// is known, |a - v| <= e, gives the defined rounding whenever the whole
+// interval [a - e, a + e] rounds to one result: rounding is monotonic, so v,
+// which lies in the interval, rounds to the same. When the interval straddles
+// a rounding boundary the renderer computes the value the defined way instead.
+// The bounds used below are several hundred times the largest error the
+// approximations can make, and include the error of the defined computation
+// itself (its own extended-precision roundings).
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+
+namespace skarnel::fastmath {
+
+// Relative error allowed for for the power law (log2 and exp2 below together
+// stay under 2^-45 on the exponents the crest tables use).
+inline constexpr double kPowerLawTolerance = 0x1p-38;
+
+// True when every value within `error` of `approx` rounds to the same float.
+// The ends are moved outwards by the double rounding of their own sums.
+inline bool SameFloatAround(double approx, double error, float& rounded) noexcept {
+    const double widened = error + std::fabs(approx) * 0x1p-52;
+    const float lo = static_cast<float>(approx - widened);
+    const float hi = static_cast<float>(approx + widened);
+    rounded = static_cast<float>(approx);
+    return lo == hi && std::signbit(lo) == std::signbit(hi);
+}
+
+// log2(x) for finite x > 0 in double, within 2^-50 * (1 + |log2 x|).
+// x = m * 2^e with m in [sqrt(1/2), sqrt(2)); ln m = 2 atanh(t) with
+// t = (m - 1) / (m + 1), |t| <= 0.1716, summed to t^25 (next term < 2^-58).
+inline double Log2(double x) noexcept {
+    std::uint64_t bits = std::bit_cast<std::uint64_t>(x);
+    auto exponent = static_cast<std::int64_t>(bits >> 52) - 1023;
+    bits = (bits & 0x000FFFFFFFFFFFFFull) | 0x3FF0000000000000ull;
+    double m = std::bit_cast<double>(bits);
+    if (m > 1.4142135623730951) {
+        m *= 0.5;
+        ++exponent;
+    }
+    const double t = (m - 1.0) / (m + 1.0);
+    const double t2 = t * t;
+    double series = 1.0 / 25.0;
+    series = series * t2 + 1.0 / 23.0;
+    series = series * t2 + 1.0 / 21.0;
+    series = series * t2 + 1.0 / 19.0;
+    series = series * t2 + 1.0 / 17.0;
+    series = series * t2 + 1.0 / 15.0;
+    series = series * t2 + 1.0 / 13.0;
+    series = series * t2 + 1.0 / 11.0;
+    series = series * t2 + 1.0 / 9.0;
+    series = series * t2 + 1.0 / 7.0;
+    series = series * t2 + 1.0 / 5.0;
+    series = series * t2 + 1.0 / 3.0;
+    series = series * t2 + 1.0;
+    constexpr double kTwoOverLn2 = 2.8853900817779268;  // 2 / ln 2
+    return static_cast<double>(exponent) + (t * kTwoOverLn2) * series;
+}
+
+// 2^y for -1000 < y < 1000 in double, within 2^-51 relative (plus what an
+// error in y itself costs). y = n + f with n an integer and |f| <= 1/2; 2^f as
+// the Taylor series of e^(f ln 2) to the 14th power (next term < 2^-60).
+inline double Exp2(double y) noexcept {
+    constexpr double kRoundingShift = 0x1.8p52;
+    const double n = (y + kRoundingShift) - kRoundingShift;
+    const double z = (y - n) * 0.69314718055994531;
+    double p = 1.0 / 87178291200.0;  // 1/14!
+    p = p * z + 1.0 / 6227020800.0;
+    p = p * z + 1.0 / 479001600.0;
+    p = p * z + 1.0 / 39916800.0;
+    p = p * z + 1.0 / 3628800.0;
+    p = p * z + 1.0 / 362880.0;
+    p = p * z + 1.0 / 40320.0;
+    p = p * z + 1.0 / 5040.0;
+    p = p * z + 1.0 / 720.0;
+    p = p * z + 1.0 / 120.0;
+    p = p * z + 1.0 / 24.0;
+    p = p * z + 1.0 / 6.0;
+    p = p * z + 0.5;
+    p = p * z + 1.0;
+    p = p * z + 1.0;
+    const auto scale = static_cast<std::int64_t>(n) + 1023;
+    return p * std::bit_cast<double>(static_cast<std::uint64_t>(scale) << 52);
+}
+
+// Rounds to the nearest integer, halves to even, for |v| < 2^51.
+inline double RoundHalfEven(double v) noexcept {
+    constexpr double kRoundingShift = 0x1.8p52;
+    return (v + kRoundingShift) - kRoundingShift;
+}
+
+// Rounds to the nearest integer, halves to even, for |v| < 2^62, without the
+// library call (and its rounding-mode bookkeeping) of nearbyint.
+inline long double RoundHalfEven(long double v) noexcept {
+    constexpr long double kRoundingShift = 0x1.8p63L;
+    return (v + kRoundingShift) - kRoundingShift;
+}
+
+}  // namespace skarnel::fastmath

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/signal_engine.h"
+
+namespace skarnel {
+
+// The signal computed the straightforward way: one sample at a time, every
+// intermediate in the precision the signal is defined in (float32 values,
+// extended-precision arithmetic). It is the definition the fast block renderer
+// must reproduce bit for bit, and the oracle of the tests; the fast renderer
+// also falls back to it for settings outside its fast path.
+
+// One sample of one channel before narrowing to 16 bits: modulation gain,
+// source with crest shaping, amplitude scaling, filter. Reads but does not
+// advance sampleCounter.
+std::int32_t ReferenceRenderSample(SignalEngine& engine, int sourceSelector) noexcept;
+
+// The current frame into out[0] (left or mono) and out[1] (right): low 16
+// bits, gates applied in stereo only. With rightRepeatsLeft the right chain is
+// not run and the right sample repeats the left one.
+void ReferenceRenderFrame(SignalEngine& engine, bool stereo, bool rightRepeatsLeft,
+                          int leftSelector, int rightSelector, std::int16_t out[2]) noexcept;
+
+// The block renderer, frame by frame (see SignalEngine::FillBlock).
+BlockStatus ReferenceFillBlock(SignalEngine& engine, std::uint8_t* buffer, std::size_t size);
+
+}  // namespace skarnel
