@@ -19,6 +19,13 @@
 
 namespace skarnel::fastmath {
 
+// Rounds to the nearest integer, halves to even, for |v| < 2^62, without the
+// library call (and its rounding-mode bookkeeping) of nearbyint.
+inline long double RoundHalfEvenExtended(long double v) noexcept {
+    constexpr long double kRoundingShift = 0x1.8p63L;
+    return (v + kRoundingShift) - kRoundingShift;
+}
+
 // Relative error allowed for for the power law (log2 and exp2 below together
 // stay under 2^-45 on the exponents the crest tables use).
 inline constexpr double kPowerLawTolerance = 0x1p-38;
@@ -90,16 +97,72 @@ inline double Exp2(double y) noexcept {
     return p * std::bit_cast<double>(static_cast<std::uint64_t>(scale) << 52);
 }
 
+// sin(y) and cos(y) for |y| <= pi/4 (plus a little), within 2^-52 absolute:
+// Taylor series to y^17 and y^18 (next terms below 2^-62).
+inline double SinReduced(double y) noexcept {
+    const double y2 = y * y;
+    double p = 1.0 / 355687428096000.0;  // 1/17!
+    p = p * y2 - 1.0 / 1307674368000.0;
+    p = p * y2 + 1.0 / 6227020800.0;
+    p = p * y2 - 1.0 / 39916800.0;
+    p = p * y2 + 1.0 / 362880.0;
+    p = p * y2 - 1.0 / 5040.0;
+    p = p * y2 + 1.0 / 120.0;
+    p = p * y2 - 1.0 / 6.0;
+    return y + (y * y2) * p;
+}
+
+inline double CosReduced(double y) noexcept {
+    const double y2 = y * y;
+    double p = 1.0 / 6402373705728000.0;  // 1/18!
+    p = p * y2 - 1.0 / 20922789888000.0;
+    p = p * y2 + 1.0 / 87178291200.0;
+    p = p * y2 - 1.0 / 479001600.0;
+    p = p * y2 + 1.0 / 3628800.0;
+    p = p * y2 - 1.0 / 40320.0;
+    p = p * y2 + 1.0 / 720.0;
+    p = p * y2 - 1.0 / 24.0;
+    p = p * y2 + 0.5;
+    return 1.0 - y2 * p;
+}
+
+// An angle in extended precision reduced by multiples of pi/2: the remainder
+// in double (|y| <= pi/4 + 2^-50) and the quadrant (0..3). For |a| < 2^32 the
+// remainder is within 2^-52 of the exact one: pi/2 is split in a 32-bit head,
+// whose multiples by the (at most 32-bit) quadrant count are exact, and an
+// extended tail.
+struct ReducedAngle {
+    double y;
+    int quadrant;
+};
+
+inline ReducedAngle ReduceQuarterTurns(long double a) noexcept {
+    constexpr long double kTwoOverPi = 0.63661977236758134308L;
+    constexpr long double kHalfPiHead = 0xc90fdaa2p-31L;          // 32 significant bits
+    constexpr long double kHalfPiTail = 0x85a308d313198a2ep-97L;  // pi/2 - head, 64 bits
+    const long double k = RoundHalfEvenExtended(a * kTwoOverPi);
+    const long double y = (a - k * kHalfPiHead) - k * kHalfPiTail;
+    const auto quadrant = static_cast<int>(static_cast<std::int64_t>(k) & 3);
+    return {static_cast<double>(y), quadrant};
+}
+
+// sin(a) from a reduced angle; add 1 to the quadrant for cos(a).
+inline double SinOfReduced(ReducedAngle r) noexcept {
+    switch (r.quadrant & 3) {
+        case 0:
+            return SinReduced(r.y);
+        case 1:
+            return CosReduced(r.y);
+        case 2:
+            return -SinReduced(r.y);
+        default:
+            return -CosReduced(r.y);
+    }
+}
+
 // Rounds to the nearest integer, halves to even, for |v| < 2^51.
 inline double RoundHalfEven(double v) noexcept {
     constexpr double kRoundingShift = 0x1.8p52;
-    return (v + kRoundingShift) - kRoundingShift;
-}
-
-// Rounds to the nearest integer, halves to even, for |v| < 2^62, without the
-// library call (and its rounding-mode bookkeeping) of nearbyint.
-inline long double RoundHalfEven(long double v) noexcept {
-    constexpr long double kRoundingShift = 0x1.8p63L;
     return (v + kRoundingShift) - kRoundingShift;
 }
 

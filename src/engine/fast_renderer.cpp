@@ -49,18 +49,123 @@ ChannelPlan PlanFor(const LiveSettings& live, int selector) noexcept {
     return plan;
 }
 
+// The defined phase of frame n: n / rate * 2 pi / period + phase, in extended
+// precision, operation by operation.
+long double ModPhase(const ChannelEngineState& ch, std::int32_t n, std::int32_t sampleRate) {
+    return static_cast<long double>(n) / sampleRate * kTwoPi /
+               static_cast<long double>(ch.modPeriod) +
+           static_cast<long double>(ch.modPhase);
+}
+
+// The modulation function's float value at each frame, when its double
+// approximation settles the float rounding; the defined computation
+// otherwise. The reduced angle is within 2^-52 of the exact one and the
+// series within 2^-52 of its sine; the defined extended-precision sine is
+// within 2^-63. The triangle's arctangent argument s / sqrt(1 - s^2) has an
+// exact numerator and radicand (s is a float), so its double value is within
+// 2^-52 relative, which costs the arctangent at most 2^-53.
+void ModulationValues(const ChannelEngineState& ch, int modFunction, std::int32_t n0,
+                      std::int32_t sampleRate, std::size_t len, RenderScratch& scratch,
+                      float* value) {
+    constexpr double kError = 0x1p-46;
+    for (std::size_t i = 0; i < len; ++i) {
+        scratch.phase[i] = ModPhase(ch, n0 + static_cast<std::int32_t>(i), sampleRate);
+    }
+    for (std::size_t i = 0; i < len; ++i) {
+        const long double phase = scratch.phase[i];
+        // The triangle is defined on the phase rounded to float.
+        const long double angle = modFunction == kModTriangular
+                                      ? static_cast<long double>(static_cast<float>(phase))
+                                      : phase;
+        if (!(std::fabs(angle) < 0x1p32L)) {
+            value[i] = modFunction == kModTriangular ? TriangleOf(static_cast<float>(phase))
+                       : modFunction == kModCosine   ? static_cast<float>(std::cos(phase))
+                       : modFunction == kModSquare   ? SignOf(static_cast<float>(std::sin(phase)))
+                                                     : static_cast<float>(std::sin(phase));
+            continue;
+        }
+        fastmath::ReducedAngle reduced = fastmath::ReduceQuarterTurns(angle);
+        if (modFunction == kModCosine) {
+            ++reduced.quadrant;
+        }
+        const double sine = fastmath::SinOfReduced(reduced);
+        float m;
+        switch (modFunction) {
+            case kModSine:
+                if (!SameFloatAround(sine, kError, m)) {
+                    m = static_cast<float>(std::sin(phase));
+                }
+                break;
+            case kModCosine:
+                if (!SameFloatAround(sine, kError, m)) {
+                    m = static_cast<float>(std::cos(phase));
+                }
+                break;
+            case kModSquare:
+                m = sine > kError    ? 1.0f
+                    : sine < -kError ? -1.0f
+                                     : SignOf(static_cast<float>(std::sin(phase)));
+                break;
+            default: {
+                float s;
+                if (!SameFloatAround(sine, kError, s)) {
+                    m = TriangleOf(static_cast<float>(phase));
+                    break;
+                }
+                if (std::fabs(s) == 1.0f) {
+                    m = s;
+                    break;
+                }
+                const double sd = s;
+                constexpr double kTwoOverPi = 0.63661977236758134;
+                const double t = std::atan(sd / std::sqrt(1.0 - sd * sd)) * kTwoOverPi;
+                if (!SameFloatAround(t, kError, m)) {
+                    m = TriangleOf(static_cast<float>(phase));
+                }
+                break;
+            }
+        }
+        value[i] = m;
+    }
+}
+
 // The modulation gain of each frame of the pass, and the channel's gain after
-// it. Off, the gain stays what it was.
+// it. Off, the gain stays what it was. A channel whose phase or function the
+// gain cannot be formed from keeps its gain as well, frame by frame as
+// defined; a function value shared with the other channel (same function,
+// period and phase) is passed in `shared`.
 void ModulationGains(ChannelEngineState& ch, const LiveSettings& live, const ChannelPlan& plan,
-                     std::int32_t n0, std::int32_t sampleRate, std::size_t len, float* gain) {
+                     std::int32_t n0, std::int32_t sampleRate, std::size_t len,
+                     RenderScratch& scratch, const float* shared, float* gain) {
     if (!plan.modulation) {
         std::fill(gain, gain + len, ch.modGain);
         return;
     }
+    const int modFunction = live.modFunction[plan.channel];
+    const bool formed = modFunction >= kModSine && modFunction <= kModTriangular &&
+                        ch.modPeriod != 0.0f && std::isfinite(ch.modPeriod) &&
+                        std::isfinite(ch.modPhase);
+    if (!formed) {
+        for (std::size_t i = 0; i < len; ++i) {
+            UpdateModGain(ch, modFunction, n0 + static_cast<std::int32_t>(i), sampleRate);
+            gain[i] = ch.modGain;
+        }
+        return;
+    }
+    float* value = scratch.modValue[plan.channel].data();
+    if (shared != nullptr) {
+        std::copy(shared, shared + len, value);
+    } else {
+        ModulationValues(ch, modFunction, n0, sampleRate, len, scratch, value);
+    }
+    const float halfDepth = 0.5f * ch.modDepth;
     for (std::size_t i = 0; i < len; ++i) {
-        UpdateModGain(ch, live.modFunction[plan.channel], n0 + static_cast<std::int32_t>(i),
-                      sampleRate);
-        gain[i] = ch.modGain;
+        float g = value[i] + 1.0f;
+        g = halfDepth * g;
+        gain[i] = 1.0f - g;
+    }
+    if (len > 0) {
+        ch.modGain = gain[len - 1];
     }
 }
 
@@ -228,7 +333,7 @@ void FilterSamples(ChannelEngineState& c, std::int32_t* sample, std::size_t len)
         std::int32_t y;
         if (std::fabs(sum) < 0x1p62L) {
             y = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(
-                static_cast<std::int64_t>(fastmath::RoundHalfEven(sum)))));
+                static_cast<std::int64_t>(fastmath::RoundHalfEvenExtended(sum)))));
         } else {
             y = Round(sum);
         }
@@ -278,8 +383,21 @@ void RenderPass(SignalEngine& engine, RenderScratch& scratch, bool stereo, bool 
 
     for (int p = 0; p < planCount; ++p) {
         const ChannelPlan& plan = plans[p];
+        // The right channel's function values are the left one's when both
+        // modulate with the same function, period and phase.
+        const float* shared = nullptr;
+        if (p == 1 && plans[0].modulation && plan.modulation &&
+            live.modFunction[plans[0].channel] == live.modFunction[plan.channel]) {
+            const ChannelEngineState& first = state.channels[plans[0].channel];
+            const ChannelEngineState& second = state.channels[plan.channel];
+            if (first.modPeriod == second.modPeriod && first.modPhase == second.modPhase &&
+                std::isfinite(first.modPeriod) && first.modPeriod != 0.0f &&
+                std::isfinite(first.modPhase)) {
+                shared = scratch.modValue[plans[0].channel].data();
+            }
+        }
         ModulationGains(state.channels[plan.channel], live, plan, n0, state.sampleRate, len,
-                        scratch.gain[plan.channel].data());
+                        scratch, shared, scratch.gain[plan.channel].data());
     }
     DrawSources(engine, scratch, plans, planCount, n0, len);
     for (int p = 0; p < planCount; ++p) {

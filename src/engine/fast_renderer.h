@@ -18,7 +18,9 @@ struct RenderScratch {
     template <typename T>
     using PerChannel = std::array<std::array<T, kRenderChunkFrames>, kChannelCount>;
 
-    PerChannel<float> gain;    // modulation gain per frame
+    PerChannel<float> gain;      // modulation gain per frame
+    PerChannel<float> modValue;  // the modulation function's value per frame
+    std::array<long double, kRenderChunkFrames> phase;
     PerChannel<float> value;   // source value before the crest shaping
     PerChannel<float> shaped;  // source value after it
     PerChannel<std::int32_t> sample;
