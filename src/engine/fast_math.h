@@ -26,8 +26,9 @@ inline long double RoundHalfEvenExtended(long double v) noexcept {
     return (v + kRoundingShift) - kRoundingShift;
 }
 
-// Relative error allowed for for the power law (log2 and exp2 below together
-// stay under 2^-45 on the exponents the crest tables use).
+// Relative error allowed for the power law: log2 and exp2 below together stay
+// under 2^-44 on the exponents the crest tables use (|k log2 x| < 64), and the
+// defined extended-precision power law is within 2^-58.
 inline constexpr double kPowerLawTolerance = 0x1p-38;
 
 // True when every value within `error` of `approx` rounds to the same float.
@@ -40,24 +41,23 @@ inline bool SameFloatAround(double approx, double error, float& rounded) noexcep
     return lo == hi && std::signbit(lo) == std::signbit(hi);
 }
 
-// log2(x) for finite x > 0 in double, within 2^-50 * (1 + |log2 x|).
+// log2(x) for finite x > 0 in double, within 2^-46 + 2^-51 |log2 x|.
 // x = m * 2^e with m in [sqrt(1/2), sqrt(2)); ln m = 2 atanh(t) with
-// t = (m - 1) / (m + 1), |t| <= 0.1716, summed to t^25 (next term < 2^-58).
+// t = (m - 1) / (m + 1), |t| <= 0.1716, summed to t^19 (next term < 2^-50).
+// Written without branches or integer-to-double conversions, so that loops
+// over it vectorize.
 inline double Log2(double x) noexcept {
-    std::uint64_t bits = std::bit_cast<std::uint64_t>(x);
-    auto exponent = static_cast<std::int64_t>(bits >> 52) - 1023;
-    bits = (bits & 0x000FFFFFFFFFFFFFull) | 0x3FF0000000000000ull;
-    double m = std::bit_cast<double>(bits);
-    if (m > 1.4142135623730951) {
-        m *= 0.5;
-        ++exponent;
-    }
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(x);
+    // The biased exponent as a double: 2^52 + e read back exactly.
+    double exponent =
+        std::bit_cast<double>((bits >> 52) | 0x4330000000000000ull) - (4503599627370496.0 + 1023.0);
+    double m = std::bit_cast<double>((bits & 0x000FFFFFFFFFFFFFull) | 0x3FF0000000000000ull);
+    const bool high = m > 1.4142135623730951;
+    m = high ? m * 0.5 : m;
+    exponent = high ? exponent + 1.0 : exponent;
     const double t = (m - 1.0) / (m + 1.0);
     const double t2 = t * t;
-    double series = 1.0 / 25.0;
-    series = series * t2 + 1.0 / 23.0;
-    series = series * t2 + 1.0 / 21.0;
-    series = series * t2 + 1.0 / 19.0;
+    double series = 1.0 / 19.0;
     series = series * t2 + 1.0 / 17.0;
     series = series * t2 + 1.0 / 15.0;
     series = series * t2 + 1.0 / 13.0;
@@ -68,19 +68,19 @@ inline double Log2(double x) noexcept {
     series = series * t2 + 1.0 / 3.0;
     series = series * t2 + 1.0;
     constexpr double kTwoOverLn2 = 2.8853900817779268;  // 2 / ln 2
-    return static_cast<double>(exponent) + (t * kTwoOverLn2) * series;
+    return exponent + (t * kTwoOverLn2) * series;
 }
 
-// 2^y for -1000 < y < 1000 in double, within 2^-51 relative (plus what an
+// 2^y for -1000 < y < 1000 in double, within 2^-47 relative (plus what an
 // error in y itself costs). y = n + f with n an integer and |f| <= 1/2; 2^f as
-// the Taylor series of e^(f ln 2) to the 14th power (next term < 2^-60).
+// the Taylor series of e^(f ln 2) to the 12th power (next term < 2^-51).
 inline double Exp2(double y) noexcept {
     constexpr double kRoundingShift = 0x1.8p52;
-    const double n = (y + kRoundingShift) - kRoundingShift;
+    // y + 1.5 * 2^52 holds the rounded y in its low mantissa bits.
+    const double shifted = y + kRoundingShift;
+    const double n = shifted - kRoundingShift;
     const double z = (y - n) * 0.69314718055994531;
-    double p = 1.0 / 87178291200.0;  // 1/14!
-    p = p * z + 1.0 / 6227020800.0;
-    p = p * z + 1.0 / 479001600.0;
+    double p = 1.0 / 479001600.0;  // 1/12!
     p = p * z + 1.0 / 39916800.0;
     p = p * z + 1.0 / 3628800.0;
     p = p * z + 1.0 / 362880.0;
@@ -93,8 +93,9 @@ inline double Exp2(double y) noexcept {
     p = p * z + 0.5;
     p = p * z + 1.0;
     p = p * z + 1.0;
-    const auto scale = static_cast<std::int64_t>(n) + 1023;
-    return p * std::bit_cast<double>(static_cast<std::uint64_t>(scale) << 52);
+    // (n + 1023) << 52 from those bits: 2^n for -1022 <= n <= 1023.
+    const std::uint64_t scale = (std::bit_cast<std::uint64_t>(shifted) + 1023u) << 52;
+    return p * std::bit_cast<double>(scale);
 }
 
 // sin(y) and cos(y) for |y| <= pi/4 (plus a little), within 2^-52 absolute:
@@ -142,7 +143,9 @@ inline ReducedAngle ReduceQuarterTurns(long double a) noexcept {
     constexpr long double kHalfPiTail = 0x85a308d313198a2ep-97L;  // pi/2 - head, 64 bits
     const long double k = RoundHalfEvenExtended(a * kTwoOverPi);
     const long double y = (a - k * kHalfPiHead) - k * kHalfPiTail;
-    const auto quadrant = static_cast<int>(static_cast<std::int64_t>(k) & 3);
+    // k is already whole: converting in the current rounding mode (llrint)
+    // avoids switching the x87 unit to truncation for a cast.
+    const auto quadrant = static_cast<int>(std::llrint(k) & 3);
     return {static_cast<double>(y), quadrant};
 }
 
@@ -158,6 +161,50 @@ inline double SinOfReduced(ReducedAngle r) noexcept {
         default:
             return -CosReduced(r.y);
     }
+}
+
+// sin(a) from a reduced angle without branches (loops over it vectorize).
+inline double SinOfQuadrant(double y, int quadrant) noexcept {
+    const double sine = SinReduced(y);
+    const double cosine = CosReduced(y);
+    const double value = (quadrant & 1) != 0 ? cosine : sine;
+    return (quadrant & 2) != 0 ? -value : value;
+}
+
+// arctan(u) in double, within 2^-50 absolute, for any u (infinities give
+// +-pi/2). |u| > 1 uses pi/2 - arctan(1/|u|), and above tan(pi/8)
+// pi/4 + arctan((x - 1) / (x + 1)), leaving |x| <= tan(pi/8); the series runs
+// to x^39 (next term < 2^-54).
+inline double Atan(double u) noexcept {
+    const double a = std::fabs(u);
+    const bool invert = a > 1.0;
+    double x = invert ? 1.0 / a : a;
+    const bool shift = x > 0.41421356237309503;
+    x = shift ? (x - 1.0) / (x + 1.0) : x;
+    const double x2 = x * x;
+    double p = -1.0 / 39.0;
+    p = p * x2 + 1.0 / 37.0;
+    p = p * x2 - 1.0 / 35.0;
+    p = p * x2 + 1.0 / 33.0;
+    p = p * x2 - 1.0 / 31.0;
+    p = p * x2 + 1.0 / 29.0;
+    p = p * x2 - 1.0 / 27.0;
+    p = p * x2 + 1.0 / 25.0;
+    p = p * x2 - 1.0 / 23.0;
+    p = p * x2 + 1.0 / 21.0;
+    p = p * x2 - 1.0 / 19.0;
+    p = p * x2 + 1.0 / 17.0;
+    p = p * x2 - 1.0 / 15.0;
+    p = p * x2 + 1.0 / 13.0;
+    p = p * x2 - 1.0 / 11.0;
+    p = p * x2 + 1.0 / 9.0;
+    p = p * x2 - 1.0 / 7.0;
+    p = p * x2 + 1.0 / 5.0;
+    p = p * x2 - 1.0 / 3.0;
+    double r = x + (x * x2) * p;
+    r = shift ? r + 0.78539816339744831 : r;
+    r = invert ? 1.5707963267948966 - r : r;
+    return u < 0.0 ? -r : r;
 }
 
 // Rounds to the nearest integer, halves to even, for |v| < 2^51.

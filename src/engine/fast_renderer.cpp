@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <optional>
 
 #include "engine/crest_modulation.h"
 #include "engine/fast_math.h"
@@ -19,6 +21,17 @@
 #include "engine/reference_renderer.h"
 #include "engine/rounding.h"
 #include "engine/signal_engine.h"
+
+// The array stages are built twice, for AVX2 and for any x86-64, and the
+// program picks one when it starts; their results do not depend on the choice.
+#if defined(__x86_64__) && defined(__has_attribute)
+#if __has_attribute(target_clones)
+#define SKARNEL_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+#endif
+#ifndef SKARNEL_VECTOR_CLONES
+#define SKARNEL_VECTOR_CLONES
+#endif
 
 namespace skarnel {
 
@@ -64,68 +77,108 @@ long double ModPhase(const ChannelEngineState& ch, std::int32_t n, std::int32_t 
 // within 2^-63. The triangle's arctangent argument s / sqrt(1 - s^2) has an
 // exact numerator and radicand (s is a float), so its double value is within
 // 2^-52 relative, which costs the arctangent at most 2^-53.
+// The function's float value at a frame, computed as defined.
+float DefinedModulationValue(int modFunction, long double phase) {
+    switch (modFunction) {
+        case kModCosine:
+            return static_cast<float>(std::cos(phase));
+        case kModSquare:
+            return SignOf(static_cast<float>(std::sin(phase)));
+        case kModTriangular:
+            return TriangleOf(static_cast<float>(phase));
+        default:
+            return static_cast<float>(std::sin(phase));
+    }
+}
+
+// Angles beyond this are reduced the defined way (the split pi/2 is exact up
+// to it); no setting the entries accept comes near.
+constexpr long double kLargestReducedAngle = 0x1p32L;
+
+SKARNEL_VECTOR_CLONES void Sines(const double* angle, const int* quadrant, double* sine,
+                                 std::size_t len) {
+    for (std::size_t i = 0; i < len; ++i) {
+        sine[i] = fastmath::SinOfQuadrant(angle[i], quadrant[i]);
+    }
+}
+
+// The triangle's arctangent argument s / sqrt(1 - s^2) and its arctangent,
+// scaled by 2 / pi, for every frame (where s is not usable the value is
+// ignored).
+SKARNEL_VECTOR_CLONES void Triangles(const float* s, double* triangle, std::size_t len) {
+    constexpr double kTwoOverPi = 0.63661977236758134;
+    for (std::size_t i = 0; i < len; ++i) {
+        const double sd = s[i];
+        triangle[i] = fastmath::Atan(sd / std::sqrt(1.0 - sd * sd)) * kTwoOverPi;
+    }
+}
+
 void ModulationValues(const ChannelEngineState& ch, int modFunction, std::int32_t n0,
                       std::int32_t sampleRate, std::size_t len, RenderScratch& scratch,
                       float* value) {
     constexpr double kError = 0x1p-46;
+    long double* phase = scratch.phase.data();
+    double* angle = scratch.angle.data();
+    int* quadrant = scratch.quadrant.data();
+    double* sine = scratch.approx.data();
+    const bool triangle = modFunction == kModTriangular;
+    bool anyLarge = false;
     for (std::size_t i = 0; i < len; ++i) {
-        scratch.phase[i] = ModPhase(ch, n0 + static_cast<std::int32_t>(i), sampleRate);
-    }
-    for (std::size_t i = 0; i < len; ++i) {
-        const long double phase = scratch.phase[i];
+        phase[i] = ModPhase(ch, n0 + static_cast<std::int32_t>(i), sampleRate);
         // The triangle is defined on the phase rounded to float.
-        const long double angle = modFunction == kModTriangular
-                                      ? static_cast<long double>(static_cast<float>(phase))
-                                      : phase;
-        if (!(std::fabs(angle) < 0x1p32L)) {
-            value[i] = modFunction == kModTriangular ? TriangleOf(static_cast<float>(phase))
-                       : modFunction == kModCosine   ? static_cast<float>(std::cos(phase))
-                       : modFunction == kModSquare   ? SignOf(static_cast<float>(std::sin(phase)))
-                                                     : static_cast<float>(std::sin(phase));
-            continue;
+        const long double a =
+            triangle ? static_cast<long double>(static_cast<float>(phase[i])) : phase[i];
+        const bool large = !(std::fabs(a) < kLargestReducedAngle);
+        anyLarge = anyLarge || large;
+        const fastmath::ReducedAngle reduced = fastmath::ReduceQuarterTurns(large ? 0.0L : a);
+        angle[i] = reduced.y;
+        quadrant[i] = reduced.quadrant + (modFunction == kModCosine ? 1 : 0);
+    }
+    Sines(angle, quadrant, sine, len);
+
+    switch (modFunction) {
+        case kModSine:
+        case kModCosine:
+            for (std::size_t i = 0; i < len; ++i) {
+                if (!SameFloatAround(sine[i], kError, value[i])) {
+                    value[i] = DefinedModulationValue(modFunction, phase[i]);
+                }
+            }
+            break;
+        case kModSquare:
+            for (std::size_t i = 0; i < len; ++i) {
+                value[i] = sine[i] > kError    ? 1.0f
+                           : sine[i] < -kError ? -1.0f
+                                               : DefinedModulationValue(modFunction, phase[i]);
+            }
+            break;
+        default: {
+            // s = sin(p) as a float first; then the triangle from it.
+            float* s = scratch.sum.data();
+            for (std::size_t i = 0; i < len; ++i) {
+                if (!SameFloatAround(sine[i], kError, s[i])) {
+                    s[i] = 2.0f;  // marks a frame computed the defined way below
+                }
+            }
+            double* t = scratch.angle.data();  // the angles are no longer needed
+            Triangles(s, t, len);
+            for (std::size_t i = 0; i < len; ++i) {
+                if (s[i] == 2.0f || !SameFloatAround(t[i], kError, value[i])) {
+                    value[i] = DefinedModulationValue(modFunction, phase[i]);
+                } else if (std::fabs(s[i]) == 1.0f) {
+                    value[i] = s[i];
+                }
+            }
+            break;
         }
-        fastmath::ReducedAngle reduced = fastmath::ReduceQuarterTurns(angle);
-        if (modFunction == kModCosine) {
-            ++reduced.quadrant;
-        }
-        const double sine = fastmath::SinOfReduced(reduced);
-        float m;
-        switch (modFunction) {
-            case kModSine:
-                if (!SameFloatAround(sine, kError, m)) {
-                    m = static_cast<float>(std::sin(phase));
-                }
-                break;
-            case kModCosine:
-                if (!SameFloatAround(sine, kError, m)) {
-                    m = static_cast<float>(std::cos(phase));
-                }
-                break;
-            case kModSquare:
-                m = sine > kError    ? 1.0f
-                    : sine < -kError ? -1.0f
-                                     : SignOf(static_cast<float>(std::sin(phase)));
-                break;
-            default: {
-                float s;
-                if (!SameFloatAround(sine, kError, s)) {
-                    m = TriangleOf(static_cast<float>(phase));
-                    break;
-                }
-                if (std::fabs(s) == 1.0f) {
-                    m = s;
-                    break;
-                }
-                const double sd = s;
-                constexpr double kTwoOverPi = 0.63661977236758134;
-                const double t = std::atan(sd / std::sqrt(1.0 - sd * sd)) * kTwoOverPi;
-                if (!SameFloatAround(t, kError, m)) {
-                    m = TriangleOf(static_cast<float>(phase));
-                }
-                break;
+    }
+    if (anyLarge) {
+        for (std::size_t i = 0; i < len; ++i) {
+            const long double a = triangle ? static_cast<float>(phase[i]) : phase[i];
+            if (!(std::fabs(a) < kLargestReducedAngle)) {
+                value[i] = DefinedModulationValue(modFunction, phase[i]);
             }
         }
-        value[i] = m;
     }
 }
 
@@ -170,14 +223,26 @@ void ModulationGains(ChannelEngineState& ch, const LiveSettings& live, const Cha
 }
 
 // Which pink rows beyond row 0 are redrawn at frame n, as a bit mask.
-std::uint32_t FiringPinkRows(std::uint32_t n) noexcept {
-    std::uint32_t firing = 0;
-    for (int row = 1; row < kPinkRowCount; ++row) {
-        if ((n & kPinkRowSchedule[row].mask) == kPinkRowSchedule[row].match) {
-            firing |= 1u << row;
+// The schedule repeats every 2048 frames (its widest mask is 0x7FF), so the
+// masks are worked out once for one cycle.
+constexpr std::size_t kPinkCycle = 2048;
+
+constexpr std::array<std::uint16_t, kPinkCycle> MakeFiringTable() {
+    std::array<std::uint16_t, kPinkCycle> table{};
+    for (std::uint32_t n = 0; n < kPinkCycle; ++n) {
+        for (int row = 1; row < kPinkRowCount; ++row) {
+            if ((n & kPinkRowSchedule[row].mask) == kPinkRowSchedule[row].match) {
+                table[n] = static_cast<std::uint16_t>(table[n] | (1u << row));
+            }
         }
     }
-    return firing;
+    return table;
+}
+
+constexpr std::array<std::uint16_t, kPinkCycle> kFiringTable = MakeFiringTable();
+
+std::uint32_t FiringPinkRows(std::uint32_t n) noexcept {
+    return kFiringTable[n % kPinkCycle];
 }
 
 // A draw as the white source maps it: seed * 2^-32 * 2 - 1, which is exact in
@@ -227,20 +292,34 @@ void DrawSources(SignalEngine& engine, RenderScratch& scratch, const ChannelPlan
 // Pink values from the rows each call saw: the float sum in row order, then
 // sum / 6.5 - 1 rounded to float. In double the quotient and difference are
 // within 2^-51 of the exact value, the extended-precision ones within 2^-62.
-void PinkValues(RenderScratch& scratch, int channel, std::size_t len) {
+SKARNEL_VECTOR_CLONES void PinkValues(RenderScratch& scratch, int channel, std::size_t len) {
     const auto& seen = scratch.pinkRows[channel];
+    float* sum = scratch.sum.data();
+    double* approx = scratch.approx.data();
     float* value = scratch.value[channel].data();
+    // Row by row across the calls: each call's sum is still formed in row order.
+    std::copy(seen[0].begin(), seen[0].begin() + len, sum);
+    for (int row = 1; row < kPinkRowCount; ++row) {
+        for (std::size_t i = 0; i < len; ++i) {
+            sum[i] = sum[i] + seen[row][i];
+        }
+    }
     for (std::size_t i = 0; i < len; ++i) {
-        float sum = 0.0f;
-        for (int row = 0; row < kPinkRowCount; ++row) {
-            sum = sum + seen[row][i];
+        approx[i] = static_cast<double>(sum[i]) / 6.5 - 1.0;
+    }
+    for (std::size_t i = 0; i < len; ++i) {
+        const double a = approx[i];
+        const double widened = 0x1p-49 + std::fabs(a) * 0x1p-52;
+        const float lo = static_cast<float>(a - widened);
+        const float hi = static_cast<float>(a + widened);
+        // Both ends must also agree in sign (a zero's sign matters here).
+        const bool settled = lo == hi && std::signbit(lo) == std::signbit(hi);
+        value[i] = settled ? static_cast<float>(a) : std::numeric_limits<float>::quiet_NaN();
+    }
+    for (std::size_t i = 0; i < len; ++i) {
+        if (std::isnan(value[i])) {
+            value[i] = static_cast<float>(static_cast<long double>(sum[i]) / 6.5L - 1.0L);
         }
-        const double approx = static_cast<double>(sum) / 6.5 - 1.0;
-        float rounded;
-        if (!SameFloatAround(approx, 0x1p-49, rounded)) {
-            rounded = static_cast<float>(static_cast<long double>(sum) / 6.5L - 1.0L);
-        }
-        value[i] = rounded;
     }
 }
 
@@ -260,11 +339,35 @@ double IntegralPowerDouble(double x, std::uint32_t k) noexcept {
     return result;
 }
 
+// The float results of the power law where the approximations settle them,
+// NaN where they do not (no shaped value is NaN). Written without branches so
+// that it vectorizes.
+SKARNEL_VECTOR_CLONES void CheckShapes(const float* value, const double* approx, double tolerance,
+                                       bool integral, float* shaped, std::size_t len) {
+    for (std::size_t i = 0; i < len; ++i) {
+        const float v = value[i];
+        const double y = approx[i];
+        const double widened = y * tolerance + y * 0x1p-52;
+        const float lo = static_cast<float>(y - widened);
+        const float hi = static_cast<float>(y + widened);
+        const float rounded = static_cast<float>(y);
+        // Far below the smallest float every rounding of an integral power
+        // gives zero; other tiny values are left to the defined computation.
+        const bool vanishing = integral && y < 0x1p-300;
+        const bool settled = vanishing || (y > 0x1p-120 && lo == hi);
+        const float magnitude = vanishing ? 0.0f : rounded;
+        const float signed_ = v >= 0.0f ? magnitude : -magnitude;
+        // 0^k = 0; the sign of a zero sample is lost anyway.
+        shaped[i] = v == 0.0f ? 0.0f : settled ? signed_ : std::numeric_limits<float>::quiet_NaN();
+    }
+}
+
 // The crest shaping of a pass. Exponent 1 passes values unchanged; 0 turns
 // them into +-1; integral exponents are raised by squaring (the same sequence
 // as defined, at most 2 * 6 products, each off by 2^-53 in double and 2^-64
 // in extended precision); any other exponent by 2^(k log2 |v|).
-void CrestShapes(const float* value, float k, float* shaped, std::size_t len) {
+SKARNEL_VECTOR_CLONES void CrestShapes(const float* value, float k, double* approx, float* shaped,
+                                       std::size_t len) {
     if (k == 1.0f) {
         std::copy(value, value + len, shaped);
         return;
@@ -277,26 +380,33 @@ void CrestShapes(const float* value, float k, float* shaped, std::size_t len) {
     }
     const bool integral = std::trunc(k) == k && k > 0.0f && k <= 64.0f;
     const bool positive = k > 0.0f && std::isfinite(k);
-    for (std::size_t i = 0; i < len; ++i) {
-        const float v = value[i];
-        const double x = std::fabs(static_cast<double>(v));
-        float rounded = 0.0f;
-        bool exact = false;
-        if (x == 0.0) {
-            rounded = 0.0f;
-            exact = positive;  // 0^k = 0; the sign of a zero sample is lost anyway
-        } else if (integral) {
-            const double y = IntegralPowerDouble(x, static_cast<std::uint32_t>(k));
-            // Far below the smallest float every rounding gives zero.
-            exact = y < 0x1p-300 || SameFloatAround(y, y * 0x1p-46, rounded);
-            if (y < 0x1p-300) {
-                rounded = 0.0f;
-            }
-        } else if (positive) {
-            const double y = fastmath::Exp2(static_cast<double>(k) * fastmath::Log2(x));
-            exact = y > 0x1p-120 && SameFloatAround(y, y * fastmath::kPowerLawTolerance, rounded);
+    if (!positive) {
+        for (std::size_t i = 0; i < len; ++i) {
+            shaped[i] = CrestShape(value[i], k);
         }
-        shaped[i] = exact ? (v >= 0.0f ? rounded : -rounded) : CrestShape(v, k);
+        return;
+    }
+    // First every approximation (a loop the compiler can vectorize), then the
+    // checks, with the defined computation where one fails.
+    if (integral) {
+        const auto exponent = static_cast<std::uint32_t>(k);
+        for (std::size_t i = 0; i < len; ++i) {
+            approx[i] = IntegralPowerDouble(std::fabs(static_cast<double>(value[i])), exponent);
+        }
+    } else {
+        const double kd = k;
+        for (std::size_t i = 0; i < len; ++i) {
+            // |v| of 0 gives a meaningless approximation, replaced below.
+            approx[i] =
+                fastmath::Exp2(kd * fastmath::Log2(std::fabs(static_cast<double>(value[i]))));
+        }
+    }
+    const double tolerance = integral ? 0x1p-46 : fastmath::kPowerLawTolerance;
+    CheckShapes(value, approx, tolerance, integral, shaped, len);
+    for (std::size_t i = 0; i < len; ++i) {
+        if (std::isnan(shaped[i])) {
+            shaped[i] = CrestShape(value[i], k);
+        }
     }
 }
 
@@ -304,53 +414,104 @@ void CrestShapes(const float* value, float k, float* shaped, std::size_t len) {
 // is within 2^-51 relative of the exact one, and the defined extended product
 // within 2^-63; integers are far apart, so only values next to a half-integer
 // are computed the defined way.
-void ScaledSamples(float amplitude, const float* gain, const float* shaped, std::int32_t* sample,
-                   std::size_t len) {
-    const double scale = kFullScale * static_cast<double>(amplitude);
+SKARNEL_VECTOR_CLONES void ScaledSamples(float amplitude, const float* gain, const float* shaped,
+                                         double* approx, std::uint8_t* settledFlags,
+                                         std::int32_t* sample, std::size_t len) {
+    const double scale = 32767.0 * static_cast<double>(amplitude);
     for (std::size_t i = 0; i < len; ++i) {
-        const double v = scale * static_cast<double>(gain[i]) * static_cast<double>(shaped[i]);
+        approx[i] = scale * static_cast<double>(gain[i]) * static_cast<double>(shaped[i]);
+    }
+    std::uint8_t* unsettled = settledFlags;
+    for (std::size_t i = 0; i < len; ++i) {
+        const double v = approx[i];
         const double error = std::fabs(v) * 0x1p-48 + 0x1p-60;
         const double lo = fastmath::RoundHalfEven(v - error);
         const double hi = fastmath::RoundHalfEven(v + error);
-        if (lo == hi && std::fabs(v) < 2147483647.0) {
-            sample[i] = static_cast<std::int32_t>(lo);
-        } else {
+        const bool settled = lo == hi && std::fabs(v) < 2147483647.0;
+        sample[i] = static_cast<std::int32_t>(settled ? lo : 0.0);
+        unsettled[i] = settled ? 0 : 1;
+    }
+    for (std::size_t i = 0; i < len; ++i) {
+        if (unsettled[i] != 0) {
             sample[i] = Round(kFullScale * amplitude * gain[i] * shaped[i]);
         }
     }
 }
 
-// The channel's biquad over the pass, in its defined order and precision. The
-// quotients are the ones the per-sample formula forms, computed once.
-void FilterSamples(ChannelEngineState& c, std::int32_t* sample, std::size_t len) noexcept {
-    const long double a0 = c.a0;
-    const long double q0 = c.b0 / a0, q1 = c.b1 / a0, q2 = c.b2 / a0;
-    const long double p1 = c.a1 / a0, p2 = c.a2 / a0;
-    std::int32_t x1 = c.x1, x2 = c.x2, y1 = c.y1, y2 = c.y2;
-    for (std::size_t i = 0; i < len; ++i) {
-        const std::int32_t x = sample[i];
-        const long double sum = q0 * x + q1 * x1 + q2 * x2 - p1 * y1 - p2 * y2;
+// A channel's biquad over a pass, in its defined order and precision. The
+// quotients are the ones the per-sample formula forms, computed once, and the
+// memory is kept as extended values (exact integers), so the recursion never
+// waits for a conversion unless an output leaves the 32-bit range.
+class FilterRun {
+public:
+    FilterRun(ChannelEngineState& c, std::int32_t* sample) noexcept : c_(c), sample_(sample) {
+        const long double a0 = c.a0;
+        q0_ = c.b0 / a0;
+        q1_ = c.b1 / a0;
+        q2_ = c.b2 / a0;
+        p1_ = c.a1 / a0;
+        p2_ = c.a2 / a0;
+        x1_ = c.x1;
+        x2_ = c.x2;
+        y1_ = c.y1;
+        y2_ = c.y2;
+    }
+
+    void Step(std::size_t i) noexcept {
+        const long double x = sample_[i];
+        const long double sum = q0_ * x + q1_ * x1_ + q2_ * x2_ - p1_ * y1_ - p2_ * y2_;
         std::int32_t y;
-        if (std::fabs(sum) < 0x1p62L) {
-            y = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(
-                static_cast<std::int64_t>(fastmath::RoundHalfEvenExtended(sum)))));
+        long double yExtended;
+        if (std::fabs(sum) < 0x1p31L - 1.0L) {
+            yExtended = fastmath::RoundHalfEvenExtended(sum);
+            // Whole already: llrint converts without switching the x87 unit
+            // to truncation, as a cast would.
+            y = static_cast<std::int32_t>(std::llrint(yExtended));
         } else {
-            y = Round(sum);
+            y = Round(sum);  // the low 32 bits of the rounded value
+            yExtended = y;
         }
-        sample[i] = y;
-        y2 = y1;
-        x2 = x1;
-        y1 = y;
-        x1 = x;
+        sample_[i] = y;
+        y2_ = y1_;
+        x2_ = x1_;
+        y1_ = yExtended;
+        x1_ = x;
     }
-    if (len > 0) {
-        c.x = x1;
-        c.y = y1;
+
+    // Writes the memory back, as the per-sample filter leaves it.
+    void Finish(std::size_t len) noexcept {
+        if (len > 0) {
+            c_.x = static_cast<std::int32_t>(x1_);
+            c_.y = static_cast<std::int32_t>(y1_);
+        }
+        c_.x1 = static_cast<std::int32_t>(x1_);
+        c_.x2 = static_cast<std::int32_t>(x2_);
+        c_.y1 = static_cast<std::int32_t>(y1_);
+        c_.y2 = static_cast<std::int32_t>(y2_);
     }
-    c.x1 = x1;
-    c.x2 = x2;
-    c.y1 = y1;
-    c.y2 = y2;
+
+private:
+    ChannelEngineState& c_;
+    std::int32_t* sample_;
+    long double q0_, q1_, q2_, p1_, p2_;
+    long double x1_, x2_, y1_, y2_;
+};
+
+// One or two channels' filters; two run side by side, so that each one's
+// recursion fills the other's waiting time.
+void FilterSamples(FilterRun* first, FilterRun* second, std::size_t len) noexcept {
+    if (second == nullptr) {
+        for (std::size_t i = 0; i < len; ++i) {
+            first->Step(i);
+        }
+    } else {
+        for (std::size_t i = 0; i < len; ++i) {
+            first->Step(i);
+            second->Step(i);
+        }
+        second->Finish(len);
+    }
+    first->Finish(len);
 }
 
 void RenderPass(SignalEngine& engine, RenderScratch& scratch, bool stereo, bool rightRepeatsLeft,
@@ -408,19 +569,29 @@ void RenderPass(SignalEngine& engine, RenderScratch& scratch, bool stereo, bool 
             if (plan.noiseFunction == kPinkNoise) {
                 PinkValues(scratch, plan.channel, len);
             }
-            CrestShapes(scratch.value[plan.channel].data(), ch.crestExponent,
+            CrestShapes(scratch.value[plan.channel].data(), ch.crestExponent, scratch.approx.data(),
                         scratch.shaped[plan.channel].data(), len);
             ScaledSamples(ch.linearAmplitude, scratch.gain[plan.channel].data(),
-                          scratch.shaped[plan.channel].data(), sample, len);
+                          scratch.shaped[plan.channel].data(), scratch.approx.data(),
+                          scratch.flags.data(), sample, len);
         } else {
             std::fill(sample, sample + len, 0);
         }
         if (len > 0) {
             ch.x = sample[len - 1];
         }
-        if (plan.filter) {
-            FilterSamples(ch, sample, len);
+    }
+    std::optional<FilterRun> filters[kChannelCount];
+    for (int p = 0; p < planCount; ++p) {
+        if (plans[p].filter) {
+            filters[p].emplace(state.channels[plans[p].channel],
+                               scratch.sample[plans[p].channel].data());
         }
+    }
+    if (filters[0] && filters[1]) {
+        FilterSamples(&*filters[0], &*filters[1], len);
+    } else if (filters[0] || filters[1]) {
+        FilterSamples(filters[0] ? &*filters[0] : &*filters[1], nullptr, len);
     }
 
     // The first call's samples go left, the second call's right, whichever
