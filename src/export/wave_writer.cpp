@@ -18,6 +18,12 @@ namespace skarnel {
 
 namespace {
 
+void PutLittleEndian16(std::uint8_t* p, std::int16_t sample) noexcept {
+    const auto u = static_cast<std::uint16_t>(sample);
+    p[0] = static_cast<std::uint8_t>(u & 0xFFu);
+    p[1] = static_cast<std::uint8_t>(u >> 8);
+}
+
 constexpr std::uint64_t kMaxRiffSize = std::numeric_limits<std::uint32_t>::max();
 
 void Put32(std::uint8_t* p, std::uint32_t v) {
@@ -125,11 +131,13 @@ WaveWriteResult WriteWaveStream(SignalEngine& engine, ByteSink& sink, long doubl
             engine.RenderFrames(stereo, /*rightRepeatsLeft=*/false, leftSelector, rightSelector,
                                 pass, len);
         }
-        for (std::size_t f = 0; f < len; ++f) {
-            for (int c = 0; c < channels; ++c) {
-                const auto u = static_cast<std::uint16_t>(pass[2 * f + c]);
-                bytes[f * frameBytes + 2 * c] = static_cast<std::uint8_t>(u & 0xFFu);
-                bytes[f * frameBytes + 2 * c + 1] = static_cast<std::uint8_t>(u >> 8);
+        if (stereo) {
+            for (std::size_t f = 0; f < 2 * len; ++f) {
+                PutLittleEndian16(bytes + 2 * f, pass[f]);
+            }
+        } else {
+            for (std::size_t f = 0; f < len; ++f) {
+                PutLittleEndian16(bytes + 2 * f, pass[2 * f]);
             }
         }
         if (!sink.Write(bytes, len * frameBytes)) {
