@@ -4,18 +4,24 @@
 # swap who goes first every round), so drifting machine load falls on both;
 # each job reports the median of its rounds.
 #
-# Usage: bench/compare_sox.sh [path/to/skarnel-render]
-#        (default: build/tools/skarnel-render of this checkout; nothing is built)
+# Then, unless NO_CPU is set, the CPU the program uses while it plays the
+# heaviest chain in real time (bench/cpu_while_playing.sh).
+#
+# Usage: bench/compare_sox.sh [path/to/skarnel-render [path/to/skarnel]]
+#        (default: build/tools/skarnel-render and build/src/skarnel of this
+#        checkout; nothing is built)
 # Environment:
-#   SECONDS_LEN  period in seconds (default 10)
-#   RATE         sampling rate in Hz (default 44100)
-#   ROUNDS       runs per program and job (default 5)
+#   SECONDS_LEN  period in seconds (default 600)
+#   RATE         sampling rate in Hz (default 48000)
+#   ROUNDS       runs per program and job (default 3)
+#   WINDOW       seconds of playing measured for the CPU figure (default 60)
 set -euo pipefail
 
 render="${1:-$(dirname "$0")/../build/tools/skarnel-render}"
-len="${SECONDS_LEN:-10}"
-rate="${RATE:-44100}"
-rounds="${ROUNDS:-5}"
+len="${SECONDS_LEN:-600}"
+rate="${RATE:-48000}"
+rounds="${ROUNDS:-3}"
+program="${2:-$(dirname "$0")/../build/src/skarnel}"
 
 if [[ ! -x "$render" ]]; then
     echo "compare_sox.sh: '$render' is not an executable skarnel-render; build it first" >&2
@@ -112,3 +118,7 @@ for job in "${jobs[@]}"; do
     printf '%-8s %12.3f %12.3f %8s  %s\n' "$job" "$skarnel_median" "$sox_median" "$ratio" \
         "${titles[$job]}"
 done
+
+if [[ -z ${NO_CPU:-} && -x $program ]]; then
+    "$(dirname "$0")/cpu_while_playing.sh" "$program" "$(dirname "$render")/skarnel-make-presets"
+fi

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# How much of one core the program uses while it plays the heaviest chain
+# (stereo pink 10:1, Peaking 1 kHz -10 dB Q 3, Triangular modulation 2 s at
+# 100 % on both channels) at 48000 Hz on the simulated device, which takes
+# samples at their real rate. The program runs a script that plays the preset
+# once; its CPU time (user + system, from /proc) is read over a window of
+# WINDOW seconds that starts after the start-up has settled.
+#
+# Usage: bench/cpu_while_playing.sh [path/to/skarnel] [path/to/skarnel-make-presets]
+# Environment: WINDOW (default 60) seconds measured.
+# Needs xvfb-run, dbus-run-session and sqlite3.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+skarnel=$(realpath "${1:-$here/../build/src/skarnel}")
+make_presets=$(realpath "${2:-$here/../build/tools/skarnel-make-presets}")
+window="${WINDOW:-60}"
+settle=5
+for tool in xvfb-run dbus-run-session sqlite3; do
+    command -v "$tool" >/dev/null || { echo "cpu_while_playing.sh: $tool is missing" >&2; exit 2; }
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export HOME=$work/home XDG_RUNTIME_DIR=$work/run SKARNEL_AUDIO=simulated
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+unset XDG_CONFIG_HOME SKARNEL_STORE QT_QPA_PLATFORM DBUS_SESSION_BUS_ADDRESS
+source "$here/../tests/e2e/lib/store.sh"
+seed_store "Fs|1|4" "Quant|1|1"  # 48000 Hz, 16 bits
+
+period=$((window + settle + 10))
+{
+    echo "[slot 1]"
+    echo "name = Heaviest"
+    echo "period = $period"
+    echo "loop = 0"
+    echo "mono = 0"
+    for side in Left Right; do
+        echo "noiseFunction$side = 1"
+        echo "crestFactor$side = 6"
+        echo "filterType$side = 1"
+        echo "filterFrequency$side = 1000"
+        echo "filterGain$side = -10"
+        echo "filterQ$side = 3"
+        echo "modulation$side = 1"
+        echo "modFunction$side = 3"
+        echo "modPeriod$side = 2"
+        echo "modDepth$side = 100"
+    done
+    for slot in 2 3 4; do
+        printf '[slot %s]\nname = Slot %s\n' "$slot" "$slot"
+    done
+} >"$work/heavy.txt"
+"$make_presets" "$work/heavy.txt" "$work/heavy.vlm" >/dev/null
+printf 'play 1 %s\r\nend\r\n' "$work/heavy.vlm" >"$work/heavy.wbs"
+
+measure() {
+    set -euo pipefail
+    "$skarnel" "$work/heavy.wbs" >"$work/skarnel.log" 2>&1 &
+    local pid=$! ticks hz before after
+    hz=$(getconf CLK_TCK)
+    ticks() { awk '{ print $14 + $15 }' "/proc/$pid/stat"; }
+    sleep "$settle"
+    before=$(ticks)
+    sleep "$window"
+    after=$(ticks)
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    awk -v a="$before" -v b="$after" -v hz="$hz" -v w="$window" \
+        'BEGIN { printf "cpu      %.2f s of CPU in %d s of playing: %.2f %% of one core\n", (b - a) / hz, w, 100 * (b - a) / hz / w }'
+}
+{ declare -p skarnel work window settle; declare -f measure; echo measure; } >"$work/measure.sh"
+dbus-run-session -- xvfb-run -a -s "-screen 0 1024x768x24" bash "$work/measure.sh" 2>/dev/null
