@@ -128,19 +128,43 @@ bool TAudioOut::BeginPlayback() {
         return false;
     }
     for (int i = 1; i < openNumBuffers_; ++i) {
-        QueueNextBlock();
+        if (!QueueNextBlock()) {
+            // Draining now. The buffers after the one that failed are never
+            // written, so those filled must not count either: otherwise the
+            // queue could never empty and the device would never close.
+            for (int j = i + 1; j < openNumBuffers_; ++j) {
+                if (counted_[j]) {
+                    --filledCount_;
+                    counted_[j] = false;
+                }
+            }
+            RecountQueued();
+            break;
+        }
     }
     return true;
 }
 
 void TAudioOut::StopImmediately() {
     if (!deviceOpen_) {
+        // A device still playing buffers after the component closed is
+        // stopped too, so the stop does not wait for a device that may never
+        // return them.
+        RetireLingeringDevice();
         return;
     }
     running_ = false;
     filling_ = false;
     device_->Reset();
     CloseDevice();
+    if (device_ != nullptr) {
+        AbandonDevice();
+    }
+}
+
+void TAudioOut::AbandonDevice() {
+    device_.reset();
+    channel_.Post({DeviceEvent::kClosed, generation_, nullptr});
 }
 
 void TAudioOut::StopWhenDrained() {
@@ -158,8 +182,11 @@ void TAudioOut::RetireLingeringDevice() {
     for (int i = 0; i < openNumBuffers_; ++i) {
         device_->UnprepareHeader(headers_[i]);
     }
-    device_->Close();
-    device_.reset();
+    if (device_->Close() == kMmNoError) {
+        device_.reset();
+    } else {
+        AbandonDevice();
+    }
 }
 
 bool TAudioOut::OpenDevice() {

@@ -154,6 +154,11 @@ private:
     // A device whose close was refused earlier is reset and closed before a
     // new open, so its late buffers never mix with the new playback.
     void RetireLingeringDevice();
+    // Lets go of a device that still refuses to close after a reset, which
+    // by its contract has returned every buffer: it hangs. Its destruction
+    // drops what it holds, and the close it will never report is reported
+    // for it, so the owner sees playback end.
+    void AbandonDevice();
 
     WaveOutBackend& backend_;
     NotificationChannel channel_;

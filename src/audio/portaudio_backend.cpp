@@ -9,10 +9,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string_view>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 namespace skarnel {
 
@@ -94,22 +96,72 @@ private:
 
 namespace {
 
+// Frames per Pa_WriteStream call: how far a pause may lag.
+constexpr std::uint32_t kChunkFrames = 512;
+// Room for the four buffers of a component and a few more.
+constexpr std::size_t kQueueCapacity = 8;
+// How long a close or destruction waits, beyond the host's latency, for the
+// writer to stop and close the stream before it leaves it to the writer.
+constexpr std::chrono::milliseconds kWriterPatience{1000};
+
+// What a device shares with its writer thread. A writer held up in the host
+// (a device that stopped taking samples) can outlive its device: it keeps
+// this state, the stream and the PortAudio session alive and ends the stream
+// itself if the host ever lets it go.
+struct StreamShare {
+    StreamShare(std::shared_ptr<PortAudioSession> session, PaStream* stream,
+                const WaveFormat& format, const NotificationTarget& target)
+        : session(std::move(session)),
+          stream(stream),
+          blockAlign(format.blockAlign),
+          frameRate(format.samplesPerSec),
+          target(target),
+          chunk(static_cast<std::size_t>(kChunkFrames) * format.blockAlign) {}
+
+    const std::shared_ptr<PortAudioSession> session;
+    PaStream* const stream;
+    const std::uint32_t blockAlign;
+    const std::uint32_t frameRate;
+    const NotificationTarget target;
+    // The writer's copy of the chunk it writes: the owner's buffers are read
+    // only under the mutex, so a reset can return them all at once.
+    std::vector<std::uint8_t> chunk;
+
+    std::mutex mutex;
+    std::condition_variable work;    // wakes the writer
+    std::condition_variable exited;  // the writer has ended the stream
+    std::array<WaveHeader*, kQueueCapacity> queue{};
+    std::size_t head = 0;
+    std::size_t count = 0;
+    std::uint32_t headFramesDone = 0;  // frames of the head buffer written so far
+    std::uint64_t resets = 0;          // a chunk written across a reset counts for nothing
+    bool paused = false;
+    bool abortPending = false;  // a reset: drop what the host still buffers
+    bool stopping = false;
+    bool drainOnStop = false;  // a close lets the host play out; a destruction does not
+    bool writerExited = false;
+    bool streamRunning = false;  // the writer's own
+};
+
 // One open PortAudio output stream and the thread that writes to it.
 //
-// The owner queues headers; the writer plays the head buffer in chunks with
-// Pa_WriteStream and, once it is written, takes it off the queue and posts its
-// done notification under the mutex, so a Pause or Reset made by the owner is
-// never overtaken by a notification. The owner touches the stream only while
-// the writer is parked (Reset) or gone (Close, destructor).
+// The owner queues headers; the writer copies the head buffer chunk by chunk
+// under the mutex and writes each copy with Pa_WriteStream without it. Once a
+// buffer is written it takes it off the queue and posts its done notification
+// under the mutex, so a Pause or Reset made by the owner is never overtaken
+// by a notification. Only the writer calls into the stream after the open
+// (start, write, abort, stop, close), and the owner never waits for it
+// without a limit: a host that stops taking samples cannot hang the owner.
 class PortAudioDevice final : public WaveOutDevice {
 public:
     PortAudioDevice(std::shared_ptr<PortAudioSession> session, PaStream* stream,
                     const WaveFormat& format, const NotificationTarget& target)
-        : session_(std::move(session)),
-          stream_(stream),
-          blockAlign_(format.blockAlign),
-          frameRate_(format.samplesPerSec),
-          target_(target) {}
+        : share_(std::make_shared<StreamShare>(std::move(session), stream, format, target)) {
+        const PaStreamInfo* info = Pa_GetStreamInfo(stream);
+        const double latency = info != nullptr ? info->outputLatency : 0.0;
+        patience_ = kWriterPatience + std::chrono::milliseconds(static_cast<std::int64_t>(
+                                          std::clamp(latency, 0.0, 10.0) * 1000.0));
+    }
 
     ~PortAudioDevice() override {
         if (closed_) {
@@ -117,11 +169,11 @@ public:
         }
         // Closing was refused or never asked for: drop what is queued without
         // notifying anyone.
-        StopWriter();
-        if (streamRunning_) {
-            Pa_AbortStream(stream_);
+        if (writer_.joinable()) {
+            StopWriter(false);
+        } else {
+            Pa_CloseStream(share_->stream);  // the writer never started
         }
-        Pa_CloseStream(stream_);
     }
 
     PortAudioDevice(const PortAudioDevice&) = delete;
@@ -130,11 +182,11 @@ public:
     // Starts the writer thread; throws std::system_error when the system has
     // no thread to give.
     void Start() {
-        writer_ = std::thread([this] { WriterLoop(); });
+        writer_ = std::thread([share = share_] { WriterLoop(*share); });
     }
 
     MmResult PrepareHeader(WaveHeader& header) override {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<std::mutex> lock(share_->mutex);
         if (closed_) {
             return kMmInvalidHandle;
         }
@@ -146,7 +198,7 @@ public:
     }
 
     MmResult UnprepareHeader(WaveHeader& header) override {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<std::mutex> lock(share_->mutex);
         if (closed_) {
             return kMmInvalidHandle;
         }
@@ -158,7 +210,8 @@ public:
     }
 
     MmResult Write(WaveHeader& header) override {
-        std::lock_guard<std::mutex> lock(mutex_);
+        StreamShare& s = *share_;
+        std::lock_guard<std::mutex> lock(s.mutex);
         if (closed_) {
             return kMmInvalidHandle;
         }
@@ -168,216 +221,209 @@ public:
         if (HoldsLocked(header)) {
             return kWaveStillPlaying;
         }
-        if (header.data == nullptr && header.bufferLength >= blockAlign_) {
+        if (header.data == nullptr && header.bufferLength >= s.blockAlign) {
             return kMmInvalidParameter;
         }
-        if (count_ == kQueueCapacity) {
+        if (s.count == kQueueCapacity) {
             return kMmNoMemory;
         }
         header.flags = (header.flags & ~kHeaderDone) | kHeaderInQueue;
-        queue_[(head_ + count_) % kQueueCapacity] = &header;
-        ++count_;
-        work_.notify_one();
+        s.queue[(s.head + s.count) % kQueueCapacity] = &header;
+        ++s.count;
+        s.work.notify_one();
         return kMmNoError;
     }
 
     MmResult Pause() override {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<std::mutex> lock(share_->mutex);
         if (closed_) {
             return kMmInvalidHandle;
         }
-        paused_ = true;
+        share_->paused = true;
         return kMmNoError;
     }
 
     MmResult Restart() override {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<std::mutex> lock(share_->mutex);
         if (closed_) {
             return kMmInvalidHandle;
         }
-        paused_ = false;
-        work_.notify_one();
+        share_->paused = false;
+        share_->work.notify_one();
         return kMmNoError;
     }
 
+    // Returns every queued buffer at once, the one being written included,
+    // without waiting for the writer: it writes from its own copy. The writer
+    // drops what the host still buffers before it writes again and starts the
+    // next buffer on a fresh stream.
     MmResult Reset() override {
-        bool abortStream = false;
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            if (closed_) {
-                return kMmInvalidHandle;
-            }
-            // The writer may be inside Pa_WriteStream on the head buffer; it
-            // parks after that chunk, and only then are the buffers returned.
-            resetPending_ = true;
-            work_.notify_one();
-            parked_.wait(lock, [this] { return writerParked_; });
-            while (count_ > 0) {
-                WaveHeader* header = PopLocked();
-                header->flags = (header->flags & ~kHeaderInQueue) | kHeaderDone;
-                target_.Post(DeviceEvent::kBufferDone, header);
-            }
-            paused_ = false;
-            abortStream = streamRunning_;
-            streamRunning_ = false;
+        StreamShare& s = *share_;
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (closed_) {
+            return kMmInvalidHandle;
         }
-        // Drops what the host still buffers; the writer restarts the stream at
-        // the next buffer. It stays parked until then.
-        if (abortStream) {
-            Pa_AbortStream(stream_);
+        while (s.count > 0) {
+            WaveHeader* header = PopLocked(s);
+            header->flags = (header->flags & ~kHeaderInQueue) | kHeaderDone;
+            s.target.Post(DeviceEvent::kBufferDone, header);
         }
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            resetPending_ = false;
-        }
-        work_.notify_one();
+        ++s.resets;
+        s.paused = false;
+        s.abortPending = true;
+        s.work.notify_one();
         return kMmNoError;
     }
 
     MmResult Close() override {
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            std::lock_guard<std::mutex> lock(share_->mutex);
             if (closed_) {
                 return kMmInvalidHandle;
             }
-            if (count_ > 0) {
+            if (share_->count > 0) {
                 return kWaveStillPlaying;
             }
-        }
-        StopWriter();
-        // Let the host play out the last buffers before the stream goes.
-        if (streamRunning_) {
-            Pa_StopStream(stream_);
-        }
-        Pa_CloseStream(stream_);
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
             closed_ = true;
-            streamRunning_ = false;
         }
-        target_.Post(DeviceEvent::kClosed);
+        // Lets the host play out the last buffers (or drops them after a
+        // reset), then closes the stream. A writer the host holds up does
+        // that when it is let go; the device counts as closed either way.
+        StopWriter(true);
+        share_->target.Post(DeviceEvent::kClosed);
         return kMmNoError;
     }
 
 private:
-    // Room for the four buffers of a component and a few more.
-    static constexpr std::size_t kQueueCapacity = 8;
-    // Frames per Pa_WriteStream call: how far a pause or reset may lag.
-    static constexpr std::uint32_t kChunkFrames = 512;
-
     bool HoldsLocked(const WaveHeader& header) const noexcept {
-        for (std::size_t i = 0; i < count_; ++i) {
-            if (queue_[(head_ + i) % kQueueCapacity] == &header) {
+        const StreamShare& s = *share_;
+        for (std::size_t i = 0; i < s.count; ++i) {
+            if (s.queue[(s.head + i) % kQueueCapacity] == &header) {
                 return true;
             }
         }
         return false;
     }
 
-    WaveHeader* PopLocked() noexcept {
-        WaveHeader* header = queue_[head_];
-        queue_[head_] = nullptr;
-        head_ = (head_ + 1) % kQueueCapacity;
-        --count_;
-        headFramesDone_ = 0;
+    static WaveHeader* PopLocked(StreamShare& s) noexcept {
+        WaveHeader* header = s.queue[s.head];
+        s.queue[s.head] = nullptr;
+        s.head = (s.head + 1) % kQueueCapacity;
+        --s.count;
+        s.headFramesDone = 0;
         return header;
     }
 
-    void StopWriter() {
+    // Tells the writer to end the stream and waits for it, at most the
+    // patience; a writer still held up in the host then finishes on its own.
+    void StopWriter(bool drain) {
+        StreamShare& s = *share_;
+        bool exited = false;
         {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stopping_ = true;
+            std::unique_lock<std::mutex> lock(s.mutex);
+            s.stopping = true;
+            s.drainOnStop = drain;
+            s.work.notify_one();
+            exited = s.exited.wait_for(lock, patience_, [&s] { return s.writerExited; });
         }
-        work_.notify_one();
-        if (writer_.joinable()) {
+        if (exited) {
             writer_.join();
+        } else {
+            writer_.detach();
         }
     }
 
-    void WriterLoop() {
-        std::unique_lock<std::mutex> lock(mutex_);
+    static void WriterLoop(StreamShare& s) {
+        std::unique_lock<std::mutex> lock(s.mutex);
         for (;;) {
-            work_.wait(lock,
-                       [this] { return stopping_ || resetPending_ || (!paused_ && count_ > 0); });
-            if (stopping_) {
-                return;
-            }
-            if (resetPending_) {
-                writerParked_ = true;
-                parked_.notify_one();
-                work_.wait(lock, [this] { return !resetPending_ || stopping_; });
-                writerParked_ = false;
+            s.work.wait(
+                lock, [&s] { return s.stopping || s.abortPending || (!s.paused && s.count > 0); });
+            if (s.abortPending) {
+                s.abortPending = false;
+                if (s.streamRunning) {
+                    s.streamRunning = false;
+                    lock.unlock();
+                    Pa_AbortStream(s.stream);
+                    lock.lock();
+                }
                 continue;
             }
-            WaveHeader* header = queue_[head_];
-            const std::uint32_t frames = header->bufferLength / blockAlign_;
-            if (headFramesDone_ >= frames) {
+            if (s.stopping) {
+                break;
+            }
+            WaveHeader* header = s.queue[s.head];
+            const std::uint32_t frames = header->bufferLength / s.blockAlign;
+            if (s.headFramesDone >= frames) {
                 // Written out. Posting under the mutex keeps the notification
                 // behind any Pause or Reset the owner has already made.
-                PopLocked();
+                PopLocked(s);
                 header->flags = (header->flags & ~kHeaderInQueue) | kHeaderDone;
-                target_.Post(DeviceEvent::kBufferDone, header);
+                s.target.Post(DeviceEvent::kBufferDone, header);
                 continue;
             }
-            const std::uint32_t chunk = std::min(frames - headFramesDone_, kChunkFrames);
-            const std::uint8_t* data =
-                header->data + static_cast<std::size_t>(headFramesDone_) * blockAlign_;
-            const bool start = !streamRunning_;
+            const std::uint32_t chunk = std::min(frames - s.headFramesDone, kChunkFrames);
+            std::memcpy(s.chunk.data(),
+                        header->data + static_cast<std::size_t>(s.headFramesDone) * s.blockAlign,
+                        static_cast<std::size_t>(chunk) * s.blockAlign);
+            const std::uint64_t resets = s.resets;
+            const bool start = !s.streamRunning;
             lock.unlock();
-            const bool written = WriteChunk(start, data, chunk);
+            const bool written = WriteChunk(s, start, chunk);
             lock.lock();
             if (start && written) {
-                streamRunning_ = true;
+                s.streamRunning = true;
             }
             if (!written) {
                 // The stream failed: let the chunk's time pass as if it had
                 // played, so the queue keeps its pace instead of spinning, and
                 // try a fresh start with the next chunk.
-                streamRunning_ = false;
+                s.streamRunning = false;
                 const auto duration =
                     std::chrono::microseconds(static_cast<std::int64_t>(chunk) * 1000000 /
-                                              std::max<std::uint32_t>(frameRate_, 1));
-                work_.wait_for(lock, duration,
-                               [this] { return stopping_ || resetPending_ || paused_; });
+                                              std::max<std::uint32_t>(s.frameRate, 1));
+                s.work.wait_for(lock, duration, [&s, resets] {
+                    return s.stopping || s.abortPending || s.paused || s.resets != resets;
+                });
             }
-            headFramesDone_ += chunk;
+            if (s.resets == resets) {
+                s.headFramesDone += chunk;  // otherwise its buffer went back meanwhile
+            }
         }
+        const bool drain = s.drainOnStop;
+        const bool running = s.streamRunning;
+        s.streamRunning = false;
+        lock.unlock();
+        if (running) {
+            if (drain) {
+                Pa_StopStream(s.stream);
+            } else {
+                Pa_AbortStream(s.stream);
+            }
+        }
+        Pa_CloseStream(s.stream);
+        lock.lock();
+        s.writerExited = true;
+        s.exited.notify_all();
     }
 
-    // Runs without the mutex: the stream is the writer's while it runs.
-    bool WriteChunk(bool start, const std::uint8_t* data, std::uint32_t frames) {
-        if (start && Pa_StartStream(stream_) != paNoError) {
+    // Runs without the mutex: the stream is the writer's.
+    static bool WriteChunk(StreamShare& s, bool start, std::uint32_t frames) {
+        if (start && Pa_StartStream(s.stream) != paNoError) {
             return false;
         }
-        const PaError error = Pa_WriteStream(stream_, data, frames);
+        const PaError error = Pa_WriteStream(s.stream, s.chunk.data(), frames);
         // An underflow only says the writer came late; the data went out.
         if (error == paNoError || error == paOutputUnderflowed) {
             return true;
         }
-        Pa_AbortStream(stream_);
+        Pa_AbortStream(s.stream);
         return false;
     }
 
-    const std::shared_ptr<PortAudioSession> session_;
-    PaStream* const stream_;
-    const std::uint32_t blockAlign_;
-    const std::uint32_t frameRate_;
-    const NotificationTarget target_;
+    const std::shared_ptr<StreamShare> share_;
+    std::chrono::milliseconds patience_{kWriterPatience};
     std::thread writer_;
-
-    mutable std::mutex mutex_;
-    std::condition_variable work_;    // wakes the writer
-    std::condition_variable parked_;  // tells a resetting owner the writer has parked
-    std::array<WaveHeader*, kQueueCapacity> queue_{};
-    std::size_t head_ = 0;
-    std::size_t count_ = 0;
-    std::uint32_t headFramesDone_ = 0;  // frames of the head buffer written so far
-    bool paused_ = false;
-    bool resetPending_ = false;
-    bool writerParked_ = false;
-    bool stopping_ = false;
-    bool streamRunning_ = false;
-    bool closed_ = false;
+    bool closed_ = false;  // the owner's; read under the mutex by habit
 };
 
 }  // namespace

@@ -18,6 +18,7 @@ SimulatedDevice::~SimulatedDevice() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
+        backend_.dropped_ += static_cast<int>(count_);  // never to be returned
     }
     wake_.notify_all();
     if (pacer_.joinable()) {
@@ -48,6 +49,9 @@ MmResult SimulatedDevice::Write(WaveHeader& header) {
     if (const MmResult failure = backend_.TakeFailure(backend_.failWrite_)) {
         return failure;
     }
+    if (backend_.failAllWrites_ != kMmNoError && backend_.writesBeforeFailing_-- <= 0) {
+        return backend_.failAllWrites_;
+    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (closed_) {
@@ -61,6 +65,7 @@ MmResult SimulatedDevice::Write(WaveHeader& header) {
         }
         queue_[(head_ + count_) % kQueueCapacity] = &header;
         ++count_;
+        ++backend_.written_;
         header.flags = (header.flags | kHeaderInQueue) & ~kHeaderDone;
     }
     wake_.notify_all();
@@ -86,11 +91,12 @@ MmResult SimulatedDevice::Reset() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         // Every queued buffer comes back as done, in queue order, unplayed.
-        while (count_ > 0) {
+        while (count_ > 0 && !stalledOnReset_) {
             WaveHeader* header = queue_[head_];
             head_ = (head_ + 1) % kQueueCapacity;
             --count_;
             header->flags = (header->flags & ~kHeaderInQueue) | kHeaderDone;
+            ++backend_.returned_;
             target_.Post(DeviceEvent::kBufferDone, header);
         }
         paused_ = false;
@@ -120,7 +126,7 @@ MmResult SimulatedDevice::Close() {
 }
 
 bool SimulatedDevice::CompleteHeadLocked(std::unique_lock<std::mutex>&) {
-    if (paused_ || count_ == 0) {
+    if (paused_ || stalled_ || count_ == 0) {
         return false;
     }
     WaveHeader* header = queue_[head_];
@@ -128,6 +134,7 @@ bool SimulatedDevice::CompleteHeadLocked(std::unique_lock<std::mutex>&) {
     --count_;
     backend_.Record(header->data, header->bufferLength);
     header->flags = (header->flags & ~kHeaderInQueue) | kHeaderDone;
+    ++backend_.returned_;
     target_.Post(DeviceEvent::kBufferDone, header);
     return true;
 }
@@ -143,6 +150,15 @@ int SimulatedDevice::CompleteAll() {
         ++completed;
     }
     return completed;
+}
+
+void SimulatedDevice::StopReturningBuffers(bool evenOnReset) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stalled_ = true;
+        stalledOnReset_ = evenOnReset;
+    }
+    wake_.notify_all();
 }
 
 std::size_t SimulatedDevice::QueuedCount() const {
@@ -165,7 +181,7 @@ void SimulatedDevice::PaceLoop() {
     std::unique_lock<std::mutex> lock(mutex_);
     auto due = Clock::now();
     while (!stopping_) {
-        if (paused_ || count_ == 0) {
+        if (paused_ || stalled_ || count_ == 0) {
             wake_.wait(lock);
             due = Clock::now();  // playing resumes from now
             continue;
@@ -177,7 +193,7 @@ void SimulatedDevice::PaceLoop() {
                 : static_cast<double>(head->bufferLength) / format_.avgBytesPerSec;
         due += std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
         const bool interrupted = wake_.wait_until(lock, due, [&] {
-            return stopping_ || paused_ || count_ == 0 || queue_[head_] != head;
+            return stopping_ || paused_ || stalled_ || count_ == 0 || queue_[head_] != head;
         });
         if (!interrupted) {
             CompleteHeadLocked(lock);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -39,6 +40,10 @@ public:
     bool CompleteHead();
     // Plays queued buffers until none is left (or paused); returns how many.
     int CompleteAll();
+    // A device that hangs: from now on it accepts buffers but plays none and
+    // reports none done. With `evenOnReset` a reset returns none either, so
+    // the device can never close; destroying it drops what it holds.
+    void StopReturningBuffers(bool evenOnReset = false);
 
     std::size_t QueuedCount() const;
     bool IsPaused() const;
@@ -63,6 +68,8 @@ private:
     bool paused_ = false;
     bool closed_ = false;
     bool stopping_ = false;
+    bool stalled_ = false;
+    bool stalledOnReset_ = false;
     std::thread pacer_;
 };
 
@@ -86,6 +93,12 @@ public:
     void FailNextOpen(MmResult code) { failOpen_ = code; }
     void FailNextPrepare(MmResult code) { failPrepare_ = code; }
     void FailNextWrite(MmResult code) { failWrite_ = code; }
+    // After `after` more writes, every write fails with `code` until called
+    // again with kMmNoError (a device that has gone away).
+    void FailAllWrites(MmResult code, int after = 0) {
+        failAllWrites_ = code;
+        writesBeforeFailing_ = after;
+    }
     // Paced devices play in real time on a thread of their own.
     void SetPaced(bool paced) { paced_ = paced; }
     // Keep a copy of every played byte (on by default).
@@ -95,6 +108,14 @@ public:
     SimulatedDevice* LastDevice() const noexcept { return lastDevice_; }
     std::uint32_t LastDeviceIndex() const noexcept { return lastIndex_; }
     int OpenCount() const noexcept { return openCount_; }
+
+    // Buffer accounting over all devices: each buffer written is either
+    // returned (its done notification posted) or dropped (its device was
+    // destroyed while holding it). Once no device is alive, Written() ==
+    // Returned() + Dropped() means no buffer was lost.
+    int BuffersWritten() const noexcept { return written_; }
+    int BuffersReturned() const noexcept { return returned_; }
+    int BuffersDropped() const noexcept { return dropped_; }
 
     // Bytes played by all devices so far, in order.
     std::vector<std::uint8_t> Played() const;
@@ -110,6 +131,11 @@ private:
     MmResult failOpen_ = kMmNoError;
     MmResult failPrepare_ = kMmNoError;
     MmResult failWrite_ = kMmNoError;
+    MmResult failAllWrites_ = kMmNoError;
+    int writesBeforeFailing_ = 0;
+    std::atomic<int> written_{0};
+    std::atomic<int> returned_{0};
+    std::atomic<int> dropped_{0};
     bool paced_ = false;
     bool recording_ = true;
     SimulatedDevice* lastDevice_ = nullptr;

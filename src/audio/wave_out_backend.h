@@ -24,6 +24,9 @@ inline constexpr std::size_t kMaxDeviceNameLength = 32;
 // notification.
 class WaveOutDevice {
 public:
+    // Destroying a device that has not closed drops what it holds and posts
+    // nothing more; the component does this with a device that hangs. It
+    // must not wait without a limit for a host that stopped taking samples.
     virtual ~WaveOutDevice() = default;
 
     // Registers a header and its buffer with the device.
@@ -37,7 +40,8 @@ public:
     // Resumes after Pause.
     virtual MmResult Restart() = 0;
     // Stops output and returns every queued buffer as done, at once and in
-    // queue order. Leaves the device open and not paused.
+    // queue order, without waiting for the host. Leaves the device open and
+    // not paused.
     virtual MmResult Reset() = 0;
     // Closes the device and posts kClosed. Fails with kWaveStillPlaying, and
     // stays open, while buffers are queued. After a successful close the

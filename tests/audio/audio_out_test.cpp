@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -296,6 +298,134 @@ TEST_F(AudioOutTest, BufferSizeChangeWhilePlayingWaitsForTheNextOpen) {
     ASSERT_TRUE(out.BeginPlayback());
     PlayOne();
     EXPECT_EQ(backend.Played().size(), 64536u);
+}
+
+// ---------------------------------------------------------------- device faults
+
+// Every buffer handed to the simulated devices came back or was dropped with
+// its device, and no device is left holding one.
+#define EXPECT_NO_BUFFER_LOST(backend)                                       \
+    do {                                                                     \
+        EXPECT_EQ((backend).LastDevice(), nullptr);                          \
+        EXPECT_EQ((backend).BuffersWritten(),                                \
+                  (backend).BuffersReturned() + (backend).BuffersDropped()); \
+    } while (false)
+
+TEST_F(AudioOutTest, WritesFailingForGoodDrainAndClose) {
+    // From the third write of the start on: the two queued buffers play and
+    // the device closes, since the filled buffers never written do not count.
+    backend.FailAllWrites(SimulatedBackend::kInjectedFailure, 2);
+    ASSERT_TRUE(out.BeginPlayback());
+    EXPECT_EQ(out.LastError(), "The simulated device failed on request.");
+    EXPECT_EQ(out.FilledCount(), 2);
+    EXPECT_EQ(device().QueuedCount(), 2u);
+    while (PlayOne()) {
+    }
+    EXPECT_EQ(events, (std::vector<std::string>{"start", "stop"}));
+    EXPECT_FALSE(out.Running());
+    EXPECT_EQ(backend.Played().size(), 2u * 4096u);
+    EXPECT_NO_BUFFER_LOST(backend);
+
+    // In the middle of playback: no refill is queued any more, the rest plays.
+    backend.FailAllWrites(kMmNoError);
+    events.clear();
+    ASSERT_TRUE(out.BeginPlayback());
+    PlayOne();
+    backend.FailAllWrites(kMmNoDriver);
+    for (int i = 0; i < 8 && PlayOne(); ++i) {
+    }
+    EXPECT_EQ(out.LastError(), StandardErrorText(kMmNoDriver));
+    EXPECT_EQ(events, (std::vector<std::string>{"start", "stop"}));
+    EXPECT_EQ(out.FilledCount(), out.DoneCount());
+    EXPECT_NO_BUFFER_LOST(backend);
+}
+
+// A device that stops returning buffers, also on reset, while playing or
+// after the component has closed with uncounted buffers still on the device:
+// an immediate stop still ends in a close, the device is let go, and the next
+// start plays.
+TEST_F(AudioOutTest, ImmediateStopEndsADeviceThatStoppedReturningBuffers) {
+    for (bool lingering : {false, true}) {
+        for (bool evenOnReset : {false, true}) {
+            SCOPED_TRACE(std::string(lingering ? "lingering" : "playing") +
+                         (evenOnReset ? ", reset returns nothing" : ""));
+            events.clear();
+            filledBlocks = 0;
+            blocksToFill = lingering ? 1 : 1000000;
+            const int droppedBefore = backend.BuffersDropped();
+            ASSERT_TRUE(out.BeginPlayback());
+            PlayOne();
+            EXPECT_EQ(out.DeviceOpen(), !lingering);
+            device().StopReturningBuffers(evenOnReset);
+            EXPECT_FALSE(PlayOne());
+
+            out.StopImmediately();
+            out.ProcessNotifications();
+            EXPECT_EQ(events, (std::vector<std::string>{"start", "stop"}));
+            EXPECT_FALSE(out.Running());
+            EXPECT_FALSE(out.DeviceHeld());
+            EXPECT_EQ(backend.BuffersDropped() - droppedBefore,
+                      evenOnReset ? (lingering ? 3 : 4) : 0);
+            EXPECT_NO_BUFFER_LOST(backend);
+
+            blocksToFill = 1000000;
+            ASSERT_TRUE(out.BeginPlayback()) << out.LastError();
+            EXPECT_TRUE(PlayOne());
+            out.StopImmediately();
+            out.ProcessNotifications();
+        }
+    }
+}
+
+// Done notifications of many earlier opens arrive in one go after a new
+// start: none is counted against it, so no buffer is refilled while the
+// device still holds it and nothing plays twice.
+TEST_F(AudioOutTest, AFloodOfLateBuffersPlaysNothingTwice) {
+    constexpr int kCycles = 20;
+    std::int32_t blocks = 0;
+    out.OnFillBuffer = [&](std::uint8_t* buffer, std::int32_t& size) {
+        std::fill(buffer, buffer + size, 0);
+        std::memcpy(buffer, &blocks, sizeof blocks);  // each block says which it is
+        ++blocks;
+        return true;
+    };
+    for (int i = 0; i < kCycles; ++i) {
+        ASSERT_TRUE(out.BeginPlayback());
+        device().CompleteHead();
+        out.StopImmediately();  // its other buffers come back unplayed
+    }
+    ASSERT_TRUE(out.BeginPlayback());
+    device().CompleteHead();
+    device().CompleteHead();
+    EXPECT_GT(out.Notifications().Pending(), 6u * kCycles);
+    out.ProcessNotifications();
+
+    std::vector<std::string> expected;
+    for (int i = 0; i < kCycles; ++i) {
+        expected.insert(expected.end(), {"start", "stop"});
+    }
+    expected.push_back("start");
+    EXPECT_EQ(events, expected);
+    EXPECT_TRUE(out.Running());
+    EXPECT_EQ(out.DoneCount(), 2);
+    EXPECT_EQ(out.FilledCount(), 6);  // the start's four and two refills
+    EXPECT_EQ(device().QueuedCount(), 4u);
+    EXPECT_EQ(backend.BuffersWritten(),
+              backend.BuffersReturned() + static_cast<int>(device().QueuedCount()));
+
+    // One buffer of each earlier open and two of the last, each once.
+    const std::vector<std::uint8_t> played = backend.Played();
+    ASSERT_EQ(played.size(), (kCycles + 2) * 4096u);
+    std::int32_t previous = -1;
+    for (std::size_t b = 0; b < played.size(); b += 4096) {
+        std::int32_t block = 0;
+        std::memcpy(&block, played.data() + b, sizeof block);
+        EXPECT_GT(block, previous) << "at " << b / 4096;
+        previous = block;
+    }
+    out.StopImmediately();
+    out.ProcessNotifications();
+    EXPECT_NO_BUFFER_LOST(backend);
 }
 
 // 8- and 24-bit devices get the handler's 16-bit frames converted, for every

@@ -1,10 +1,13 @@
 #include "audio/portaudio_backend.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <portaudio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -44,8 +47,9 @@ public:
         ASSERT_NE(mkdtemp(pattern), nullptr);
         home_ = pattern;
         std::ofstream(home_ / ".asoundrc")
-            << "pcm.!default { type file; slave.pcm \"null\"; file \"" << CapturePath().string()
-            << "\"; format \"raw\" }\n";
+            << "pcm.!default { type file; slave.pcm \"null\"; format \"raw\"; file { @func "
+               "getenv vars [ SKARNEL_TEST_CAPTURE ] default \""
+            << CapturePath().string() << "\" } }\n";
         setenv("HOME", home_.c_str(), 1);
         unsetenv("XDG_CONFIG_HOME");  // its alsa/asoundrc would be read as well
     }
@@ -395,6 +399,49 @@ TEST(PortAudioDevice, DestroyingAnUnclosedDeviceStopsItQuietly) {
             EXPECT_NE(n.event, DeviceEvent::kClosed);
         }
     }
+}
+
+// A host that stops taking samples: the capture is a pipe nobody reads, so
+// the writer is held up inside Pa_WriteStream once the pipe is full. Reset
+// still returns every buffer at once and Close returns in bounded time; the
+// writer closes the stream when the host lets it go.
+TEST(PortAudioDevice, AHostThatStopsTakingSamplesCannotHangResetOrClose) {
+    const fs::path fifo = CaptureHome::CapturePath().parent_path() / "stuck.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    setenv("SKARNEL_TEST_CAPTURE", fifo.c_str(), 1);
+    PortAudioBackend backend;
+    OpenDevice d(backend, 4, 256 * 1024);  // far more than the pipe holds
+    unsetenv("SKARNEL_TEST_CAPTURE");
+    ASSERT_NE(d.device, nullptr);
+    for (auto& header : d.headers) {
+        ASSERT_EQ(d.device->Write(header), kMmNoError);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(d.Dones(0).empty());  // held up in the first buffer
+
+    const auto start = Clock::now();
+    ASSERT_EQ(d.device->Reset(), kMmNoError);
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));
+    std::vector<WaveHeader*> returned;
+    for (const auto& n : TakeAll(d.channel)) {
+        returned.push_back(n.header);
+    }
+    EXPECT_EQ(returned, d.HeaderOrder({0, 1, 2, 3}));
+    ASSERT_EQ(d.device->Close(), kMmNoError);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+    const auto closed = TakeAll(d.channel);
+    ASSERT_EQ(closed.size(), 1u);
+    EXPECT_EQ(closed[0].event, DeviceEvent::kClosed);
+    d.device.reset();
+
+    // Reading the pipe lets the writer go; it closes the stream (the pipe
+    // then reads as ended) and posts nothing more.
+    std::array<char, 65536> sink{};
+    EXPECT_TRUE(WaitUntil([&] { return read(reader, sink.data(), sink.size()) == 0; }));
+    close(reader);
+    EXPECT_EQ(d.channel.Pending(), 0u);
 }
 
 // ---------------------------------------------------------------- through the component
