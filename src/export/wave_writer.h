@@ -31,9 +31,9 @@ long double MaxWaveSeconds(int channels, std::int32_t sampleRate) noexcept;
 
 enum class WaveWriteStatus {
     kCompleted,
-    kCancelled,     // the user cancelled; a file written by WriteWaveFile is deleted
+    kCancelled,     // the user cancelled; WriteWaveFile leaves no partial file
     kCreateFailed,  // the file could not be created; nothing was written
-    kWriteFailed,   // writing failed; the partial file is left on disk
+    kWriteFailed,   // writing failed; WriteWaveFile leaves no partial file
     kRefused,       // the period does not fit a WAV file; nothing was written
 };
 
@@ -63,8 +63,14 @@ struct WaveExportHooks {
 WaveWriteResult WriteWaveStream(SignalEngine& engine, ByteSink& sink, long double durationSeconds,
                                 const WaveExportHooks& hooks = {});
 
-// As WriteWaveStream into a file created (or replaced) under `path`. A
-// cancelled file is deleted; a failed one is closed and left as written.
+// As WriteWaveStream into a file created (or replaced) under `path`. A regular
+// file, new or existing, is written beside its target under a hidden name
+// and renamed over it once complete (through a symbolic link, the file the
+// link leads to, keeping its permissions); a cancelled or failed export
+// deletes it, so an existing file is either replaced whole or left as it
+// was. An existing file that may not be written is refused as uncreatable.
+// Anything else (a device such as /dev/null, a pipe) is written in place and
+// never deleted.
 WaveWriteResult WriteWaveFile(SignalEngine& engine, const std::string& path,
                               long double durationSeconds, const WaveExportHooks& hooks = {});
 

@@ -306,6 +306,10 @@ std::string SavePresetFile(const std::string& path, const PresetSlots& slots) {
             }
         }
     }
+    // A file the user may not write is not replaced behind its back either.
+    if (S_ISREG(existing.st_mode) && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+        return Failure("Cannot create file", path, errno);
+    }
     fs::path folder = fs::path(target).parent_path();
     if (folder.empty()) {
         folder = ".";

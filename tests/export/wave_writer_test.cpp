@@ -1,7 +1,9 @@
-#include "engine/reference_renderer.h"
 #include "export/wave_writer.h"
+#include "engine/reference_renderer.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -10,11 +12,15 @@
 #include <vector>
 
 #include "../engine/engine_test_support.h"
+#include "../support/as_unprivileged.h"
 
 namespace skarnel {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::AsUnprivileged;
+using testing::FolderContents;
+using testing::InChild;
 using testing::Prepare;
 using testing::SetChannel;
 
@@ -36,6 +42,29 @@ std::int16_t Sample(const std::vector<std::uint8_t>& b, std::size_t index) {
 fs::path TempPath(const char* name) {
     return fs::path(SKARNEL_TEST_TMPDIR) / name;
 }
+
+// A fresh folder named after the running test.
+fs::path TestFolder() {
+    const fs::path folder =
+        TempPath("wave") / ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    return folder;
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// A result as text, so that one can come back from a child process.
+std::string Outcome(const WaveWriteResult& result) {
+    return std::to_string(static_cast<int>(result.status)) + " " + result.message;
+}
+std::string CreateFailed(const fs::path& path, const char* reason) {
+    return Outcome({WaveWriteStatus::kCreateFailed,
+                    "Cannot create file \"" + path.string() + "\". " + reason + "."});
+}
+const std::string kWriteFailed = Outcome({WaveWriteStatus::kWriteFailed, kWaveWriteFailedMessage});
 
 TEST(WaveHeader, MonoEightKilohertzTenthOfASecond) {
     // The layout written out by hand: RIFF <1636> WAVE fmt <16> PCM 1ch 8000 16000 2 16 data
@@ -178,17 +207,89 @@ TEST(WaveWriter, UncreatableFileNamesTheFileAndTheReason) {
         << result.message;
 }
 
-TEST(WaveWriter, WriteFailureIsReportedNotSwallowed) {
-    if (access("/dev/full", W_OK) != 0) {
-        GTEST_SKIP() << "/dev/full is not available";
-    }
+TEST(WaveWriter, AnExistingFileIsReplacedWholeOrLeftAsItWas) {
+    UniformRandom random;
+    SignalEngine e(random);
+    e.state.sampleRate = 8000;
+    SetChannel(e, kLeft, kWhiteNoise, 4);
+    Prepare(e, {.duration = "2"});
+    const fs::path folder = TestFolder();
+    const fs::path file = folder / "take.wav";
+    const fs::path link = folder / "link.wav";
+    WriteFile(file, std::string(5000, 'o'));
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink("take.wav", link);
+    const auto before = FolderContents(folder);
+
+    bool cancel = false;
+    WaveExportHooks hooks;
+    hooks.cancelRequested = &cancel;
+    hooks.progress = [&](int percent) { cancel = percent > 0; };  // at the second point
+    EXPECT_EQ(WriteWaveFile(e, link.string(), 2.0L, hooks).status, WaveWriteStatus::kCancelled);
+    EXPECT_EQ(FolderContents(folder), before);
+
+    const WaveWriteResult done = WriteWaveFile(e, link.string(), 2.0L);
+    ASSERT_EQ(done.status, WaveWriteStatus::kCompleted) << done.message;
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(fs::file_size(file), 44u + 2u * 16000u);
+    EXPECT_EQ(fs::status(file).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(FolderContents(folder).size(), 2u);  // nothing left beside them
+}
+
+TEST(WaveWriter, FailuresAreReportedAndLeaveExistingFilesAsTheyWere) {
     UniformRandom random;
     SignalEngine e(random);
     SetChannel(e, kLeft, kWhiteNoise, 4);
-    Prepare(e, {.duration = "1"});
-    const WaveWriteResult result = WriteWaveFile(e, "/dev/full", 1.0L);
-    EXPECT_EQ(result.status, WaveWriteStatus::kWriteFailed);
-    EXPECT_EQ(result.message, "File Access Error, cannot write file.");
+    Prepare(e, {.duration = "1"});  // 88244 bytes
+    if (access("/dev/full", W_OK) == 0) {
+        EXPECT_EQ(Outcome(WriteWaveFile(e, "/dev/full", 1.0L)), kWriteFailed);
+    }
+    const fs::path folder = TestFolder();
+    const fs::path taken = folder / "taken.wav";  // a folder in the file's place
+    fs::create_directory(taken);
+    WriteFile(taken / "inside", "i");
+    // The disk fills up while a good file is being replaced.
+    const fs::path good = folder / "good.wav";
+    WriteFile(good, std::string(100000, 'g'));
+    // A folder that cannot be written, and a write-protected file in one that can.
+    const fs::path locked = folder / "locked";
+    fs::create_directory(locked);
+    WriteFile(locked / "old.wav", "old");
+    fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
+                                fs::perms::others_exec);
+    const fs::path open = folder / "open";
+    fs::create_directory(open);
+    WriteFile(open / "protected.wav", "protected");
+    fs::permissions(open / "protected.wav", fs::perms::owner_read | fs::perms::others_read);
+    fs::permissions(open, fs::perms::all);
+    const auto before = FolderContents(folder);
+
+    EXPECT_EQ(Outcome(WriteWaveFile(e, taken.string(), 1.0L)),
+              CreateFailed(taken, "Is a directory"));
+    EXPECT_EQ(InChild([&] {
+                  ::signal(SIGXFSZ, SIG_IGN);
+                  rlimit limit{};
+                  ::getrlimit(RLIMIT_FSIZE, &limit);
+                  limit.rlim_cur = 40000;
+                  ::setrlimit(RLIMIT_FSIZE, &limit);
+                  return Outcome(WriteWaveFile(e, good.string(), 1.0L));
+              }),
+              kWriteFailed);
+    const std::optional<std::string> denied = AsUnprivileged([&] {
+        return Outcome(WriteWaveFile(e, (locked / "new.wav").string(), 1.0L)) + "\n" +
+               Outcome(WriteWaveFile(e, (locked / "old.wav").string(), 1.0L)) + "\n" +
+               Outcome(WriteWaveFile(e, (open / "protected.wav").string(), 1.0L));
+    });
+    const auto after = FolderContents(folder);
+    fs::permissions(locked, fs::perms::owner_all);
+    EXPECT_EQ(after, before);
+    if (!denied) {
+        GTEST_SKIP() << "root cannot give up its rights here";
+    }
+    EXPECT_EQ(*denied, CreateFailed(locked / "new.wav", "Permission denied") + "\n" +
+                           CreateFailed(locked / "old.wav", "Permission denied") + "\n" +
+                           CreateFailed(open / "protected.wav", "Permission denied"));
 }
 
 TEST(WaveWriter, RefusesAPeriodThatOverflowsTheSizeFieldsBeforeWriting) {

@@ -1,3 +1,4 @@
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -109,11 +110,25 @@ TEST_F(ExportTest, FailuresAndCancelAreReportedAndLeaveTheRightFiles) {
     EXPECT_TRUE(dialogs.Last().contains(missing) && dialogs.Last().contains("No such file"))
         << dialogs.Last().toStdString();
 
+    const QString folder = dir.filePath("folder.wav");  // a folder in the file's place
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder.wav"));
+    dialogs.paths.push_back(folder);
+    window->ui.SaveWaveFile1->trigger();
+    EXPECT_EQ(dialogs.Last(), "Cannot create file \"" + folder + "\". Is a directory.");
+
     exportCancelled = true;  // Cancel pressed before the first progress point
     const QString cancelled = Export("cancelled.wav");
     EXPECT_FALSE(QFile::exists(cancelled));
     EXPECT_FALSE(exportCancelled);
     EXPECT_TRUE(window->isEnabled());
+
+    QFile kept(dir.filePath("kept.wav"));  // an earlier export outlives a cancelled one
+    ASSERT_TRUE(kept.open(QIODevice::WriteOnly) && kept.write("kept") == 4);
+    kept.close();
+    exportCancelled = true;
+    EXPECT_EQ(Read(Export("kept.wav")), "kept");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList({"folder.wav", "kept.wav"}));
 }
 
 TEST_F(ExportTest, CdFormatHintAdjustsOnlyOnYes) {

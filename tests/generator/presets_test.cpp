@@ -1,5 +1,6 @@
 // The four memory slots: store, recall, rename, the start-up fill, and the
 // File menu's preset files.
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMenu>
@@ -223,6 +224,13 @@ TEST_F(PresetsTest, FileMenuSavesAndLoadsTheSlots) {
     EXPECT_EQ(List("cboChannels")->currentIndex(), kMono);
     window->RecallMemory(3);
     EXPECT_EQ(List("cboChannels")->currentIndex(), kStereo);
+
+    const QString taken = dir.filePath("taken.vlm");  // a folder in the file's place
+    ASSERT_TRUE(QDir(dir.path()).mkdir("taken.vlm"));
+    dialogs.paths = {taken};
+    window->ui.SavePresetsAs1->trigger();
+    EXPECT_EQ(dialogs.Last(), "Cannot replace file \"" + taken + "\". Is a directory.");
+    EXPECT_TRUE(QFileInfo(taken).isDir());
 }
 
 }  // namespace

@@ -15,6 +15,8 @@
 #include <variant>
 #include <vector>
 
+#include "../support/as_unprivileged.h"
+
 namespace skarnel {
 
 void PrintTo(const MemoryPreset& p, std::ostream* os) {
@@ -180,7 +182,7 @@ PresetSlots StaleSlots() {
 // A fresh folder named after the running test.
 fs::path TestFolder() {
     const fs::path folder = fs::path(SKARNEL_TEST_TMPDIR) / "presets" /
-                            testing::UnitTest::GetInstance()->current_test_info()->name();
+                            ::testing::UnitTest::GetInstance()->current_test_info()->name();
     fs::remove_all(folder);
     fs::create_directories(folder);
     return folder;
@@ -386,17 +388,42 @@ TEST(PresetFileErrors, AFailedSaveLeavesTheOldTargetAndNoTemporary) {
     ExpectReport(SavePresetFile(taken.string(), slots), taken.string(), EISDIR);
     EXPECT_EQ(Entries(folder), std::vector<fs::path>{taken});
     EXPECT_EQ(ReadFile(taken / "inside"), Bytes(3, 'i'));
+}
 
-    if (geteuid() == 0) {
-        return;  // root writes into read-only folders
+TEST(PresetFileErrors, RefusedAccessIsReportedAndChangesNothing) {
+    const fs::path folder = TestFolder();
+    // A folder that cannot be written, a write-protected file in one that
+    // can, and a file that cannot be read.
+    const fs::path locked = folder / "locked";
+    fs::create_directory(locked);
+    WriteFile(locked / "old.vlm", Bytes(10, 'o'));
+    fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
+                                fs::perms::others_exec);
+    const fs::path protectedFile = folder / "protected.vlm";
+    WriteFile(protectedFile, Bytes(10, 'p'));
+    fs::permissions(protectedFile, fs::perms::owner_read | fs::perms::others_read);
+    const fs::path secret = folder / "secret.vlm";
+    WriteFile(secret, EncodePresetFile(BuildByHand().slots));
+    fs::permissions(secret, fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(folder, fs::perms::all);
+    const auto before = testing::FolderContents(folder);
+
+    const std::optional<std::string> report = testing::AsUnprivileged([&] {
+        PresetSlots slots = StaleSlots();
+        return SavePresetFile((locked / "old.vlm").string(), slots) + "\n" +
+               SavePresetFile(protectedFile.string(), slots) + "\n" +
+               LoadPresetFile(secret.string(), slots) + (slots == StaleSlots() ? "" : " (changed)");
+    });
+    const auto after = testing::FolderContents(folder);
+    fs::permissions(locked, fs::perms::owner_all);
+    EXPECT_EQ(after, before);
+    if (!report) {
+        GTEST_SKIP() << "root cannot give up its rights here";
     }
-    const fs::path old = folder / "old.vlm";
-    WriteFile(old, Bytes(10, 'o'));
-    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
-    const std::string message = SavePresetFile(old.string(), slots);
-    fs::permissions(folder, fs::perms::owner_all);
-    ExpectReport(message, old.string(), EACCES);
-    EXPECT_EQ(ReadFile(old), Bytes(10, 'o'));
+    const std::string denied = std::strerror(EACCES);
+    EXPECT_EQ(*report, "Cannot create file \"" + (locked / "old.vlm").string() + "\". " + denied +
+                           ".\nCannot create file \"" + protectedFile.string() + "\". " + denied +
+                           ".\nCannot open file \"" + secret.string() + "\". " + denied + ".");
 }
 
 }  // namespace

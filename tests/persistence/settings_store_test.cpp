@@ -16,6 +16,7 @@
 #include <memory>
 #include <random>
 
+#include "../support/as_unprivileged.h"
 #include "persistence/sqlite_settings_store.h"
 
 namespace skarnel {
@@ -342,6 +343,53 @@ TEST_F(SqliteStore, NewerProtectedOrUnreachableStoresAreLeftAlone) {
     EXPECT_FALSE(store.lastError().empty());
     EXPECT_TRUE(fs::is_directory(path_));
     EXPECT_FALSE(fs::exists(path_ + ".corrupt"));
+}
+
+TEST_F(SqliteStore, ReadOnlyFoldersAreReadButNeverWritten) {
+    // No store yet; a store, write-protected or not; a damaged file. Each in
+    // a folder that cannot be written.
+    const std::string store = RealStoreBytes(folder_.File("scratch.db"), 3);
+    const std::map<std::string, std::pair<std::string, fs::perms>> cases = {
+        {"none", {"", fs::perms::none}},
+        {"kept", {store, fs::perms::owner_read | fs::perms::others_read}},
+        {"open", {store, fs::perms::all}},
+        {"damaged", {"not a database, not even SQLite", fs::perms::all}}};
+    const fs::path root = fs::path(folder_.File(""));
+    fs::permissions(root, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    for (const auto& [name, file] : cases) {
+        fs::create_directory(root / name);
+        if (!file.first.empty()) {
+            WriteBytes((root / name / "s.db").string(), file.first);
+            fs::permissions(root / name / "s.db", file.second);
+        }
+        fs::permissions(root / name, fs::perms::owner_read | fs::perms::owner_exec |
+                                         fs::perms::others_read | fs::perms::others_exec);
+    }
+    const auto before = testing::FolderContents(root);
+
+    const std::optional<std::string> seen = testing::AsUnprivileged([&] {
+        std::string seen;
+        for (const auto& [name, file] : cases) {
+            SqliteSettingsStore store((root / name / "s.db").string());
+            const auto values = store.Load(kKey);
+            const bool saved = store.Save(kKey, {{"Old", 2}});
+            seen += name + ": " + (values ? Show(*values, "Old") : "missing") +
+                    (saved                       ? ", saved"
+                     : store.lastError().empty() ? ", unsaved, no reason"
+                                                 : "") +
+                    "\n";
+        }
+        return seen;
+    });
+    const auto after = testing::FolderContents(root);
+    for (const auto& [name, file] : cases) {
+        fs::permissions(root / name, fs::perms::owner_all);
+    }
+    EXPECT_EQ(after, before);
+    if (!seen) {
+        GTEST_SKIP() << "root cannot give up its rights here";
+    }
+    EXPECT_EQ(*seen, "damaged: missing\nkept: int:1\nnone: missing\nopen: int:1\n");
 }
 
 TEST(SettingsLocation, KeyPathAndDefaultFileFollowTheEnvironment) {
