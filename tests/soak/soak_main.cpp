@@ -25,6 +25,21 @@
 #include "scripted_dialogs.h"
 #include "settings_dialog/tfrm_settings.h"
 
+// AddressSanitizer keeps freed blocks in a quarantine (up to 256 MiB) to catch
+// late uses, so under it the resident size grows by design: the run then
+// reports the size but only the sanitizers' findings decide.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kMemoryChecked = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kMemoryChecked = false;
+#else
+constexpr bool kMemoryChecked = true;
+#endif
+#else
+constexpr bool kMemoryChecked = true;
+#endif
+
 namespace {
 
 using namespace skarnel;
@@ -174,10 +189,11 @@ int main(int argc, char** argv) {
         frames / 48000.0 / 3600.0, clock.elapsed() / 1000.0, buffers, event, endKiB,
         endKiB - firstMinuteKiB);
     window.OffCommand();
-    if (endKiB - firstMinuteKiB > 1024) {
+    if (kMemoryChecked && endKiB - firstMinuteKiB > 1024) {
         std::printf("soak: FAIL: resident memory grew by more than 1 MiB\n");
         return 1;
     }
-    std::printf("soak: PASS\n");
+    std::printf(kMemoryChecked ? "soak: PASS\n"
+                               : "soak: PASS (memory not judged under AddressSanitizer)\n");
     return 0;
 }
