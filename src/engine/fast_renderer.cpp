@@ -328,22 +328,6 @@ SKARNEL_VECTOR_CLONES void PinkValues(RenderScratch& scratch, int channel, std::
     }
 }
 
-// |x|^k by repeated squaring in double, the sequence of the defined power law.
-double IntegralPowerDouble(double x, std::uint32_t k) noexcept {
-    double result = 1.0;
-    double base = x;
-    while (k != 0) {
-        if (k & 1u) {
-            result *= base;
-        }
-        k >>= 1;
-        if (k != 0) {
-            base *= base;
-        }
-    }
-    return result;
-}
-
 // The float results of the power law where the approximations settle them,
 // NaN where they do not (no shaped value is NaN). Written without branches so
 // that it vectorizes.
@@ -396,7 +380,7 @@ SKARNEL_VECTOR_CLONES void CrestShapes(const float* value, float k, double* appr
     if (integral) {
         const auto exponent = static_cast<std::uint32_t>(k);
         for (std::size_t i = 0; i < len; ++i) {
-            approx[i] = IntegralPowerDouble(std::fabs(static_cast<double>(value[i])), exponent);
+            approx[i] = IntegralPower(std::fabs(static_cast<double>(value[i])), exponent);
         }
     } else {
         const double kd = k;

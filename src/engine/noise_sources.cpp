@@ -10,21 +10,6 @@ namespace {
 // stay far below it.
 constexpr long double kMaxIntegralExponent = 1u << 30;
 
-long double IntegralPower(long double x, std::uint32_t k) noexcept {
-    long double result = 1.0L;
-    long double base = x;
-    while (k != 0) {
-        if (k & 1u) {
-            result *= base;
-        }
-        k >>= 1;
-        if (k != 0) {
-            base *= base;
-        }
-    }
-    return result;
-}
-
 }  // namespace
 
 long double PowerLaw(long double x, long double k) noexcept {

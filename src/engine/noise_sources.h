@@ -13,6 +13,24 @@ inline float SignOf(float v) noexcept {
     return v >= 0.0f ? 1.0f : -1.0f;
 }
 
+// x^k by repeated squaring: the sequence of products the power law defines
+// for integral exponents, in the precision of Real.
+template <typename Real>
+Real IntegralPower(Real x, std::uint32_t k) noexcept {
+    Real result = 1;
+    Real base = x;
+    while (k != 0) {
+        if (k & 1u) {
+            result *= base;
+        }
+        k >>= 1;
+        if (k != 0) {
+            base *= base;
+        }
+    }
+    return result;
+}
+
 // |x|^k for x >= 0 in extended precision: x^0 = 1 (0^0 included), 0^k = 0 for
 // k > 0, integral k by repeated squaring, any other k as 2^(k * log2 x).
 long double PowerLaw(long double x, long double k) noexcept;

@@ -9,16 +9,6 @@
 
 namespace skarnel {
 
-namespace {
-
-void PutLittleEndian16(std::uint8_t* p, std::int16_t sample) noexcept {
-    const auto u = static_cast<std::uint16_t>(sample);
-    p[0] = static_cast<std::uint8_t>(u & 0xFFu);
-    p[1] = static_cast<std::uint8_t>(u >> 8);
-}
-
-}  // namespace
-
 std::int32_t ReferenceRenderSample(SignalEngine& engine, int sourceSelector) noexcept {
     EngineState& state = engine.state;
     const LiveSettings& live = engine.live;

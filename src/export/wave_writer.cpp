@@ -23,12 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void PutLittleEndian16(std::uint8_t* p, std::int16_t sample) noexcept {
-    const auto u = static_cast<std::uint16_t>(sample);
-    p[0] = static_cast<std::uint8_t>(u & 0xFFu);
-    p[1] = static_cast<std::uint8_t>(u >> 8);
-}
-
 constexpr std::uint64_t kMaxRiffSize = std::numeric_limits<std::uint32_t>::max();
 
 void Put32(std::uint8_t* p, std::uint32_t v) {
