@@ -9,7 +9,7 @@
 #include "app/help_window.h"
 #include "app/startup.h"
 #include "app/startup_pacer.h"
-#include "generator/tfrm_generator.h"
+#include "generator/generator_window.h"
 #include "persistence/sqlite_settings_store.h"
 #include "platform/command_bus.h"
 #include "platform/dialogs.h"
@@ -31,7 +31,7 @@ int main(int argc, char* argv[]) {
     QApplication::setDesktopFileName("skarnel");
 
     skarnel::HelpWindow helpViewer;
-    skarnel::TUseHTMLHelp helpRouter(helpViewer);
+    skarnel::HelpRouter helpRouter(helpViewer);
     skarnel::QtDialogs dialogs;
     skarnel::DBusScreenSaverInhibitor screenSaver;
     // Settings of the last window closed, per user (SKARNEL_STORE overrides).
@@ -46,7 +46,7 @@ int main(int argc, char* argv[]) {
 
     std::unique_ptr<skarnel::DBusCommandBus> commandBus;
     skarnel::GlobalHotKey hotKey;
-    const auto attach = [&](skarnel::TfrmGenerator& generator) {
+    const auto attach = [&](skarnel::GeneratorWindow& generator) {
         dialogs.SetParent(&generator);
         // Commands from the other generator windows and from other programs.
         commandBus = std::make_unique<skarnel::DBusCommandBus>(skarnel::CommandTarget{
@@ -69,7 +69,7 @@ int main(int argc, char* argv[]) {
         helpRouter.HelpRequest(skarnel::HelpCommand::kQuit, 0);
         return 0;
     }
-    skarnel::TfrmGenerator& generator = startup.generator();
+    skarnel::GeneratorWindow& generator = startup.generator();
     generator.onClosing = [&hotKey, saveSettings = generator.onClosing] {
         hotKey.Release();
         if (saveSettings) {

@@ -2,14 +2,14 @@
 
 #include <QFileInfo>
 
+#include "app/about_window.h"
+#include "app/start_splash.h"
 #include "app/startup_pacer.h"
-#include "app/tfrm_about.h"
-#include "app/tfrm_start_splash.h"
+#include "generator/generator_window.h"
 #include "generator/settings_persistence.h"
-#include "generator/tfrm_generator.h"
 #include "platform/dialogs.h"
 #include "platform/help_router.h"
-#include "settings_dialog/tfrm_settings.h"
+#include "settings_dialog/output_settings_dialog.h"
 
 // The shell's pictures live in this library; a static library's resources
 // must be registered by hand.
@@ -30,11 +30,11 @@ SkarnelStartup::~SkarnelStartup() {
     generator_.reset();
 }
 
-SkarnelStartup::Outcome SkarnelStartup::Start(const std::function<void(TfrmGenerator&)>& attach) {
+SkarnelStartup::Outcome SkarnelStartup::Start(const std::function<void(GeneratorWindow&)>& attach) {
     plan_ =
         PlanCommandLine(argument_, [](const QString& path) { return QFileInfo(path).isFile(); });
     if (plan_.showSplash) {
-        splash_ = std::make_unique<TfrmStartSplash>();
+        splash_ = std::make_unique<StartSplash>();
     }
 
     CreateGenerator();
@@ -44,7 +44,7 @@ SkarnelStartup::Outcome SkarnelStartup::Start(const std::function<void(TfrmGener
     AskWelcome();
 
     generator_->scriptWindow();
-    about_ = std::make_unique<TfrmAbout>();
+    about_ = std::make_unique<AboutWindow>();
     about_->openWebPage = [this] { generator_->OpenMakerWebPage(); };
     generator_->showAbout = [this] { about_->ShowFor(generator_.get()); };
 
@@ -54,10 +54,10 @@ SkarnelStartup::Outcome SkarnelStartup::Start(const std::function<void(TfrmGener
 
     // A window of its own: disabling the generator (during an export or a
     // script) must not disable the dialog that enables it again.
-    settings_ = std::make_unique<TfrmSettings>();
+    settings_ = std::make_unique<OutputSettingsDialog>();
     generator_->SetSettingsDialog(settings_.get());
     LoadSettings(services_.store, *generator_, *settings_);
-    generator_->RunGuarded([this] { generator_->Preparevariables(); });
+    generator_->RunGuarded([this] { generator_->PrepareEngineFromWindow(); });
     ConnectSettingsStore(services_.store, *generator_, *settings_);
     generator_->progressWindow();
 
@@ -87,8 +87,8 @@ SkarnelStartup::Outcome SkarnelStartup::Start(const std::function<void(TfrmGener
 }
 
 void SkarnelStartup::CreateGenerator() {
-    generator_ = std::make_unique<TfrmGenerator>(services_.backend, services_.dialogs,
-                                                 services_.screenSaver);
+    generator_ = std::make_unique<GeneratorWindow>(services_.backend, services_.dialogs,
+                                                   services_.screenSaver);
     generator_->SetProgramFolder(services_.programFolder);
     generator_->SetStore(&services_.store);
 }

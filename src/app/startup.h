@@ -12,10 +12,10 @@ class Dialogs;
 class ScreenSaverInhibitor;
 class SettingsStore;
 class StartupPacer;
-class TfrmAbout;
-class TfrmGenerator;
-class TfrmSettings;
-class TfrmStartSplash;
+class AboutWindow;
+class GeneratorWindow;
+class OutputSettingsDialog;
+class StartSplash;
 class WaveOutBackend;
 
 // What the start-up works with; the program passes the real services, the
@@ -44,14 +44,14 @@ public:
     };
     // `attach` runs as soon as the generator window exists (commands from
     // other programs, the hot key), before anything can play.
-    Outcome Start(const std::function<void(TfrmGenerator&)>& attach = {});
+    Outcome Start(const std::function<void(GeneratorWindow&)>& attach = {});
 
     const CommandLinePlan& plan() const noexcept { return plan_; }
-    TfrmGenerator& generator() { return *generator_; }
-    TfrmSettings& settings() { return *settings_; }
-    TfrmAbout& about() { return *about_; }
+    GeneratorWindow& generator() { return *generator_; }
+    OutputSettingsDialog& settings() { return *settings_; }
+    AboutWindow& about() { return *about_; }
     // The splash while it exists (null without one, and after the fade-out).
-    TfrmStartSplash* splash() { return splash_.get(); }
+    StartSplash* splash() { return splash_.get(); }
 
 private:
     void CreateGenerator();
@@ -60,10 +60,10 @@ private:
     StartupServices services_;
     QString argument_;
     CommandLinePlan plan_;
-    std::unique_ptr<TfrmStartSplash> splash_;
-    std::unique_ptr<TfrmGenerator> generator_;
-    std::unique_ptr<TfrmAbout> about_;
-    std::unique_ptr<TfrmSettings> settings_;
+    std::unique_ptr<StartSplash> splash_;
+    std::unique_ptr<GeneratorWindow> generator_;
+    std::unique_ptr<AboutWindow> about_;
+    std::unique_ptr<OutputSettingsDialog> settings_;
 };
 
 inline constexpr const char* kExamplesFileName = "Examples.wbq";

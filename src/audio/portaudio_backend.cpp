@@ -185,35 +185,35 @@ public:
         writer_ = std::thread([share = share_] { WriterLoop(*share); });
     }
 
-    MmResult PrepareHeader(WaveHeader& header) override {
+    DeviceResult PrepareHeader(WaveHeader& header) override {
         std::lock_guard<std::mutex> lock(share_->mutex);
         if (closed_) {
-            return kMmInvalidHandle;
+            return kDeviceInvalidHandle;
         }
         if (HoldsLocked(header)) {
             return kWaveStillPlaying;
         }
         header.flags |= kHeaderPrepared;
-        return kMmNoError;
+        return kDeviceOk;
     }
 
-    MmResult UnprepareHeader(WaveHeader& header) override {
+    DeviceResult UnprepareHeader(WaveHeader& header) override {
         std::lock_guard<std::mutex> lock(share_->mutex);
         if (closed_) {
-            return kMmInvalidHandle;
+            return kDeviceInvalidHandle;
         }
         if (HoldsLocked(header)) {
             return kWaveStillPlaying;
         }
         header.flags &= ~kHeaderPrepared;
-        return kMmNoError;
+        return kDeviceOk;
     }
 
-    MmResult Write(WaveHeader& header) override {
+    DeviceResult Write(WaveHeader& header) override {
         StreamShare& s = *share_;
         std::lock_guard<std::mutex> lock(s.mutex);
         if (closed_) {
-            return kMmInvalidHandle;
+            return kDeviceInvalidHandle;
         }
         if ((header.flags & kHeaderPrepared) == 0) {
             return kWaveUnprepared;
@@ -222,46 +222,46 @@ public:
             return kWaveStillPlaying;
         }
         if (header.data == nullptr && header.bufferLength >= s.blockAlign) {
-            return kMmInvalidParameter;
+            return kDeviceInvalidParameter;
         }
         if (s.count == kQueueCapacity) {
-            return kMmNoMemory;
+            return kDeviceNoMemory;
         }
         header.flags = (header.flags & ~kHeaderDone) | kHeaderInQueue;
         s.queue[(s.head + s.count) % kQueueCapacity] = &header;
         ++s.count;
         s.work.notify_one();
-        return kMmNoError;
+        return kDeviceOk;
     }
 
-    MmResult Pause() override {
+    DeviceResult Pause() override {
         std::lock_guard<std::mutex> lock(share_->mutex);
         if (closed_) {
-            return kMmInvalidHandle;
+            return kDeviceInvalidHandle;
         }
         share_->paused = true;
-        return kMmNoError;
+        return kDeviceOk;
     }
 
-    MmResult Restart() override {
+    DeviceResult Restart() override {
         std::lock_guard<std::mutex> lock(share_->mutex);
         if (closed_) {
-            return kMmInvalidHandle;
+            return kDeviceInvalidHandle;
         }
         share_->paused = false;
         share_->work.notify_one();
-        return kMmNoError;
+        return kDeviceOk;
     }
 
     // Returns every queued buffer at once, the one being written included,
     // without waiting for the writer: it writes from its own copy. The writer
     // drops what the host still buffers before it writes again and starts the
     // next buffer on a fresh stream.
-    MmResult Reset() override {
+    DeviceResult Reset() override {
         StreamShare& s = *share_;
         std::lock_guard<std::mutex> lock(s.mutex);
         if (closed_) {
-            return kMmInvalidHandle;
+            return kDeviceInvalidHandle;
         }
         while (s.count > 0) {
             WaveHeader* header = PopLocked(s);
@@ -272,14 +272,14 @@ public:
         s.paused = false;
         s.abortPending = true;
         s.work.notify_one();
-        return kMmNoError;
+        return kDeviceOk;
     }
 
-    MmResult Close() override {
+    DeviceResult Close() override {
         {
             std::lock_guard<std::mutex> lock(share_->mutex);
             if (closed_) {
-                return kMmInvalidHandle;
+                return kDeviceInvalidHandle;
             }
             if (share_->count > 0) {
                 return kWaveStillPlaying;
@@ -291,7 +291,7 @@ public:
         // that when it is let go; the device counts as closed either way.
         StopWriter(true);
         share_->target.Post(DeviceEvent::kClosed);
-        return kMmNoError;
+        return kDeviceOk;
     }
 
 private:
@@ -465,16 +465,16 @@ std::uint32_t PortAudioBackend::CodeForPaError(int paError) noexcept {
     return kFirstBackendError + static_cast<std::uint32_t>(paError - paNotInitialized);
 }
 
-MmResult PortAudioBackend::OpenFailure(int paError) {
+DeviceResult PortAudioBackend::OpenFailure(int paError) {
     switch (paError) {
         case paInvalidSampleRate:
         case paInvalidChannelCount:
         case paSampleFormatNotSupported:
             return kWaveBadFormat;
         case paDeviceUnavailable:
-            return kMmAllocated;
+            return kDeviceAllocated;
         case paInsufficientMemory:
-            return kMmNoMemory;
+            return kDeviceNoMemory;
         case paUnanticipatedHostError: {
             const PaHostErrorInfo* info = Pa_GetLastHostErrorInfo();
             std::lock_guard<std::mutex> lock(hostErrorMutex_);
@@ -484,30 +484,30 @@ MmResult PortAudioBackend::OpenFailure(int paError) {
         default:
             break;
     }
-    return static_cast<MmResult>(CodeForPaError(paError));
+    return static_cast<DeviceResult>(CodeForPaError(paError));
 }
 
-MmResult PortAudioBackend::Open(std::uint32_t index, const WaveFormat& format,
-                                const NotificationTarget& target,
-                                std::unique_ptr<WaveOutDevice>& device) {
+DeviceResult PortAudioBackend::Open(std::uint32_t index, const WaveFormat& format,
+                                    const NotificationTarget& target,
+                                    std::unique_ptr<WaveOutDevice>& device) {
     if (!session_->Ready()) {
-        return kMmNoDriver;
+        return kDeviceNoDriver;
     }
     PaDeviceIndex paDevice = paNoDevice;
     if (index == kDefaultWaveDevice) {
         paDevice = Pa_GetDefaultOutputDevice();
         if (paDevice == paNoDevice) {
-            return kMmNoDriver;
+            return kDeviceNoDriver;
         }
     } else {
         paDevice = OutputDeviceAt(index);
         if (paDevice == paNoDevice) {
-            return kMmBadDeviceId;
+            return kDeviceBadId;
         }
     }
     const PaDeviceInfo* info = Pa_GetDeviceInfo(paDevice);
     if (info == nullptr) {
-        return kMmBadDeviceId;
+        return kDeviceBadId;
     }
 
     PaSampleFormat sampleFormat = 0;
@@ -556,16 +556,16 @@ MmResult PortAudioBackend::Open(std::uint32_t index, const WaveFormat& format,
         created = std::make_unique<PortAudioDevice>(session_, stream, format, target);
     } catch (const std::bad_alloc&) {
         Pa_CloseStream(stream);
-        return kMmNoMemory;
+        return kDeviceNoMemory;
     }
     try {
         created->Start();
     } catch (const std::system_error&) {
-        return kMmNoMemory;  // the device closes its stream as it goes
+        return kDeviceNoMemory;  // the device closes its stream as it goes
     }
     device = std::move(created);
     target.Post(DeviceEvent::kOpened);
-    return kMmNoError;
+    return kDeviceOk;
 }
 
 std::string PortAudioBackend::ErrorText(std::uint32_t code) {

@@ -33,8 +33,9 @@ public:
     // PortAudio's output devices (those with output channels), in its order.
     std::uint32_t DeviceCount() override;
     std::string DeviceName(std::uint32_t index) override;
-    MmResult Open(std::uint32_t index, const WaveFormat& format, const NotificationTarget& target,
-                  std::unique_ptr<WaveOutDevice>& device) override;
+    DeviceResult Open(std::uint32_t index, const WaveFormat& format,
+                      const NotificationTarget& target,
+                      std::unique_ptr<WaveOutDevice>& device) override;
     std::string ErrorText(std::uint32_t code) override;
 
     // The code this back-end returns for a PortAudio error (a PaError).
@@ -43,7 +44,7 @@ public:
 private:
     // The code for a failed PortAudio call of Open; remembers the host's
     // message of an unanticipated host error for ErrorText.
-    MmResult OpenFailure(int paError);
+    DeviceResult OpenFailure(int paError);
 
     std::shared_ptr<PortAudioSession> session_;
     std::mutex hostErrorMutex_;

@@ -27,41 +27,41 @@ SimulatedDevice::~SimulatedDevice() {
     backend_.Forget(this);
 }
 
-MmResult SimulatedDevice::PrepareHeader(WaveHeader& header) {
-    if (const MmResult failure = backend_.TakeFailure(backend_.failPrepare_)) {
+DeviceResult SimulatedDevice::PrepareHeader(WaveHeader& header) {
+    if (const DeviceResult failure = backend_.TakeFailure(backend_.failPrepare_)) {
         return failure;
     }
     std::lock_guard<std::mutex> lock(mutex_);
     header.flags |= kHeaderPrepared;
-    return kMmNoError;
+    return kDeviceOk;
 }
 
-MmResult SimulatedDevice::UnprepareHeader(WaveHeader& header) {
+DeviceResult SimulatedDevice::UnprepareHeader(WaveHeader& header) {
     std::lock_guard<std::mutex> lock(mutex_);
     if ((header.flags & kHeaderInQueue) != 0) {
         return kWaveStillPlaying;
     }
     header.flags &= ~kHeaderPrepared;
-    return kMmNoError;
+    return kDeviceOk;
 }
 
-MmResult SimulatedDevice::Write(WaveHeader& header) {
-    if (const MmResult failure = backend_.TakeFailure(backend_.failWrite_)) {
+DeviceResult SimulatedDevice::Write(WaveHeader& header) {
+    if (const DeviceResult failure = backend_.TakeFailure(backend_.failWrite_)) {
         return failure;
     }
-    if (backend_.failAllWrites_ != kMmNoError && backend_.writesBeforeFailing_-- <= 0) {
+    if (backend_.failAllWrites_ != kDeviceOk && backend_.writesBeforeFailing_-- <= 0) {
         return backend_.failAllWrites_;
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (closed_) {
-            return kMmInvalidHandle;
+            return kDeviceInvalidHandle;
         }
         if ((header.flags & kHeaderPrepared) == 0) {
             return kWaveUnprepared;
         }
         if (count_ == kQueueCapacity) {
-            return kMmNoMemory;
+            return kDeviceNoMemory;
         }
         queue_[(head_ + count_) % kQueueCapacity] = &header;
         ++count_;
@@ -69,25 +69,25 @@ MmResult SimulatedDevice::Write(WaveHeader& header) {
         header.flags = (header.flags | kHeaderInQueue) & ~kHeaderDone;
     }
     wake_.notify_all();
-    return kMmNoError;
+    return kDeviceOk;
 }
 
-MmResult SimulatedDevice::Pause() {
+DeviceResult SimulatedDevice::Pause() {
     std::lock_guard<std::mutex> lock(mutex_);
     paused_ = true;
-    return kMmNoError;
+    return kDeviceOk;
 }
 
-MmResult SimulatedDevice::Restart() {
+DeviceResult SimulatedDevice::Restart() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         paused_ = false;
     }
     wake_.notify_all();
-    return kMmNoError;
+    return kDeviceOk;
 }
 
-MmResult SimulatedDevice::Reset() {
+DeviceResult SimulatedDevice::Reset() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         // Every queued buffer comes back as done, in queue order, unplayed.
@@ -102,17 +102,17 @@ MmResult SimulatedDevice::Reset() {
         paused_ = false;
     }
     wake_.notify_all();
-    return kMmNoError;
+    return kDeviceOk;
 }
 
-MmResult SimulatedDevice::Close() {
+DeviceResult SimulatedDevice::Close() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (count_ > 0) {
             return kWaveStillPlaying;
         }
         if (closed_) {
-            return kMmInvalidHandle;
+            return kDeviceInvalidHandle;
         }
         closed_ = true;
         stopping_ = true;
@@ -122,7 +122,7 @@ MmResult SimulatedDevice::Close() {
         pacer_.join();
     }
     target_.Post(DeviceEvent::kClosed);
-    return kMmNoError;
+    return kDeviceOk;
 }
 
 bool SimulatedDevice::CompleteHeadLocked(std::unique_lock<std::mutex>&) {
@@ -214,17 +214,17 @@ std::string SimulatedBackend::DeviceName(std::uint32_t index) {
     return index < names_.size() ? CutDeviceName(names_[index]) : std::string();
 }
 
-MmResult SimulatedBackend::Open(std::uint32_t index, const WaveFormat& format,
-                                const NotificationTarget& target,
-                                std::unique_ptr<WaveOutDevice>& device) {
-    if (const MmResult failure = TakeFailure(failOpen_)) {
+DeviceResult SimulatedBackend::Open(std::uint32_t index, const WaveFormat& format,
+                                    const NotificationTarget& target,
+                                    std::unique_ptr<WaveOutDevice>& device) {
+    if (const DeviceResult failure = TakeFailure(failOpen_)) {
         return failure;
     }
     if (names_.empty()) {
-        return kMmNoDriver;
+        return kDeviceNoDriver;
     }
     if (index != kDefaultWaveDevice && index >= names_.size()) {
-        return kMmBadDeviceId;
+        return kDeviceBadId;
     }
     const bool widthOk =
         format.bitsPerSample == 8 || format.bitsPerSample == 16 || format.bitsPerSample == 24;
@@ -239,7 +239,7 @@ MmResult SimulatedBackend::Open(std::uint32_t index, const WaveFormat& format,
     ++openCount_;
     device = std::move(simulated);
     target.Post(DeviceEvent::kOpened);
-    return kMmNoError;
+    return kDeviceOk;
 }
 
 std::string SimulatedBackend::ErrorText(std::uint32_t code) {
@@ -263,9 +263,9 @@ void SimulatedBackend::ClearPlayed() {
     played_.clear();
 }
 
-MmResult SimulatedBackend::TakeFailure(MmResult& slot) {
-    const MmResult failure = slot;
-    slot = kMmNoError;
+DeviceResult SimulatedBackend::TakeFailure(DeviceResult& slot) {
+    const DeviceResult failure = slot;
+    slot = kDeviceOk;
     return failure;
 }
 

@@ -27,13 +27,13 @@ public:
                     const NotificationTarget& target, bool paced);
     ~SimulatedDevice() override;
 
-    MmResult PrepareHeader(WaveHeader& header) override;
-    MmResult UnprepareHeader(WaveHeader& header) override;
-    MmResult Write(WaveHeader& header) override;
-    MmResult Pause() override;
-    MmResult Restart() override;
-    MmResult Reset() override;
-    MmResult Close() override;
+    DeviceResult PrepareHeader(WaveHeader& header) override;
+    DeviceResult UnprepareHeader(WaveHeader& header) override;
+    DeviceResult Write(WaveHeader& header) override;
+    DeviceResult Pause() override;
+    DeviceResult Restart() override;
+    DeviceResult Reset() override;
+    DeviceResult Close() override;
 
     // Plays the oldest queued buffer: records its bytes and posts its done
     // notification. False when nothing is queued or the device is paused.
@@ -78,24 +78,26 @@ private:
 class SimulatedBackend : public WaveOutBackend {
 public:
     // Our own code for an injected failure without a standard meaning.
-    static constexpr MmResult kInjectedFailure = static_cast<MmResult>(kFirstBackendError + 1);
+    static constexpr DeviceResult kInjectedFailure =
+        static_cast<DeviceResult>(kFirstBackendError + 1);
 
     explicit SimulatedBackend(std::vector<std::string> deviceNames = {"Simulated Output 1",
                                                                       "Simulated Output 2"});
 
     std::uint32_t DeviceCount() override;
     std::string DeviceName(std::uint32_t index) override;
-    MmResult Open(std::uint32_t index, const WaveFormat& format, const NotificationTarget& target,
-                  std::unique_ptr<WaveOutDevice>& device) override;
+    DeviceResult Open(std::uint32_t index, const WaveFormat& format,
+                      const NotificationTarget& target,
+                      std::unique_ptr<WaveOutDevice>& device) override;
     std::string ErrorText(std::uint32_t code) override;
 
     // Test controls. The failure applies to the next such call only.
-    void FailNextOpen(MmResult code) { failOpen_ = code; }
-    void FailNextPrepare(MmResult code) { failPrepare_ = code; }
-    void FailNextWrite(MmResult code) { failWrite_ = code; }
+    void FailNextOpen(DeviceResult code) { failOpen_ = code; }
+    void FailNextPrepare(DeviceResult code) { failPrepare_ = code; }
+    void FailNextWrite(DeviceResult code) { failWrite_ = code; }
     // After `after` more writes, every write fails with `code` until called
-    // again with kMmNoError (a device that has gone away).
-    void FailAllWrites(MmResult code, int after = 0) {
+    // again with kDeviceOk (a device that has gone away).
+    void FailAllWrites(DeviceResult code, int after = 0) {
         failAllWrites_ = code;
         writesBeforeFailing_ = after;
     }
@@ -123,15 +125,15 @@ public:
 
 private:
     friend class SimulatedDevice;
-    MmResult TakeFailure(MmResult& slot);
+    DeviceResult TakeFailure(DeviceResult& slot);
     void Record(const std::uint8_t* data, std::size_t size);
     void Forget(SimulatedDevice* device);
 
     std::vector<std::string> names_;
-    MmResult failOpen_ = kMmNoError;
-    MmResult failPrepare_ = kMmNoError;
-    MmResult failWrite_ = kMmNoError;
-    MmResult failAllWrites_ = kMmNoError;
+    DeviceResult failOpen_ = kDeviceOk;
+    DeviceResult failPrepare_ = kDeviceOk;
+    DeviceResult failWrite_ = kDeviceOk;
+    DeviceResult failAllWrites_ = kDeviceOk;
     int writesBeforeFailing_ = 0;
     std::atomic<int> written_{0};
     std::atomic<int> returned_{0};

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "audio/device_notifications.h"
-#include "audio/mm_result.h"
+#include "audio/device_result.h"
 #include "audio/wave_format.h"
 
 namespace skarnel {
@@ -30,24 +30,24 @@ public:
     virtual ~WaveOutDevice() = default;
 
     // Registers a header and its buffer with the device.
-    virtual MmResult PrepareHeader(WaveHeader& header) = 0;
+    virtual DeviceResult PrepareHeader(WaveHeader& header) = 0;
     // Unregisters it; fails with kWaveStillPlaying while the device holds it.
-    virtual MmResult UnprepareHeader(WaveHeader& header) = 0;
+    virtual DeviceResult UnprepareHeader(WaveHeader& header) = 0;
     // Appends a prepared buffer to the play queue (bufferLength bytes).
-    virtual MmResult Write(WaveHeader& header) = 0;
+    virtual DeviceResult Write(WaveHeader& header) = 0;
     // Halts output in place, keeping the queue; no notification while paused.
-    virtual MmResult Pause() = 0;
+    virtual DeviceResult Pause() = 0;
     // Resumes after Pause.
-    virtual MmResult Restart() = 0;
+    virtual DeviceResult Restart() = 0;
     // Stops output and returns every queued buffer as done, at once and in
     // queue order, without waiting for the host. Leaves the device open and
     // not paused.
-    virtual MmResult Reset() = 0;
+    virtual DeviceResult Reset() = 0;
     // Closes the device and posts kClosed. Fails with kWaveStillPlaying, and
     // stays open, while buffers are queued. After a successful close the
     // device makes no further calls and posts nothing more; the object may
     // then be destroyed.
-    virtual MmResult Close() = 0;
+    virtual DeviceResult Close() = 0;
 };
 
 // A family of output devices: the operations of one audio system. Adding a
@@ -61,9 +61,9 @@ public:
     virtual std::string DeviceName(std::uint32_t index) = 0;
     // Opens device `index` (kDefaultWaveDevice: the default device) for the
     // format; on success stores the device and posts kOpened to `target`.
-    virtual MmResult Open(std::uint32_t index, const WaveFormat& format,
-                          const NotificationTarget& target,
-                          std::unique_ptr<WaveOutDevice>& device) = 0;
+    virtual DeviceResult Open(std::uint32_t index, const WaveFormat& format,
+                              const NotificationTarget& target,
+                              std::unique_ptr<WaveOutDevice>& device) = 0;
     // The message for a code returned by this back-end (at most 256 characters).
     virtual std::string ErrorText(std::uint32_t code) = 0;
 };

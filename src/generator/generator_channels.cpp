@@ -8,12 +8,12 @@
 #include "engine/crest_modulation.h"
 #include "engine/rounding.h"
 #include "generator/exit_watcher.h"
-#include "generator/tfrm_generator.h"
+#include "generator/generator_window.h"
 #include "numtext/decimal_entry.h"
 #include "numtext/entry_rules.h"
 #include "numtext/number_format.h"
 #include "numtext/number_reader.h"
-#include "settings_dialog/tfrm_settings.h"
+#include "settings_dialog/output_settings_dialog.h"
 
 namespace skarnel {
 
@@ -33,18 +33,18 @@ int Other(int channel) {
 
 }  // namespace
 
-bool TfrmGenerator::AsLeft() const {
+bool GeneratorWindow::AsLeft() const {
     return ui.chkAsLeft->isChecked();
 }
-bool TfrmGenerator::Stereo() const {
+bool GeneratorWindow::Stereo() const {
     return ui.cboChannels->currentIndex() == kStereo;
 }
 
-void TfrmGenerator::WatchExit(QLineEdit* entry, std::function<void()> onExit) {
+void GeneratorWindow::WatchExit(QLineEdit* entry, std::function<void()> onExit) {
     new ExitWatcher(entry, [this, onExit = std::move(onExit)] { RunGuarded(onExit); });
 }
 
-void TfrmGenerator::ConnectChannel(int c) {
+void GeneratorWindow::ConnectChannel(int c) {
     Ui::ChannelPanel& p = ch(c);
     connect(p.amplitude, &QLineEdit::textChanged, this, [this, c] { AmplitudeChanged(c); });
     connect(p.amplitudeSlider, &QSlider::valueChanged, this,
@@ -52,25 +52,28 @@ void TfrmGenerator::ConnectChannel(int c) {
     connect(p.modPeriod, &QLineEdit::textChanged, this, [this, c] { ModPeriodChanged(c); });
     connect(p.modDepth, &QLineEdit::textChanged, this, [this, c] { ModDepthChanged(c); });
     connect(p.modPhase, &QLineEdit::textChanged, this, [this, c] { ModPhaseChanged(c); });
-    WatchExit(p.amplitude, [this, c] { AmplitudeExit(c); });
-    WatchExit(p.modPeriod, [this, c] { ModPeriodExit(c); });
-    WatchExit(p.modDepth, [this, c] { ModDepthExit(c); });
-    WatchExit(p.modPhase, [this, c] { ModPhaseExit(c); });
-    WatchExit(p.frequency, [this, c] { FilterFrequencyExit(c); });
-    WatchExit(p.gain, [this, c] { FilterGainExit(c); });
-    WatchExit(p.q, [this, c] { FilterQExit(c); });
+    WatchExit(p.amplitude, [this, c] { FinishAmplitudeEntry(c); });
+    WatchExit(p.modPeriod, [this, c] { FinishModPeriodEntry(c); });
+    WatchExit(p.modDepth, [this, c] { FinishModDepthEntry(c); });
+    WatchExit(p.modPhase, [this, c] { FinishModPhaseEntry(c); });
+    WatchExit(p.frequency, [this, c] { FinishFilterFrequencyEntry(c); });
+    WatchExit(p.gain, [this, c] { FinishFilterGainEntry(c); });
+    WatchExit(p.q, [this, c] { FinishFilterQEntry(c); });
 
-    connect(p.onTick, &QCheckBox::toggled, this, &TfrmGenerator::LefttickClick);
-    connect(p.modulationOn, &QCheckBox::toggled, this, [this, c] { ModulationOnClick(c); });
-    connect(p.crestFactor, &QComboBox::activated, this, [this, c] { CrestFactorChange(c); });
+    connect(p.onTick, &QCheckBox::toggled, this, &GeneratorWindow::OnChannelTickToggled);
+    connect(p.modulationOn, &QCheckBox::toggled, this, [this, c] { OnModulationToggled(c); });
+    connect(p.crestFactor, &QComboBox::activated, this, [this, c] { OnCrestFactorChanged(c); });
     connect(p.filterType, &QComboBox::activated, this,
-            [this, c] { RunGuarded([this, c] { FilterTypeChange(c); }); });
+            [this, c] { RunGuarded([this, c] { OnFilterTypeChanged(c); }); });
     if (c == kLeft) {
-        connect(p.noiseFunction, &QComboBox::activated, this, &TfrmGenerator::WaveFormLeftChange);
+        connect(p.noiseFunction, &QComboBox::activated, this,
+                &GeneratorWindow::OnLeftNoiseFunctionChanged);
         // The left modulation-function list runs the left noise-function change.
-        connect(p.modFunction, &QComboBox::activated, this, &TfrmGenerator::WaveFormLeftChange);
+        connect(p.modFunction, &QComboBox::activated, this,
+                &GeneratorWindow::OnLeftNoiseFunctionChanged);
     } else {
-        connect(p.noiseFunction, &QComboBox::activated, this, &TfrmGenerator::WaveFormRightChange);
+        connect(p.noiseFunction, &QComboBox::activated, this,
+                &GeneratorWindow::OnRightNoiseFunctionChanged);
     }
     connect(panels_[c]->copyFromOtherAction(), &QAction::triggered, this,
             [this, c] { CopyChannel(Other(c), c); });
@@ -78,21 +81,21 @@ void TfrmGenerator::ConnectChannel(int c) {
 
 // ------------------------------------------------------------ live values
 
-void TfrmGenerator::AmplitudeChanged(int c) {
+void GeneratorWindow::AmplitudeChanged(int c) {
     if (const auto v = Read(ch(c).amplitude)) {
         engine_.state.channels[c].linearAmplitude = LinearAmplitude(*v);
     }
     if (c == kLeft && AsLeft()) {
         CopyChannel(kLeft, kRight);
-        AmplitudeExit(kRight);
+        FinishAmplitudeEntry(kRight);
     }
 }
 
-void TfrmGenerator::SliderMoved(int c, int position) {
+void GeneratorWindow::SliderMoved(int c, int position) {
     ch(c).amplitude->setText(QString::fromStdString(FormatNumber(position * -0.01L)));
 }
 
-void TfrmGenerator::ModPeriodChanged(int c) {
+void GeneratorWindow::ModPeriodChanged(int c) {
     QLineEdit* entry = ch(c).modPeriod;
     ChannelEngineState& engine = engine_.state.channels[c];
     if (!entry->text().isEmpty()) {
@@ -103,19 +106,19 @@ void TfrmGenerator::ModPeriodChanged(int c) {
         engine.modPeriod = ModPeriodSeconds(*v);
     }
     // A period of 0 would divide by zero in the playing signal.
-    if (engine.modPeriod == 0.0f && AudioOut1.Running()) {
-        AudioOut1.StopImmediately();
+    if (engine.modPeriod == 0.0f && audioOutput_.Running()) {
+        audioOutput_.StopImmediately();
         entry->setText("1");
     }
 }
 
-void TfrmGenerator::ModDepthChanged(int c) {
+void GeneratorWindow::ModDepthChanged(int c) {
     if (const auto v = Read(ch(c).modDepth); v && !ch(c).modDepth->text().isEmpty()) {
         engine_.state.channels[c].modDepth = ModDepthFraction(*v);
     }
 }
 
-void TfrmGenerator::ModPhaseChanged(int c) {
+void GeneratorWindow::ModPhaseChanged(int c) {
     if (const auto v = Read(ch(c).modPhase)) {
         engine_.state.channels[c].modPhase = ModPhaseRadians(*v);
     }
@@ -123,17 +126,17 @@ void TfrmGenerator::ModPhaseChanged(int c) {
 
 // ------------------------------------------------------------ leaving entries
 
-void TfrmGenerator::AmplitudeExit(int c) {
+void GeneratorWindow::FinishAmplitudeEntry(int c) {
     Validate(ch(c).amplitude, kAmplitudeRule);
     const long double v = ReadNumber(ch(c).amplitude->text().toStdString());
     ch(c).amplitudeSlider->setValue(Round(v * -100.0L));
 }
 
-void TfrmGenerator::DurationExit() {
+void GeneratorWindow::FinishPeriodEntry() {
     Validate(ui.Duration, kPeriodRule);
 }
 
-void TfrmGenerator::ModPeriodExit(int c) {
+void GeneratorWindow::FinishModPeriodEntry(int c) {
     QLineEdit* entry = ch(c).modPeriod;
     if (const auto v = Read(entry)) {
         engine_.state.channels[c].modPeriod = ModPeriodSeconds(*v);
@@ -145,34 +148,34 @@ void TfrmGenerator::ModPeriodExit(int c) {
     }
 }
 
-void TfrmGenerator::ModDepthExit(int c) {
+void GeneratorWindow::FinishModDepthEntry(int c) {
     Validate(ch(c).modDepth, kModDepthRule);
 }
 
-void TfrmGenerator::ModPhaseExit(int c) {
+void GeneratorWindow::FinishModPhaseEntry(int c) {
     Validate(ch(c).modPhase, kModPhaseRule);
 }
 
 // The left filter entries take effect at once (preparation); the right ones
 // are validated like the left and take effect at the next preparation.
-void TfrmGenerator::FilterFrequencyExit(int c) {
+void GeneratorWindow::FinishFilterFrequencyEntry(int c) {
     Validate(ch(c).frequency, FilterFrequencyRule(engine_.state.sampleRate));
     if (c == kLeft) {
-        Preparevariables();
+        PrepareEngineFromWindow();
     }
 }
 
-void TfrmGenerator::FilterGainExit(int c) {
+void GeneratorWindow::FinishFilterGainEntry(int c) {
     if (c == kLeft) {
-        Preparevariables();
+        PrepareEngineFromWindow();
     } else {
         Validate(ch(c).gain, kFilterGainRule);
     }
 }
 
-void TfrmGenerator::FilterQExit(int c) {
+void GeneratorWindow::FinishFilterQEntry(int c) {
     if (c == kLeft) {
-        Preparevariables();
+        PrepareEngineFromWindow();
     } else {
         Validate(ch(c).q, kFilterQRule);
     }
@@ -180,11 +183,11 @@ void TfrmGenerator::FilterQExit(int c) {
 
 // ------------------------------------------------------------ channel modes
 
-void TfrmGenerator::cboChannelsChange() {
+void GeneratorWindow::OnChannelModeChanged() {
     if (ui.cboChannels->currentIndex() == kMono) {
         ch(kLeft).onTick->setChecked(true);
         ch(kRight).onTick->setChecked(true);
-        LefttickClick();
+        OnChannelTickToggled();
     }
     const bool r = RightChannelOwn();
     ch(kLeft).onTick->setEnabled(r);
@@ -204,10 +207,10 @@ void TfrmGenerator::cboChannelsChange() {
           static_cast<QWidget*>(right.amplitudeGroup)}) {
         ChannelPanel::SetTextGrey(w, !r);
     }
-    ModulationOnClick(kRight);
+    OnModulationToggled(kRight);
 }
 
-void TfrmGenerator::LefttickClick() {
+void GeneratorWindow::OnChannelTickToggled() {
     const bool leftOn = ch(kLeft).onTick->isChecked();
     const bool rightOn = ch(kRight).onTick->isChecked();
     engine_.state.left().gate = leftOn ? 1 : 0;
@@ -220,20 +223,20 @@ void TfrmGenerator::LefttickClick() {
             ui.mnuOFF->setEnabled(true);
         }
     } else {
-        AudioOut1.StopImmediately();
+        audioOutput_.StopImmediately();
         ui.btnON->setEnabled(false);
         ui.mnuOFF->setEnabled(false);
     }
 }
 
-void TfrmGenerator::chkAsLeftClick() {
+void GeneratorWindow::OnAsLeftToggled() {
     if (AsLeft()) {
         CopyChannel(kLeft, kRight);
     }
-    cboChannelsChange();
+    OnChannelModeChanged();
 }
 
-void TfrmGenerator::ModulationOnClick(int c) {
+void GeneratorWindow::OnModulationToggled(int c) {
     Ui::ChannelPanel& p = ch(c);
     const bool ticked = p.modulationOn->isChecked();
     // The right side follows "= Left" instead of its own box while it is ticked.
@@ -251,46 +254,46 @@ void TfrmGenerator::ModulationOnClick(int c) {
         if (AsLeft()) {
             ch(kRight).modulationOn->setChecked(ticked);
         }
-        AmplitudeExit(kLeft);
-        AmplitudeExit(kRight);
+        FinishAmplitudeEntry(kLeft);
+        FinishAmplitudeEntry(kRight);
     } else {
-        AmplitudeExit(kRight);
+        FinishAmplitudeEntry(kRight);
     }
     engine_.state.channels[c].modGain = 1.0f;
 }
 
-void TfrmGenerator::WaveFormLeftChange() {
+void GeneratorWindow::OnLeftNoiseFunctionChanged() {
     if (AsLeft()) {
         ch(kRight).noiseFunction->setCurrentIndex(ch(kLeft).noiseFunction->currentIndex());
-        CrestFactorChange(kRight);
+        OnCrestFactorChanged(kRight);
     }
-    CrestFactorChange(kLeft);
+    OnCrestFactorChanged(kLeft);
 }
 
-void TfrmGenerator::WaveFormRightChange() {
-    CrestFactorChange(kRight);
+void GeneratorWindow::OnRightNoiseFunctionChanged() {
+    OnCrestFactorChanged(kRight);
 }
 
-void TfrmGenerator::CrestFactorChange(int c) {
+void GeneratorWindow::OnCrestFactorChanged(int c) {
     ChannelEngineState& engine = engine_.state.channels[c];
     engine.crestExponent =
         SelectCrestExponent(ch(c).noiseFunction->currentIndex(), ch(c).crestFactor->currentIndex(),
                             engine.crestExponent);
 }
 
-void TfrmGenerator::FilterTypeChange(int) {
-    Preparevariables();
+void GeneratorWindow::OnFilterTypeChanged(int) {
+    PrepareEngineFromWindow();
 }
 
 // Copies on tick, noise function, modulation, amplitude and crest factor; the
 // filter, "= Left" and the channel mode stay.
-void TfrmGenerator::CopyChannel(int from, int to) {
+void GeneratorWindow::CopyChannel(int from, int to) {
     Ui::ChannelPanel& src = ch(from);
     Ui::ChannelPanel& dst = ch(to);
     dst.onTick->setChecked(src.onTick->isChecked());
     dst.noiseFunction->setCurrentIndex(src.noiseFunction->currentIndex());
     if (to == kLeft) {
-        WaveFormLeftChange();  // copying into the left runs its noise-function change
+        OnLeftNoiseFunctionChanged();  // copying into the left runs its noise-function change
     }
     dst.modulationOn->setChecked(src.modulationOn->isChecked());
     dst.amplitude->setText(src.amplitude->text());
@@ -299,22 +302,22 @@ void TfrmGenerator::CopyChannel(int from, int to) {
     dst.modFunction->setCurrentIndex(src.modFunction->currentIndex());
     dst.modPhase->setText(src.modPhase->text());
     dst.crestFactor->setCurrentIndex(src.crestFactor->currentIndex());
-    CrestFactorChange(to);
+    OnCrestFactorChanged(to);
 }
 
 // ------------------------------------------------------------ start state
 
-void TfrmGenerator::ResetCurrentSettings() {
+void GeneratorWindow::ResetSettings() {
     // The reset puts "0" into an amplitude entry by moving its slider to 0,
     // which acts only when the slider moves. An amplitude typed (or loaded)
     // but not yet validated has not moved its slider, and would survive the
     // reset; validating it first brings the slider to the text.
-    AmplitudeExit(kLeft);
-    AmplitudeExit(kRight);
+    FinishAmplitudeEntry(kLeft);
+    FinishAmplitudeEntry(kRight);
     ch(kLeft).amplitudeSlider->setValue(0);
     ch(kLeft).modulationOn->setChecked(false);
     ch(kLeft).noiseFunction->setCurrentIndex(kPinkNoise);
-    WaveFormLeftChange();
+    OnLeftNoiseFunctionChanged();
     ch(kRight).amplitudeSlider->setValue(0);
     ch(kRight).modulationOn->setChecked(false);
     ch(kRight).noiseFunction->setCurrentIndex(kPinkNoise);
@@ -327,13 +330,13 @@ void TfrmGenerator::ResetCurrentSettings() {
     for (int c = 0; c < kChannelCount; ++c) {
         ch(c).crestFactor->setCurrentIndex(4);
     }
-    CrestFactorChange(kLeft);
-    CrestFactorChange(kRight);
+    OnCrestFactorChanged(kLeft);
+    OnCrestFactorChanged(kRight);
     ui.Duration->setText("10");
-    DurationExit();
+    FinishPeriodEntry();
     ui.Loop->setChecked(true);
     ui.cboChannels->setCurrentIndex(kMono);
-    cboChannelsChange();
+    OnChannelModeChanged();
     for (int c = 0; c < kChannelCount; ++c) {
         ch(c).modPeriod->setText("1");
         ch(c).modDepth->setText("100");
@@ -341,9 +344,9 @@ void TfrmGenerator::ResetCurrentSettings() {
         ch(c).modPhase->setText("0");
     }
     ui.WaveDevice->setCurrentIndex(0);
-    AudioOut1.SetWaveDevice(kDefaultWaveDevice);
-    ModulationOnClick(kLeft);
-    ModulationOnClick(kRight);
+    audioOutput_.SetWaveDevice(kDefaultWaveDevice);
+    OnModulationToggled(kLeft);
+    OnModulationToggled(kRight);
 }
 
 }  // namespace skarnel

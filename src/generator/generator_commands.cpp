@@ -5,7 +5,7 @@
 #include <QProcess>
 
 #include "audio/device_list.h"
-#include "generator/tfrm_generator.h"
+#include "generator/generator_window.h"
 #include "generator/window_commands.h"
 #include "numtext/number_format.h"
 #include "platform/command_bus.h"
@@ -20,14 +20,15 @@ QString Decimal(std::int32_t value) {
 
 }  // namespace
 
-bool TfrmGenerator::Synced() const {
+bool GeneratorWindow::Synced() const {
     return bus_ != nullptr && ui.chkSync->isChecked();
 }
 
 // Texts set here run their change handling but not their exit check (unless
 // the command says so); check boxes run their click handling when they
 // change; list items are selected without their change handling.
-void TfrmGenerator::ExecuteCommand(std::uint32_t number, std::int32_t first, std::int32_t second) {
+void GeneratorWindow::ExecuteCommand(std::uint32_t number, std::int32_t first,
+                                     std::int32_t second) {
     Ui::ChannelPanel& left = ch(kLeft);
     Ui::ChannelPanel& right = ch(kRight);
     switch (number) {
@@ -35,7 +36,7 @@ void TfrmGenerator::ExecuteCommand(std::uint32_t number, std::int32_t first, std
             RunGuarded([this] { StartGenerator(); });
             break;
         case kCommandStop:
-            AudioOut1.StopImmediately();
+            audioOutput_.StopImmediately();
             break;
         case kCommandPause:
             InvertPause();
@@ -45,14 +46,14 @@ void TfrmGenerator::ExecuteCommand(std::uint32_t number, std::int32_t first, std
             break;
         case kCommandPeriod:
             ui.Duration->setText(QString::fromStdString(FormatNumber(first / 10.0L)));
-            DurationExit();
+            FinishPeriodEntry();
             break;
         case kCommandLoop:
             ui.Loop->setChecked(first > 0);
             break;
         case kCommandChannels:
             ui.cboChannels->setCurrentIndex(first == 0 ? kMono : kStereo);
-            cboChannelsChange();
+            OnChannelModeChanged();
             left.onTick->setChecked((first & 1) != 0 || first == 0);
             right.onTick->setChecked((first & 2) != 0 || first == 0);
             break;
@@ -87,7 +88,7 @@ void TfrmGenerator::ExecuteCommand(std::uint32_t number, std::int32_t first, std
             const std::int64_t item = std::int64_t{first} + 1;
             if (item >= 0 && item < ui.WaveDevice->count()) {
                 ui.WaveDevice->setCurrentIndex(static_cast<int>(item));
-                AudioOut1.SetWaveDevice(WaveDeviceForItem(static_cast<int>(item)));
+                audioOutput_.SetWaveDevice(WaveDeviceForItem(static_cast<int>(item)));
             }
             break;
         }
@@ -118,7 +119,7 @@ void TfrmGenerator::ExecuteCommand(std::uint32_t number, std::int32_t first, std
 // box can change again during it (windows toggled at the same moment). A
 // nested broadcast for each such change would recurse without end; instead
 // the running broadcast is repeated until the box matches what it sent.
-void TfrmGenerator::chkSyncClick() {
+void GeneratorWindow::OnSyncToggled() {
     if (bus_ == nullptr || syncBroadcasting_) {
         return;  // the running broadcast sends the box again if it changed
     }
@@ -131,7 +132,7 @@ void TfrmGenerator::chkSyncClick() {
     syncBroadcasting_ = false;
 }
 
-void TfrmGenerator::OpenNewGeneratorWindow() {
+void GeneratorWindow::OpenNewGeneratorWindow() {
     QProcess::startDetached(QCoreApplication::applicationFilePath(), {"/nosplash"});
 }
 

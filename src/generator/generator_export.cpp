@@ -6,14 +6,14 @@
 #include <QScreen>
 #include <QTimer>
 
-#include "export/tfrm_wait.h"
 #include "export/wave_writer.h"
+#include "generator/export_progress_window.h"
+#include "generator/generator_window.h"
 #include "generator/settings_persistence.h"
-#include "generator/tfrm_generator.h"
 #include "numtext/number_reader.h"
 #include "persistence/settings_store.h"
 #include "platform/dialogs.h"
-#include "settings_dialog/tfrm_settings.h"
+#include "settings_dialog/output_settings_dialog.h"
 
 namespace skarnel {
 
@@ -35,27 +35,27 @@ void WaitHandlingEvents(int milliseconds) {
 
 }  // namespace
 
-void TfrmGenerator::SetStore(SettingsStore* store) {
+void GeneratorWindow::SetStore(SettingsStore* store) {
     store_ = store;
 }
 
-void TfrmGenerator::SaveWaveFile1Click() {
+void GeneratorWindow::ExportWaveFileCommand() {
     if (settings_ != nullptr && (settings_->ui.cboFsList->currentText() != "44100" || !Stereo())) {
         MemorySettingsStore noStore;
         SettingsStore& store = store_ != nullptr ? *store_ : noStore;
         if (AskUnlessSuppressed(store, dialogs_, kCdFormatHint, "Hint", "CDformat") ==
             SuppressibleAnswer::kYes) {
             ui.cboChannels->setCurrentIndex(kStereo);
-            cboChannelsChange();
+            OnChannelModeChanged();
             settings_->ui.cboFsList->setCurrentIndex(kCdRateItem);
-            settings_->cboFsListChange();
+            settings_->OnSampleRateChosen();
         }
     }
     const bool loop = ui.Loop->isChecked();
     ui.Loop->setChecked(false);
     RunGuarded([this] {
-        AudioOut1.StopImmediately();
-        Preparevariables();
+        audioOutput_.StopImmediately();
+        PrepareEngineFromWindow();
         Dialogs::FileDialogOptions options{"Save wave file",           "WAVE file", "*.wav", "wav",
                                            ui.Duration->text() + "s ", true,        {}};
         if (const std::optional<QString> path = dialogs_.SaveFile(options)) {
@@ -65,10 +65,10 @@ void TfrmGenerator::SaveWaveFile1Click() {
     ui.Loop->setChecked(loop);  // in every outcome
 }
 
-void TfrmGenerator::WriteWaveFile(const QString& path) {
+void GeneratorWindow::WriteWaveFile(const QString& path) {
     RefreshLiveSettings();
     const long double seconds = ReadNumber(ui.Duration->text().toStdString());
-    TfrmWait& wait = progressWindow();
+    ExportProgressWindow& wait = progressWindow();
     wait.ui.ProgressBar1->setValue(0);
     setEnabled(false);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -98,11 +98,11 @@ void TfrmGenerator::WriteWaveFile(const QString& path) {
     }
 }
 
-TfrmWait& TfrmGenerator::progressWindow() {
+ExportProgressWindow& GeneratorWindow::progressWindow() {
     if (!wait_) {
         // A window of its own: the generator is disabled while it shows, and
         // Cancel must stay usable.
-        wait_ = std::make_unique<TfrmWait>();
+        wait_ = std::make_unique<ExportProgressWindow>();
     }
     return *wait_;
 }

@@ -6,7 +6,7 @@
 #include <QLineEdit>
 #include <QMenu>
 
-#include "generator/tfrm_generator.h"
+#include "generator/generator_window.h"
 #include "numtext/entry_rules.h"
 #include "platform/dialogs.h"
 
@@ -30,7 +30,7 @@ QString Q(const std::string& text) {
 
 }  // namespace
 
-QPushButton* TfrmGenerator::memoryButton(int slot) const {
+QPushButton* GeneratorWindow::memoryButton(int slot) const {
     switch (slot) {
         case 1:
             return ui.btnMemory1;
@@ -45,7 +45,7 @@ QPushButton* TfrmGenerator::memoryButton(int slot) const {
     }
 }
 
-void TfrmGenerator::ConnectPresets() {
+void GeneratorWindow::ConnectPresets() {
     const std::array<QAction*, kSlotCount> recall = {ui.mnuRecallPreset1, ui.mnuRecallPreset2,
                                                      ui.mnuRecallPreset3, ui.mnuRecallPreset4};
     const std::array<QAction*, kSlotCount> store = {ui.mnuStorePreset1, ui.mnuStorePreset2,
@@ -65,9 +65,9 @@ void TfrmGenerator::ConnectPresets() {
         connect(button, &QWidget::customContextMenuRequested, this,
                 [button, menu](const QPoint& at) { menu->popup(button->mapToGlobal(at)); });
     }
-    connect(ui.mnuResetSettings, &QAction::triggered, this, &TfrmGenerator::ResetCurrentSettings);
-    connect(ui.LoadPresets1, &QAction::triggered, this, &TfrmGenerator::LoadPresetsCommand);
-    connect(ui.SavePresetsAs1, &QAction::triggered, this, &TfrmGenerator::SavePresetsAsCommand);
+    connect(ui.mnuResetSettings, &QAction::triggered, this, &GeneratorWindow::ResetSettings);
+    connect(ui.LoadPresets1, &QAction::triggered, this, &GeneratorWindow::LoadPresetsCommand);
+    connect(ui.SavePresetsAs1, &QAction::triggered, this, &GeneratorWindow::SavePresetsAsCommand);
 
     renameField_ = new QLineEdit(this);
     renameField_->setObjectName("MemoryNameEdit");
@@ -79,7 +79,7 @@ void TfrmGenerator::ConnectPresets() {
 
 // Copies the window's settings into a slot as they stand: nothing is
 // validated and the output is left alone. The slot keeps its name.
-void TfrmGenerator::StoreMemory(int slot) {
+void GeneratorWindow::StoreMemory(int slot) {
     if (!ValidSlot(slot)) {
         return;
     }
@@ -107,15 +107,15 @@ void TfrmGenerator::StoreMemory(int slot) {
     }
 }
 
-void TfrmGenerator::ValidateFilterAndPrepare(QLineEdit* entry, const EntryRule& rule) {
+void GeneratorWindow::ValidateFilterAndPrepare(QLineEdit* entry, const EntryRule& rule) {
     entry->setText(QString::fromStdString(rule.Apply(entry->text().toStdString())));
-    Preparevariables();
+    PrepareEngineFromWindow();
 }
 
 // Applies a slot in a fixed order; every entry set has the consequences of the
 // user's change. A filter text the preparation cannot read ends the recall
 // with the error (RunGuarded); the entries set before keep their values.
-void TfrmGenerator::RecallMemory(int slot) {
+void GeneratorWindow::RecallMemory(int slot) {
     if (!ValidSlot(slot)) {
         return;
     }
@@ -123,11 +123,11 @@ void TfrmGenerator::RecallMemory(int slot) {
         MemoryPreset p = presets_[slot - 1];  // a copy: handlers may store
         const auto left = PresetChannelOf(p, kLeft);
         const auto right = PresetChannelOf(p, kRight);
-        AudioOut1.StopImmediately();
+        audioOutput_.StopImmediately();
 
         ch(kLeft).amplitude->setText(Q(left.amplitude));
         ch(kLeft).noiseFunction->setCurrentIndex(left.noiseFunction);
-        WaveFormLeftChange();
+        OnLeftNoiseFunctionChanged();
         ch(kLeft).modulationOn->setChecked(left.modulation);
 
         ch(kRight).amplitude->setText(Q(right.amplitude));
@@ -135,10 +135,10 @@ void TfrmGenerator::RecallMemory(int slot) {
         ch(kRight).modulationOn->setChecked(right.modulation);
 
         ui.Duration->setText(Q(p.period));
-        DurationExit();
+        FinishPeriodEntry();
         ui.Loop->setChecked(p.loop);
         ui.cboChannels->setCurrentIndex(p.mono ? kMono : kStereo);
-        cboChannelsChange();
+        OnChannelModeChanged();
         ch(kLeft).onTick->setChecked(left.on);
         ch(kRight).onTick->setChecked(right.on);
 
@@ -154,19 +154,19 @@ void TfrmGenerator::RecallMemory(int slot) {
         for (const int c : {kLeft, kRight}) {
             ch(c).modPhase->setText(Q(PresetChannelOf(p, c).modPhase));
         }
-        AmplitudeExit(kLeft);
-        AmplitudeExit(kRight);
+        FinishAmplitudeEntry(kLeft);
+        FinishAmplitudeEntry(kRight);
         for (const int c : {kLeft, kRight}) {
             ch(c).crestFactor->setCurrentIndex(PresetChannelOf(p, c).crestFactor);
         }
-        CrestFactorChange(kLeft);
-        CrestFactorChange(kRight);
+        OnCrestFactorChanged(kLeft);
+        OnCrestFactorChanged(kRight);
         ui.chkAsLeft->setChecked(p.asLeft);
 
         // The left frequency is not validated here; the other five filter
         // texts are, each followed by preparation.
         ch(kLeft).filterType->setCurrentIndex(left.filterType);
-        FilterTypeChange(kLeft);
+        OnFilterTypeChanged(kLeft);
         ch(kLeft).frequency->setText(Q(left.frequency));
         ch(kLeft).gain->setText(Q(left.gain));
         ValidateFilterAndPrepare(ch(kLeft).gain, kFilterGainRule);
@@ -174,7 +174,7 @@ void TfrmGenerator::RecallMemory(int slot) {
         ValidateFilterAndPrepare(ch(kLeft).q, kFilterQRule);
 
         ch(kRight).filterType->setCurrentIndex(right.filterType);
-        FilterTypeChange(kRight);
+        OnFilterTypeChanged(kRight);
         ch(kRight).frequency->setText(Q(right.frequency));
         ValidateFilterAndPrepare(ch(kRight).frequency,
                                  FilterFrequencyRule(engine_.state.sampleRate));
@@ -191,7 +191,7 @@ void TfrmGenerator::RecallMemory(int slot) {
 
 // An inline field over the button takes the new name; Enter or leaving it
 // ends the rename.
-void TfrmGenerator::RenameMemory(int slot) {
+void GeneratorWindow::RenameMemory(int slot) {
     if (!ValidSlot(slot)) {
         return;
     }
@@ -211,7 +211,7 @@ void TfrmGenerator::RenameMemory(int slot) {
     renameField_->setFocus();
 }
 
-void TfrmGenerator::FinishRename() {
+void GeneratorWindow::FinishRename() {
     if (renamingSlot_ == 0) {
         return;
     }
@@ -225,7 +225,7 @@ void TfrmGenerator::FinishRename() {
     renameField_->setEnabled(false);
 }
 
-bool TfrmGenerator::eventFilter(QObject* watched, QEvent* event) {
+bool GeneratorWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == renameField_) {
         if (event->type() == QEvent::KeyPress) {
             const int key = static_cast<QKeyEvent*>(event)->key();
@@ -240,7 +240,7 @@ bool TfrmGenerator::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
-void TfrmGenerator::FillMemoryFromWindow() {
+void GeneratorWindow::FillMemoryFromWindow() {
     for (int slot = 1; slot <= kSlotCount; ++slot) {
         StoreMemory(slot);
         presets_[slot - 1].name = "Memory " + std::to_string(slot);
@@ -248,13 +248,13 @@ void TfrmGenerator::FillMemoryFromWindow() {
     ShowPresetNames();
 }
 
-void TfrmGenerator::ShowPresetNames() {
+void GeneratorWindow::ShowPresetNames() {
     for (int slot = 1; slot <= kSlotCount; ++slot) {
         memoryButton(slot)->setText(Q(presets_[slot - 1].name));
     }
 }
 
-std::string TfrmGenerator::LoadPresets(const QString& path) {
+std::string GeneratorWindow::LoadPresets(const QString& path) {
     const std::string error = LoadPresetFile(path.toStdString(), presets_);
     if (error.empty()) {
         ShowPresetNames();
@@ -262,8 +262,8 @@ std::string TfrmGenerator::LoadPresets(const QString& path) {
     return error;
 }
 
-void TfrmGenerator::LoadPresetsCommand() {
-    AudioOut1.StopImmediately();
+void GeneratorWindow::LoadPresetsCommand() {
+    audioOutput_.StopImmediately();
     const std::optional<QString> path =
         dialogs_.OpenFile({"Open preset file", "Velmor Presets", "*.vlm", "vlm", {}, false, {}});
     if (!path) {
@@ -275,8 +275,8 @@ void TfrmGenerator::LoadPresetsCommand() {
     }
 }
 
-void TfrmGenerator::SavePresetsAsCommand() {
-    AudioOut1.StopImmediately();
+void GeneratorWindow::SavePresetsAsCommand() {
+    audioOutput_.StopImmediately();
     std::optional<QString> path =
         dialogs_.SaveFile({"Save VLM presets", "VLM presets", "*.vlm", "vlm", {}, false, {}});
     if (!path) {

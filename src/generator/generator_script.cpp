@@ -8,10 +8,10 @@
 #include <QTimer>
 #include <stdexcept>
 
-#include "generator/tfrm_generator.h"
+#include "generator/generator_window.h"
+#include "generator/script_window.h"
 #include "platform/dialogs.h"
 #include "script/script_runner.h"
-#include "script/tfrm_script_popup.h"
 
 namespace skarnel {
 
@@ -21,7 +21,7 @@ constexpr int kWaitStepMs = 100;
 
 class WindowScriptHost : public ScriptHost {
 public:
-    WindowScriptHost(TfrmGenerator& window, TfrmScriptPopup& popup, Dialogs& dialogs)
+    WindowScriptHost(GeneratorWindow& window, ScriptWindow& popup, Dialogs& dialogs)
         : window_(window), popup_(popup), dialogs_(dialogs) {}
 
     bool LoopTicked() override { return window_.ui.Loop->isChecked(); }
@@ -76,32 +76,32 @@ public:
     bool& ScriptWaiting() override { return scriptWaiting; }
 
 private:
-    TfrmGenerator& window_;
-    TfrmScriptPopup& popup_;
+    GeneratorWindow& window_;
+    ScriptWindow& popup_;
     Dialogs& dialogs_;
 };
 
 }  // namespace
 
-TfrmScriptPopup& TfrmGenerator::scriptWindow() {
+ScriptWindow& GeneratorWindow::scriptWindow() {
     if (!scriptPopup_) {
         // A window of its own: disabling the generator must leave its buttons
         // usable.
-        scriptPopup_ = std::make_unique<TfrmScriptPopup>();
-        connect(scriptPopup_.get(), &TfrmScriptPopup::hidden, this, [this] { setEnabled(true); });
-        connect(scriptPopup_.get(), &TfrmScriptPopup::nextPressed, this,
+        scriptPopup_ = std::make_unique<ScriptWindow>();
+        connect(scriptPopup_.get(), &ScriptWindow::hidden, this, [this] { setEnabled(true); });
+        connect(scriptPopup_.get(), &ScriptWindow::nextPressed, this,
                 [] { scriptWaiting = false; });
     }
     return *scriptPopup_;
 }
 
-void TfrmGenerator::RunScript(const QString& path) {
+void GeneratorWindow::RunScript(const QString& path) {
     WindowScriptHost host(*this, scriptWindow(), dialogs_);
     RunScriptFile(path.toStdString(), host);
 }
 
-void TfrmGenerator::RunScript1Click() {
-    AudioOut1.StopImmediately();
+void GeneratorWindow::RunScriptCommand() {
+    audioOutput_.StopImmediately();
     Dialogs::FileDialogOptions options{
         "Open script file", "VLM Script", "*.vls", {}, {}, false, {}};
     options.extraFilter = "All Files (*.*)";

@@ -4,8 +4,8 @@
 #include <QKeyEvent>
 #include <QMenu>
 
+#include "generator/generator_window.h"
 #include "generator/hover_label.h"
-#include "generator/tfrm_generator.h"
 #include "platform/desktop_services.h"
 #include "platform/help_router.h"
 #include "platform/product_info.h"
@@ -59,24 +59,24 @@ QUrl FeedbackMailUrl() {
                 kProductVersion + " feedback");
 }
 
-void TfrmGenerator::ConnectShellCommands() {
+void GeneratorWindow::ConnectShellCommands() {
     desktop_ = &DefaultDesktop();
     connect(ui.OpenScriptEditor1, &QAction::triggered, this,
             [this] { desktop_->StartProgram(programFolder_ + "/ScriptEditor"); });
-    connect(ui.mnuExit, &QAction::triggered, this, &TfrmGenerator::ExitCommand);
+    connect(ui.mnuExit, &QAction::triggered, this, &GeneratorWindow::ExitCommand);
     connect(ui.Help1, &QAction::triggered, this, [] { ShowHelpTopic(kGeneratorHelp); });
     connect(ui.EmailAuthor1, &QAction::triggered, this,
             [this] { desktop_->OpenUrl(FeedbackMailUrl()); });
-    connect(ui.MoreAudioSoftware1, &QAction::triggered, this, &TfrmGenerator::OpenMakerWebPage);
+    connect(ui.MoreAudioSoftware1, &QAction::triggered, this, &GeneratorWindow::OpenMakerWebPage);
     connect(HoverLink::Attach(ui.lblCredit), &HoverLink::clicked, this,
-            &TfrmGenerator::OpenMakerWebPage);
+            &GeneratorWindow::OpenMakerWebPage);
     connect(ui.About1, &QAction::triggered, this, [this] {
         if (showAbout) {
             showAbout();
         }
     });
     connect(ui.CompatibilityTest1, &QAction::triggered, this,
-            &TfrmGenerator::CompatibilityTest1Click);
+            &GeneratorWindow::OpenPerformanceTest);
     // Only the left label explains the crest factor; both highlight on hover.
     connect(panels_[kLeft]->crestFactorLink(), &HoverLink::clicked, this,
             [] { ShowHelpTopic(kCrestFactorHelp); });
@@ -84,12 +84,12 @@ void TfrmGenerator::ConnectShellCommands() {
     new MenuHelpKey(ui.mnuPresets, kPresetsMenuHelp, {});
 }
 
-void TfrmGenerator::OpenMakerWebPage() {
+void GeneratorWindow::OpenMakerWebPage() {
     desktop_->OpenUrl(QUrl(kMakerWebPage));
 }
 
-void TfrmGenerator::ExitCommand() {
-    AudioOut1.StopImmediately();
+void GeneratorWindow::ExitCommand() {
+    audioOutput_.StopImmediately();
     close();
 }
 

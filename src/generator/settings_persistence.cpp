@@ -4,11 +4,11 @@
 #include <stdexcept>
 
 #include "audio/device_list.h"
-#include "generator/tfrm_generator.h"
+#include "generator/generator_window.h"
 #include "numtext/conversion_error.h"
 #include "persistence/settings_store.h"
 #include "platform/dialogs.h"
-#include "settings_dialog/tfrm_settings.h"
+#include "settings_dialog/output_settings_dialog.h"
 
 namespace skarnel {
 
@@ -50,7 +50,7 @@ private:
     const SettingsValues& values_;
 };
 
-void LoadOutputValues(const SettingsValues& values, TfrmSettings& settings) {
+void LoadOutputValues(const SettingsValues& values, OutputSettingsDialog& settings) {
     // A value that cannot be read, or an index outside its list, keeps the
     // dialog's default: the output format must always be a valid one.
     const auto pick = [&values](const char* name, QComboBox* list) {
@@ -71,17 +71,17 @@ void LoadOutputValues(const SettingsValues& values, TfrmSettings& settings) {
 }
 
 // The window values in their stored order, each followed by its handling.
-void LoadWindowValues(const WindowValueReader& read, TfrmGenerator& g) {
-    Ui::TfrmGenerator& ui = g.ui;
+void LoadWindowValues(const WindowValueReader& read, GeneratorWindow& g) {
+    Ui::GeneratorWindow& ui = g.ui;
     Ui::ChannelPanel& left = g.panel(kLeft)->ui;
     Ui::ChannelPanel& right = g.panel(kRight)->ui;
 
     ui.WaveDevice->setCurrentIndex(read.Integer("WaveDevice"));
     ui.Duration->setText(read.Text("Duration"));
-    g.DurationExit();
+    g.FinishPeriodEntry();
     ui.Loop->setChecked(read.Flag("Loop"));
     ui.cboChannels->setCurrentIndex(read.Flag("Mono") ? kMono : kStereo);
-    g.cboChannelsChange();
+    g.OnChannelModeChanged();
     left.onTick->setChecked(read.Flag("LeftTick"));
     right.onTick->setChecked(read.Flag("RightTick"));
     left.amplitude->setText(read.Text("AmplitudeLeft"));
@@ -97,14 +97,14 @@ void LoadWindowValues(const WindowValueReader& read, TfrmGenerator& g) {
     right.modFunction->setCurrentIndex(read.Integer("ModFunctionRight"));
     right.modPhase->setText(read.Text("ModPhaseRightEdit"));
     left.noiseFunction->setCurrentIndex(read.Integer("WaveFormLeft"));
-    g.WaveFormLeftChange();
+    g.OnLeftNoiseFunctionChanged();
     right.noiseFunction->setCurrentIndex(read.Integer("WaveFormRight"));
-    g.WaveFormRightChange();
+    g.OnRightNoiseFunctionChanged();
     g.audioOut().SetWaveDevice(WaveDeviceForItem(read.Integer("WaveDevice")));
     left.crestFactor->setCurrentIndex(read.Integer("PeakRmsL"));
-    g.CrestFactorChange(kLeft);
+    g.OnCrestFactorChanged(kLeft);
     right.crestFactor->setCurrentIndex(read.Integer("PeakRmsR"));
-    g.CrestFactorChange(kRight);
+    g.OnCrestFactorChanged(kRight);
     ui.mnuAutostart->setChecked(read.Flag("PresetAutoStart"));
     left.filterType->setCurrentIndex(read.Integer("cboFilterTypeL1"));
     left.frequency->setText(read.Text("txtFZeroL"));
@@ -114,19 +114,20 @@ void LoadWindowValues(const WindowValueReader& read, TfrmGenerator& g) {
     right.frequency->setText(read.Text("txtFZeroR"));
     right.q->setText(read.Text("txtQR"));
     right.gain->setText(read.Text("txtGainR"));
-    g.Preparevariables();  // reads every filter text; a non-number fails the load
+    g.PrepareEngineFromWindow();  // reads every filter text; a non-number fails the load
     g.move(read.Integer("FormX"), read.Integer("FormY"));
     const bool asLeft = read.Flag("AsLeft");
     {
         const QSignalBlocker quiet(ui.chkAsLeft);
         ui.chkAsLeft->setChecked(asLeft);
     }
-    g.chkAsLeftClick();
+    g.OnAsLeftToggled();
 }
 
 }  // namespace
 
-void LoadSettings(SettingsStore& store, TfrmGenerator& generator, TfrmSettings& settings) {
+void LoadSettings(SettingsStore& store, GeneratorWindow& generator,
+                  OutputSettingsDialog& settings) {
     settings.SetDefaults();
     const std::optional<SettingsValues> values = store.Load(SettingsKeyPath());
     if (values && values->Has("Fs")) {
@@ -145,15 +146,15 @@ void LoadSettings(SettingsStore& store, TfrmGenerator& generator, TfrmSettings& 
         }
     }
     if (!loaded) {
-        generator.ResetCurrentSettings();
+        generator.ResetSettings();
     }
-    generator.ModulationOnClick(kLeft);
-    generator.ModulationOnClick(kRight);
+    generator.OnModulationToggled(kLeft);
+    generator.OnModulationToggled(kRight);
     generator.FillMemoryFromWindow();
 }
 
-void SaveWindowSettings(SettingsStore& store, TfrmGenerator& g) {
-    Ui::TfrmGenerator& ui = g.ui;
+void SaveWindowSettings(SettingsStore& store, GeneratorWindow& g) {
+    Ui::GeneratorWindow& ui = g.ui;
     const Ui::ChannelPanel& left = g.panel(kLeft)->ui;
     const Ui::ChannelPanel& right = g.panel(kRight)->ui;
     const auto text = [](const char* name, const QLineEdit* entry) {
@@ -201,7 +202,7 @@ void SaveWindowSettings(SettingsStore& store, TfrmGenerator& g) {
     store.Save(SettingsKeyPath(), values);  // writing never reports to the user
 }
 
-void SaveOutputSettings(SettingsStore& store, const TfrmSettings& settings) {
+void SaveOutputSettings(SettingsStore& store, const OutputSettingsDialog& settings) {
     const auto index = [](const char* name, const QComboBox* list) {
         return SettingValue{name, std::int32_t{list->currentIndex()}};
     };
@@ -212,10 +213,11 @@ void SaveOutputSettings(SettingsStore& store, const TfrmSettings& settings) {
          FlagValue("DisableSS", settings.DisableScreenSaver())});
 }
 
-void ConnectSettingsStore(SettingsStore& store, TfrmGenerator& generator, TfrmSettings& settings) {
+void ConnectSettingsStore(SettingsStore& store, GeneratorWindow& generator,
+                          OutputSettingsDialog& settings) {
     generator.SetStore(&store);
     generator.onClosing = [&store, &generator] { SaveWindowSettings(store, generator); };
-    QObject::connect(&settings, &TfrmSettings::closedByUser, &generator,
+    QObject::connect(&settings, &OutputSettingsDialog::closedByUser, &generator,
                      [&store, &settings] { SaveOutputSettings(store, settings); });
 }
 

@@ -6,25 +6,26 @@ namespace skarnel {
 
 class Dialogs;
 class SettingsStore;
-class TfrmGenerator;
-class TfrmSettings;
+class GeneratorWindow;
+class OutputSettingsDialog;
 
 // Reads the stored output and window values into the Output Settings dialog
 // and the generator window, each value with the consequences of the user's
 // change. An unreadable window value (or a filter text the preparation
 // cannot read) falls back to the reset defaults, silently. Ends by filling the
 // memory presets from the window.
-void LoadSettings(SettingsStore& store, TfrmGenerator& generator, TfrmSettings& settings);
+void LoadSettings(SettingsStore& store, GeneratorWindow& generator, OutputSettingsDialog& settings);
 
 // Writes the window's values as the entries show them (no validation).
-void SaveWindowSettings(SettingsStore& store, TfrmGenerator& generator);
+void SaveWindowSettings(SettingsStore& store, GeneratorWindow& generator);
 
 // Writes the output values (list indexes and the screen-saver flag).
-void SaveOutputSettings(SettingsStore& store, const TfrmSettings& settings);
+void SaveOutputSettings(SettingsStore& store, const OutputSettingsDialog& settings);
 
 // Saves the window when it closes and the output values when the dialog
 // closes (which also enables the generator window again).
-void ConnectSettingsStore(SettingsStore& store, TfrmGenerator& generator, TfrmSettings& settings);
+void ConnectSettingsStore(SettingsStore& store, GeneratorWindow& generator,
+                          OutputSettingsDialog& settings);
 
 // A yes/no question with a "Don't show this message again." tick. When the
 // flag `flagName` exists in the store the question is not shown and the

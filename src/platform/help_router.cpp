@@ -3,24 +3,24 @@
 namespace skarnel {
 
 namespace {
-TUseHTMLHelp* installed = nullptr;
+HelpRouter* installed = nullptr;
 }  // namespace
 
-TUseHTMLHelp::TUseHTMLHelp(HelpViewer& viewer) : viewer_(viewer), previous_(installed) {
+HelpRouter::HelpRouter(HelpViewer& viewer) : viewer_(viewer), previous_(installed) {
     installed = this;
 }
 
-TUseHTMLHelp::~TUseHTMLHelp() {
+HelpRouter::~HelpRouter() {
     if (installed == this) {
         installed = previous_;
     }
 }
 
-TUseHTMLHelp* TUseHTMLHelp::Installed() {
+HelpRouter* HelpRouter::Installed() {
     return installed;
 }
 
-bool TUseHTMLHelp::HelpRequest(HelpCommand command, std::intptr_t data) {
+bool HelpRouter::HelpRequest(HelpCommand command, std::intptr_t data) {
     switch (command) {
         case HelpCommand::kContext:
         case HelpCommand::kContextPopup:

@@ -40,22 +40,22 @@ enum class HelpCommand {
 // Receives every help request of the program and hands it to the viewer.
 // One router is installed while the program runs; requests made while none
 // is installed are dropped.
-class TUseHTMLHelp {
+class HelpRouter {
 public:
-    explicit TUseHTMLHelp(HelpViewer& viewer);
-    ~TUseHTMLHelp();
-    TUseHTMLHelp(const TUseHTMLHelp&) = delete;
-    TUseHTMLHelp& operator=(const TUseHTMLHelp&) = delete;
+    explicit HelpRouter(HelpViewer& viewer);
+    ~HelpRouter();
+    HelpRouter(const HelpRouter&) = delete;
+    HelpRouter& operator=(const HelpRouter&) = delete;
 
     // Always reports the request as handled.
     bool HelpRequest(HelpCommand command, std::intptr_t data);
 
     // The router installed now, or null.
-    static TUseHTMLHelp* Installed();
+    static HelpRouter* Installed();
 
 private:
     HelpViewer& viewer_;
-    TUseHTMLHelp* previous_;
+    HelpRouter* previous_;
 };
 
 // Asks the installed router for a topic by context number.

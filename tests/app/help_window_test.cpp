@@ -46,7 +46,7 @@ QStringList Links(const QTextDocument& document) {
 
 TEST(HelpRouterTest, EachRequestReachesTheViewerAsItsCommand) {
     RecordingHelpViewer viewer;
-    TUseHTMLHelp* router = TUseHTMLHelp::Installed();
+    HelpRouter* router = HelpRouter::Installed();
     ASSERT_NE(router, nullptr);
     EXPECT_TRUE(router->HelpRequest(HelpCommand::kContext, 4));
     EXPECT_TRUE(router->HelpRequest(HelpCommand::kContextPopup, 12));

@@ -6,19 +6,19 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "app/about_window.h"
+#include "app/start_splash.h"
 #include "app/startup.h"
 #include "app/startup_pacer.h"
-#include "app/tfrm_about.h"
-#include "app/tfrm_start_splash.h"
 #include "audio/simulated_backend.h"
 #include "fake_screen_saver.h"
-#include "generator/tfrm_generator.h"
+#include "generator/generator_window.h"
+#include "generator/script_window.h"
 #include "persistence/preset_file.h"
 #include "persistence/settings_store.h"
 #include "recording_help_viewer.h"
-#include "script/tfrm_script_popup.h"
 #include "scripted_dialogs.h"
-#include "settings_dialog/tfrm_settings.h"
+#include "settings_dialog/output_settings_dialog.h"
 
 namespace skarnel::testing {
 namespace {
@@ -31,7 +31,7 @@ public:
     }
     void HandleEvents() override { ++eventRounds; }
 
-    TfrmStartSplash* splash = nullptr;
+    StartSplash* splash = nullptr;
     std::vector<std::pair<int, int>> waits;  // (milliseconds, opacity)
     int eventRounds = 0;
 };
@@ -57,7 +57,7 @@ protected:
     SkarnelStartup& Start(const QString& argument) {
         startup = std::make_unique<SkarnelStartup>(
             StartupServices{backend, dialogs, screenSaver, store, pacer, dir.path()}, argument);
-        outcome = startup->Start([this](TfrmGenerator& g) {
+        outcome = startup->Start([this](GeneratorWindow& g) {
             // The splash exists from before the window; record its fade.
             pacer.splash = startup->splash();
             g.installEventFilter(&shownWatch);
@@ -212,9 +212,9 @@ TEST_F(StartupTest, WelcomeQuestionOpensTheIntroductionAndStaysAwayOnceTicked) {
 
 TEST_F(StartupTest, AboutWindowKeepsTheGeneratorFromInputUntilItCloses) {
     Start("/nosplash");
-    TfrmGenerator& generator = startup->generator();
+    GeneratorWindow& generator = startup->generator();
     generator.ui.About1->trigger();
-    TfrmAbout& about = startup->about();
+    AboutWindow& about = startup->about();
     EXPECT_TRUE(about.isVisible());
     EXPECT_FALSE(about.isModal());
     EXPECT_FALSE(generator.isEnabled());

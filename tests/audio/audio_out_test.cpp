@@ -1,4 +1,4 @@
-#include "audio/audio_io.h"
+#include "audio/audio_output.h"
 
 #include <gtest/gtest.h>
 
@@ -49,7 +49,7 @@ protected:
     }
 
     SimulatedBackend backend;
-    TAudioOut out;
+    AudioOutput out;
     std::vector<std::string> events;
     int blocksToFill = 1000000;
     int filledBlocks = 0;
@@ -58,7 +58,7 @@ protected:
 };
 
 TEST_F(AudioOutTest, PropertyWriteRules) {
-    TAudioOut fresh(backend);
+    AudioOutput fresh(backend);
     EXPECT_EQ(fresh.BufferSize(), 8192);
     EXPECT_EQ(fresh.NumBuffers(), 4);
     EXPECT_EQ(fresh.FrameRate(), 22050);
@@ -232,9 +232,9 @@ TEST_F(AudioOutTest, LateBuffersOfAResetDeviceDoNotCountAgainstANewStart) {
 TEST_F(AudioOutTest, FailedWriteDrainsAndClosesNormally) {
     ASSERT_TRUE(out.BeginPlayback());
     out.ProcessNotifications();
-    backend.FailNextWrite(kMmNoMemory);
+    backend.FailNextWrite(kDeviceNoMemory);
     PlayOne();  // its refill cannot be queued
-    EXPECT_EQ(out.LastError(), StandardErrorText(kMmNoMemory));
+    EXPECT_EQ(out.LastError(), StandardErrorText(kDeviceNoMemory));
     EXPECT_EQ(out.FilledCount(), 4);  // the unqueued buffer no longer counts
     const int fillsBefore = fillCalls;
     while (PlayOne()) {
@@ -252,18 +252,18 @@ TEST_F(AudioOutTest, FirstWriteFailureFailsTheStart) {
 }
 
 TEST_F(AudioOutTest, DeviceErrorTextsReachLastError) {
-    backend.FailNextOpen(kMmAllocated);
+    backend.FailNextOpen(kDeviceAllocated);
     EXPECT_FALSE(out.BeginPlayback());
-    EXPECT_EQ(out.LastError(), StandardErrorText(kMmAllocated));
+    EXPECT_EQ(out.LastError(), StandardErrorText(kDeviceAllocated));
 
     out.SetWaveDevice(7);  // there are two devices
     EXPECT_FALSE(out.BeginPlayback());
-    EXPECT_EQ(out.LastError(), StandardErrorText(kMmBadDeviceId));
+    EXPECT_EQ(out.LastError(), StandardErrorText(kDeviceBadId));
 
     out.SetWaveDevice(1);
-    backend.FailNextPrepare(kMmNoMemory);
+    backend.FailNextPrepare(kDeviceNoMemory);
     EXPECT_FALSE(out.BeginPlayback());
-    EXPECT_EQ(out.LastError(), StandardErrorText(kMmNoMemory));
+    EXPECT_EQ(out.LastError(), StandardErrorText(kDeviceNoMemory));
     EXPECT_FALSE(out.DeviceOpen());
     EXPECT_EQ(backend.LastDevice(), nullptr);
     EXPECT_EQ(backend.LastDeviceIndex(), 1u);
@@ -327,14 +327,14 @@ TEST_F(AudioOutTest, WritesFailingForGoodDrainAndClose) {
     EXPECT_NO_BUFFER_LOST(backend);
 
     // In the middle of playback: no refill is queued any more, the rest plays.
-    backend.FailAllWrites(kMmNoError);
+    backend.FailAllWrites(kDeviceOk);
     events.clear();
     ASSERT_TRUE(out.BeginPlayback());
     PlayOne();
-    backend.FailAllWrites(kMmNoDriver);
+    backend.FailAllWrites(kDeviceNoDriver);
     for (int i = 0; i < 8 && PlayOne(); ++i) {
     }
-    EXPECT_EQ(out.LastError(), StandardErrorText(kMmNoDriver));
+    EXPECT_EQ(out.LastError(), StandardErrorText(kDeviceNoDriver));
     EXPECT_EQ(events, (std::vector<std::string>{"start", "stop"}));
     EXPECT_EQ(out.FilledCount(), out.DoneCount());
     EXPECT_NO_BUFFER_LOST(backend);
@@ -435,7 +435,7 @@ TEST(AudioOutConversion, DeviceReceivesTheConvertedSamples) {
         for (std::uint16_t bits : {8, 16, 24}) {
             for (bool stereo : {false, true}) {
                 SimulatedBackend backend;
-                TAudioOut out(backend);
+                AudioOutput out(backend);
                 out.SetStereo(stereo);
                 out.SetQuantization(bits);
                 out.SetBufferSize(size);
@@ -483,7 +483,7 @@ TEST(AudioOutConversion, DeviceReceivesTheConvertedSamples) {
 
 TEST(AudioOutConversion, HandlerSizesAreClampedToTheBuffer) {
     SimulatedBackend backend;
-    TAudioOut out(backend);
+    AudioOutput out(backend);
     out.SetStereo(true);
     out.SetBufferSize(4096);
     int calls = 0;
@@ -524,7 +524,7 @@ TEST(AudioOutWithRenderer, PlaysOnePeriodThenClosesByItself) {
                       nullptr);
     }
     SimulatedBackend backend;
-    TAudioOut out(backend);
+    AudioOutput out(backend);
     out.SetStereo(true);
     out.SetFrameRate(8000);
     out.SetBufferSize(4096);
@@ -553,7 +553,7 @@ TEST(AudioOutWithRenderer, PlaysOnePeriodThenClosesByItself) {
 TEST(PacedSimulatedDevice, PlaysInRealTimeUntilTheSignalEnds) {
     SimulatedBackend backend;
     backend.SetPaced(true);
-    TAudioOut out(backend);
+    AudioOutput out(backend);
     out.SetStereo(true);
     out.SetFrameRate(44100);
     out.SetBufferSize(4096);  // about 23 ms per buffer

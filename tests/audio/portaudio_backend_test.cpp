@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "audio/audio_io.h"
+#include "audio/audio_output.h"
 
 // These tests play through PortAudio's ALSA host API into a temporary
 // ~/.asoundrc whose default device is ALSA's file plug-in over the null
@@ -112,14 +112,14 @@ class OpenDevice {
 public:
     OpenDevice(PortAudioBackend& backend, int buffers, std::size_t bytes)
         : headers(buffers), buffers_(buffers) {
-        EXPECT_EQ(backend.Open(kDefaultWaveDevice, Pcm(2, 16), {&channel, 7}, device), kMmNoError);
+        EXPECT_EQ(backend.Open(kDefaultWaveDevice, Pcm(2, 16), {&channel, 7}, device), kDeviceOk);
         for (int i = 0; i < buffers; ++i) {
             buffers_[i].resize(bytes);
             FillPattern(buffers_[i], static_cast<std::uint32_t>(i));
             headers[i].data = buffers_[i].data();
             headers[i].bufferLength = static_cast<std::uint32_t>(bytes);
             if (device != nullptr) {
-                EXPECT_EQ(device->PrepareHeader(headers[i]), kMmNoError);
+                EXPECT_EQ(device->PrepareHeader(headers[i]), kDeviceOk);
             }
         }
     }
@@ -179,7 +179,7 @@ TEST(PortAudioBackend, StartsOpensAndClosesWithoutWritingToStandardError) {
         backend.DeviceCount();
         NotificationChannel channel;
         std::unique_ptr<WaveOutDevice> device;
-        if (backend.Open(kDefaultWaveDevice, Pcm(2, 16), {&channel, 1}, device) == kMmNoError) {
+        if (backend.Open(kDefaultWaveDevice, Pcm(2, 16), {&channel, 1}, device) == kDeviceOk) {
             device->Close();
         }
     }
@@ -213,9 +213,9 @@ TEST(PortAudioBackend, OpenRefusesUnknownDevicesAndSampleWidths) {
     NotificationChannel channel;
     std::unique_ptr<WaveOutDevice> device;
 
-    const MmResult outOfRange =
+    const DeviceResult outOfRange =
         backend.Open(backend.DeviceCount(), Pcm(2, 16), {&channel, 1}, device);
-    EXPECT_EQ(outOfRange, kMmBadDeviceId);
+    EXPECT_EQ(outOfRange, kDeviceBadId);
     EXPECT_NE(backend.ErrorText(outOfRange), "");
 
     EXPECT_EQ(backend.Open(kDefaultWaveDevice, Pcm(2, 32), {&channel, 1}, device), kWaveBadFormat);
@@ -259,23 +259,23 @@ TEST(PortAudioDevice, CloseAndUnprepareAreRefusedWhileABufferIsHeld) {
     unprepared.bufferLength = 4096;
     EXPECT_EQ(d.device->Write(unprepared), kWaveUnprepared);
 
-    ASSERT_EQ(d.device->Pause(), kMmNoError);
-    ASSERT_EQ(d.device->Write(header), kMmNoError);
+    ASSERT_EQ(d.device->Pause(), kDeviceOk);
+    ASSERT_EQ(d.device->Write(header), kDeviceOk);
     EXPECT_EQ(d.device->Write(header), kWaveStillPlaying);  // already queued
     EXPECT_EQ(d.device->Close(), kWaveStillPlaying);
     EXPECT_EQ(d.device->UnprepareHeader(header), kWaveStillPlaying);
     EXPECT_NE(header.flags & kHeaderPrepared, 0u);
 
-    ASSERT_EQ(d.device->Reset(), kMmNoError);
-    EXPECT_EQ(d.device->UnprepareHeader(header), kMmNoError);
+    ASSERT_EQ(d.device->Reset(), kDeviceOk);
+    EXPECT_EQ(d.device->UnprepareHeader(header), kDeviceOk);
     EXPECT_EQ(header.flags & kHeaderPrepared, 0u);
-    EXPECT_EQ(d.device->Close(), kMmNoError);
+    EXPECT_EQ(d.device->Close(), kDeviceOk);
     const auto events = TakeAll(d.channel);
     ASSERT_EQ(events.size(), 3u);
     EXPECT_EQ(events[0].event, DeviceEvent::kOpened);
     EXPECT_EQ(events[1].event, DeviceEvent::kBufferDone);
     EXPECT_EQ(events[2].event, DeviceEvent::kClosed);
-    EXPECT_EQ(d.device->Write(header), kMmInvalidHandle);  // closed for good
+    EXPECT_EQ(d.device->Write(header), kDeviceInvalidHandle);  // closed for good
 }
 
 TEST(PortAudioDevice, PauseHaltsInPlaceAndRestartResumes) {
@@ -284,25 +284,25 @@ TEST(PortAudioDevice, PauseHaltsInPlaceAndRestartResumes) {
     ASSERT_NE(d.device, nullptr);
 
     // Paused before anything is written: nothing may come back.
-    ASSERT_EQ(d.device->Pause(), kMmNoError);
+    ASSERT_EQ(d.device->Pause(), kDeviceOk);
     for (auto& header : d.headers) {
-        ASSERT_EQ(d.device->Write(header), kMmNoError);
+        ASSERT_EQ(d.device->Write(header), kDeviceOk);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_TRUE(d.Dones(0).empty());
 
     // Paused again once the first buffer is back: whatever came before the
     // pause, nothing comes while it lasts, although the sink never holds up.
-    ASSERT_EQ(d.device->Restart(), kMmNoError);
+    ASSERT_EQ(d.device->Restart(), kDeviceOk);
     std::vector<WaveHeader*> dones = d.Dones(1);
-    ASSERT_EQ(d.device->Pause(), kMmNoError);
+    ASSERT_EQ(d.device->Pause(), kDeviceOk);
     for (const auto& n : TakeAll(d.channel)) {
         dones.push_back(n.header);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(d.channel.Pending(), 0u);
 
-    ASSERT_EQ(d.device->Restart(), kMmNoError);
+    ASSERT_EQ(d.device->Restart(), kDeviceOk);
     for (WaveHeader* h : d.Dones(4 - dones.size())) {
         dones.push_back(h);
     }
@@ -310,7 +310,7 @@ TEST(PortAudioDevice, PauseHaltsInPlaceAndRestartResumes) {
     for (const auto& header : d.headers) {
         EXPECT_EQ(header.flags & (kHeaderDone | kHeaderInQueue), kHeaderDone);
     }
-    ASSERT_EQ(d.device->Close(), kMmNoError);
+    ASSERT_EQ(d.device->Close(), kDeviceOk);
     // Resuming continued where the pause left each buffer.
     EXPECT_EQ(Captured(), d.AllBytes());
 }
@@ -321,11 +321,11 @@ TEST(PortAudioDevice, ResetReturnsEveryQueuedBufferAtOnceInQueueOrder) {
     ASSERT_NE(d.device, nullptr);
     ASSERT_EQ(TakeAll(d.channel).size(), 1u);  // opened
 
-    ASSERT_EQ(d.device->Pause(), kMmNoError);
+    ASSERT_EQ(d.device->Pause(), kDeviceOk);
     for (int i : {2, 0, 3, 1}) {
-        ASSERT_EQ(d.device->Write(d.headers[i]), kMmNoError);
+        ASSERT_EQ(d.device->Write(d.headers[i]), kDeviceOk);
     }
-    ASSERT_EQ(d.device->Reset(), kMmNoError);
+    ASSERT_EQ(d.device->Reset(), kDeviceOk);
     // Already posted when Reset returns, without waiting.
     std::vector<WaveHeader*> returned;
     for (const auto& n : TakeAll(d.channel)) {
@@ -338,9 +338,9 @@ TEST(PortAudioDevice, ResetReturnsEveryQueuedBufferAtOnceInQueueOrder) {
     }
 
     // The reset left the device playing, not paused.
-    ASSERT_EQ(d.device->Write(d.headers[4]), kMmNoError);
+    ASSERT_EQ(d.device->Write(d.headers[4]), kDeviceOk);
     EXPECT_EQ(d.Dones(1), d.HeaderOrder({4}));
-    EXPECT_EQ(d.device->Close(), kMmNoError);
+    EXPECT_EQ(d.device->Close(), kDeviceOk);
 }
 
 TEST(PortAudioDevice, ResetDuringPlaybackHandsBackTheRestAndStartsTheNextBufferAfresh) {
@@ -352,11 +352,11 @@ TEST(PortAudioDevice, ResetDuringPlaybackHandsBackTheRestAndStartsTheNextBufferA
         OpenDevice d(backend, 5, 512 * 1024);
         ASSERT_NE(d.device, nullptr);
         for (int i = 0; i < 4; ++i) {
-            ASSERT_EQ(d.device->Write(d.headers[i]), kMmNoError);
+            ASSERT_EQ(d.device->Write(d.headers[i]), kDeviceOk);
         }
         // Once the first buffer is back the writer is busy with the next.
         std::vector<WaveHeader*> dones = d.Dones(1);
-        ASSERT_EQ(d.device->Reset(), kMmNoError);
+        ASSERT_EQ(d.device->Reset(), kDeviceOk);
         for (const auto& n : TakeAll(d.channel)) {
             dones.push_back(n.header);
         }
@@ -366,9 +366,9 @@ TEST(PortAudioDevice, ResetDuringPlaybackHandsBackTheRestAndStartsTheNextBufferA
         EXPECT_EQ(d.channel.Pending(), 0u);
 
         // The next buffer plays from its first byte on the restarted stream.
-        ASSERT_EQ(d.device->Write(d.headers[4]), kMmNoError);
+        ASSERT_EQ(d.device->Write(d.headers[4]), kDeviceOk);
         EXPECT_EQ(d.Dones(1), d.HeaderOrder({4}));
-        ASSERT_EQ(d.device->Close(), kMmNoError);
+        ASSERT_EQ(d.device->Close(), kDeviceOk);
         const std::vector<std::uint8_t> captured = Captured();
         const std::vector<std::uint8_t>& last = d.Bytes(4);
         ASSERT_GE(captured.size(), last.size());
@@ -383,10 +383,10 @@ TEST(PortAudioDevice, DestroyingAnUnclosedDeviceStopsItQuietly) {
         OpenDevice d(backend, 4, 256 * 1024);
         ASSERT_NE(d.device, nullptr);
         if (paused) {
-            ASSERT_EQ(d.device->Pause(), kMmNoError);
+            ASSERT_EQ(d.device->Pause(), kDeviceOk);
         }
         for (auto& header : d.headers) {
-            ASSERT_EQ(d.device->Write(header), kMmNoError);
+            ASSERT_EQ(d.device->Write(header), kDeviceOk);
         }
         if (paused) {
             EXPECT_EQ(d.device->Close(), kWaveStillPlaying);
@@ -416,20 +416,20 @@ TEST(PortAudioDevice, AHostThatStopsTakingSamplesCannotHangResetOrClose) {
     unsetenv("SKARNEL_TEST_CAPTURE");
     ASSERT_NE(d.device, nullptr);
     for (auto& header : d.headers) {
-        ASSERT_EQ(d.device->Write(header), kMmNoError);
+        ASSERT_EQ(d.device->Write(header), kDeviceOk);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_TRUE(d.Dones(0).empty());  // held up in the first buffer
 
     const auto start = Clock::now();
-    ASSERT_EQ(d.device->Reset(), kMmNoError);
+    ASSERT_EQ(d.device->Reset(), kDeviceOk);
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));
     std::vector<WaveHeader*> returned;
     for (const auto& n : TakeAll(d.channel)) {
         returned.push_back(n.header);
     }
     EXPECT_EQ(returned, d.HeaderOrder({0, 1, 2, 3}));
-    ASSERT_EQ(d.device->Close(), kMmNoError);
+    ASSERT_EQ(d.device->Close(), kDeviceOk);
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
     const auto closed = TakeAll(d.channel);
     ASSERT_EQ(closed.size(), 1u);
@@ -478,7 +478,7 @@ std::vector<std::uint8_t> InDeviceWidth(const std::vector<std::int16_t>& samples
 TEST_P(PortAudioPlayback, CaptureHoldsExactlyTheBlocksTheHandlerProduced) {
     constexpr int kBlocks = 40;
     PortAudioBackend backend;
-    TAudioOut out(backend);
+    AudioOutput out(backend);
     out.SetFrameRate(44100);
     out.SetStereo(GetParam().stereo);
     out.SetQuantization(GetParam().bits);

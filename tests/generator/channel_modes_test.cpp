@@ -116,13 +116,13 @@ TEST_F(ChannelModesTest, BothTicksOffStopsAndDisablesStarting) {
     SimulatedBackend silent(std::vector<std::string>{});
     ScriptedDialogs silentDialogs;
     FakeScreenSaver silentSaver;
-    TfrmGenerator bare(silent, silentDialogs, silentSaver);
-    bare.ResetCurrentSettings();
+    GeneratorWindow bare(silent, silentDialogs, silentSaver);
+    bare.ResetSettings();
     EXPECT_EQ(silentDialogs.Last(), "No Soundcard driver found. No sound output possible.");
     EXPECT_FALSE(bare.ui.btnON->isEnabled());
     EXPECT_TRUE(bare.ui.SaveWaveFile1->isEnabled());
     bare.ui.cboChannels->setCurrentIndex(kStereo);
-    bare.cboChannelsChange();
+    bare.OnChannelModeChanged();
     bare.panel(kLeft)->ui.onTick->setChecked(false);
     bare.panel(kRight)->ui.onTick->setChecked(false);
     bare.panel(kRight)->ui.onTick->setChecked(true);
@@ -132,7 +132,7 @@ TEST_F(ChannelModesTest, BothTicksOffStopsAndDisablesStarting) {
     // The menu's ON still tries, and reports why it cannot.
     bare.ui.mnuON->trigger();
     EXPECT_EQ(silentDialogs.Last(),
-              "Sound Device Error: \r" + QString::fromStdString(silent.ErrorText(kMmNoDriver)));
+              "Sound Device Error: \r" + QString::fromStdString(silent.ErrorText(kDeviceNoDriver)));
 }
 
 TEST_F(ChannelModesTest, AsLeftMakesTheRightChannelRepeatTheLeft) {

@@ -28,13 +28,13 @@ protected:
 };
 
 TEST_F(DeviceFaultsTest, RefusedOpenAndFailingWritesEndStopped) {
-    backend.FailNextOpen(kMmAllocated);
+    backend.FailNextOpen(kDeviceAllocated);
     window->ui.btnON->click();
     backend.FailAllWrites(SimulatedBackend::kInjectedFailure);
     window->ui.btnON->click();
     ASSERT_EQ(dialogs.shown.size(), 2);
-    EXPECT_EQ(dialogs.shown[0],
-              "Sound Device Error: \r" + QString::fromStdString(backend.ErrorText(kMmAllocated)));
+    EXPECT_EQ(dialogs.shown[0], "Sound Device Error: \r" +
+                                    QString::fromStdString(backend.ErrorText(kDeviceAllocated)));
     EXPECT_EQ(dialogs.shown[1], "Sound Device Error: \rThe simulated device failed on request.");
     HandleNotifications();
     EXPECT_TRUE(LooksStopped());
@@ -43,11 +43,11 @@ TEST_F(DeviceFaultsTest, RefusedOpenAndFailingWritesEndStopped) {
 
     // A device that goes away while playing: what it holds plays out, then
     // the window stops by itself. Only a failed start is reported.
-    backend.FailAllWrites(kMmNoError);
+    backend.FailAllWrites(kDeviceOk);
     window->ui.btnON->click();
     HandleNotifications();
     ASSERT_TRUE(LooksPlaying());
-    backend.FailAllWrites(kMmNoDriver);
+    backend.FailAllWrites(kDeviceNoDriver);
     int played = 0;
     while (played < 8 && PlayOneBuffer()) {
         ++played;

@@ -3,7 +3,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include "export/tfrm_wait.h"
+#include "generator/export_progress_window.h"
 #include "generator_fixture.h"
 #include "persistence/settings_store.h"
 
@@ -31,7 +31,7 @@ protected:
     }
     void PickRate(int item) {
         settings->ui.cboFsList->setCurrentIndex(item);
-        settings->cboFsListChange();
+        settings->OnSampleRateChosen();
     }
 
     MemorySettingsStore store;

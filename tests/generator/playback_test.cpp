@@ -159,12 +159,12 @@ TEST_F(PlaybackTest, StartFailuresAreReportedAndLeaveTheWindowStopped) {
     ExpectLook(false);
     EXPECT_FALSE(window->audioOut().Running());
 
-    backend.FailNextOpen(kMmAllocated);
+    backend.FailNextOpen(kDeviceAllocated);
     window->ui.btnON->click();
     ASSERT_EQ(dialogs.shown.size(), 2);
-    EXPECT_EQ(dialogs.Last(),
-              "Sound Device Error: \r" + QString::fromStdString(backend.ErrorText(kMmAllocated)));
-    EXPECT_FALSE(backend.ErrorText(kMmAllocated).empty());
+    EXPECT_EQ(dialogs.Last(), "Sound Device Error: \r" +
+                                  QString::fromStdString(backend.ErrorText(kDeviceAllocated)));
+    EXPECT_FALSE(backend.ErrorText(kDeviceAllocated).empty());
     HandleNotifications();
     ExpectLook(false);
 }

@@ -66,9 +66,9 @@ TEST_F(PresetsTest, StoreAndRecallKeepEveryEntryAndTheEngine) {
     const auto shown = Shown();
     const std::vector<double> engine = EngineValues();
 
-    window->ResetCurrentSettings();
+    window->ResetSettings();
     Box("chkAsLeft")->setChecked(true);
-    window->Preparevariables();
+    window->PrepareEngineFromWindow();
     ASSERT_NE(Shown(), shown);
     window->RecallMemory(2);
     EXPECT_EQ(Shown(), shown);

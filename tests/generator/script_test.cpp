@@ -2,9 +2,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "generator/script_window.h"
 #include "generator_fixture.h"
 #include "persistence/preset_file.h"
-#include "script/tfrm_script_popup.h"
 
 namespace skarnel::testing {
 namespace {
@@ -15,7 +15,7 @@ namespace {
 TEST_F(GeneratorTest, ScriptPlaysTwoPresetsOnePeriodEach) {
     backend.SetPaced(true);
     settings->ui.cboFsList->setCurrentIndex(0);  // 8000 Hz
-    settings->cboFsListChange();
+    settings->OnSampleRateChosen();
     settings->ui.cboBufferSize->setCurrentIndex(0);  // 4096 bytes: 2048 mono frames
 
     QTemporaryDir dir;

@@ -13,20 +13,20 @@ class SettingsLoadTest : public GeneratorTest {
 protected:
     struct Started {
         ScriptedDialogs dialogs;
-        std::unique_ptr<TfrmGenerator> window;
-        std::unique_ptr<TfrmSettings> settings;
+        std::unique_ptr<GeneratorWindow> window;
+        std::unique_ptr<OutputSettingsDialog> settings;
     };
     // A new window and Output Settings dialog, loaded from `from` as at start-up.
     std::unique_ptr<Started> Start(SettingsStore& from) {
         auto s = std::make_unique<Started>();
-        s->window = std::make_unique<TfrmGenerator>(backend, s->dialogs, screenSaver);
-        s->settings = std::make_unique<TfrmSettings>(s->window.get());
+        s->window = std::make_unique<GeneratorWindow>(backend, s->dialogs, screenSaver);
+        s->settings = std::make_unique<OutputSettingsDialog>(s->window.get());
         s->window->SetSettingsDialog(s->settings.get());
         LoadSettings(from, *s->window, *s->settings);
         return s;
     }
     // Every entry, list, tick and slider, the Output Settings' included.
-    static std::map<std::string, std::string> Shown(const TfrmGenerator& w) {
+    static std::map<std::string, std::string> Shown(const GeneratorWindow& w) {
         std::map<std::string, std::string> shown;
         const auto put = [&](const QObject* o, const QString& v) {
             shown[o->objectName().toStdString()] = v.toStdString();

@@ -2,10 +2,10 @@
 #include <QMenu>
 #include <QTemporaryDir>
 
+#include "generator/script_window.h"
 #include "generator_fixture.h"
 #include "platform/desktop_services.h"
 #include "recording_help_viewer.h"
-#include "script/tfrm_script_popup.h"
 
 namespace skarnel::testing {
 namespace {
@@ -76,7 +76,7 @@ TEST_F(ShellTest, HelpKeysAndButtonsOpenTheirTopics) {
     QTest::mouseClick(window->panel(kRight)->ui.crestFactorLabel, Qt::LeftButton);
     QTest::mouseClick(window->panel(kLeft)->ui.crestFactorLabel, Qt::LeftButton);
     settings->ui.btnHelp->click();
-    TfrmScriptPopup& script = window->scriptWindow();
+    ScriptWindow& script = window->scriptWindow();
     script.show();
     script.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&script));

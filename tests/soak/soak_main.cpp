@@ -19,11 +19,11 @@
 
 #include "audio/simulated_backend.h"
 #include "fake_screen_saver.h"
-#include "generator/tfrm_generator.h"
+#include "generator/generator_window.h"
 #include "generator/window_commands.h"
 #include "platform/command_bus.h"
 #include "scripted_dialogs.h"
-#include "settings_dialog/tfrm_settings.h"
+#include "settings_dialog/output_settings_dialog.h"
 
 // AddressSanitizer keeps freed blocks in a quarantine (up to 256 MiB) to catch
 // late uses, so under it the resident size grows by design: the run then
@@ -57,16 +57,16 @@ long ResidentKiB() {
 
 // The heaviest chain on both channels: stereo pink 10:1, Peaking 1 kHz
 // -10 dB Q 3, Triangular modulation of 2 s at 100 %.
-void SetHeaviestChain(TfrmGenerator& w) {
+void SetHeaviestChain(GeneratorWindow& w) {
     w.ui.cboChannels->setCurrentIndex(kStereo);
-    w.cboChannelsChange();
+    w.OnChannelModeChanged();
     for (int c = 0; c < kChannelCount; ++c) {
         Ui::ChannelPanel& p = w.panel(c)->ui;
         p.noiseFunction->setCurrentIndex(kPinkNoise);
         p.crestFactor->setCurrentIndex(6);
-        w.CrestFactorChange(c);
+        w.OnCrestFactorChanged(c);
         p.filterType->setCurrentIndex(kFilterPeaking);
-        w.FilterTypeChange(c);
+        w.OnFilterTypeChanged(c);
         p.frequency->setText("1000");
         p.gain->setText("-10");
         p.q->setText("3");
@@ -90,14 +90,14 @@ int main(int argc, char** argv) {
     backend.SetRecording(false);  // a day of audio is not kept
     testing::ScriptedDialogs dialogs;
     testing::FakeScreenSaver screenSaver;
-    TfrmGenerator window(backend, dialogs, screenSaver);
-    TfrmSettings settings(&window);
+    GeneratorWindow window(backend, dialogs, screenSaver);
+    OutputSettingsDialog settings(&window);
     window.SetSettingsDialog(&settings);
-    window.ResetCurrentSettings();
+    window.ResetSettings();
     settings.ui.cboFsList->setCurrentIndex(4);  // 48000 Hz
-    settings.cboFsListChange();
+    settings.OnSampleRateChosen();
     SetHeaviestChain(window);
-    window.RunGuarded([&] { window.Preparevariables(); });
+    window.RunGuarded([&] { window.PrepareEngineFromWindow(); });
     window.FillMemoryFromWindow();
     window.StoreMemory(2);
 
@@ -172,7 +172,7 @@ int main(int argc, char** argv) {
                 default:  // change the left amplitude over the bus and back
                     sendCommand(kCommandAmplitudeL, -6, 0);
                     sendCommand(kCommandAmplitudeL, 0, 0);
-                    window.AmplitudeExit(kLeft);
+                    window.FinishAmplitudeEntry(kLeft);
                     break;
             }
             dialogs.shown.clear();

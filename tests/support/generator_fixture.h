@@ -13,9 +13,9 @@
 
 #include "audio/simulated_backend.h"
 #include "fake_screen_saver.h"
-#include "generator/tfrm_generator.h"
+#include "generator/generator_window.h"
 #include "scripted_dialogs.h"
-#include "settings_dialog/tfrm_settings.h"
+#include "settings_dialog/output_settings_dialog.h"
 
 namespace skarnel::testing {
 
@@ -24,11 +24,11 @@ namespace skarnel::testing {
 class GeneratorTest : public ::testing::Test {
 protected:
     GeneratorTest() {
-        window = std::make_unique<TfrmGenerator>(backend, dialogs, screenSaver);
-        settings = std::make_unique<TfrmSettings>(window.get());
+        window = std::make_unique<GeneratorWindow>(backend, dialogs, screenSaver);
+        settings = std::make_unique<OutputSettingsDialog>(window.get());
         window->SetSettingsDialog(settings.get());
-        window->ResetCurrentSettings();
-        window->RunGuarded([this] { window->Preparevariables(); });
+        window->ResetSettings();
+        window->RunGuarded([this] { window->PrepareEngineFromWindow(); });
         window->FillMemoryFromWindow();
         window->show();
         window->activateWindow();
@@ -76,8 +76,8 @@ protected:
     SimulatedBackend backend;
     ScriptedDialogs dialogs;
     FakeScreenSaver screenSaver;
-    std::unique_ptr<TfrmGenerator> window;
-    std::unique_ptr<TfrmSettings> settings;
+    std::unique_ptr<GeneratorWindow> window;
+    std::unique_ptr<OutputSettingsDialog> settings;
 };
 
 }  // namespace skarnel::testing

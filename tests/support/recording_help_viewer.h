@@ -19,7 +19,7 @@ public:
     int closed = 0;
 
 private:
-    TUseHTMLHelp router_{*this};
+    HelpRouter router_{*this};
 };
 
 }  // namespace skarnel::testing

@@ -12,26 +12,26 @@
 
 #include "audio/simulated_backend.h"
 #include "fake_screen_saver.h"
-#include "generator/tfrm_generator.h"
+#include "generator/generator_window.h"
 #include "generator/window_commands.h"
 #include "scripted_dialogs.h"
-#include "settings_dialog/tfrm_settings.h"
+#include "settings_dialog/output_settings_dialog.h"
 
 namespace {
 
-using skarnel::TfrmGenerator;
+using skarnel::GeneratorWindow;
 
 struct Harness {
     Harness() {
-        window = std::make_unique<TfrmGenerator>(backend, dialogs, screenSaver);
-        settings = std::make_unique<skarnel::TfrmSettings>(window.get());
+        window = std::make_unique<GeneratorWindow>(backend, dialogs, screenSaver);
+        settings = std::make_unique<skarnel::OutputSettingsDialog>(window.get());
         window->SetSettingsDialog(settings.get());
     }
     skarnel::SimulatedBackend backend;
     skarnel::testing::ScriptedDialogs dialogs;
     skarnel::testing::FakeScreenSaver screenSaver;
-    std::unique_ptr<TfrmGenerator> window;
-    std::unique_ptr<skarnel::TfrmSettings> settings;
+    std::unique_ptr<GeneratorWindow> window;
+    std::unique_ptr<skarnel::OutputSettingsDialog> settings;
 };
 
 Harness* harness = nullptr;
@@ -66,12 +66,12 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    TfrmGenerator& window = *harness->window;
+    GeneratorWindow& window = *harness->window;
     harness->dialogs.shown.clear();
     harness->dialogs.helpTopics.clear();
     harness->dialogs.titles.clear();
-    window.ResetCurrentSettings();
-    window.RunGuarded([&] { window.Preparevariables(); });
+    window.ResetSettings();
+    window.RunGuarded([&] { window.PrepareEngineFromWindow(); });
 
     // Twelve bytes a command: number, first, second. Numbers below 2^31 are
     // folded onto the command range so that most inputs reach a command.

@@ -1,4 +1,4 @@
-#include "settings_dialog/tfrm_settings.h"
+#include "settings_dialog/output_settings_dialog.h"
 
 #include <QCloseEvent>
 #include <QShortcut>
@@ -21,7 +21,7 @@ int ItemNumber(const QComboBox* box) {
 
 }  // namespace
 
-TfrmSettings::TfrmSettings(QWidget* parent) : QDialog(parent) {
+OutputSettingsDialog::OutputSettingsDialog(QWidget* parent) : QDialog(parent) {
     ui.setupUi(this);
     setWindowFlag(Qt::Tool);
     for (const char* item : kFrequencies) {
@@ -40,9 +40,9 @@ TfrmSettings::TfrmSettings(QWidget* parent) : QDialog(parent) {
     samplingFrequency_ = ItemNumber(ui.cboFsList);
 
     // Only the user's picks count as changes; the program sets items silently.
-    connect(ui.cboFsList, &QComboBox::activated, this, &TfrmSettings::cboFsListChange);
+    connect(ui.cboFsList, &QComboBox::activated, this, &OutputSettingsDialog::OnSampleRateChosen);
     for (QComboBox* box : {ui.cboQuant, ui.cboBufferSize, ui.cboBuffers}) {
-        connect(box, &QComboBox::activated, this, &TfrmSettings::offRequested);
+        connect(box, &QComboBox::activated, this, &OutputSettingsDialog::offRequested);
     }
     connect(ui.btnClose, &QPushButton::clicked, this, &QDialog::close);
     connect(ui.btnHelp, &QPushButton::clicked, this, [] { ShowHelpTopic(kOutputSettingsHelp); });
@@ -50,7 +50,7 @@ TfrmSettings::TfrmSettings(QWidget* parent) : QDialog(parent) {
     connect(f1, &QShortcut::activated, this, [] { ShowHelpTopic(kOutputSettingsHelp); });
 }
 
-void TfrmSettings::SetDefaults() {
+void OutputSettingsDialog::SetDefaults() {
     ui.cboFsList->setCurrentIndex(1);
     ui.cboQuant->setCurrentIndex(1);
     ui.cboBufferSize->setCurrentIndex(2);
@@ -58,31 +58,31 @@ void TfrmSettings::SetDefaults() {
     ui.chkDisableSS->setChecked(true);
 }
 
-void TfrmSettings::ApplyChosenFrequency() {
+void OutputSettingsDialog::ApplyChosenFrequency() {
     samplingFrequency_ = ItemNumber(ui.cboFsList);
     emit samplingFrequencyChanged(samplingFrequency_);
 }
 
-void TfrmSettings::cboFsListChange() {
+void OutputSettingsDialog::OnSampleRateChosen() {
     emit offRequested();
     samplingFrequency_ = ItemNumber(ui.cboFsList);
     emit samplingFrequencyChanged(samplingFrequency_);
 }
 
-int TfrmSettings::QuantizationBits() const {
+int OutputSettingsDialog::QuantizationBits() const {
     return ItemNumber(ui.cboQuant);
 }
-int TfrmSettings::BufferCount() const {
+int OutputSettingsDialog::BufferCount() const {
     return ItemNumber(ui.cboBuffers);
 }
-int TfrmSettings::BufferBytes() const {
+int OutputSettingsDialog::BufferBytes() const {
     return ItemNumber(ui.cboBufferSize);
 }
-bool TfrmSettings::DisableScreenSaver() const {
+bool OutputSettingsDialog::DisableScreenSaver() const {
     return ui.chkDisableSS->isChecked();
 }
 
-void TfrmSettings::closeEvent(QCloseEvent* event) {
+void OutputSettingsDialog::closeEvent(QCloseEvent* event) {
     QDialog::closeEvent(event);
     emit closedByUser();
 }

@@ -11,13 +11,13 @@ class StartupPacer;
 // areas are transparent, showing the product name and version in large type
 // and the program icon. It fades in and out in steps of 16 of 255 and never
 // becomes fully opaque.
-class TfrmStartSplash : public QWidget {
+class StartSplash : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kWidth = 493;
     static constexpr int kHeight = 213;
 
-    explicit TfrmStartSplash(QWidget* parent = nullptr);
+    explicit StartSplash(QWidget* parent = nullptr);
 
     // Shows the window and raises its opacity 16, 32, .. 240, waiting 20 ms
     // and handling events after each step; then repaints and holds for 7 x 50

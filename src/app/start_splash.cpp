@@ -1,4 +1,4 @@
-#include "app/tfrm_start_splash.h"
+#include "app/start_splash.h"
 
 #include <QBitmap>
 #include <QFont>
@@ -32,9 +32,9 @@ QFont TitleFont() {
 
 }  // namespace
 
-TfrmStartSplash::TfrmStartSplash(QWidget* parent)
+StartSplash::StartSplash(QWidget* parent)
     : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
-    setObjectName("TfrmStartSplash");
+    setObjectName("StartSplash");
     // A title of its own, so it is never taken for the generator window.
     setWindowTitle(QString(kProductTitle) + " V" + kProductVersion);
     setFixedSize(kWidth, kHeight);
@@ -52,12 +52,12 @@ TfrmStartSplash::TfrmStartSplash(QWidget* parent)
     SetOpacityLevel(0);
 }
 
-void TfrmStartSplash::SetOpacityLevel(int level) {
+void StartSplash::SetOpacityLevel(int level) {
     opacity_ = level;
     setWindowOpacity(level / 255.0);
 }
 
-void TfrmStartSplash::FadeIn(StartupPacer& pacer) {
+void StartSplash::FadeIn(StartupPacer& pacer) {
     show();
     for (int i = 1; i <= kFadeSteps; ++i) {
         SetOpacityLevel(kOpacityStep * i);
@@ -71,7 +71,7 @@ void TfrmStartSplash::FadeIn(StartupPacer& pacer) {
     }
 }
 
-void TfrmStartSplash::FadeOut(StartupPacer& pacer) {
+void StartSplash::FadeOut(StartupPacer& pacer) {
     for (int i = 1; i <= kFadeSteps; ++i) {
         SetOpacityLevel(256 - kOpacityStep * i);
         pacer.Sleep(kFadeWaitMs);
@@ -80,12 +80,12 @@ void TfrmStartSplash::FadeOut(StartupPacer& pacer) {
     hide();
 }
 
-void TfrmStartSplash::paintEvent(QPaintEvent*) {
+void StartSplash::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.drawImage(0, 0, picture_);
 }
 
-void TfrmStartSplash::PaintPicture(QImage& image) {
+void StartSplash::PaintPicture(QImage& image) {
     QPainter painter(&image);
     // A rounded card: the white corners around it are cut out with the rest.
     painter.setPen(QPen(QColor(0x1f, 0x3a, 0x5f), 2));

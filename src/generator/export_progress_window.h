@@ -2,7 +2,7 @@
 
 #include <QDialog>
 
-#include "ui_tfrm_wait.h"
+#include "ui_export_progress_window.h"
 
 namespace skarnel {
 
@@ -12,11 +12,11 @@ extern bool exportCancelled;
 
 // The progress window of a WAV export: a small tool window without title-bar
 // buttons. Its Cancel only raises exportCancelled; the writer acts on it.
-class TfrmWait : public QDialog {
+class ExportProgressWindow : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmWait(QWidget* parent = nullptr);
-    Ui::TfrmWait ui;
+    explicit ExportProgressWindow(QWidget* parent = nullptr);
+    Ui::ExportProgressWindow ui;
 
     // Esc presses Cancel; nothing closes the window but the export itself.
     void reject() override;

@@ -1,27 +1,27 @@
-#include "audio/mm_result.h"
+#include "audio/device_result.h"
 
 namespace skarnel {
 
 std::string StandardErrorText(std::uint32_t code) {
     switch (code) {
-        case kMmNoError:
+        case kDeviceOk:
             return "The operation completed successfully.";
-        case kMmError:
+        case kDeviceError:
             return "Unspecified error.";
-        case kMmBadDeviceId:
+        case kDeviceBadId:
             return "The device identifier is out of range.";
-        case kMmAllocated:
+        case kDeviceAllocated:
             return "The specified device is already in use. Wait until it is free, and then try "
                    "again.";
-        case kMmInvalidHandle:
+        case kDeviceInvalidHandle:
             return "The device handle is invalid.";
-        case kMmNoDriver:
+        case kDeviceNoDriver:
             return "There is no driver installed on your system.";
-        case kMmNoMemory:
+        case kDeviceNoMemory:
             return "There is not enough memory available for this task.";
-        case kMmInvalidFlag:
+        case kDeviceInvalidFlag:
             return "An invalid flag was passed to a system function.";
-        case kMmInvalidParameter:
+        case kDeviceInvalidParameter:
             return "An invalid parameter was passed to a system function.";
         case kWaveBadFormat:
             return "The specified format is not supported or cannot be translated.";

@@ -3,18 +3,18 @@
 #include <QWidget>
 #include <functional>
 
-#include "ui_tfrm_about.h"
+#include "ui_about_window.h"
 
 namespace skarnel {
 
 // The About window: name, version, the maker's web page, Help and OK. It is
 // shown without being modal, while the window it belongs to takes no input:
 // showing it disables that window and closing it in any way enables it again.
-class TfrmAbout : public QWidget {
+class AboutWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit TfrmAbout(QWidget* parent = nullptr);
-    Ui::TfrmAbout ui;
+    explicit AboutWindow(QWidget* parent = nullptr);
+    Ui::AboutWindow ui;
 
     // Disables `owner` and shows the window.
     void ShowFor(QWidget* owner);

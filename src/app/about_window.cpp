@@ -1,4 +1,4 @@
-#include "app/tfrm_about.h"
+#include "app/about_window.h"
 
 #include <QGuiApplication>
 #include <QIcon>
@@ -10,7 +10,7 @@
 
 namespace skarnel {
 
-TfrmAbout::TfrmAbout(QWidget* parent) : QWidget(parent, Qt::Dialog) {
+AboutWindow::AboutWindow(QWidget* parent) : QWidget(parent, Qt::Dialog) {
     ui.setupUi(this);
     ui.ProductName->setText(kProductTitle);
     ui.Version->setText(QString("Version ") + kProductVersion);
@@ -24,7 +24,7 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QWidget(parent, Qt::Dialog) {
     });
 }
 
-void TfrmAbout::ShowFor(QWidget* owner) {
+void AboutWindow::ShowFor(QWidget* owner) {
     owner_ = owner;
     if (owner_ != nullptr) {
         owner_->setEnabled(false);
@@ -38,7 +38,7 @@ void TfrmAbout::ShowFor(QWidget* owner) {
     activateWindow();
 }
 
-void TfrmAbout::hideEvent(QHideEvent* event) {
+void AboutWindow::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
     if (owner_ != nullptr) {
         owner_->setEnabled(true);
@@ -46,7 +46,7 @@ void TfrmAbout::hideEvent(QHideEvent* event) {
     }
 }
 
-void TfrmAbout::keyPressEvent(QKeyEvent* event) {
+void AboutWindow::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_F1) {
         ShowHelpTopic(kAboutHelp);
         return;

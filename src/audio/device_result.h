@@ -9,16 +9,16 @@ namespace skarnel {
 // the numbering programs for the platform's wave-out functions know, so that
 // logs and messages read the same everywhere. A back-end may return codes of
 // its own from kFirstBackendError on and explain them in its ErrorText.
-enum MmResult : std::uint32_t {
-    kMmNoError = 0,
-    kMmError = 1,          // unspecified error
-    kMmBadDeviceId = 2,    // device index out of range
-    kMmAllocated = 4,      // device already allocated
-    kMmInvalidHandle = 5,  // device handle is invalid
-    kMmNoDriver = 6,       // no device driver present
-    kMmNoMemory = 7,       // unable to allocate or lock memory
-    kMmInvalidFlag = 10,   // invalid flag passed
-    kMmInvalidParameter = 11,
+enum DeviceResult : std::uint32_t {
+    kDeviceOk = 0,
+    kDeviceError = 1,          // unspecified error
+    kDeviceBadId = 2,          // device index out of range
+    kDeviceAllocated = 4,      // device already allocated
+    kDeviceInvalidHandle = 5,  // device handle is invalid
+    kDeviceNoDriver = 6,       // no device driver present
+    kDeviceNoMemory = 7,       // unable to allocate or lock memory
+    kDeviceInvalidFlag = 10,   // invalid flag passed
+    kDeviceInvalidParameter = 11,
     kWaveBadFormat = 32,     // unsupported wave format
     kWaveStillPlaying = 33,  // still something playing
     kWaveUnprepared = 34,    // header not prepared

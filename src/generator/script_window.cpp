@@ -1,4 +1,4 @@
-#include "script/tfrm_script_popup.h"
+#include "generator/script_window.h"
 
 #include <QShortcut>
 
@@ -6,7 +6,7 @@
 
 namespace skarnel {
 
-TfrmScriptPopup::TfrmScriptPopup(QWidget* parent) : QDialog(parent) {
+ScriptWindow::ScriptWindow(QWidget* parent) : QDialog(parent) {
     ui.setupUi(this);
     setWindowFlag(Qt::Tool);
     connect(ui.Button1, &QPushButton::clicked, this, &QWidget::hide);
@@ -18,7 +18,7 @@ TfrmScriptPopup::TfrmScriptPopup(QWidget* parent) : QDialog(parent) {
     connect(f1, &QShortcut::activated, this, [] { ShowHelpTopic(kScriptHelp); });
 }
 
-void TfrmScriptPopup::hideEvent(QHideEvent* event) {
+void ScriptWindow::hideEvent(QHideEvent* event) {
     QDialog::hideEvent(event);
     emit hidden();
 }

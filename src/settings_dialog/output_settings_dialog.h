@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <cstdint>
 
-#include "ui_tfrm_settings.h"
+#include "ui_output_settings_dialog.h"
 
 namespace skarnel {
 
@@ -11,12 +11,12 @@ namespace skarnel {
 // whole program; the sampling frequency shown is the program's. Every pick
 // stops playback (offRequested) so nothing plays on in a format the boxes no
 // longer show. Shown without being modal; closing it re-enables the generator.
-class TfrmSettings : public QDialog {
+class OutputSettingsDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmSettings(QWidget* parent = nullptr);
+    explicit OutputSettingsDialog(QWidget* parent = nullptr);
 
-    Ui::TfrmSettings ui;
+    Ui::OutputSettingsDialog ui;
 
     std::int32_t SamplingFrequency() const noexcept { return samplingFrequency_; }
     int QuantizationBits() const;
@@ -38,7 +38,7 @@ signals:
 public slots:
     // A frequency picked (by the user or the program): OFF, then the new
     // program-wide sampling frequency.
-    void cboFsListChange();
+    void OnSampleRateChosen();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

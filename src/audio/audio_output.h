@@ -15,7 +15,7 @@ namespace skarnel {
 // The fill-buffer event: write up to Size bytes of interleaved little-endian
 // 16-bit PCM into Buffer, lower Size if fewer were written, and return true
 // when the buffer is to be played.
-using TBufferEvent = std::function<bool(std::uint8_t* Buffer, std::int32_t& Size)>;
+using FillBufferHandler = std::function<bool(std::uint8_t* Buffer, std::int32_t& Size)>;
 
 // Messages the component leaves in LastError.
 inline constexpr const char* kErrAlreadyOpen = "Wave output device is already open";
@@ -29,12 +29,12 @@ inline constexpr int kMaxBuffers = 4;
 inline constexpr std::int32_t kMinBufferSize = 512;
 
 // Format, buffer memory and counters of a wave output component.
-class TAudioIO {
+class AudioBuffers {
 public:
-    TAudioIO();
-    virtual ~TAudioIO() = default;
-    TAudioIO(const TAudioIO&) = delete;
-    TAudioIO& operator=(const TAudioIO&) = delete;
+    AudioBuffers();
+    virtual ~AudioBuffers() = default;
+    AudioBuffers(const AudioBuffers&) = delete;
+    AudioBuffers& operator=(const AudioBuffers&) = delete;
 
     // The effective size: the requested size rounded down to whole frames.
     std::int32_t BufferSize() const noexcept { return bufferSize_; }
@@ -104,12 +104,12 @@ protected:
 // operation and every notification runs on the owner's thread; devices post
 // their notifications to Notifications(), and the owner calls
 // ProcessNotifications() when woken.
-class TAudioOut : public TAudioIO {
+class AudioOutput : public AudioBuffers {
 public:
-    explicit TAudioOut(WaveOutBackend& backend);
-    ~TAudioOut() override;
+    explicit AudioOutput(WaveOutBackend& backend);
+    ~AudioOutput() override;
 
-    TBufferEvent OnFillBuffer;
+    FillBufferHandler OnFillBuffer;
 
     bool Paused() const noexcept { return paused_; }
     void SetPaused(bool paused);
@@ -150,7 +150,7 @@ private:
     // Converts `frames` 16-bit frames from the staging buffer into buffer
     // `index` in the device's sample width.
     void ConvertFromStaging(int index, std::int32_t frames) noexcept;
-    std::string ErrorText(MmResult code);
+    std::string ErrorText(DeviceResult code);
     // A device whose close was refused earlier is reset and closed before a
     // new open, so its late buffers never mix with the new playback.
     void RetireLingeringDevice();

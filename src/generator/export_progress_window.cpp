@@ -1,16 +1,16 @@
-#include "export/tfrm_wait.h"
+#include "generator/export_progress_window.h"
 
 namespace skarnel {
 
 bool exportCancelled = false;
 
-TfrmWait::TfrmWait(QWidget* parent) : QDialog(parent) {
+ExportProgressWindow::ExportProgressWindow(QWidget* parent) : QDialog(parent) {
     ui.setupUi(this);
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     connect(ui.btnCancel, &QPushButton::clicked, this, [] { exportCancelled = true; });
 }
 
-void TfrmWait::reject() {
+void ExportProgressWindow::reject() {
     exportCancelled = true;
 }
 

@@ -7,11 +7,11 @@
 #include <memory>
 #include <string>
 
-#include "audio/audio_io.h"
+#include "audio/audio_output.h"
 #include "engine/signal_engine.h"
 #include "generator/channel_panel.h"
 #include "persistence/preset_file.h"
-#include "ui_tfrm_generator.h"
+#include "ui_generator_window.h"
 
 class QLineEdit;
 class QPushButton;
@@ -21,11 +21,11 @@ namespace skarnel {
 class Dialogs;
 class NotificationPump;
 class ScreenSaverInhibitor;
-class TfrmSettings;
-class TfrmWait;
+class OutputSettingsDialog;
+class ExportProgressWindow;
 struct EntryRule;
 class CommandBus;
-class TfrmScriptPopup;
+class ScriptWindow;
 class SettingsStore;
 class DesktopServices;
 class MillisecondClock;
@@ -39,23 +39,23 @@ extern bool scriptWaiting;
 
 // The generator window: two channel panels, the playback commands and the
 // output device. It owns the window's signal engine and its wave output
-// component (AudioOut1). Every handler runs on the GUI thread, the device's
+// component (audioOutput_). Every handler runs on the GUI thread, the device's
 // notifications included.
-class TfrmGenerator : public QMainWindow {
+class GeneratorWindow : public QMainWindow {
     Q_OBJECT
 public:
-    TfrmGenerator(WaveOutBackend& backend, Dialogs& dialogs, ScreenSaverInhibitor& screenSaver,
-                  QWidget* parent = nullptr);
-    ~TfrmGenerator() override;
+    GeneratorWindow(WaveOutBackend& backend, Dialogs& dialogs, ScreenSaverInhibitor& screenSaver,
+                    QWidget* parent = nullptr);
+    ~GeneratorWindow() override;
 
     // The Output Settings dialog holds the output format and the sampling
     // frequency; the window reads it at every start.
-    void SetSettingsDialog(TfrmSettings* settings);
-    TfrmSettings* settingsDialog() const noexcept { return settings_; }
+    void SetSettingsDialog(OutputSettingsDialog* settings);
+    OutputSettingsDialog* settingsDialog() const noexcept { return settings_; }
 
-    Ui::TfrmGenerator ui;
+    Ui::GeneratorWindow ui;
     ChannelPanel* panel(int channel) const { return panels_[channel]; }
-    TAudioOut& audioOut() noexcept { return AudioOut1; }
+    AudioOutput& audioOut() noexcept { return audioOutput_; }
     SignalEngine& engine() noexcept { return engine_; }
 
     // Playback (one way to start; commands from buttons, menu and keys).
@@ -70,32 +70,32 @@ public:
 
     // Engine preparation from the window's texts; a conversion error
     // propagates (handlers run it inside RunGuarded).
-    void Preparevariables();
+    void PrepareEngineFromWindow();
     // The window's start state (also the fallback of a failed settings load).
-    void ResetCurrentSettings();
+    void ResetSettings();
     // Shows a conversion error of `action` as a message and goes on.
     void RunGuarded(const std::function<void()>& action);
 
     // Channel modes and panel state.
-    void cboChannelsChange();
-    void LefttickClick();
-    void chkAsLeftClick();
-    void ModulationOnClick(int channel);
-    void WaveFormLeftChange();
-    void WaveFormRightChange();
+    void OnChannelModeChanged();
+    void OnChannelTickToggled();
+    void OnAsLeftToggled();
+    void OnModulationToggled(int channel);
+    void OnLeftNoiseFunctionChanged();
+    void OnRightNoiseFunctionChanged();
     void CopyChannel(int from, int to);
-    void CrestFactorChange(int channel);
-    void FilterTypeChange(int channel);
+    void OnCrestFactorChanged(int channel);
+    void OnFilterTypeChanged(int channel);
 
     // Leaving an entry: validation (and for the left filter, preparation).
-    void AmplitudeExit(int channel);
-    void DurationExit();
-    void ModPeriodExit(int channel);
-    void ModDepthExit(int channel);
-    void ModPhaseExit(int channel);
-    void FilterFrequencyExit(int channel);
-    void FilterGainExit(int channel);
-    void FilterQExit(int channel);
+    void FinishAmplitudeEntry(int channel);
+    void FinishPeriodEntry();
+    void FinishModPeriodEntry(int channel);
+    void FinishModDepthEntry(int channel);
+    void FinishModPhaseEntry(int channel);
+    void FinishFilterFrequencyEntry(int channel);
+    void FinishFilterGainEntry(int channel);
+    void FinishFilterQEntry(int channel);
 
     // Memory presets: slots 1..4; other numbers are ignored.
     void StoreMemory(int slot);
@@ -112,20 +112,20 @@ public:
     QPushButton* memoryButton(int slot) const;
 
     // WAV export: the menu command, and the writer with its progress window.
-    void SaveWaveFile1Click();
+    void ExportWaveFileCommand();
     void WriteWaveFile(const QString& path);
-    TfrmWait& progressWindow();
+    ExportProgressWindow& progressWindow();
     // Scripts: the menu command, and running one in this window.
-    void RunScript1Click();
+    void RunScriptCommand();
     void RunScript(const QString& path);
-    TfrmScriptPopup& scriptWindow();
+    ScriptWindow& scriptWindow();
     // The store of the suppressible questions (and of the settings).
     void SetStore(SettingsStore* store);
 
     // Window commands (from other windows and programs) and the sync mode.
     void ExecuteCommand(std::uint32_t number, std::int32_t first, std::int32_t second);
     void SetCommandBus(CommandBus* bus) { bus_ = bus; }
-    void chkSyncClick();
+    void OnSyncToggled();
     bool Synced() const;
     // Starts the program again as a new process with "/nosplash".
     void OpenNewGeneratorWindow();
@@ -140,7 +140,7 @@ public:
     void ExitCommand();
     void OpenMakerWebPage();
     // Tools > Performance Test; the clock times the rendering (tests set one).
-    void CompatibilityTest1Click();
+    void OpenPerformanceTest();
     void SetPerformanceClock(MillisecondClock* clock) { performanceClock_ = clock; }
 
     void SetSampleRate(std::int32_t hz);
@@ -168,9 +168,9 @@ private:
     void ValidateFilterAndPrepare(QLineEdit* entry, const EntryRule& rule);
     void WatchExit(QLineEdit* entry, std::function<void()> onExit);
 
-    bool AudioOut1FillBuffer(std::uint8_t* buffer, std::int32_t& size);
-    void AudioOut1Start();
-    void AudioOut1Stop();
+    bool FillNextBuffer(std::uint8_t* buffer, std::int32_t& size);
+    void OnPlaybackStarted();
+    void OnPlaybackStopped();
     void SetPlayingLook(bool playing);
     void ShowPauseCaption(bool bold);
     void SetDefaultButton(QPushButton* button);
@@ -193,10 +193,10 @@ private:
     WaveOutBackend& backend_;
     Dialogs& dialogs_;
     ScreenSaverInhibitor& screenSaver_;
-    TfrmSettings* settings_ = nullptr;
+    OutputSettingsDialog* settings_ = nullptr;
 
     SignalEngine engine_;
-    TAudioOut AudioOut1;
+    AudioOutput audioOutput_;
     NotificationPump* pump_ = nullptr;
     std::array<ChannelPanel*, kChannelCount> panels_{};
     QPushButton* defaultButton_ = nullptr;
@@ -208,8 +208,8 @@ private:
     QString programFolder_;
     MillisecondClock* performanceClock_ = nullptr;
     bool syncBroadcasting_ = false;  // a sync-box broadcast is under way
-    std::unique_ptr<TfrmWait> wait_;
-    std::unique_ptr<TfrmScriptPopup> scriptPopup_;
+    std::unique_ptr<ExportProgressWindow> wait_;
+    std::unique_ptr<ScriptWindow> scriptPopup_;
     QLineEdit* renameField_ = nullptr;
     int renamingSlot_ = 0;
 };

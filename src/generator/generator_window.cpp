@@ -1,4 +1,4 @@
-#include "generator/tfrm_generator.h"
+#include "generator/generator_window.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -7,19 +7,19 @@
 
 #include "audio/device_list.h"
 #include "engine/preparation.h"
-#include "export/tfrm_wait.h"
+#include "generator/export_progress_window.h"
 #include "generator/hover_label.h"
 #include "generator/list_icons.h"
+#include "generator/script_window.h"
 #include "generator/window_commands.h"
-#include "platform/help_router.h"
 #include "numtext/conversion_error.h"
 #include "numtext/number_format.h"
 #include "platform/command_bus.h"
 #include "platform/dialogs.h"
+#include "platform/help_router.h"
 #include "platform/notification_pump.h"
 #include "platform/screen_saver.h"
-#include "script/tfrm_script_popup.h"
-#include "settings_dialog/tfrm_settings.h"
+#include "settings_dialog/output_settings_dialog.h"
 
 namespace skarnel {
 
@@ -37,32 +37,33 @@ constexpr const char* kNoDeviceMessage = "No Soundcard driver found. No sound ou
 
 }  // namespace
 
-TfrmGenerator::TfrmGenerator(WaveOutBackend& backend, Dialogs& dialogs,
-                             ScreenSaverInhibitor& screenSaver, QWidget* parent)
+GeneratorWindow::GeneratorWindow(WaveOutBackend& backend, Dialogs& dialogs,
+                                 ScreenSaverInhibitor& screenSaver, QWidget* parent)
     : QMainWindow(parent),
       backend_(backend),
       dialogs_(dialogs),
       screenSaver_(screenSaver),
-      AudioOut1(backend) {
+      audioOutput_(backend) {
     ui.setupUi(this);
     ui.cboChannels->addItem(ChannelModeIcon(0), "Mono");
     ui.cboChannels->addItem(ChannelModeIcon(1), "Stereo");
     ui.cboChannels->setCurrentIndex(-1);  // none until the settings are applied
     BuildPanels();
 
-    AudioOut1.SetFrameRate(22050);
-    AudioOut1.OnStart = [this] { AudioOut1Start(); };
-    AudioOut1.OnStop = [this] { AudioOut1Stop(); };
-    AudioOut1.OnFillBuffer = [this](std::uint8_t* buffer, std::int32_t& size) {
-        return AudioOut1FillBuffer(buffer, size);
+    audioOutput_.SetFrameRate(22050);
+    audioOutput_.OnStart = [this] { OnPlaybackStarted(); };
+    audioOutput_.OnStop = [this] { OnPlaybackStopped(); };
+    audioOutput_.OnFillBuffer = [this](std::uint8_t* buffer, std::int32_t& size) {
+        return FillNextBuffer(buffer, size);
     };
     // One wake-up handles what was pending when it came, so user input gets
     // its turn even when the device returns buffers as fast as they are filled.
     pump_ = new NotificationPump(
-        AudioOut1.Notifications(),
-        [this] { AudioOut1.ProcessNotifications(AudioOut1.Notifications().Pending()); }, this);
+        audioOutput_.Notifications(),
+        [this] { audioOutput_.ProcessNotifications(audioOutput_.Notifications().Pending()); },
+        this);
     engine_.onReentry = [this] {
-        AudioOut1.StopImmediately();
+        audioOutput_.StopImmediately();
         dialogs_.Note(kPerformanceMessage, kPerformanceHelp);
     };
 
@@ -75,38 +76,39 @@ TfrmGenerator::TfrmGenerator(WaveOutBackend& backend, Dialogs& dialogs,
     BuildDeviceList();
 }
 
-TfrmGenerator::~TfrmGenerator() {
+GeneratorWindow::~GeneratorWindow() {
     // The device must not outlive the window that renders into it.
-    AudioOut1.StopImmediately();
+    audioOutput_.StopImmediately();
     screenSaver_.Release();
 }
 
-void TfrmGenerator::SetSettingsDialog(TfrmSettings* settings) {
+void GeneratorWindow::SetSettingsDialog(OutputSettingsDialog* settings) {
     settings_ = settings;
     SetSampleRate(settings->SamplingFrequency());
-    connect(settings, &TfrmSettings::offRequested, this, &TfrmGenerator::OffCommand);
-    connect(settings, &TfrmSettings::samplingFrequencyChanged, this, &TfrmGenerator::SetSampleRate);
-    connect(settings, &TfrmSettings::closedByUser, this, [this] { setEnabled(true); });
+    connect(settings, &OutputSettingsDialog::offRequested, this, &GeneratorWindow::OffCommand);
+    connect(settings, &OutputSettingsDialog::samplingFrequencyChanged, this,
+            &GeneratorWindow::SetSampleRate);
+    connect(settings, &OutputSettingsDialog::closedByUser, this, [this] { setEnabled(true); });
 }
 
-void TfrmGenerator::SetSampleRate(std::int32_t hz) {
+void GeneratorWindow::SetSampleRate(std::int32_t hz) {
     engine_.state.sampleRate = hz;
 }
 
-void TfrmGenerator::BuildPanels() {
+void GeneratorWindow::BuildPanels() {
     for (int c = 0; c < kChannelCount; ++c) {
         panels_[c] = new ChannelPanel(static_cast<Channel>(c), ui.centralWidget);
         ui.panelsLayout->addWidget(panels_[c]);
     }
 }
 
-void TfrmGenerator::BuildDeviceList() {
+void GeneratorWindow::BuildDeviceList() {
     const std::vector<std::string> items = OutputDeviceList(backend_);
     for (const std::string& item : items) {
         ui.WaveDevice->addItem(QString::fromStdString(item));
     }
     ui.WaveDevice->setCurrentIndex(0);
-    AudioOut1.SetWaveDevice(kDefaultWaveDevice);
+    audioOutput_.SetWaveDevice(kDefaultWaveDevice);
     hasOutputDevice_ = items.size() > 1;
     if (!hasOutputDevice_) {
         dialogs_.Note(kNoDeviceMessage);
@@ -114,27 +116,27 @@ void TfrmGenerator::BuildDeviceList() {
     }
 }
 
-void TfrmGenerator::ConnectControls() {
-    connect(ui.btnON, &QPushButton::clicked, this, &TfrmGenerator::OnCommand);
-    connect(ui.btnOFF, &QPushButton::clicked, this, &TfrmGenerator::OffCommand);
-    connect(ui.btnPause, &QPushButton::clicked, this, &TfrmGenerator::PauseCommand);
-    connect(ui.mnuON, &QAction::triggered, this, &TfrmGenerator::OnCommand);
-    connect(ui.mnuOFF, &QAction::triggered, this, &TfrmGenerator::OffCommand);
-    connect(ui.mnuPause, &QAction::triggered, this, &TfrmGenerator::PauseCommand);
-    connect(ui.mnuToggle, &QAction::triggered, this, &TfrmGenerator::ToggleCommand);
-    connect(ui.mnuOutputSettings, &QAction::triggered, this, &TfrmGenerator::OpenOutputSettings);
-    connect(ui.SaveWaveFile1, &QAction::triggered, this, &TfrmGenerator::SaveWaveFile1Click);
-    connect(ui.RunScript1, &QAction::triggered, this, &TfrmGenerator::RunScript1Click);
-    connect(ui.chkSync, &QCheckBox::toggled, this, &TfrmGenerator::chkSyncClick);
-    connect(ui.mnuNewWindow, &QAction::triggered, this, &TfrmGenerator::OpenNewGeneratorWindow);
+void GeneratorWindow::ConnectControls() {
+    connect(ui.btnON, &QPushButton::clicked, this, &GeneratorWindow::OnCommand);
+    connect(ui.btnOFF, &QPushButton::clicked, this, &GeneratorWindow::OffCommand);
+    connect(ui.btnPause, &QPushButton::clicked, this, &GeneratorWindow::PauseCommand);
+    connect(ui.mnuON, &QAction::triggered, this, &GeneratorWindow::OnCommand);
+    connect(ui.mnuOFF, &QAction::triggered, this, &GeneratorWindow::OffCommand);
+    connect(ui.mnuPause, &QAction::triggered, this, &GeneratorWindow::PauseCommand);
+    connect(ui.mnuToggle, &QAction::triggered, this, &GeneratorWindow::ToggleCommand);
+    connect(ui.mnuOutputSettings, &QAction::triggered, this, &GeneratorWindow::OpenOutputSettings);
+    connect(ui.SaveWaveFile1, &QAction::triggered, this, &GeneratorWindow::ExportWaveFileCommand);
+    connect(ui.RunScript1, &QAction::triggered, this, &GeneratorWindow::RunScriptCommand);
+    connect(ui.chkSync, &QCheckBox::toggled, this, &GeneratorWindow::OnSyncToggled);
+    connect(ui.mnuNewWindow, &QAction::triggered, this, &GeneratorWindow::OpenNewGeneratorWindow);
     connect(HoverLink::Attach(ui.lblFS), &HoverLink::clicked, this,
-            &TfrmGenerator::OpenOutputSettings);
+            &GeneratorWindow::OpenOutputSettings);
     connect(ui.WaveDevice, &QComboBox::activated, this,
-            [this](int item) { AudioOut1.SetWaveDevice(WaveDeviceForItem(item)); });
+            [this](int item) { audioOutput_.SetWaveDevice(WaveDeviceForItem(item)); });
 
-    connect(ui.cboChannels, &QComboBox::activated, this, &TfrmGenerator::cboChannelsChange);
-    connect(ui.chkAsLeft, &QCheckBox::toggled, this, &TfrmGenerator::chkAsLeftClick);
-    WatchExit(ui.Duration, [this] { DurationExit(); });
+    connect(ui.cboChannels, &QComboBox::activated, this, &GeneratorWindow::OnChannelModeChanged);
+    connect(ui.chkAsLeft, &QCheckBox::toggled, this, &GeneratorWindow::OnAsLeftToggled);
+    WatchExit(ui.Duration, [this] { FinishPeriodEntry(); });
     for (int c = 0; c < kChannelCount; ++c) {
         ConnectChannel(c);
     }
@@ -142,7 +144,7 @@ void TfrmGenerator::ConnectControls() {
 
 // ------------------------------------------------------------ playback
 
-void TfrmGenerator::RunGuarded(const std::function<void()>& action) {
+void GeneratorWindow::RunGuarded(const std::function<void()>& action) {
     try {
         action();
     } catch (const ConversionError& error) {
@@ -150,20 +152,20 @@ void TfrmGenerator::RunGuarded(const std::function<void()>& action) {
     }
 }
 
-void TfrmGenerator::StartGenerator() {
-    if (AudioOut1.Running()) {
+void GeneratorWindow::StartGenerator() {
+    if (audioOutput_.Running()) {
         return;
     }
-    Preparevariables();
-    AudioOut1.SetStereo(Stereo());
-    AudioOut1.SetFrameRate(engine_.state.sampleRate);
+    PrepareEngineFromWindow();
+    audioOutput_.SetStereo(Stereo());
+    audioOutput_.SetFrameRate(engine_.state.sampleRate);
     if (settings_ != nullptr) {
-        AudioOut1.SetQuantization(static_cast<std::uint16_t>(settings_->QuantizationBits()));
-        AudioOut1.SetNumBuffers(settings_->BufferCount());
-        AudioOut1.SetBufferSize(settings_->BufferBytes());  // last: allocates for the count
+        audioOutput_.SetQuantization(static_cast<std::uint16_t>(settings_->QuantizationBits()));
+        audioOutput_.SetNumBuffers(settings_->BufferCount());
+        audioOutput_.SetBufferSize(settings_->BufferBytes());  // last: allocates for the count
     }
-    if (!AudioOut1.BeginPlayback()) {
-        const std::string& error = AudioOut1.LastError();
+    if (!audioOutput_.BeginPlayback()) {
+        const std::string& error = audioOutput_.LastError();
         if (error == kErrNoFilledBuffer) {
             dialogs_.Note(kShortSignalMessage);
         } else {
@@ -175,7 +177,7 @@ void TfrmGenerator::StartGenerator() {
 
 // With "Sync all Generators" the ON, OFF and Pause commands go to every
 // window, this one included through its own copy of the broadcast.
-void TfrmGenerator::OnCommand() {
+void GeneratorWindow::OnCommand() {
     if (Synced()) {
         bus_->Broadcast(kCommandStart, 0, 0);
         raise();
@@ -185,18 +187,18 @@ void TfrmGenerator::OnCommand() {
     RunGuarded([this] { StartGenerator(); });
 }
 
-void TfrmGenerator::OffCommand() {
+void GeneratorWindow::OffCommand() {
     if (Synced()) {
         bus_->Broadcast(kCommandStop, 0, 0);
     } else {
-        AudioOut1.StopImmediately();
+        audioOutput_.StopImmediately();
     }
     if (ui.btnON->isEnabled()) {
         ui.btnON->setFocus();
     }
 }
 
-void TfrmGenerator::PauseCommand() {
+void GeneratorWindow::PauseCommand() {
     if (Synced()) {
         bus_->Broadcast(kCommandPause, 0, 0);
         return;
@@ -204,27 +206,27 @@ void TfrmGenerator::PauseCommand() {
     InvertPause();
 }
 
-void TfrmGenerator::InvertPause() {
-    AudioOut1.SetPaused(!AudioOut1.Paused());
-    ShowPauseCaption(AudioOut1.Paused());
+void GeneratorWindow::InvertPause() {
+    audioOutput_.SetPaused(!audioOutput_.Paused());
+    ShowPauseCaption(audioOutput_.Paused());
 }
 
-void TfrmGenerator::ShowPauseCaption(bool bold) {
+void GeneratorWindow::ShowPauseCaption(bool bold) {
     QFont font = ui.btnPause->font();
     font.setBold(bold);
     ui.btnPause->setFont(font);
 }
 
-void TfrmGenerator::ToggleCommand() {
-    if (AudioOut1.Running()) {
+void GeneratorWindow::ToggleCommand() {
+    if (audioOutput_.Running()) {
         OffCommand();
     } else {
         OnCommand();
     }
 }
 
-void TfrmGenerator::OpenOutputSettings() {
-    AudioOut1.StopImmediately();
+void GeneratorWindow::OpenOutputSettings() {
+    audioOutput_.StopImmediately();
     if (settings_ != nullptr) {
         settings_->show();
         settings_->raise();
@@ -232,12 +234,12 @@ void TfrmGenerator::OpenOutputSettings() {
     }
 }
 
-bool TfrmGenerator::AudioOut1FillBuffer(std::uint8_t* buffer, std::int32_t& size) {
+bool GeneratorWindow::FillNextBuffer(std::uint8_t* buffer, std::int32_t& size) {
     RefreshLiveSettings();
     return engine_.FillBlock(buffer, static_cast<std::size_t>(size)) == BlockStatus::kPlay;
 }
 
-void TfrmGenerator::AudioOut1Start() {
+void GeneratorWindow::OnPlaybackStarted() {
     setWindowTitle(QString("ON - ") + kProductName);
     SetDefaultButton(ui.btnOFF);
     ui.LED->SetColour(StatusLamp::kPlaying);
@@ -248,7 +250,7 @@ void TfrmGenerator::AudioOut1Start() {
     }
 }
 
-void TfrmGenerator::AudioOut1Stop() {
+void GeneratorWindow::OnPlaybackStopped() {
     setWindowTitle(kProductName);
     ShowPauseCaption(false);
     SetDefaultButton(ui.btnON);
@@ -259,7 +261,7 @@ void TfrmGenerator::AudioOut1Stop() {
 }
 
 // The controls that must not change while a signal plays.
-void TfrmGenerator::SetPlayingLook(bool playing) {
+void GeneratorWindow::SetPlayingLook(bool playing) {
     for (QWidget* w : {static_cast<QWidget*>(ui.cboChannels), static_cast<QWidget*>(ui.WaveDevice),
                        static_cast<QWidget*>(ui.Duration), static_cast<QWidget*>(ui.Loop),
                        static_cast<QWidget*>(ch(kLeft).amplitude),
@@ -277,7 +279,7 @@ void TfrmGenerator::SetPlayingLook(bool playing) {
     }
 }
 
-void TfrmGenerator::SetDefaultButton(QPushButton* button) {
+void GeneratorWindow::SetDefaultButton(QPushButton* button) {
     for (QPushButton* b : {ui.btnON, ui.btnOFF}) {
         b->setDefault(b == button);
     }
@@ -286,7 +288,7 @@ void TfrmGenerator::SetDefaultButton(QPushButton* button) {
 
 // Enter anywhere in the window presses the default button: ON while stopped,
 // OFF while playing.
-void TfrmGenerator::keyPressEvent(QKeyEvent* event) {
+void GeneratorWindow::keyPressEvent(QKeyEvent* event) {
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
         defaultButton_ != nullptr && defaultButton_->isEnabled()) {
         defaultButton_->click();
@@ -295,21 +297,21 @@ void TfrmGenerator::keyPressEvent(QKeyEvent* event) {
     QMainWindow::keyPressEvent(event);
 }
 
-void TfrmGenerator::changeEvent(QEvent* event) {
+void GeneratorWindow::changeEvent(QEvent* event) {
     if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
-        setWindowTitle(AudioOut1.Running() ? QString("ON - ") + kProductName : kProductName);
+        setWindowTitle(audioOutput_.Running() ? QString("ON - ") + kProductName : kProductName);
         UpdateFsLabel();
     }
     QMainWindow::changeEvent(event);
 }
 
-void TfrmGenerator::UpdateFsLabel() {
+void GeneratorWindow::UpdateFsLabel() {
     ui.lblFS->setText(
         "fs=" + QString::fromStdString(FormatNumber(engine_.state.sampleRate / 1000.0L)) + "kHz");
 }
 
-void TfrmGenerator::closeEvent(QCloseEvent* event) {
-    AudioOut1.StopImmediately();
+void GeneratorWindow::closeEvent(QCloseEvent* event) {
+    audioOutput_.StopImmediately();
     if (onClosing) {
         onClosing();
     }
@@ -318,7 +320,7 @@ void TfrmGenerator::closeEvent(QCloseEvent* event) {
 
 // ------------------------------------------------------------ preparation
 
-void TfrmGenerator::RefreshLiveSettings() {
+void GeneratorWindow::RefreshLiveSettings() {
     LiveSettings& live = engine_.live;
     live.channelMode = ui.cboChannels->currentIndex() == kStereo ? kStereo : kMono;
     live.asLeft = ui.chkAsLeft->isChecked();
@@ -331,7 +333,7 @@ void TfrmGenerator::RefreshLiveSettings() {
     }
 }
 
-void TfrmGenerator::Preparevariables() {
+void GeneratorWindow::PrepareEngineFromWindow() {
     RefreshLiveSettings();
     const std::string duration = ui.Duration->text().toStdString();
     std::array<std::string, 3 * kChannelCount> filter;
@@ -344,8 +346,8 @@ void TfrmGenerator::Preparevariables() {
                            {FilterTexts{filter[0], filter[1], filter[2]},
                             FilterTexts{filter[3], filter[4], filter[5]}}};
     const PreparationOutcome outcome = PrepareEngine(engine_.state, engine_.live, texts, [this] {
-        AmplitudeExit(kLeft);
-        AmplitudeExit(kRight);
+        FinishAmplitudeEntry(kLeft);
+        FinishAmplitudeEntry(kRight);
     });
     for (int c = 0; c < kChannelCount; ++c) {
         const FilterDesignOutcome& design = outcome.filter[c];

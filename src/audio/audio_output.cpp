@@ -1,4 +1,4 @@
-#include "audio/audio_io.h"
+#include "audio/audio_output.h"
 
 #include <algorithm>
 #include <new>
@@ -11,14 +11,14 @@ constexpr std::size_t kMaxErrorTextLength = 256;
 
 }  // namespace
 
-// ---------------------------------------------------------------- TAudioIO
+// ---------------------------------------------------------------- AudioBuffers
 
-TAudioIO::TAudioIO() {
+AudioBuffers::AudioBuffers() {
     UpdateFormat();
     AllocateBuffers();
 }
 
-void TAudioIO::SetBufferSize(std::int32_t bytes) {
+void AudioBuffers::SetBufferSize(std::int32_t bytes) {
     requestedBufferSize_ = std::max(bytes, kMinBufferSize);
     UpdateFormat();
     if (CanReallocate()) {
@@ -28,32 +28,32 @@ void TAudioIO::SetBufferSize(std::int32_t bytes) {
     }
 }
 
-void TAudioIO::SetNumBuffers(std::int32_t count) noexcept {
+void AudioBuffers::SetNumBuffers(std::int32_t count) noexcept {
     numBuffers_ = std::clamp(count, 2, kMaxBuffers);
 }
 
-void TAudioIO::SetFrameRate(std::int32_t rate) noexcept {
+void AudioBuffers::SetFrameRate(std::int32_t rate) noexcept {
     format_.samplesPerSec = static_cast<std::uint32_t>(rate);
     UpdateFormat();
 }
 
-void TAudioIO::SetStereo(bool stereo) noexcept {
+void AudioBuffers::SetStereo(bool stereo) noexcept {
     format_.channels = stereo ? 2 : 1;
     UpdateFormat();
 }
 
-void TAudioIO::SetQuantization(std::uint16_t bits) noexcept {
+void AudioBuffers::SetQuantization(std::uint16_t bits) noexcept {
     format_.bitsPerSample = std::clamp<std::uint16_t>(bits, 8, 24);
     UpdateFormat();
 }
 
-void TAudioIO::UpdateFormat() noexcept {
+void AudioBuffers::UpdateFormat() noexcept {
     format_.blockAlign = static_cast<std::uint16_t>(format_.bitsPerSample / 8 * format_.channels);
     format_.avgBytesPerSec = format_.blockAlign * format_.samplesPerSec;
     bufferSize_ = requestedBufferSize_ - requestedBufferSize_ % format_.blockAlign;
 }
 
-bool TAudioIO::AllocateBuffers() {
+bool AudioBuffers::AllocateBuffers() {
     reallocatePending_ = false;
     for (auto& buffer : buffers_) {
         std::vector<std::uint8_t>().swap(buffer);
@@ -79,24 +79,24 @@ bool TAudioIO::AllocateBuffers() {
     return true;
 }
 
-void TAudioIO::StopImmediately() {
+void AudioBuffers::StopImmediately() {
     running_ = false;
     filling_ = false;
 }
 
-void TAudioIO::StopWhenDrained() {
+void AudioBuffers::StopWhenDrained() {
     filling_ = false;
 }
 
-// ---------------------------------------------------------------- TAudioOut
+// ---------------------------------------------------------------- AudioOutput
 
-TAudioOut::TAudioOut(WaveOutBackend& backend) : backend_(backend) {}
+AudioOutput::AudioOutput(WaveOutBackend& backend) : backend_(backend) {}
 
 // Releases the memory without touching the device: the owner stops playback
 // first. A device object still held is destroyed, which ends its activity.
-TAudioOut::~TAudioOut() = default;
+AudioOutput::~AudioOutput() = default;
 
-std::string TAudioOut::ErrorText(MmResult code) {
+std::string AudioOutput::ErrorText(DeviceResult code) {
     std::string text = backend_.ErrorText(code);
     if (text.size() > kMaxErrorTextLength) {
         text.resize(kMaxErrorTextLength);
@@ -104,7 +104,7 @@ std::string TAudioOut::ErrorText(MmResult code) {
     return text;
 }
 
-void TAudioOut::SetPaused(bool paused) {
+void AudioOutput::SetPaused(bool paused) {
     paused_ = paused;
     if (running_ && device_ != nullptr) {
         if (paused) {
@@ -115,7 +115,7 @@ void TAudioOut::SetPaused(bool paused) {
     }
 }
 
-bool TAudioOut::BeginPlayback() {
+bool AudioOutput::BeginPlayback() {
     if (!OpenDevice()) {
         return false;
     }
@@ -145,7 +145,7 @@ bool TAudioOut::BeginPlayback() {
     return true;
 }
 
-void TAudioOut::StopImmediately() {
+void AudioOutput::StopImmediately() {
     if (!deviceOpen_) {
         // A device still playing buffers after the component closed is
         // stopped too, so the stop does not wait for a device that may never
@@ -162,19 +162,19 @@ void TAudioOut::StopImmediately() {
     }
 }
 
-void TAudioOut::AbandonDevice() {
+void AudioOutput::AbandonDevice() {
     device_.reset();
     channel_.Post({DeviceEvent::kClosed, generation_, nullptr});
 }
 
-void TAudioOut::StopWhenDrained() {
+void AudioOutput::StopWhenDrained() {
     if (!deviceOpen_) {
         return;
     }
     filling_ = false;
 }
 
-void TAudioOut::RetireLingeringDevice() {
+void AudioOutput::RetireLingeringDevice() {
     if (device_ == nullptr) {
         return;
     }
@@ -182,14 +182,14 @@ void TAudioOut::RetireLingeringDevice() {
     for (int i = 0; i < openNumBuffers_; ++i) {
         device_->UnprepareHeader(headers_[i]);
     }
-    if (device_->Close() == kMmNoError) {
+    if (device_->Close() == kDeviceOk) {
         device_.reset();
     } else {
         AbandonDevice();
     }
 }
 
-bool TAudioOut::OpenDevice() {
+bool AudioOutput::OpenDevice() {
     if (deviceOpen_) {
         lastError_ = kErrAlreadyOpen;
         return false;
@@ -208,8 +208,9 @@ bool TAudioOut::OpenDevice() {
     openNumBuffers_ = numBuffers_;
     ++generation_;  // notifications of earlier opens are now stale
 
-    const MmResult opened = backend_.Open(waveDevice_, format_, {&channel_, generation_}, device_);
-    if (opened != kMmNoError) {
+    const DeviceResult opened =
+        backend_.Open(waveDevice_, format_, {&channel_, generation_}, device_);
+    if (opened != kDeviceOk) {
         lastError_ = ErrorText(opened);
         device_.reset();
         return false;
@@ -220,8 +221,8 @@ bool TAudioOut::OpenDevice() {
         headers_[i] = WaveHeader{};
         headers_[i].data = buffers_[i].data();
         headers_[i].bufferLength = static_cast<std::uint32_t>(openBufferSize_);
-        const MmResult prepared = device_->PrepareHeader(headers_[i]);
-        if (prepared != kMmNoError) {
+        const DeviceResult prepared = device_->PrepareHeader(headers_[i]);
+        if (prepared != kDeviceOk) {
             lastError_ = ErrorText(prepared);
             CloseDevice();
             return false;
@@ -244,7 +245,7 @@ bool TAudioOut::OpenDevice() {
     return true;
 }
 
-void TAudioOut::CloseDevice() {
+void AudioOutput::CloseDevice() {
     running_ = false;
     paused_ = false;
     if (device_ != nullptr) {
@@ -253,14 +254,14 @@ void TAudioOut::CloseDevice() {
         }
         // A device that still holds buffers refuses to close; it is asked
         // again at its later done notifications.
-        if (device_->Close() == kMmNoError) {
+        if (device_->Close() == kDeviceOk) {
             device_.reset();
         }
     }
     deviceOpen_ = false;
 }
 
-bool TAudioOut::FillBlock(int index, std::int32_t size) {
+bool AudioOutput::FillBlock(int index, std::int32_t size) {
     if (!filling_) {
         return false;
     }
@@ -295,7 +296,7 @@ bool TAudioOut::FillBlock(int index, std::int32_t size) {
     return filled;
 }
 
-void TAudioOut::ConvertFromStaging(int index, std::int32_t frames) noexcept {
+void AudioOutput::ConvertFromStaging(int index, std::int32_t frames) noexcept {
     const std::size_t samples = static_cast<std::size_t>(frames) * openFormat_.channels;
     const std::uint8_t* in = staging_.data();
     std::uint8_t* out = buffers_[index].data();
@@ -314,14 +315,14 @@ void TAudioOut::ConvertFromStaging(int index, std::int32_t frames) noexcept {
     }
 }
 
-bool TAudioOut::QueueNextBlock() {
+bool AudioOutput::QueueNextBlock() {
     if (device_ == nullptr || !deviceOpen_) {
         return false;  // stopped from inside the fill handler
     }
     WaveHeader& header = headers_[nextBuffer_];
     header.flags = kHeaderPrepared;
-    const MmResult written = device_->Write(header);
-    if (written != kMmNoError) {
+    const DeviceResult written = device_->Write(header);
+    if (written != kDeviceOk) {
         lastError_ = ErrorText(written);
         if (counted_[nextBuffer_]) {
             --filledCount_;
@@ -335,7 +336,7 @@ bool TAudioOut::QueueNextBlock() {
     return true;
 }
 
-void TAudioOut::OnBufferDone() {
+void AudioOutput::OnBufferDone() {
     ++doneCount_;
     RecountQueued();
     running_ = queuedCount_ > 0;
@@ -349,7 +350,7 @@ void TAudioOut::OnBufferDone() {
     }
 }
 
-void TAudioOut::HandleNotification(const DeviceNotification& notification) {
+void AudioOutput::HandleNotification(const DeviceNotification& notification) {
     switch (notification.event) {
         case DeviceEvent::kOpened:
             if (OnStart) {
@@ -371,13 +372,13 @@ void TAudioOut::HandleNotification(const DeviceNotification& notification) {
     }
 }
 
-void TAudioOut::ProcessNotifications() {
+void AudioOutput::ProcessNotifications() {
     while (const auto notification = channel_.Take()) {
         HandleNotification(*notification);
     }
 }
 
-void TAudioOut::ProcessNotifications(std::size_t limit) {
+void AudioOutput::ProcessNotifications(std::size_t limit) {
     for (std::size_t i = 0; i < limit; ++i) {
         const auto notification = channel_.Take();
         if (!notification) {

@@ -2,9 +2,9 @@
 #include <QApplication>
 #include <QDir>
 
-#include "generator/tfrm_generator.h"
+#include "generator/generator_window.h"
 #include "perftest/performance_test.h"
-#include "settings_dialog/tfrm_settings.h"
+#include "settings_dialog/output_settings_dialog.h"
 
 namespace skarnel {
 
@@ -12,7 +12,7 @@ namespace {
 
 class WindowPerformanceHost : public PerformanceTestHost {
 public:
-    explicit WindowPerformanceHost(TfrmGenerator& window) : window_(window) {}
+    explicit WindowPerformanceHost(GeneratorWindow& window) : window_(window) {}
 
     QString ProgramFolder() const override { return window_.programFolder(); }
     std::string LoadPresetFile(const QString& path) override { return window_.LoadPresets(path); }
@@ -20,7 +20,7 @@ public:
     int SampleRateChoice() const override { return Rates().currentIndex(); }
     void SelectSampleRateChoice(int item) override {
         Rates().setCurrentIndex(item);
-        window_.settingsDialog()->cboFsListChange();
+        window_.settingsDialog()->OnSampleRateChosen();
     }
     int SampleRateChoiceOf(int hz) const override { return Rates().findText(QString::number(hz)); }
     void WriteWaveFile(const QString& path) override { window_.WriteWaveFile(path); }
@@ -37,12 +37,12 @@ public:
 private:
     QComboBox& Rates() const { return *window_.settingsDialog()->ui.cboFsList; }
 
-    TfrmGenerator& window_;
+    GeneratorWindow& window_;
 };
 
 }  // namespace
 
-void TfrmGenerator::CompatibilityTest1Click() {
+void GeneratorWindow::OpenPerformanceTest() {
     if (settings_ == nullptr) {
         return;
     }
