@@ -55,13 +55,12 @@ int main(int argc, char* argv[]) {
             },
             [&generator] { return generator.audioOut().Running(); },
             [&generator] { return generator.audioOut().Paused(); },
-            [&generator] { return generator.ui.chkSync->isChecked(); },
+            [&generator] { return generator.SyncTicked(); },
         });
         generator.SetCommandBus(commandBus.get());
         // Ctrl+Insert toggles the output from anywhere on the desktop, where
         // the display allows (X11); otherwise only the menu shortcut does.
-        QObject::connect(&hotKey, &skarnel::GlobalHotKey::activated, &generator,
-                         [&generator] { generator.ToggleCommand(); });
+        generator.SetHotKey(&hotKey);
         hotKey.Claim();
     };
     if (startup.Start(attach) == skarnel::SkarnelStartup::Outcome::kEnd) {
@@ -69,13 +68,6 @@ int main(int argc, char* argv[]) {
         helpRouter.HelpRequest(skarnel::HelpCommand::kQuit, 0);
         return 0;
     }
-    skarnel::GeneratorWindow& generator = startup.generator();
-    generator.onClosing = [&hotKey, saveSettings = generator.onClosing] {
-        hotKey.Release();
-        if (saveSettings) {
-            saveSettings();
-        }
-    };
     const int result = app.exec();
     helpRouter.HelpRequest(skarnel::HelpCommand::kQuit, 0);
     return result;

@@ -5,10 +5,11 @@
 #include "app/about_window.h"
 #include "app/start_splash.h"
 #include "app/startup_pacer.h"
+#include "app/window_settings.h"
 #include "generator/generator_window.h"
-#include "generator/settings_persistence.h"
 #include "platform/dialogs.h"
 #include "platform/help_router.h"
+#include "platform/suppressible_question.h"
 #include "settings_dialog/output_settings_dialog.h"
 
 // The shell's pictures live in this library; a static library's resources
@@ -46,7 +47,7 @@ SkarnelStartup::Outcome SkarnelStartup::Start(const std::function<void(Generator
     generator_->scriptWindow();
     about_ = std::make_unique<AboutWindow>();
     about_->openWebPage = [this] { generator_->OpenMakerWebPage(); };
-    generator_->showAbout = [this] { about_->ShowFor(generator_.get()); };
+    generator_->SetAboutHandler([this] { about_->ShowFor(generator_.get()); });
 
     if (splash_) {
         splash_->FadeIn(services_.pacer);

@@ -2,16 +2,22 @@
 
 namespace skarnel {
 
-bool exportCancelled = false;
-
 ExportProgressWindow::ExportProgressWindow(QWidget* parent) : QDialog(parent) {
     ui.setupUi(this);
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    connect(ui.btnCancel, &QPushButton::clicked, this, [] { exportCancelled = true; });
+    connect(ui.btnCancel, &QPushButton::clicked, this, [this] { cancelRequested_ = true; });
+}
+
+void ExportProgressWindow::ShowProgress(int percent) {
+    ui.ProgressBar1->setValue(percent);
+}
+
+int ExportProgressWindow::progress() const {
+    return ui.ProgressBar1->value();
 }
 
 void ExportProgressWindow::reject() {
-    exportCancelled = true;
+    cancelRequested_ = true;
 }
 
 }  // namespace skarnel

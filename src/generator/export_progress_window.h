@@ -6,20 +6,24 @@
 
 namespace skarnel {
 
-// The program's request to cancel a running WAV export: set by the progress
-// window's Cancel (or Esc), read and cleared by the writer.
-extern bool exportCancelled;
-
 // The progress window of a WAV export: a small tool window without title-bar
-// buttons. Its Cancel only raises exportCancelled; the writer acts on it.
+// buttons. Its Cancel (or Esc) only raises the cancel request; the writer
+// reads and clears it.
 class ExportProgressWindow : public QDialog {
     Q_OBJECT
 public:
     explicit ExportProgressWindow(QWidget* parent = nullptr);
-    Ui::ExportProgressWindow ui;
+
+    void ShowProgress(int percent);
+    int progress() const;
+    bool& cancelRequested() noexcept { return cancelRequested_; }
 
     // Esc presses Cancel; nothing closes the window but the export itself.
     void reject() override;
+
+private:
+    Ui::ExportProgressWindow ui;
+    bool cancelRequested_ = false;
 };
 
 }  // namespace skarnel

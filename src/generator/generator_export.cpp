@@ -9,11 +9,13 @@
 #include "export/wave_writer.h"
 #include "generator/export_progress_window.h"
 #include "generator/generator_window.h"
-#include "generator/settings_persistence.h"
 #include "numtext/number_reader.h"
 #include "persistence/settings_store.h"
 #include "platform/dialogs.h"
+#include "platform/suppressible_question.h"
+#include "settings/choice_lists.h"
 #include "settings_dialog/output_settings_dialog.h"
+#include "ui_generator_window.h"
 
 namespace skarnel {
 
@@ -23,7 +25,7 @@ constexpr const char* kCdFormatHint =
     "If you would like to burn your created wave files to CD, they must be generated in stereo "
     "and at 44.1kHz sampling rate. Your current settings are different. Would you like to "
     "adjust this now?";
-constexpr int kCdRateItem = 3;  // "44100"
+constexpr std::int32_t kCdRate = 44100;
 
 // Waits while the event loop keeps running: queued audio of other windows'
 // devices and repaints go on during the pause.
@@ -35,41 +37,44 @@ void WaitHandlingEvents(int milliseconds) {
 
 }  // namespace
 
-void GeneratorWindow::SetStore(SettingsStore* store) {
-    store_ = store;
-}
-
 void GeneratorWindow::ExportWaveFileCommand() {
-    if (settings_ != nullptr && (settings_->ui.cboFsList->currentText() != "44100" || !Stereo())) {
+    if (settings_ != nullptr && (settings_->SamplingFrequency() != kCdRate || !model_.Stereo())) {
         MemorySettingsStore noStore;
         SettingsStore& store = store_ != nullptr ? *store_ : noStore;
         if (AskUnlessSuppressed(store, dialogs_, kCdFormatHint, "Hint", "CDformat") ==
             SuppressibleAnswer::kYes) {
-            ui.cboChannels->setCurrentIndex(kStereo);
-            OnChannelModeChanged();
-            settings_->ui.cboFsList->setCurrentIndex(kCdRateItem);
-            settings_->OnSampleRateChosen();
+            model_.SetChannelMode(kStereo);
+            model_.OnChannelModeChanged();
+            ShowSettings();
+            settings_->ChooseSamplingFrequency(kCdRate);
         }
     }
-    const bool loop = ui.Loop->isChecked();
-    ui.Loop->setChecked(false);
+    const bool loop = model_.values().loop;
+    model_.SetLoop(false);
     RunGuarded([this] {
         audioOutput_.StopImmediately();
         PrepareEngineFromWindow();
-        Dialogs::FileDialogOptions options{"Save wave file",           "WAVE file", "*.wav", "wav",
-                                           ui.Duration->text() + "s ", true,        {}};
+        Dialogs::FileDialogOptions options{"Save wave file",
+                                           "WAVE file",
+                                           "*.wav",
+                                           "wav",
+                                           QString::fromStdString(model_.values().period) + "s ",
+                                           true,
+                                           {}};
         if (const std::optional<QString> path = dialogs_.SaveFile(options)) {
             WriteWaveFile(*path);
         }
     });
-    ui.Loop->setChecked(loop);  // in every outcome
+    model_.SetLoop(loop);  // in every outcome
+    ShowSettings();
 }
 
 void GeneratorWindow::WriteWaveFile(const QString& path) {
-    RefreshLiveSettings();
-    const long double seconds = ReadNumber(ui.Duration->text().toStdString());
+    const ModalGuard exporting(*this, ModalOperation::kExport);
+    model_.RefreshLiveSettings();
+    const long double seconds = ReadNumber(model_.values().period);
     ExportProgressWindow& wait = progressWindow();
-    wait.ui.ProgressBar1->setValue(0);
+    wait.ShowProgress(0);
     setEnabled(false);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         wait.move(screen->geometry().center() - wait.rect().center());
@@ -80,9 +85,9 @@ void GeneratorWindow::WriteWaveFile(const QString& path) {
     WaitHandlingEvents(100);
 
     WaveExportHooks hooks;
-    hooks.cancelRequested = &exportCancelled;
+    hooks.cancelRequested = &wait.cancelRequested();
     hooks.progress = [&wait](int percent) {
-        wait.ui.ProgressBar1->setValue(percent);
+        wait.ShowProgress(percent);
         QApplication::processEvents();  // this is when a click on Cancel is seen
     };
     const WaveWriteResult result =
@@ -99,12 +104,12 @@ void GeneratorWindow::WriteWaveFile(const QString& path) {
 }
 
 ExportProgressWindow& GeneratorWindow::progressWindow() {
-    if (!wait_) {
+    if (!progress_) {
         // A window of its own: the generator is disabled while it shows, and
         // Cancel must stay usable.
-        wait_ = std::make_unique<ExportProgressWindow>();
+        progress_ = std::make_unique<ExportProgressWindow>();
     }
-    return *wait_;
+    return *progress_;
 }
 
 }  // namespace skarnel

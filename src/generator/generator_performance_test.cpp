@@ -4,6 +4,7 @@
 
 #include "generator/generator_window.h"
 #include "perftest/performance_test.h"
+#include "settings/choice_lists.h"
 #include "settings_dialog/output_settings_dialog.h"
 
 namespace skarnel {
@@ -17,12 +18,11 @@ public:
     QString ProgramFolder() const override { return window_.programFolder(); }
     std::string LoadPresetFile(const QString& path) override { return window_.LoadPresets(path); }
     void RecallMemory(int slot) override { window_.RecallMemory(slot); }
-    int SampleRateChoice() const override { return Rates().currentIndex(); }
+    int SampleRateChoice() const override { return window_.settingsDialog()->SampleRateItem(); }
     void SelectSampleRateChoice(int item) override {
-        Rates().setCurrentIndex(item);
-        window_.settingsDialog()->OnSampleRateChosen();
+        window_.settingsDialog()->ChooseSampleRateItem(item);
     }
-    int SampleRateChoiceOf(int hz) const override { return Rates().findText(QString::number(hz)); }
+    int SampleRateChoiceOf(int hz) const override { return SampleRateItem(hz); }
     void WriteWaveFile(const QString& path) override { window_.WriteWaveFile(path); }
     void Play() override {
         window_.StartGenerator();
@@ -32,11 +32,9 @@ public:
             QApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }
     }
-    QString OutputDeviceText() const override { return window_.ui.WaveDevice->currentText(); }
+    QString OutputDeviceText() const override { return window_.OutputDeviceName(); }
 
 private:
-    QComboBox& Rates() const { return *window_.settingsDialog()->ui.cboFsList; }
-
     GeneratorWindow& window_;
 };
 
@@ -47,6 +45,7 @@ void GeneratorWindow::OpenPerformanceTest() {
         return;
     }
     SteadyMillisecondClock steadyClock;
+    const ModalGuard testing(*this, ModalOperation::kPerformanceTest);
     WindowPerformanceHost host(*this);
     CompatibilityTest(host, dialogs_,
                       performanceClock_ != nullptr ? *performanceClock_ : steadyClock);

@@ -24,8 +24,11 @@ public:
     WindowScriptHost(GeneratorWindow& window, ScriptWindow& popup, Dialogs& dialogs)
         : window_(window), popup_(popup), dialogs_(dialogs) {}
 
-    bool LoopTicked() override { return window_.ui.Loop->isChecked(); }
-    void SetLoop(bool ticked) override { window_.ui.Loop->setChecked(ticked); }
+    bool LoopTicked() override { return window_.model().values().loop; }
+    void SetLoop(bool ticked) override {
+        window_.model().SetLoop(ticked);
+        window_.ShowSettings();
+    }
     void DisableGenerator() override { window_.setEnabled(false); }
     void EnableAndRaiseGenerator() override {
         window_.setEnabled(true);
@@ -42,7 +45,7 @@ public:
     void HideScriptWindow() override { popup_.hide(); }
     bool ScriptWindowVisible() override { return popup_.isVisible(); }
     void SetScriptLabel(const std::string& text) override {
-        popup_.ui.Label1->setText(QString::fromStdString(text));
+        popup_.SetLabel(QString::fromStdString(text));
     }
     void ShowMessage(const std::string& text) override {
         dialogs_.Note(QString::fromStdString(text));
@@ -73,7 +76,7 @@ public:
         loop.exec();
     }
     void HandleEvents() override { QApplication::processEvents(); }
-    bool& ScriptWaiting() override { return scriptWaiting; }
+    bool& ScriptWaiting() override { return window_.scriptWaiting(); }
 
 private:
     GeneratorWindow& window_;
@@ -84,18 +87,19 @@ private:
 }  // namespace
 
 ScriptWindow& GeneratorWindow::scriptWindow() {
-    if (!scriptPopup_) {
+    if (!scriptWindow_) {
         // A window of its own: disabling the generator must leave its buttons
         // usable.
-        scriptPopup_ = std::make_unique<ScriptWindow>();
-        connect(scriptPopup_.get(), &ScriptWindow::hidden, this, [this] { setEnabled(true); });
-        connect(scriptPopup_.get(), &ScriptWindow::nextPressed, this,
-                [] { scriptWaiting = false; });
+        scriptWindow_ = std::make_unique<ScriptWindow>();
+        connect(scriptWindow_.get(), &ScriptWindow::hidden, this, [this] { setEnabled(true); });
+        connect(scriptWindow_.get(), &ScriptWindow::nextPressed, this,
+                [this] { scriptWaiting_ = false; });
     }
-    return *scriptPopup_;
+    return *scriptWindow_;
 }
 
 void GeneratorWindow::RunScript(const QString& path) {
+    const ModalGuard running(*this, ModalOperation::kScript);
     WindowScriptHost host(*this, scriptWindow(), dialogs_);
     RunScriptFile(path.toStdString(), host);
 }

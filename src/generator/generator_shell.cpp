@@ -9,6 +9,7 @@
 #include "platform/desktop_services.h"
 #include "platform/help_router.h"
 #include "platform/product_info.h"
+#include "ui_generator_window.h"
 
 namespace skarnel {
 
@@ -61,27 +62,27 @@ QUrl FeedbackMailUrl() {
 
 void GeneratorWindow::ConnectShellCommands() {
     desktop_ = &DefaultDesktop();
-    connect(ui.OpenScriptEditor1, &QAction::triggered, this,
+    connect(ui->OpenScriptEditor1, &QAction::triggered, this,
             [this] { desktop_->StartProgram(programFolder_ + "/ScriptEditor"); });
-    connect(ui.mnuExit, &QAction::triggered, this, &GeneratorWindow::ExitCommand);
-    connect(ui.Help1, &QAction::triggered, this, [] { ShowHelpTopic(kGeneratorHelp); });
-    connect(ui.EmailAuthor1, &QAction::triggered, this,
+    connect(ui->mnuExit, &QAction::triggered, this, &GeneratorWindow::ExitCommand);
+    connect(ui->Help1, &QAction::triggered, this, [] { ShowHelpTopic(kGeneratorHelp); });
+    connect(ui->EmailAuthor1, &QAction::triggered, this,
             [this] { desktop_->OpenUrl(FeedbackMailUrl()); });
-    connect(ui.MoreAudioSoftware1, &QAction::triggered, this, &GeneratorWindow::OpenMakerWebPage);
-    connect(HoverLink::Attach(ui.lblCredit), &HoverLink::clicked, this,
+    connect(ui->MoreAudioSoftware1, &QAction::triggered, this, &GeneratorWindow::OpenMakerWebPage);
+    connect(HoverLink::Attach(ui->lblCredit), &HoverLink::clicked, this,
             &GeneratorWindow::OpenMakerWebPage);
-    connect(ui.About1, &QAction::triggered, this, [this] {
-        if (showAbout) {
-            showAbout();
+    connect(ui->About1, &QAction::triggered, this, [this] {
+        if (showAbout_) {
+            showAbout_();
         }
     });
-    connect(ui.CompatibilityTest1, &QAction::triggered, this,
+    connect(ui->CompatibilityTest1, &QAction::triggered, this,
             &GeneratorWindow::OpenPerformanceTest);
     // Only the left label explains the crest factor; both highlight on hover.
     connect(panels_[kLeft]->crestFactorLink(), &HoverLink::clicked, this,
             [] { ShowHelpTopic(kCrestFactorHelp); });
-    new MenuHelpKey(ui.mnuFile, kFileMenuHelp, {{ui.RunScript1, kScriptHelp}});
-    new MenuHelpKey(ui.mnuPresets, kPresetsMenuHelp, {});
+    new MenuHelpKey(ui->mnuFile, kFileMenuHelp, {{ui->RunScript1, kScriptHelp}});
+    new MenuHelpKey(ui->mnuPresets, kPresetsMenuHelp, {});
 }
 
 void GeneratorWindow::OpenMakerWebPage() {

@@ -3,10 +3,10 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QKeyEvent>
-#include <QLineEdit>
+#include <QLoggingCategory>
 
 #include "audio/device_list.h"
-#include "engine/preparation.h"
+#include "generator/channel_controls.h"
 #include "generator/export_progress_window.h"
 #include "generator/hover_label.h"
 #include "generator/list_icons.h"
@@ -16,18 +16,19 @@
 #include "numtext/number_format.h"
 #include "platform/command_bus.h"
 #include "platform/dialogs.h"
+#include "platform/global_hotkey.h"
 #include "platform/help_router.h"
+#include "platform/logging.h"
 #include "platform/notification_pump.h"
 #include "platform/screen_saver.h"
+#include "settings/choice_lists.h"
 #include "settings_dialog/output_settings_dialog.h"
+#include "ui_generator_window.h"
 
 namespace skarnel {
 
-bool scriptWaiting = false;
-
 namespace {
 
-constexpr const char* kProductName = "Skarnel";
 constexpr const char* kShortSignalMessage =
     "For very short signals please decrease the buffer number and size in the 'Compatibility "
     "settings' in the 'Options' menu";
@@ -40,14 +41,16 @@ constexpr const char* kNoDeviceMessage = "No Soundcard driver found. No sound ou
 GeneratorWindow::GeneratorWindow(WaveOutBackend& backend, Dialogs& dialogs,
                                  ScreenSaverInhibitor& screenSaver, QWidget* parent)
     : QMainWindow(parent),
+      ui(std::make_unique<Ui::GeneratorWindow>()),
       backend_(backend),
       dialogs_(dialogs),
       screenSaver_(screenSaver),
-      audioOutput_(backend) {
-    ui.setupUi(this);
-    ui.cboChannels->addItem(ChannelModeIcon(0), "Mono");
-    ui.cboChannels->addItem(ChannelModeIcon(1), "Stereo");
-    ui.cboChannels->setCurrentIndex(-1);  // none until the settings are applied
+      audioOutput_(backend),
+      model_(engine_, this) {
+    ui->setupUi(this);
+    for (int mode = 0; mode < static_cast<int>(kChannelModeItems.size()); ++mode) {
+        ui->cboChannels->addItem(ChannelModeIcon(mode), kChannelModeItems[mode]);
+    }
     BuildPanels();
 
     audioOutput_.SetFrameRate(22050);
@@ -67,13 +70,33 @@ GeneratorWindow::GeneratorWindow(WaveOutBackend& backend, Dialogs& dialogs,
         dialogs_.Note(kPerformanceMessage, kPerformanceHelp);
     };
 
-    ui.LED->SetColour(StatusLamp::kStopped);
-    SetDefaultButton(ui.btnON);
+    controls_ = new ChannelControls(
+        model_, {ui->cboChannels, ui->chkAsLeft, ui->Duration, ui->Loop, ui->WaveDevice, panels_},
+        [this](const std::function<void()>& action) { RunGuarded(action); }, this);
+    connect(controls_, &ChannelControls::changed, this, &GeneratorWindow::UpdateControlStates);
+
+    presets_ = std::make_unique<MemoryPresets>(
+        MemoryPresets::Widgets{
+            {ui->btnMemory1, ui->btnMemory2, ui->btnMemory3, ui->btnMemory4},
+            {ui->mnuRecallPreset1, ui->mnuRecallPreset2, ui->mnuRecallPreset3,
+             ui->mnuRecallPreset4},
+            {ui->mnuStorePreset1, ui->mnuStorePreset2, ui->mnuStorePreset3, ui->mnuStorePreset4},
+            ui->LoadPresets1,
+            ui->SavePresetsAs1},
+        MemoryPresets::Window{this, [this](int slot) { RecallMemory(slot); },
+                              [this] { audioOutput_.StopImmediately(); },
+                              [this] { UpdateControlStates(); }},
+        model_, dialogs_);
+    connect(ui->mnuResetSettings, &QAction::triggered, this, &GeneratorWindow::ResetSettings);
+    connect(ui->mnuAutostart, &QAction::toggled, this,
+            [this](bool on) { model_.SetAutostart(on); });
+
+    ui->LED->SetColour(StatusLamp::kStopped);
     programFolder_ = QCoreApplication::applicationDirPath();
-    ConnectControls();
-    ConnectPresets();
+    ConnectPlayback();
     ConnectShellCommands();
     BuildDeviceList();
+    ShowSettings();
 }
 
 GeneratorWindow::~GeneratorWindow() {
@@ -92,57 +115,52 @@ void GeneratorWindow::SetSettingsDialog(OutputSettingsDialog* settings) {
 }
 
 void GeneratorWindow::SetSampleRate(std::int32_t hz) {
-    engine_.state.sampleRate = hz;
+    model_.SetSampleRate(hz);
 }
 
 void GeneratorWindow::BuildPanels() {
     for (int c = 0; c < kChannelCount; ++c) {
-        panels_[c] = new ChannelPanel(static_cast<Channel>(c), ui.centralWidget);
-        ui.panelsLayout->addWidget(panels_[c]);
+        panels_[c] = new ChannelPanel(static_cast<Channel>(c), ui->centralWidget);
+        ui->panelsLayout->addWidget(panels_[c]);
     }
 }
 
 void GeneratorWindow::BuildDeviceList() {
     const std::vector<std::string> items = OutputDeviceList(backend_);
     for (const std::string& item : items) {
-        ui.WaveDevice->addItem(QString::fromStdString(item));
+        ui->WaveDevice->addItem(QString::fromStdString(item));
     }
-    ui.WaveDevice->setCurrentIndex(0);
+    model_.SetDeviceItemCount(static_cast<std::int32_t>(items.size()));
+    model_.SetWaveDevice(0);
     audioOutput_.SetWaveDevice(kDefaultWaveDevice);
     hasOutputDevice_ = items.size() > 1;
     if (!hasOutputDevice_) {
         dialogs_.Note(kNoDeviceMessage);
-        ui.btnON->setEnabled(false);
     }
 }
 
-void GeneratorWindow::ConnectControls() {
-    connect(ui.btnON, &QPushButton::clicked, this, &GeneratorWindow::OnCommand);
-    connect(ui.btnOFF, &QPushButton::clicked, this, &GeneratorWindow::OffCommand);
-    connect(ui.btnPause, &QPushButton::clicked, this, &GeneratorWindow::PauseCommand);
-    connect(ui.mnuON, &QAction::triggered, this, &GeneratorWindow::OnCommand);
-    connect(ui.mnuOFF, &QAction::triggered, this, &GeneratorWindow::OffCommand);
-    connect(ui.mnuPause, &QAction::triggered, this, &GeneratorWindow::PauseCommand);
-    connect(ui.mnuToggle, &QAction::triggered, this, &GeneratorWindow::ToggleCommand);
-    connect(ui.mnuOutputSettings, &QAction::triggered, this, &GeneratorWindow::OpenOutputSettings);
-    connect(ui.SaveWaveFile1, &QAction::triggered, this, &GeneratorWindow::ExportWaveFileCommand);
-    connect(ui.RunScript1, &QAction::triggered, this, &GeneratorWindow::RunScriptCommand);
-    connect(ui.chkSync, &QCheckBox::toggled, this, &GeneratorWindow::OnSyncToggled);
-    connect(ui.mnuNewWindow, &QAction::triggered, this, &GeneratorWindow::OpenNewGeneratorWindow);
-    connect(HoverLink::Attach(ui.lblFS), &HoverLink::clicked, this,
+void GeneratorWindow::SelectDevice(std::int32_t item) {
+    audioOutput_.SetWaveDevice(WaveDeviceForItem(item));
+}
+
+void GeneratorWindow::ConnectPlayback() {
+    connect(ui->btnON, &QPushButton::clicked, this, &GeneratorWindow::OnCommand);
+    connect(ui->btnOFF, &QPushButton::clicked, this, &GeneratorWindow::OffCommand);
+    connect(ui->btnPause, &QPushButton::clicked, this, &GeneratorWindow::PauseCommand);
+    connect(ui->mnuON, &QAction::triggered, this, &GeneratorWindow::OnCommand);
+    connect(ui->mnuOFF, &QAction::triggered, this, &GeneratorWindow::OffCommand);
+    connect(ui->mnuPause, &QAction::triggered, this, &GeneratorWindow::PauseCommand);
+    connect(ui->mnuToggle, &QAction::triggered, this, &GeneratorWindow::ToggleCommand);
+    connect(ui->mnuOutputSettings, &QAction::triggered, this, &GeneratorWindow::OpenOutputSettings);
+    connect(ui->SaveWaveFile1, &QAction::triggered, this, &GeneratorWindow::ExportWaveFileCommand);
+    connect(ui->RunScript1, &QAction::triggered, this, &GeneratorWindow::RunScriptCommand);
+    connect(ui->chkSync, &QCheckBox::toggled, this, &GeneratorWindow::OnSyncToggled);
+    connect(ui->mnuNewWindow, &QAction::triggered, this, &GeneratorWindow::OpenNewGeneratorWindow);
+    connect(HoverLink::Attach(ui->lblFS), &HoverLink::clicked, this,
             &GeneratorWindow::OpenOutputSettings);
-    connect(ui.WaveDevice, &QComboBox::activated, this,
-            [this](int item) { audioOutput_.SetWaveDevice(WaveDeviceForItem(item)); });
-
-    connect(ui.cboChannels, &QComboBox::activated, this, &GeneratorWindow::OnChannelModeChanged);
-    connect(ui.chkAsLeft, &QCheckBox::toggled, this, &GeneratorWindow::OnAsLeftToggled);
-    WatchExit(ui.Duration, [this] { FinishPeriodEntry(); });
-    for (int c = 0; c < kChannelCount; ++c) {
-        ConnectChannel(c);
-    }
 }
 
-// ------------------------------------------------------------ playback
+// ------------------------------------------------------------ settings
 
 void GeneratorWindow::RunGuarded(const std::function<void()>& action) {
     try {
@@ -152,12 +170,64 @@ void GeneratorWindow::RunGuarded(const std::function<void()>& action) {
     }
 }
 
+void GeneratorWindow::ShowSettings() {
+    controls_->Show();
+    {
+        const QSignalBlocker quiet(ui->mnuAutostart);
+        ui->mnuAutostart->setChecked(model_.autostart());
+    }
+    UpdateControlStates();
+}
+
+void GeneratorWindow::PrepareEngineFromWindow() {
+    // The controls show what the model holds, so the model is prepared; a
+    // failure leaves what was set before it, shown.
+    struct ShowAfter {
+        GeneratorWindow& window;
+        ~ShowAfter() { window.ShowSettings(); }
+    } show{*this};
+    model_.Prepare();
+}
+
+void GeneratorWindow::ResetSettings() {
+    model_.Reset();
+    ShowSettings();
+}
+
+// Applies a slot in a fixed order; every value set has the consequences of
+// the user's change. A filter text the preparation cannot read ends the recall
+// with the error; the values set before keep theirs.
+void GeneratorWindow::RecallMemory(int slot) {
+    if (slot < 1 || slot > MemoryPresets::kSlotCount) {
+        return;
+    }
+    RunGuarded([this, slot] {
+        const GeneratorSettings preset = presets_->records()[slot - 1].settings;  // a copy
+        audioOutput_.StopImmediately();
+        struct ShowAfter {
+            GeneratorWindow& window;
+            ~ShowAfter() { window.ShowSettings(); }
+        } show{*this};
+        model_.Recall(preset);
+        if (model_.autostart()) {
+            ShowSettings();
+            OnCommand();
+        }
+    });
+}
+
+std::string GeneratorWindow::LoadPresets(const QString& path) {
+    return presets_->Load(path);
+}
+
+// ------------------------------------------------------------ playback
+
 void GeneratorWindow::StartGenerator() {
     if (audioOutput_.Running()) {
         return;
     }
     PrepareEngineFromWindow();
-    audioOutput_.SetStereo(Stereo());
+    audioOutput_.SetStereo(model_.Stereo());
     audioOutput_.SetFrameRate(engine_.state.sampleRate);
     if (settings_ != nullptr) {
         audioOutput_.SetQuantization(static_cast<std::uint16_t>(settings_->QuantizationBits()));
@@ -166,13 +236,14 @@ void GeneratorWindow::StartGenerator() {
     }
     if (!audioOutput_.BeginPlayback()) {
         const std::string& error = audioOutput_.LastError();
+        qCWarning(lcWindow) << "playback did not start:" << error.c_str();
         if (error == kErrNoFilledBuffer) {
             dialogs_.Note(kShortSignalMessage);
         } else {
             dialogs_.Note("Sound Device Error: \r" + QString::fromStdString(error));
         }
     }
-    ui.btnOFF->setFocus();
+    ui->btnOFF->setFocus();
 }
 
 // With "Sync all Generators" the ON, OFF and Pause commands go to every
@@ -193,8 +264,8 @@ void GeneratorWindow::OffCommand() {
     } else {
         audioOutput_.StopImmediately();
     }
-    if (ui.btnON->isEnabled()) {
-        ui.btnON->setFocus();
+    if (ui->btnON->isEnabled()) {
+        ui->btnON->setFocus();
     }
 }
 
@@ -208,13 +279,7 @@ void GeneratorWindow::PauseCommand() {
 
 void GeneratorWindow::InvertPause() {
     audioOutput_.SetPaused(!audioOutput_.Paused());
-    ShowPauseCaption(audioOutput_.Paused());
-}
-
-void GeneratorWindow::ShowPauseCaption(bool bold) {
-    QFont font = ui.btnPause->font();
-    font.setBold(bold);
-    ui.btnPause->setFont(font);
+    UpdateControlStates();
 }
 
 void GeneratorWindow::ToggleCommand() {
@@ -235,55 +300,22 @@ void GeneratorWindow::OpenOutputSettings() {
 }
 
 bool GeneratorWindow::FillNextBuffer(std::uint8_t* buffer, std::int32_t& size) {
-    RefreshLiveSettings();
+    model_.RefreshLiveSettings();
     return engine_.FillBlock(buffer, static_cast<std::size_t>(size)) == BlockStatus::kPlay;
 }
 
 void GeneratorWindow::OnPlaybackStarted() {
-    setWindowTitle(QString("ON - ") + kProductName);
-    SetDefaultButton(ui.btnOFF);
-    ui.LED->SetColour(StatusLamp::kPlaying);
-    scriptWaiting = true;
-    SetPlayingLook(true);
+    scriptWaiting_ = true;
+    UpdateControlStates();
     if (settings_ != nullptr && settings_->DisableScreenSaver()) {
         screenSaver_.Inhibit();
     }
 }
 
 void GeneratorWindow::OnPlaybackStopped() {
-    setWindowTitle(kProductName);
-    ShowPauseCaption(false);
-    SetDefaultButton(ui.btnON);
-    ui.LED->SetColour(StatusLamp::kStopped);
-    scriptWaiting = false;
-    SetPlayingLook(false);
+    scriptWaiting_ = false;
+    UpdateControlStates();
     screenSaver_.Release();
-}
-
-// The controls that must not change while a signal plays.
-void GeneratorWindow::SetPlayingLook(bool playing) {
-    for (QWidget* w : {static_cast<QWidget*>(ui.cboChannels), static_cast<QWidget*>(ui.WaveDevice),
-                       static_cast<QWidget*>(ui.Duration), static_cast<QWidget*>(ui.Loop),
-                       static_cast<QWidget*>(ch(kLeft).amplitude),
-                       static_cast<QWidget*>(ch(kRight).amplitude)}) {
-        w->setEnabled(!playing);
-    }
-    for (int slot = 1; slot <= 4; ++slot) {
-        memoryButton(slot)->setEnabled(!playing);
-    }
-    ui.mnuPresets->setEnabled(!playing);
-    // Unlocked, the right amplitude entry is greyed again where the channel
-    // mode or "= Left" greys the rest of the right channel.
-    if (!playing) {
-        ch(kRight).amplitude->setEnabled(RightChannelOwn());
-    }
-}
-
-void GeneratorWindow::SetDefaultButton(QPushButton* button) {
-    for (QPushButton* b : {ui.btnON, ui.btnOFF}) {
-        b->setDefault(b == button);
-    }
-    defaultButton_ = button;
 }
 
 // Enter anywhere in the window presses the default button: ON while stopped,
@@ -299,65 +331,44 @@ void GeneratorWindow::keyPressEvent(QKeyEvent* event) {
 
 void GeneratorWindow::changeEvent(QEvent* event) {
     if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
-        setWindowTitle(audioOutput_.Running() ? QString("ON - ") + kProductName : kProductName);
+        setWindowTitle(WindowTitle(audioOutput_.Running()));
         UpdateFsLabel();
     }
     QMainWindow::changeEvent(event);
 }
 
 void GeneratorWindow::UpdateFsLabel() {
-    ui.lblFS->setText(
+    ui->lblFS->setText(
         "fs=" + QString::fromStdString(FormatNumber(engine_.state.sampleRate / 1000.0L)) + "kHz");
+}
+
+void GeneratorWindow::SetHotKey(GlobalHotKey* hotKey) {
+    hotKey_ = hotKey;
+    connect(hotKey, &GlobalHotKey::activated, this, &GeneratorWindow::HotKeyToggle);
 }
 
 void GeneratorWindow::closeEvent(QCloseEvent* event) {
     audioOutput_.StopImmediately();
-    if (onClosing) {
-        onClosing();
+    if (hotKey_ != nullptr) {
+        hotKey_->Release();
+    }
+    if (onClosing_) {
+        onClosing_();
     }
     QMainWindow::closeEvent(event);
 }
 
-// ------------------------------------------------------------ preparation
+// ------------------------------------------------------------ modal operations
 
-void GeneratorWindow::RefreshLiveSettings() {
-    LiveSettings& live = engine_.live;
-    live.channelMode = ui.cboChannels->currentIndex() == kStereo ? kStereo : kMono;
-    live.asLeft = ui.chkAsLeft->isChecked();
-    live.loop = ui.Loop->isChecked();
-    for (int c = 0; c < kChannelCount; ++c) {
-        live.noiseFunction[c] = ch(c).noiseFunction->currentIndex();
-        live.modulationOn[c] = ch(c).modulationOn->isChecked();
-        live.modFunction[c] = ch(c).modFunction->currentIndex();
-        live.filterType[c] = ch(c).filterType->currentIndex();
-    }
+GeneratorWindow::ModalGuard::ModalGuard(GeneratorWindow& window, ModalOperation operation)
+    : window_(window), previous_(window.modal_) {
+    window_.modal_ = operation;
+    window_.UpdateControlStates();
 }
 
-void GeneratorWindow::PrepareEngineFromWindow() {
-    RefreshLiveSettings();
-    const std::string duration = ui.Duration->text().toStdString();
-    std::array<std::string, 3 * kChannelCount> filter;
-    for (int c = 0; c < kChannelCount; ++c) {
-        filter[3 * c] = ch(c).frequency->text().toStdString();
-        filter[3 * c + 1] = ch(c).q->text().toStdString();
-        filter[3 * c + 2] = ch(c).gain->text().toStdString();
-    }
-    PreparationTexts texts{duration,
-                           {FilterTexts{filter[0], filter[1], filter[2]},
-                            FilterTexts{filter[3], filter[4], filter[5]}}};
-    const PreparationOutcome outcome = PrepareEngine(engine_.state, engine_.live, texts, [this] {
-        FinishAmplitudeEntry(kLeft);
-        FinishAmplitudeEntry(kRight);
-    });
-    for (int c = 0; c < kChannelCount; ++c) {
-        const FilterDesignOutcome& design = outcome.filter[c];
-        ch(c).frequency->setEnabled(design.enabled.frequency);
-        ch(c).gain->setEnabled(design.enabled.gain);
-        ch(c).q->setEnabled(design.enabled.q);
-        if (design.setQTextToOne) {
-            ch(c).q->setText("1");
-        }
-    }
+GeneratorWindow::ModalGuard::~ModalGuard() {
+    window_.modal_ = previous_;
+    window_.UpdateControlStates();
 }
 
 }  // namespace skarnel

@@ -10,53 +10,86 @@
 #include "audio/audio_output.h"
 #include "engine/signal_engine.h"
 #include "generator/channel_panel.h"
-#include "persistence/preset_file.h"
-#include "ui_generator_window.h"
+#include "generator/memory_presets.h"
+#include "settings/generator_model.h"
 
-class QLineEdit;
 class QPushButton;
+
+namespace Ui {
+class GeneratorWindow;
+}
 
 namespace skarnel {
 
-class Dialogs;
-class NotificationPump;
-class ScreenSaverInhibitor;
-class OutputSettingsDialog;
-class ExportProgressWindow;
-struct EntryRule;
+class ChannelControls;
 class CommandBus;
+class DesktopServices;
+class Dialogs;
+class ExportProgressWindow;
+class GlobalHotKey;
+class MillisecondClock;
+class NotificationPump;
+class OutputSettingsDialog;
+class ScreenSaverInhibitor;
 class ScriptWindow;
 class SettingsStore;
-class DesktopServices;
-class MillisecondClock;
 
 // The mail address the "Email the author" entry hands to the mail client.
 QUrl FeedbackMailUrl();
 
-// Program-wide flag of the script runner: true from the device's open to its
-// close, so a script waiting for a played preset also ends when playback ends.
-extern bool scriptWaiting;
+// What runs in the window that other requests must not disturb. An export
+// and the performance test own the engine and the output until they end; a
+// script waits for what it played and lets only its own stops through.
+enum class ModalOperation { kNone, kExport, kScript, kPerformanceTest };
 
 // The generator window: two channel panels, the playback commands and the
-// output device. It owns the window's signal engine and its wave output
-// component (audioOutput_). Every handler runs on the GUI thread, the device's
-// notifications included.
-class GeneratorWindow : public QMainWindow {
+// output device. Its settings live in a GeneratorModel (the controls show
+// them); it owns the model's signal engine and the wave output component.
+// Every handler runs on the GUI thread, the device's notifications included.
+class GeneratorWindow : public QMainWindow, private OutputControl {
     Q_OBJECT
 public:
     GeneratorWindow(WaveOutBackend& backend, Dialogs& dialogs, ScreenSaverInhibitor& screenSaver,
                     QWidget* parent = nullptr);
     ~GeneratorWindow() override;
 
+    // Collaborators, set once after construction.
     // The Output Settings dialog holds the output format and the sampling
     // frequency; the window reads it at every start.
     void SetSettingsDialog(OutputSettingsDialog* settings);
     OutputSettingsDialog* settingsDialog() const noexcept { return settings_; }
+    // The store of the suppressible questions.
+    void SetStore(SettingsStore* store) { store_ = store; }
+    void SetCommandBus(CommandBus* bus) { bus_ = bus; }
+    void SetDesktopServices(DesktopServices* desktop) { desktop_ = desktop; }
+    // The folder of the files that lie beside the program.
+    void SetProgramFolder(const QString& folder) { programFolder_ = folder; }
+    const QString& programFolder() const noexcept { return programFolder_; }
+    // The clock that times the performance test's rendering (tests set one).
+    void SetPerformanceClock(MillisecondClock* clock) { performanceClock_ = clock; }
+    // Shows the About window (the shell owns it).
+    void SetAboutHandler(std::function<void()> showAbout) { showAbout_ = std::move(showAbout); }
+    // Ctrl+Insert from anywhere on the desktop; the window lets go of it when
+    // it closes, before its closing handler runs.
+    void SetHotKey(GlobalHotKey* hotKey);
+    // Runs when the window closes, after the output has stopped.
+    void SetClosingHandler(std::function<void()> onClosing) { onClosing_ = std::move(onClosing); }
 
-    Ui::GeneratorWindow ui;
-    ChannelPanel* panel(int channel) const { return panels_[channel]; }
-    AudioOutput& audioOut() noexcept { return audioOutput_; }
+    GeneratorModel& model() noexcept { return model_; }
     SignalEngine& engine() noexcept { return engine_; }
+    AudioOutput& audioOut() noexcept { return audioOutput_; }
+    MemoryPresets& presets() noexcept { return *presets_; }
+    ChannelPanel* panel(int channel) const { return panels_[channel]; }
+    QPushButton* defaultButton() const noexcept { return defaultButton_; }
+    bool hasOutputDevice() const noexcept { return hasOutputDevice_; }
+    ModalOperation modalOperation() const noexcept { return modal_; }
+    // True from the device's open to its close and until the script window's
+    // Next: a script waiting for a played preset ends with it.
+    bool& scriptWaiting() noexcept { return scriptWaiting_; }
+    bool SyncTicked() const;
+    bool Synced() const;
+    // The output device the device list shows.
+    QString OutputDeviceName() const;
 
     // Playback (one way to start; commands from buttons, menu and keys).
     void StartGenerator();
@@ -64,52 +97,27 @@ public:
     void OffCommand();
     void PauseCommand();
     void ToggleCommand();
+    // The global hot key: the toggle, as far as a running modal operation
+    // lets it act.
+    void HotKeyToggle();
     // Pauses or resumes this window's output (the caption follows).
     void InvertPause();
     void OpenOutputSettings();
 
-    // Engine preparation from the window's texts; a conversion error
+    // Engine preparation from the window's values; a conversion error
     // propagates (handlers run it inside RunGuarded).
     void PrepareEngineFromWindow();
     // The window's start state (also the fallback of a failed settings load).
     void ResetSettings();
+    // Shows the model's values and derives every control's state from them.
+    void ShowSettings();
     // Shows a conversion error of `action` as a message and goes on.
     void RunGuarded(const std::function<void()>& action);
 
-    // Channel modes and panel state.
-    void OnChannelModeChanged();
-    void OnChannelTickToggled();
-    void OnAsLeftToggled();
-    void OnModulationToggled(int channel);
-    void OnLeftNoiseFunctionChanged();
-    void OnRightNoiseFunctionChanged();
-    void CopyChannel(int from, int to);
-    void OnCrestFactorChanged(int channel);
-    void OnFilterTypeChanged(int channel);
-
-    // Leaving an entry: validation (and for the left filter, preparation).
-    void FinishAmplitudeEntry(int channel);
-    void FinishPeriodEntry();
-    void FinishModPeriodEntry(int channel);
-    void FinishModDepthEntry(int channel);
-    void FinishModPhaseEntry(int channel);
-    void FinishFilterFrequencyEntry(int channel);
-    void FinishFilterGainEntry(int channel);
-    void FinishFilterQEntry(int channel);
-
-    // Memory presets: slots 1..4; other numbers are ignored.
-    void StoreMemory(int slot);
+    // Memory presets: recall applies a slot (and may start playback).
     void RecallMemory(int slot);
-    void RenameMemory(int slot);
-    // Fills every slot from the window, named "Memory 1".."Memory 4".
-    void FillMemoryFromWindow();
-    PresetSlots& memoryPresets() noexcept { return presets_; }
-    // Loads a preset file into the slots ("" or the message of a failure) and
-    // shows the slot names on the buttons.
+    // Loads a preset file into the slots ("" or the message of a failure).
     std::string LoadPresets(const QString& path);
-    void LoadPresetsCommand();
-    void SavePresetsAsCommand();
-    QPushButton* memoryButton(int slot) const;
 
     // WAV export: the menu command, and the writer with its progress window.
     void ExportWaveFileCommand();
@@ -119,77 +127,64 @@ public:
     void RunScriptCommand();
     void RunScript(const QString& path);
     ScriptWindow& scriptWindow();
-    // The store of the suppressible questions (and of the settings).
-    void SetStore(SettingsStore* store);
+    // Tools > Performance Test.
+    void OpenPerformanceTest();
 
     // Window commands (from other windows and programs) and the sync mode.
     void ExecuteCommand(std::uint32_t number, std::int32_t first, std::int32_t second);
-    void SetCommandBus(CommandBus* bus) { bus_ = bus; }
     void OnSyncToggled();
-    bool Synced() const;
     // Starts the program again as a new process with "/nosplash".
     void OpenNewGeneratorWindow();
 
-    // Shell commands: hand-overs to the desktop and the About window.
-    void SetDesktopServices(DesktopServices* desktop) { desktop_ = desktop; }
-    // The folder of the files that lie beside the program.
-    void SetProgramFolder(const QString& folder) { programFolder_ = folder; }
-    const QString& programFolder() const noexcept { return programFolder_; }
-    std::function<void()> showAbout;
     // Exit: stops the output at once, then closes the window.
     void ExitCommand();
     void OpenMakerWebPage();
-    // Tools > Performance Test; the clock times the rendering (tests set one).
-    void OpenPerformanceTest();
-    void SetPerformanceClock(MillisecondClock* clock) { performanceClock_ = clock; }
-
     void SetSampleRate(std::int32_t hz);
-    // Runs when the window closes, after the output has stopped.
-    std::function<void()> onClosing;
-    QPushButton* defaultButton() const noexcept { return defaultButton_; }
-    bool hasOutputDevice() const noexcept { return hasOutputDevice_; }
+
+    // Marks a modal operation for as long as it lives.
+    class ModalGuard {
+    public:
+        ModalGuard(GeneratorWindow& window, ModalOperation operation);
+        ~ModalGuard();
+        ModalGuard(const ModalGuard&) = delete;
+        ModalGuard& operator=(const ModalGuard&) = delete;
+
+    private:
+        GeneratorWindow& window_;
+        ModalOperation previous_;
+    };
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // OutputControl: what the settings' rules need of the output.
+    bool Running() const override { return audioOutput_.Running(); }
+    void StopImmediately() override { audioOutput_.StopImmediately(); }
+    void SelectDevice(std::int32_t item) override;
+
+    // Every enabled, greyed, checked-and-greyed and locked state of the
+    // window's controls, derived from the settings, the playback state and
+    // the modal operation (control_states.cpp).
+    void UpdateControlStates();
+    // "Skarnel", or "ON - Skarnel" while a signal plays.
+    static QString WindowTitle(bool playing);
+    // Whether a command from outside may act now.
+    bool CommandAllowed(std::uint32_t number) const;
+
     void BuildPanels();
     void BuildDeviceList();
-    void ConnectControls();
-    void ConnectChannel(int channel);
-    void ConnectPresets();
+    void ConnectPlayback();
     void ConnectShellCommands();
-    void ShowPresetNames();
-    void FinishRename();
-    // The filter validations of a recall, each followed by preparation.
-    void ValidateFilterAndPrepare(QLineEdit* entry, const EntryRule& rule);
-    void WatchExit(QLineEdit* entry, std::function<void()> onExit);
 
     bool FillNextBuffer(std::uint8_t* buffer, std::int32_t& size);
     void OnPlaybackStarted();
     void OnPlaybackStopped();
-    void SetPlayingLook(bool playing);
-    void ShowPauseCaption(bool bold);
-    void SetDefaultButton(QPushButton* button);
-    void RefreshLiveSettings();
     void UpdateFsLabel();
 
-    // Live values fed while the user types.
-    void AmplitudeChanged(int channel);
-    void SliderMoved(int channel, int position);
-    void ModPeriodChanged(int channel);
-    void ModDepthChanged(int channel);
-    void ModPhaseChanged(int channel);
-
-    Ui::ChannelPanel& ch(int channel) { return panels_[channel]->ui; }
-    bool AsLeft() const;
-    bool Stereo() const;
-    // The right channel has settings of its own: Stereo without "= Left".
-    bool RightChannelOwn() const { return Stereo() && !AsLeft(); }
-
+    std::unique_ptr<Ui::GeneratorWindow> ui;
     WaveOutBackend& backend_;
     Dialogs& dialogs_;
     ScreenSaverInhibitor& screenSaver_;
@@ -197,21 +192,26 @@ private:
 
     SignalEngine engine_;
     AudioOutput audioOutput_;
+    GeneratorModel model_;
     NotificationPump* pump_ = nullptr;
     std::array<ChannelPanel*, kChannelCount> panels_{};
+    ChannelControls* controls_ = nullptr;
+    std::unique_ptr<MemoryPresets> presets_;
     QPushButton* defaultButton_ = nullptr;
     bool hasOutputDevice_ = true;
-    PresetSlots presets_{};
+    ModalOperation modal_ = ModalOperation::kNone;
+    bool scriptWaiting_ = false;
     SettingsStore* store_ = nullptr;
     CommandBus* bus_ = nullptr;
     DesktopServices* desktop_ = nullptr;
     QString programFolder_;
     MillisecondClock* performanceClock_ = nullptr;
+    GlobalHotKey* hotKey_ = nullptr;
+    std::function<void()> showAbout_;
+    std::function<void()> onClosing_;
     bool syncBroadcasting_ = false;  // a sync-box broadcast is under way
-    std::unique_ptr<ExportProgressWindow> wait_;
-    std::unique_ptr<ScriptWindow> scriptPopup_;
-    QLineEdit* renameField_ = nullptr;
-    int renamingSlot_ = 0;
+    std::unique_ptr<ExportProgressWindow> progress_;
+    std::unique_ptr<ScriptWindow> scriptWindow_;
 };
 
 }  // namespace skarnel

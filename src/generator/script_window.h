@@ -13,7 +13,10 @@ class ScriptWindow : public QDialog {
     Q_OBJECT
 public:
     explicit ScriptWindow(QWidget* parent = nullptr);
-    Ui::ScriptWindow ui;
+
+    // The line being run.
+    void SetLabel(const QString& text) { ui.Label1->setText(text); }
+    QString label() const { return ui.Label1->text(); }
 
 signals:
     void hidden();
@@ -21,6 +24,9 @@ signals:
 
 protected:
     void hideEvent(QHideEvent* event) override;
+
+private:
+    Ui::ScriptWindow ui;
 };
 
 }  // namespace skarnel

@@ -14,12 +14,15 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <type_traits>
+#include <variant>
 
 #include "numtext/conversion_error.h"
 #include "numtext/decimal_entry.h"
 #include "numtext/number_format.h"
 #include "numtext/number_reader.h"
 #include "persistence/windows1252.h"
+#include "settings/settings_fields.h"
 
 namespace skarnel {
 namespace {
@@ -27,65 +30,6 @@ namespace {
 namespace rec = preset_record;
 using Bytes = std::span<const std::uint8_t>;
 
-struct TextField {
-    std::size_t offset;
-    std::string MemoryPreset::*member;
-};
-constexpr TextField kTextFields[] = {
-    {rec::kName, &MemoryPreset::name},
-    {rec::kPeriod, &MemoryPreset::period},
-    {rec::kAmplitudeLeft, &MemoryPreset::amplitudeLeft},
-    {rec::kAmplitudeRight, &MemoryPreset::amplitudeRight},
-    {rec::kModPeriodLeft, &MemoryPreset::modPeriodLeft},
-    {rec::kModPeriodRight, &MemoryPreset::modPeriodRight},
-    {rec::kModDepthLeft, &MemoryPreset::modDepthLeft},
-    {rec::kModDepthRight, &MemoryPreset::modDepthRight},
-    {rec::kModPhaseLeft, &MemoryPreset::modPhaseLeft},
-    {rec::kModPhaseRight, &MemoryPreset::modPhaseRight},
-};
-
-struct IndexField {
-    std::size_t offset;
-    std::int32_t MemoryPreset::*member;
-};
-constexpr IndexField kIndexFields[] = {
-    {rec::kNoiseFunctionLeft, &MemoryPreset::noiseFunctionLeft},
-    {rec::kNoiseFunctionRight, &MemoryPreset::noiseFunctionRight},
-    {rec::kModFunctionLeft, &MemoryPreset::modFunctionLeft},
-    {rec::kModFunctionRight, &MemoryPreset::modFunctionRight},
-    {rec::kCrestFactorLeft, &MemoryPreset::crestFactorLeft},
-    {rec::kCrestFactorRight, &MemoryPreset::crestFactorRight},
-    {rec::kFilterTypeLeft, &MemoryPreset::filterTypeLeft},
-    {rec::kFilterTypeRight, &MemoryPreset::filterTypeRight},
-};
-
-// The mono flag is not among these: it is read differently.
-struct FlagField {
-    std::size_t offset;
-    bool MemoryPreset::*member;
-};
-constexpr FlagField kFlagFields[] = {
-    {rec::kLoop, &MemoryPreset::loop},
-    {rec::kLeftOn, &MemoryPreset::leftOn},
-    {rec::kRightOn, &MemoryPreset::rightOn},
-    {rec::kModulationLeft, &MemoryPreset::modulationLeft},
-    {rec::kModulationRight, &MemoryPreset::modulationRight},
-    {rec::kAsLeft, &MemoryPreset::asLeft},
-};
-
-struct FilterField {
-    std::size_t offset;
-    std::string MemoryPreset::*member;
-    std::string_view resetText;
-};
-constexpr FilterField kFilterFields[] = {
-    {rec::kFilterFrequencyLeft, &MemoryPreset::filterFrequencyLeft, kResetFilterFrequency},
-    {rec::kFilterGainLeft, &MemoryPreset::filterGainLeft, kResetFilterGain},
-    {rec::kFilterQLeft, &MemoryPreset::filterQLeft, kResetFilterQ},
-    {rec::kFilterFrequencyRight, &MemoryPreset::filterFrequencyRight, kResetFilterFrequency},
-    {rec::kFilterGainRight, &MemoryPreset::filterGainRight, kResetFilterGain},
-    {rec::kFilterQRight, &MemoryPreset::filterQRight, kResetFilterQ},
-};
 constexpr std::uint8_t kFilterMark[2] = {'F', 'V'};
 
 void PutU32(std::uint8_t* at, std::uint32_t value) {
@@ -151,46 +95,98 @@ std::string FilterText(float value) {
     return FormatNumber(value);  // unreachable: 17 digits identify every float
 }
 
+// Puts a text, index or flag at `at` as `kind` says. Filter values are
+// channel values and are written by EncodeRecord itself.
+template <typename T>
+void PutValue(std::uint8_t* at, PresetAs kind, const T& value) {
+    if constexpr (std::is_same_v<T, std::string>) {
+        PutShortText(at, value);
+    } else if constexpr (std::is_same_v<T, bool>) {
+        at[0] = value ? 1 : 0;
+    } else if (kind == PresetAs::kMonoFlag) {
+        at[0] = value == kMono ? 1 : 0;
+    } else {
+        PutU32(at, static_cast<std::uint32_t>(value));
+    }
+}
+
+template <typename T>
+void GetValue(Bytes at, PresetAs kind, T& value) {
+    if constexpr (std::is_same_v<T, std::string>) {
+        value = GetShortText(at);
+    } else if constexpr (std::is_same_v<T, bool>) {
+        value = at[0] != 0;
+    } else if (kind == PresetAs::kMonoFlag) {
+        value = at[0] == 1 ? kMono : kStereo;  // only 1 means Mono
+    } else {
+        value = static_cast<std::int32_t>(GetU32(at));
+    }
+}
+
+bool InPresets(PresetAs kind) {
+    return kind != PresetAs::kNotInPresets;
+}
+
 void EncodeRecord(const MemoryPreset& preset, std::uint8_t* record) {
-    for (const TextField& f : kTextFields) {
-        PutShortText(record + f.offset, preset.*f.member);
+    const GeneratorSettings& settings = preset.settings;
+    PutShortText(record + rec::kName, preset.name);
+    for (const WindowField& f : WindowFields()) {
+        if (InPresets(f.preset)) {
+            std::visit([&](auto m) { PutValue(record + f.presetOffset, f.preset, settings.*m); },
+                       f.member);
+        }
     }
-    for (const IndexField& f : kIndexFields) {
-        PutU32(record + f.offset, static_cast<std::uint32_t>(preset.*f.member));
-    }
-    for (const FlagField& f : kFlagFields) {
-        record[f.offset] = preset.*f.member ? 1 : 0;
-    }
-    record[rec::kMono] = preset.mono ? 1 : 0;
-    for (const FilterField& f : kFilterFields) {
-        const float value = TryParseDecimal(preset.*f.member).value_or(ParseDecimal(f.resetText));
-        PutU32(record + f.offset, std::bit_cast<std::uint32_t>(value));
+    for (const ChannelField& f : ChannelFields()) {
+        for (int c = 0; c < kChannelCount; ++c) {
+            const ChannelSettings& channel = settings.channels[c];
+            std::uint8_t* at = record + f.presetOffset[c];
+            if (f.preset == PresetAs::kFilterValue) {
+                // Written as the float32 the text reads as; an unreadable
+                // text as its reset value.
+                const auto member = std::get<std::string ChannelSettings::*>(f.member);
+                const float value = TryParseDecimal(channel.*member)
+                                        .value_or(ParseDecimal(ChannelSettings{}.*member));
+                PutU32(at, std::bit_cast<std::uint32_t>(value));
+            } else if (InPresets(f.preset)) {
+                std::visit([&](auto m) { PutValue(at, f.preset, channel.*m); }, f.member);
+            }
+        }
     }
     std::copy(std::begin(kFilterMark), std::end(kFilterMark), record + rec::kFilterValueMark);
 }
 
 void DecodeRecord(Bytes record, MemoryPreset& preset) {
-    for (const TextField& f : kTextFields) {
-        preset.*f.member = GetShortText(record.subspan(f.offset));
+    GeneratorSettings& settings = preset.settings;
+    preset.name = GetShortText(record.subspan(rec::kName));
+    for (const WindowField& f : WindowFields()) {
+        if (InPresets(f.preset)) {
+            std::visit(
+                [&](auto m) { GetValue(record.subspan(f.presetOffset), f.preset, settings.*m); },
+                f.member);
+        }
     }
-    for (const IndexField& f : kIndexFields) {
-        preset.*f.member = static_cast<std::int32_t>(GetU32(record.subspan(f.offset)));
-    }
-    for (const FlagField& f : kFlagFields) {
-        preset.*f.member = record[f.offset] != 0;
-    }
-    preset.mono = record[rec::kMono] == 1;
-
+    // The filter values count only when the record carries our mark and all
+    // of them are finite; otherwise every filter text is its reset text.
     bool haveValues = std::equal(std::begin(kFilterMark), std::end(kFilterMark),
                                  record.begin() + rec::kFilterValueMark);
-    float values[std::size(kFilterFields)];
-    for (std::size_t i = 0; i < std::size(kFilterFields); ++i) {
-        values[i] = std::bit_cast<float>(GetU32(record.subspan(kFilterFields[i].offset)));
-        haveValues = haveValues && std::isfinite(values[i]);
+    for (const ChannelField& f : ChannelFields()) {
+        for (int c = 0; c < kChannelCount && f.preset == PresetAs::kFilterValue; ++c) {
+            const float value = std::bit_cast<float>(GetU32(record.subspan(f.presetOffset[c])));
+            haveValues = haveValues && std::isfinite(value);
+        }
     }
-    for (std::size_t i = 0; i < std::size(kFilterFields); ++i) {
-        const FilterField& f = kFilterFields[i];
-        preset.*f.member = haveValues ? FilterText(values[i]) : std::string(f.resetText);
+    for (const ChannelField& f : ChannelFields()) {
+        for (int c = 0; c < kChannelCount; ++c) {
+            ChannelSettings& channel = settings.channels[c];
+            const Bytes at = record.subspan(f.presetOffset[c]);
+            if (f.preset == PresetAs::kFilterValue) {
+                const auto member = std::get<std::string ChannelSettings::*>(f.member);
+                channel.*member = haveValues ? FilterText(std::bit_cast<float>(GetU32(at)))
+                                             : ChannelSettings{}.*member;
+            } else if (InPresets(f.preset)) {
+                std::visit([&](auto m) { GetValue(at, f.preset, channel.*m); }, f.member);
+            }
+        }
     }
 }
 

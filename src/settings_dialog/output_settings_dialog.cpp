@@ -4,16 +4,18 @@
 #include <QShortcut>
 
 #include "platform/help_router.h"
+#include "settings/choice_lists.h"
 
 namespace skarnel {
 
 namespace {
 
-// Item order and count are part of the stored format: the settings keep indexes.
-const char* const kFrequencies[] = {"8000", "11025", "22050", "44100", "48000", "96000", "192000"};
-const char* const kQuantizations[] = {"8", "16", "24"};
-const char* const kBufferSizes[] = {"4096", "8192", "16384", "32768", "64536"};
-const char* const kBufferCounts[] = {"2", "3", "4"};
+template <std::size_t N>
+void Fill(QComboBox* list, const std::array<std::int32_t, N>& items) {
+    for (const std::int32_t item : items) {
+        list->addItem(QString::number(item));
+    }
+}
 
 int ItemNumber(const QComboBox* box) {
     return box->currentText().toInt();
@@ -24,18 +26,12 @@ int ItemNumber(const QComboBox* box) {
 OutputSettingsDialog::OutputSettingsDialog(QWidget* parent) : QDialog(parent) {
     ui.setupUi(this);
     setWindowFlag(Qt::Tool);
-    for (const char* item : kFrequencies) {
-        ui.cboFsList->addItem(item);
-    }
-    for (const char* item : kQuantizations) {
-        ui.cboQuant->addItem(item);
-    }
-    for (const char* item : kBufferSizes) {
-        ui.cboBufferSize->addItem(item);
-    }
-    for (const char* item : kBufferCounts) {
-        ui.cboBuffers->addItem(item);
-    }
+    // The items' order and count are part of the stored format: the store
+    // keeps indexes.
+    Fill(ui.cboFsList, kSampleRateItems);
+    Fill(ui.cboQuant, kQuantizationItems);
+    Fill(ui.cboBufferSize, kBufferSizeItems);
+    Fill(ui.cboBuffers, kBufferCountItems);
     SetDefaults();
     samplingFrequency_ = ItemNumber(ui.cboFsList);
 
@@ -56,6 +52,22 @@ void OutputSettingsDialog::SetDefaults() {
     ui.cboBufferSize->setCurrentIndex(2);
     ui.cboBuffers->setCurrentIndex(2);
     ui.chkDisableSS->setChecked(true);
+}
+
+int OutputSettingsDialog::SampleRateItem() const {
+    return ui.cboFsList->currentIndex();
+}
+
+void OutputSettingsDialog::ChooseSampleRateItem(int item) {
+    ui.cboFsList->setCurrentIndex(item);
+    OnSampleRateChosen();
+}
+
+void OutputSettingsDialog::ChooseSamplingFrequency(std::int32_t hz) {
+    const int item = skarnel::SampleRateItem(hz);
+    if (item >= 0) {
+        ChooseSampleRateItem(item);
+    }
 }
 
 void OutputSettingsDialog::ApplyChosenFrequency() {

@@ -24,6 +24,13 @@ public:
     int BufferBytes() const;
     bool DisableScreenSaver() const;
 
+    // The item of the sampling-frequency list, and choosing one as the user
+    // does (OFF, then the new frequency); a frequency the list lacks is
+    // ignored.
+    int SampleRateItem() const;
+    void ChooseSampleRateItem(int item);
+    void ChooseSamplingFrequency(std::int32_t hz);
+
     // Sets the default items of a first start.
     void SetDefaults();
     // The program's sampling frequency becomes the chosen item's, without

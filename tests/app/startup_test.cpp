@@ -40,7 +40,7 @@ PresetSlots NamedSlots(const std::string& prefix) {
     PresetSlots presets{};
     for (std::size_t i = 0; i < presets.size(); ++i) {
         presets[i].name = prefix + std::to_string(i + 1);
-        presets[i].period = std::to_string(i + 2);
+        presets[i].settings.period = std::to_string(i + 2);
     }
     return presets;
 }
@@ -64,7 +64,7 @@ protected:
         });
         return *startup;
     }
-    QString ButtonCaption(int slot) { return startup->generator().memoryButton(slot)->text(); }
+    QString ButtonCaption(int slot) { return startup->generator().presets().button(slot)->text(); }
     QString WritePresets(const QString& name, const std::string& prefix) {
         const QString path = dir.filePath(name);
         EXPECT_EQ(SavePresetFile(path.toStdString(), NamedSlots(prefix)), "");
@@ -167,8 +167,8 @@ TEST_F(StartupTest, PresetFileArgumentThatCannotBeReadShowsTheLoadsMessage) {
 TEST_F(StartupTest, ScriptArgumentRunsWithTheWindowHiddenAndEnds) {
     PresetSlots presets{};
     presets[0].name = "Short";
-    presets[0].period = "0.3";
-    presets[0].loop = false;
+    presets[0].settings.period = "0.3";
+    presets[0].settings.loop = false;
     ASSERT_EQ(SavePresetFile(dir.filePath("short.vlm").toStdString(), presets), "");
     const QString script = dir.filePath("run.wbs");
     QFile file(script);
@@ -185,7 +185,7 @@ TEST_F(StartupTest, ScriptArgumentRunsWithTheWindowHiddenAndEnds) {
     EXPECT_EQ(dialogs.shown, QStringList{kWelcomeMessage});
     EXPECT_EQ(outcome, SkarnelStartup::Outcome::kEnd);
     EXPECT_FALSE(shownWatch.shown) << "the generator window is never shown";
-    EXPECT_EQ(startup->generator().scriptWindow().ui.Label1->text(), "Line 2: end ");
+    EXPECT_EQ(startup->generator().scriptWindow().label(), "Line 2: end ");
     EXPECT_FALSE(backend.Played().empty());
     // The examples are not loaded, and the window's settings are not stored.
     EXPECT_EQ(ButtonCaption(1), "Short");
@@ -213,7 +213,7 @@ TEST_F(StartupTest, WelcomeQuestionOpensTheIntroductionAndStaysAwayOnceTicked) {
 TEST_F(StartupTest, AboutWindowKeepsTheGeneratorFromInputUntilItCloses) {
     Start("/nosplash");
     GeneratorWindow& generator = startup->generator();
-    generator.ui.About1->trigger();
+    generator.findChild<QAction*>("About1")->trigger();
     AboutWindow& about = startup->about();
     EXPECT_TRUE(about.isVisible());
     EXPECT_FALSE(about.isModal());

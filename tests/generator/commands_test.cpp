@@ -62,7 +62,7 @@ TEST_F(CommandTest, EachCommandChangesWhatItNames) {
 TEST_F(CommandTest, PresetsStoreAndRecallThroughTheCommand) {
     window->ExecuteCommand(kCommandAmplitudeL, -12, 0);
     window->ExecuteCommand(kCommandPreset, 1, 2);  // store slot 2
-    EXPECT_EQ(window->memoryPresets()[1].amplitudeLeft, "-12");
+    EXPECT_EQ(window->presets().records()[1].settings.channels[kLeft].amplitude, "-12");
     window->ExecuteCommand(kCommandAmplitudeL, -3, 0);
     window->ExecuteCommand(kCommandStart, 0, 0);
     HandleNotifications();
@@ -75,7 +75,7 @@ TEST_F(CommandTest, PresetsStoreAndRecallThroughTheCommand) {
 // Any 32-bit values: nothing crashes, slots outside 1..4 do nothing, unknown
 // numbers are ignored.
 TEST_F(CommandTest, ArbitraryArgumentsChangeNothingHarmful) {
-    const auto before = window->memoryPresets();
+    const auto before = window->presets().records();
     const std::int32_t extremes[] = {std::numeric_limits<std::int32_t>::min(), -1, 5,
                                      std::numeric_limits<std::int32_t>::max()};
     for (const std::int32_t v : extremes) {
@@ -87,7 +87,7 @@ TEST_F(CommandTest, ArbitraryArgumentsChangeNothingHarmful) {
         window->ExecuteCommand(0x4FF, v, v);
         window->ExecuteCommand(static_cast<std::uint32_t>(v), v, v);
     }
-    EXPECT_EQ(window->memoryPresets(), before);
+    EXPECT_EQ(window->presets().records(), before);
     EXPECT_GE(List("WaveDevice")->currentIndex(), 0);
     EXPECT_TRUE(dialogs.shown.isEmpty()) << dialogs.Last().toStdString();
 }
@@ -97,13 +97,13 @@ TEST_F(CommandTest, ArbitraryArgumentsChangeNothingHarmful) {
 TEST_F(CommandTest, SyncSendsTheCommandsToEveryWindow) {
     Box("chkSync")->setChecked(true);
     EXPECT_EQ(delivered, 1);  // the box's own broadcast
-    window->ui.btnON->click();
+    window->findChild<QPushButton*>("btnON")->click();
     HandleNotifications();
     EXPECT_EQ(delivered, 2);
     EXPECT_TRUE(window->audioOut().Running());
-    window->ui.btnPause->click();
+    window->findChild<QPushButton*>("btnPause")->click();
     EXPECT_TRUE(window->audioOut().Paused());
-    window->ui.btnOFF->click();
+    window->findChild<QPushButton*>("btnOFF")->click();
     EXPECT_EQ(delivered, 4);
     EXPECT_FALSE(window->audioOut().Running());
 }

@@ -11,13 +11,15 @@ namespace {
 class DeviceFaultsTest : public GeneratorTest {
 protected:
     bool LooksPlaying() {
-        return window->ui.LED->colour() == StatusLamp::kPlaying &&
-               window->windowTitle() == "ON - Skarnel" && window->ui.btnOFF->isDefault() &&
+        return window->findChild<StatusLamp*>("LED")->colour() == StatusLamp::kPlaying &&
+               window->windowTitle() == "ON - Skarnel" &&
+               window->findChild<QPushButton*>("btnOFF")->isDefault() &&
                !Entry("Duration")->isEnabled();
     }
     bool LooksStopped() {
-        return window->ui.LED->colour() == StatusLamp::kStopped &&
-               window->windowTitle() == "Skarnel" && window->ui.btnON->isDefault() &&
+        return window->findChild<StatusLamp*>("LED")->colour() == StatusLamp::kStopped &&
+               window->windowTitle() == "Skarnel" &&
+               window->findChild<QPushButton*>("btnON")->isDefault() &&
                Entry("Duration")->isEnabled();
     }
     void ExpectNoBufferLost() {
@@ -29,22 +31,22 @@ protected:
 
 TEST_F(DeviceFaultsTest, RefusedOpenAndFailingWritesEndStopped) {
     backend.FailNextOpen(kDeviceAllocated);
-    window->ui.btnON->click();
+    window->findChild<QPushButton*>("btnON")->click();
     backend.FailAllWrites(SimulatedBackend::kInjectedFailure);
-    window->ui.btnON->click();
+    window->findChild<QPushButton*>("btnON")->click();
     ASSERT_EQ(dialogs.shown.size(), 2);
     EXPECT_EQ(dialogs.shown[0], "Sound Device Error: \r" +
                                     QString::fromStdString(backend.ErrorText(kDeviceAllocated)));
     EXPECT_EQ(dialogs.shown[1], "Sound Device Error: \rThe simulated device failed on request.");
     HandleNotifications();
     EXPECT_TRUE(LooksStopped());
-    EXPECT_EQ(QApplication::focusWidget(), window->ui.btnOFF);
+    EXPECT_EQ(QApplication::focusWidget(), window->findChild<QPushButton*>("btnOFF"));
     ExpectNoBufferLost();
 
     // A device that goes away while playing: what it holds plays out, then
     // the window stops by itself. Only a failed start is reported.
     backend.FailAllWrites(kDeviceOk);
-    window->ui.btnON->click();
+    window->findChild<QPushButton*>("btnON")->click();
     HandleNotifications();
     ASSERT_TRUE(LooksPlaying());
     backend.FailAllWrites(kDeviceNoDriver);
@@ -63,7 +65,7 @@ TEST_F(DeviceFaultsTest, RefusedOpenAndFailingWritesEndStopped) {
 // on reset), the window goes on answering and OFF brings it to Stopped.
 TEST_F(DeviceFaultsTest, OffStopsADeviceThatStoppedReturningBuffers) {
     backend.SetPaced(true);
-    window->ui.btnON->click();
+    window->findChild<QPushButton*>("btnON")->click();
     ASSERT_TRUE(QTest::qWaitFor([this] { return LooksPlaying(); }));
     ASSERT_TRUE(QTest::qWaitFor([this] { return window->audioOut().DoneCount() > 0; }, 5000));
     backend.LastDevice()->StopReturningBuffers(true);
@@ -73,24 +75,24 @@ TEST_F(DeviceFaultsTest, OffStopsADeviceThatStoppedReturningBuffers) {
     EXPECT_EQ(window->audioOut().DoneCount(), done);
 
     QTest::keyClick(window.get(), Qt::Key_F10);  // input is still handled
-    EXPECT_TRUE(window->ui.btnPause->font().bold());
+    EXPECT_TRUE(window->findChild<QPushButton*>("btnPause")->font().bold());
     EXPECT_TRUE(LooksPlaying());
 
     QElapsedTimer timer;
     timer.start();
-    window->ui.btnOFF->click();
+    window->findChild<QPushButton*>("btnOFF")->click();
     EXPECT_LT(timer.elapsed(), 1000);
     EXPECT_TRUE(QTest::qWaitFor([this] { return LooksStopped(); }, 2000));
-    EXPECT_FALSE(window->ui.btnPause->font().bold());
+    EXPECT_FALSE(window->findChild<QPushButton*>("btnPause")->font().bold());
     EXPECT_FALSE(window->audioOut().Running());
     EXPECT_EQ(backend.BuffersDropped(), 4);
     ExpectNoBufferLost();
 
     // The next start plays on a new device.
-    window->ui.btnON->click();
+    window->findChild<QPushButton*>("btnON")->click();
     ASSERT_TRUE(QTest::qWaitFor([this] { return LooksPlaying(); }));
     EXPECT_EQ(backend.OpenCount(), 2);
-    window->ui.btnOFF->click();
+    window->findChild<QPushButton*>("btnOFF")->click();
     EXPECT_TRUE(QTest::qWaitFor([this] { return LooksStopped(); }));
     ExpectNoBufferLost();
 }
@@ -100,7 +102,7 @@ TEST_F(DeviceFaultsTest, OffStopsADeviceThatStoppedReturningBuffers) {
 TEST_F(DeviceFaultsTest, OffStopsAHangingDeviceAfterThePeriodEnded) {
     TypeAndLeave("Duration", "1");
     Box("Loop")->setChecked(false);
-    window->ui.btnON->click();
+    window->findChild<QPushButton*>("btnON")->click();
     HandleNotifications();
     ASSERT_TRUE(PlayOneBuffer());
     EXPECT_FALSE(window->audioOut().Running());
@@ -109,7 +111,7 @@ TEST_F(DeviceFaultsTest, OffStopsAHangingDeviceAfterThePeriodEnded) {
     EXPECT_FALSE(PlayOneBuffer());
     EXPECT_TRUE(LooksPlaying());  // the device has not closed
 
-    window->ui.btnOFF->click();
+    window->findChild<QPushButton*>("btnOFF")->click();
     HandleNotifications();
     EXPECT_TRUE(LooksStopped());
     ExpectNoBufferLost();
@@ -119,11 +121,11 @@ TEST_F(DeviceFaultsTest, OffStopsAHangingDeviceAfterThePeriodEnded) {
 // notifications: they all arrive at once, and the window ends up playing the
 // last start with nothing of the earlier ones counted.
 TEST_F(DeviceFaultsTest, AFloodOfLateNotificationsEndsWithTheLastStartPlaying) {
-    window->ui.btnON->click();
+    window->findChild<QPushButton*>("btnON")->click();
     for (int i = 0; i < 10; ++i) {
         backend.LastDevice()->CompleteHead();
-        window->ui.btnOFF->click();
-        window->ui.btnON->click();
+        window->findChild<QPushButton*>("btnOFF")->click();
+        window->findChild<QPushButton*>("btnON")->click();
     }
     EXPECT_EQ(backend.OpenCount(), 11);
     HandleNotifications();
@@ -134,7 +136,7 @@ TEST_F(DeviceFaultsTest, AFloodOfLateNotificationsEndsWithTheLastStartPlaying) {
     EXPECT_EQ(backend.LastDevice()->QueuedCount(), 4u);  // refilled once, not more
     EXPECT_TRUE(dialogs.shown.isEmpty()) << dialogs.Last().toStdString();
 
-    window->ui.btnOFF->click();
+    window->findChild<QPushButton*>("btnOFF")->click();
     HandleNotifications();
     EXPECT_TRUE(LooksStopped());
     ExpectNoBufferLost();

@@ -51,7 +51,7 @@ TEST_F(EntriesTest, AmplitudeIsClampedRoundedAndFollowsItsSlider) {
     EXPECT_EQ(Engine(kRight).linearAmplitude, LinearAmplitude(-20.0L));
     QTest::keyClicks(Entry("AmplitudeRight"), ",5");
     EXPECT_EQ(Engine(kRight).linearAmplitude, LinearAmplitude(-20.0L));
-    window->ui.btnPause->setFocus();
+    window->findChild<QPushButton*>("btnPause")->setFocus();
     EXPECT_EQ(Entry("AmplitudeRight")->text(), "-20.5");
     EXPECT_EQ(Find<QSlider>("AmplitudeSliderRight")->value(), 2050);
     EXPECT_EQ(Engine(kRight).linearAmplitude, LinearAmplitude(-20.5L));
@@ -101,7 +101,7 @@ TEST_F(EntriesTest, ModulationPeriodAndDepthFeedTheEngine) {
     EXPECT_EQ(Engine(kLeft).modPeriod, 1.0f);
 
     // A period of 0 typed while the signal plays stops it.
-    window->ui.btnON->click();
+    window->findChild<QPushButton*>("btnON")->click();
     HandleNotifications();
     ASSERT_TRUE(window->audioOut().Running());
     Type("ModPeriodLeftEdit", "0");

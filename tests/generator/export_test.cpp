@@ -17,7 +17,7 @@ protected:
     QString Export(const QString& name) {
         const QString path = dir.filePath(name);
         dialogs.paths.push_back(path);
-        window->ui.SaveWaveFile1->trigger();
+        window->findChild<QAction*>("SaveWaveFile1")->trigger();
         return path;
     }
     static QByteArray Read(const QString& path) {
@@ -101,31 +101,32 @@ TEST_F(ExportTest, StereoGatesAndSeparateDrawsWithAsLeft) {
 TEST_F(ExportTest, FailuresAndCancelAreReportedAndLeaveTheRightFiles) {
     store.Save(SettingsKeyPath(), {FlagValue("CDformat", true)});
     dialogs.paths.push_back("/dev/full");
-    window->ui.SaveWaveFile1->trigger();
+    window->findChild<QAction*>("SaveWaveFile1")->trigger();
     EXPECT_EQ(dialogs.Last(), "File Access Error, cannot write file.");
 
     const QString missing = dir.filePath("no/such/folder.wav");
     dialogs.paths.push_back(missing);
-    window->ui.SaveWaveFile1->trigger();
+    window->findChild<QAction*>("SaveWaveFile1")->trigger();
     EXPECT_TRUE(dialogs.Last().contains(missing) && dialogs.Last().contains("No such file"))
         << dialogs.Last().toStdString();
 
     const QString folder = dir.filePath("folder.wav");  // a folder in the file's place
     ASSERT_TRUE(QDir(dir.path()).mkdir("folder.wav"));
     dialogs.paths.push_back(folder);
-    window->ui.SaveWaveFile1->trigger();
+    window->findChild<QAction*>("SaveWaveFile1")->trigger();
     EXPECT_EQ(dialogs.Last(), "Cannot create file \"" + folder + "\". Is a directory.");
 
-    exportCancelled = true;  // Cancel pressed before the first progress point
+    bool& cancel = window->progressWindow().cancelRequested();
+    cancel = true;  // Cancel pressed before the first progress point
     const QString cancelled = Export("cancelled.wav");
     EXPECT_FALSE(QFile::exists(cancelled));
-    EXPECT_FALSE(exportCancelled);
+    EXPECT_FALSE(cancel);
     EXPECT_TRUE(window->isEnabled());
 
     QFile kept(dir.filePath("kept.wav"));  // an earlier export outlives a cancelled one
     ASSERT_TRUE(kept.open(QIODevice::WriteOnly) && kept.write("kept") == 4);
     kept.close();
-    exportCancelled = true;
+    cancel = true;
     EXPECT_EQ(Read(Export("kept.wav")), "kept");
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList({"folder.wav", "kept.wav"}));

@@ -31,7 +31,7 @@ bool NullDeviceIntact() {
 TEST_F(GeneratorTest, PerformanceTestTimesTheShippedSignalIntoTheNullDevice) {
     window->SetProgramFolder(SKARNEL_PROGRAM_DIR);
     dialogs.answers = {true, true, false, false};
-    window->ui.CompatibilityTest1->trigger();
+    window->findChild<QAction*>("CompatibilityTest1")->trigger();
 
     ASSERT_GE(dialogs.shown.size(), 4);
     const QString verdict = dialogs.shown[2];
@@ -39,7 +39,7 @@ TEST_F(GeneratorTest, PerformanceTestTimesTheShippedSignalIntoTheNullDevice) {
     std::cout << "[ measured ] " << verdict.section(' ', 2, 2).toStdString()
               << " s for 10 s of stereo at 44.1 kHz\n";
     EXPECT_TRUE(NullDeviceIntact());
-    EXPECT_EQ(window->memoryButton(4)->text(), "Test Timing 10 s");
+    EXPECT_EQ(window->presets().button(4)->text(), "Test Timing 10 s");
     EXPECT_TRUE(window->isEnabled());
 }
 
@@ -50,12 +50,13 @@ TEST_F(GeneratorTest, PerformanceTestPlaysTheStereoSignalsToTheirEnd) {
     QTemporaryDir folder;
     PresetSlots presets{};
     for (MemoryPreset& preset : presets) {
-        preset.period = "0.3";
-        preset.loop = false;
-        preset.mono = false;
+        preset.settings.period = "0.3";
+        preset.settings.loop = false;
+        preset.settings.channelMode = kStereo;
         preset.name = "Short";
     }
-    presets[2].modulationLeft = presets[2].modulationRight = true;
+    presets[2].settings.channels[kLeft].modulationOn = true;
+    presets[2].settings.channels[kRight].modulationOn = true;
     ASSERT_EQ(SavePresetFile(folder.filePath(kCompatibilityTestFile).toStdString(), presets), "");
     window->SetProgramFolder(folder.path());
     FixedClock clock;
@@ -65,7 +66,7 @@ TEST_F(GeneratorTest, PerformanceTestPlaysTheStereoSignalsToTheirEnd) {
     // OK, OK, OK to the stereo test, a tone was heard, no freeze, OK to the
     // modulated test, no freeze.
     dialogs.answers = {true, true, true, true, false, true, false};
-    window->ui.CompatibilityTest1->trigger();
+    window->findChild<QAction*>("CompatibilityTest1")->trigger();
     EXPECT_TRUE(dialogs.shown.contains(
         "It took 2.531 seconds to generate a 10 second stereo CD quality signal. Your computer "
         "is fast enough to run tests at full stereo CD quality."));

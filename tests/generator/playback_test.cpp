@@ -20,10 +20,11 @@ protected:
     }
     void ExpectLook(bool playing) {
         EXPECT_EQ(window->windowTitle(), playing ? "ON - Skarnel" : "Skarnel");
-        EXPECT_EQ(window->ui.LED->colour(), playing ? StatusLamp::kPlaying : StatusLamp::kStopped);
-        EXPECT_EQ(window->ui.btnOFF->isDefault(), playing);
-        EXPECT_EQ(window->ui.btnON->isDefault(), !playing);
-        EXPECT_EQ(scriptWaiting, playing);
+        EXPECT_EQ(window->findChild<StatusLamp*>("LED")->colour(),
+                  playing ? StatusLamp::kPlaying : StatusLamp::kStopped);
+        EXPECT_EQ(window->findChild<QPushButton*>("btnOFF")->isDefault(), playing);
+        EXPECT_EQ(window->findChild<QPushButton*>("btnON")->isDefault(), !playing);
+        EXPECT_EQ(window->scriptWaiting(), playing);
         for (QWidget* control : LockedControls()) {
             EXPECT_EQ(control->isEnabled(), !playing) << control->objectName().toStdString();
         }
@@ -33,42 +34,42 @@ protected:
             List("cboChannels")->currentIndex() == kStereo && !Box("chkAsLeft")->isChecked();
         EXPECT_EQ(Entry("AmplitudeRight")->isEnabled(), !playing && rightOwn);
     }
-    bool PauseBold() const { return window->ui.btnPause->font().bold(); }
+    bool PauseBold() const { return window->findChild<QPushButton*>("btnPause")->font().bold(); }
 };
 
 TEST_F(PlaybackTest, OnOffAndPauseDriveTheWindowsLook) {
     Pick("WaveDevice", 2);
-    window->ui.btnON->click();
+    window->findChild<QPushButton*>("btnON")->click();
     EXPECT_EQ(backend.OpenCount(), 1);
     EXPECT_EQ(backend.LastDeviceIndex(), 1u);
     EXPECT_TRUE(window->audioOut().Running());
-    EXPECT_EQ(QApplication::focusWidget(), window->ui.btnOFF);
+    EXPECT_EQ(QApplication::focusWidget(), window->findChild<QPushButton*>("btnOFF"));
     HandleNotifications();
     ExpectLook(true);
     EXPECT_EQ(screenSaver.inhibitCount, 1);
 
     // A second ON while playing is ignored and leaves the focus where it is.
-    window->ui.btnPause->setFocus();
-    window->ui.btnON->click();
-    EXPECT_EQ(QApplication::focusWidget(), window->ui.btnPause);
-    window->ui.mnuON->trigger();
+    window->findChild<QPushButton*>("btnPause")->setFocus();
+    window->findChild<QPushButton*>("btnON")->click();
+    EXPECT_EQ(QApplication::focusWidget(), window->findChild<QPushButton*>("btnPause"));
+    window->findChild<QAction*>("mnuON")->trigger();
     EXPECT_EQ(backend.OpenCount(), 1);
     EXPECT_TRUE(PlayOneBuffer());
     EXPECT_TRUE(dialogs.shown.isEmpty()) << dialogs.Last().toStdString();
 
-    window->ui.btnOFF->click();
+    window->findChild<QPushButton*>("btnOFF")->click();
     EXPECT_FALSE(window->audioOut().Running());
     HandleNotifications();
     ExpectLook(false);
-    EXPECT_EQ(QApplication::focusWidget(), window->ui.btnON);
+    EXPECT_EQ(QApplication::focusWidget(), window->findChild<QPushButton*>("btnON"));
     EXPECT_FALSE(screenSaver.Inhibiting());
 
     // Pause while stopped only arms the flag; the next start opens paused.
     Pick("WaveDevice", 0);
-    window->ui.btnPause->click();
+    window->findChild<QPushButton*>("btnPause")->click();
     EXPECT_TRUE(PauseBold());
     backend.ClearPlayed();
-    window->ui.btnON->click();
+    window->findChild<QPushButton*>("btnON")->click();
     HandleNotifications();
     ASSERT_EQ(backend.OpenCount(), 2);
     EXPECT_EQ(backend.LastDeviceIndex(), kDefaultWaveDevice);
@@ -78,15 +79,15 @@ TEST_F(PlaybackTest, OnOffAndPauseDriveTheWindowsLook) {
     ExpectLook(true);
     EXPECT_TRUE(PauseBold());
 
-    window->ui.btnPause->click();
+    window->findChild<QPushButton*>("btnPause")->click();
     EXPECT_FALSE(PauseBold());
     EXPECT_FALSE(backend.LastDevice()->IsPaused());
     EXPECT_TRUE(PlayOneBuffer());
     EXPECT_EQ(backend.Played().size(), 16384u);
 
     // Paused again, then stopped: the close clears the pause and its caption.
-    window->ui.btnPause->click();
-    window->ui.mnuOFF->trigger();
+    window->findChild<QPushButton*>("btnPause")->click();
+    window->findChild<QAction*>("mnuOFF")->trigger();
     HandleNotifications();
     EXPECT_FALSE(PauseBold());
     EXPECT_FALSE(window->audioOut().Paused());
@@ -134,12 +135,12 @@ TEST_F(PlaybackTest, StartFailuresAreReportedAndLeaveTheWindowStopped) {
     // A period that ends inside the first buffer (8192 frames of 16384 bytes).
     TypeAndLeave("Duration", "0.1");
     Box("Loop")->setChecked(false);
-    window->ui.btnON->click();
+    window->findChild<QPushButton*>("btnON")->click();
     ASSERT_EQ(dialogs.shown.size(), 1);
     EXPECT_EQ(dialogs.Last(),
               "For very short signals please decrease the buffer number and size in the "
               "'Compatibility settings' in the 'Options' menu");
-    EXPECT_EQ(QApplication::focusWidget(), window->ui.btnOFF);
+    EXPECT_EQ(QApplication::focusWidget(), window->findChild<QPushButton*>("btnOFF"));
     HandleNotifications();
     ExpectLook(false);
     EXPECT_FALSE(window->audioOut().Running());
@@ -147,7 +148,7 @@ TEST_F(PlaybackTest, StartFailuresAreReportedAndLeaveTheWindowStopped) {
 
     // One second outlasts the first buffer: it plays, runs out and stops by itself.
     TypeAndLeave("Duration", "1");
-    window->ui.btnON->click();
+    window->findChild<QPushButton*>("btnON")->click();
     EXPECT_EQ(dialogs.shown.size(), 1);
     HandleNotifications();
     ExpectLook(true);
@@ -160,7 +161,7 @@ TEST_F(PlaybackTest, StartFailuresAreReportedAndLeaveTheWindowStopped) {
     EXPECT_FALSE(window->audioOut().Running());
 
     backend.FailNextOpen(kDeviceAllocated);
-    window->ui.btnON->click();
+    window->findChild<QPushButton*>("btnON")->click();
     ASSERT_EQ(dialogs.shown.size(), 2);
     EXPECT_EQ(dialogs.Last(), "Sound Device Error: \r" +
                                   QString::fromStdString(backend.ErrorText(kDeviceAllocated)));
@@ -173,7 +174,7 @@ TEST_F(PlaybackTest, OutputSettingsChangesStopTheSignal) {
     QComboBox* const boxes[] = {settings->ui.cboQuant, settings->ui.cboBuffers,
                                 settings->ui.cboBufferSize, settings->ui.cboFsList};
     for (QComboBox* box : boxes) {
-        window->ui.btnON->click();
+        window->findChild<QPushButton*>("btnON")->click();
         HandleNotifications();
         ASSERT_TRUE(window->audioOut().Running()) << box->objectName().toStdString();
         // The same item again still counts as a change.
@@ -184,8 +185,8 @@ TEST_F(PlaybackTest, OutputSettingsChangesStopTheSignal) {
     }
 
     // Opening the dialog stops as well; closing it enables the window again.
-    window->ui.btnON->click();
-    window->ui.mnuOutputSettings->trigger();
+    window->findChild<QPushButton*>("btnON")->click();
+    window->findChild<QAction*>("mnuOutputSettings")->trigger();
     EXPECT_FALSE(window->audioOut().Running());
     EXPECT_TRUE(settings->isVisible());
     EXPECT_TRUE(QTest::qWaitFor([this] { return settings->isActiveWindow(); }));
@@ -199,12 +200,12 @@ TEST_F(PlaybackTest, OutputSettingsChangesStopTheSignal) {
     EXPECT_TRUE(window->isEnabled());
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitFor([this] { return window->isActiveWindow(); }));
-    EXPECT_EQ(window->ui.lblFS->text(), "fs=44.1kHz");
+    EXPECT_EQ(window->findChild<QLabel*>("lblFS")->text(), "fs=44.1kHz");
     HandleNotifications();
     settings->ui.cboQuant->setCurrentIndex(0);
     settings->ui.cboBuffers->setCurrentIndex(0);
     settings->ui.cboBufferSize->setCurrentIndex(0);
-    window->ui.btnON->click();
+    window->findChild<QPushButton*>("btnON")->click();
     ASSERT_EQ(backend.OpenCount(), 6);
     const WaveFormat& format = backend.LastDevice()->format();
     EXPECT_EQ(format.samplesPerSec, 44100u);
@@ -213,11 +214,11 @@ TEST_F(PlaybackTest, OutputSettingsChangesStopTheSignal) {
     EXPECT_EQ(window->engine().state.periodSamples, 10 * 44100);
 
     // Stereo at 24 bits plays whole frames only: 4096 bytes hold 682 of 6.
-    window->ui.btnOFF->click();
+    window->findChild<QPushButton*>("btnOFF")->click();
     HandleNotifications();
     Pick("cboChannels", kStereo);
     settings->ui.cboQuant->setCurrentIndex(2);
-    window->ui.btnON->click();
+    window->findChild<QPushButton*>("btnON")->click();
     backend.ClearPlayed();
     EXPECT_TRUE(PlayOneBuffer());
     EXPECT_EQ(backend.Played().size(), 4092u);
@@ -260,7 +261,7 @@ TEST_F(PlaybackTest, PlayedSamplesAreTheEnginesRendering) {
     right.modPhase = ModPhaseRadians(90.0L);
 
     backend.ClearPlayed();
-    window->ui.btnON->click();
+    window->findChild<QPushButton*>("btnON")->click();
     HandleNotifications();
     ExpectLook(true);
     constexpr int kBuffers = 6;  // the four of the start and two refills
@@ -276,7 +277,7 @@ TEST_F(PlaybackTest, PlayedSamplesAreTheEnginesRendering) {
     EXPECT_TRUE(played == expected);
     EXPECT_EQ(Entry("txtQR")->text(), "1");
 
-    window->ui.btnOFF->click();
+    window->findChild<QPushButton*>("btnOFF")->click();
     HandleNotifications();
     ExpectLook(false);
 }

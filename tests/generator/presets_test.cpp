@@ -8,6 +8,7 @@
 #include <map>
 
 #include "engine/crest_modulation.h"
+#include "flat_preset.h"
 #include "generator_fixture.h"
 
 namespace skarnel::testing {
@@ -15,7 +16,7 @@ namespace {
 
 // A slot whose every field differs from the start state, in record order.
 // clang-format off
-const MemoryPreset kDistinct{"Sweep", "2.5", "-12", "-20.5", kWhiteNoise, kWhiteNoise,
+const MemoryPreset kDistinct = FlatPreset{"Sweep", "2.5", "-12", "-20.5", kWhiteNoise, kWhiteNoise,
     false, false, false, true, true, true, "2", "3", "40", "60", kModSquare, kModTriangular,
     "30", "90", 2, 6, false, kFilterPeaking, "500", "6", "2", kFilterBandPass, "3000", "-3", "4"};
 // clang-format on
@@ -48,18 +49,18 @@ protected:
         }
         return v;
     }
-    QString Caption(int slot) { return window->memoryButton(slot)->text(); }
+    QString Caption(int slot) { return window->presets().button(slot)->text(); }
 };
 
 TEST_F(PresetsTest, StoreAndRecallKeepEveryEntryAndTheEngine) {
-    window->memoryPresets()[0] = kDistinct;
+    window->presets().records()[0] = kDistinct;
     window->RecallMemory(1);
     EXPECT_EQ(List("cboChannels")->currentIndex(), kStereo);
     EXPECT_EQ(Entry("AmplitudeRight")->text(), "-20.5");
     EXPECT_EQ(List("ModFunctionRight")->currentIndex(), kModTriangular);
     EXPECT_EQ(Entry("txtQR")->text(), "4");
-    window->StoreMemory(2);
-    MemoryPreset stored = window->memoryPresets()[1];
+    window->presets().Store(2);
+    MemoryPreset stored = window->presets().records()[1];
     EXPECT_EQ(stored.name, "Memory 2");  // a slot keeps its name
     stored.name = kDistinct.name;
     EXPECT_EQ(stored, kDistinct);
@@ -78,9 +79,9 @@ TEST_F(PresetsTest, StoreAndRecallKeepEveryEntryAndTheEngine) {
     EXPECT_TRUE(dialogs.shown.isEmpty()) << dialogs.Last().toStdString();
 
     // The start-up fill: every slot as the window, named by its number.
-    window->FillMemoryFromWindow();
+    window->presets().FillFromWindow();
     for (int slot = 1; slot <= 4; ++slot) {
-        MemoryPreset p = window->memoryPresets()[slot - 1];
+        MemoryPreset p = window->presets().records()[slot - 1];
         EXPECT_EQ(Caption(slot), QString("Memory %1").arg(slot));
         EXPECT_EQ(p.name, Caption(slot).toStdString());
         p.name = kDistinct.name;
@@ -90,29 +91,29 @@ TEST_F(PresetsTest, StoreAndRecallKeepEveryEntryAndTheEngine) {
 
 TEST_F(PresetsTest, AutostartPlayingLockAndSlotsOutsideOneToFour) {
     TypeAndLeave("Duration", "3");
-    const PresetSlots before = window->memoryPresets();
+    const PresetSlots before = window->presets().records();
     for (const int slot : {0, 5}) {
-        window->StoreMemory(slot);
+        window->presets().Store(slot);
         window->RecallMemory(slot);
-        window->RenameMemory(slot);
+        window->presets().Rename(slot);
     }
-    EXPECT_EQ(window->memoryPresets(), before);
+    EXPECT_EQ(window->presets().records(), before);
     EXPECT_EQ(Entry("Duration")->text(), "3");
 
     const auto expectLocked = [this](bool locked) {
         for (int slot = 1; slot <= 4; ++slot) {
-            EXPECT_EQ(window->memoryButton(slot)->isEnabled(), !locked) << slot;
+            EXPECT_EQ(window->presets().button(slot)->isEnabled(), !locked) << slot;
         }
-        EXPECT_EQ(window->ui.mnuPresets->isEnabled(), !locked);
+        EXPECT_EQ(window->findChild<QMenu*>("mnuPresets")->isEnabled(), !locked);
     };
-    window->ui.mnuAutostart->trigger();
+    window->findChild<QAction*>("mnuAutostart")->trigger();
     window->RecallMemory(1);
     EXPECT_EQ(Entry("Duration")->text(), "10");
     EXPECT_TRUE(window->audioOut().Running());
     HandleNotifications();
     expectLocked(true);
     // Without autostart a recall stops what plays and starts nothing.
-    window->ui.mnuAutostart->trigger();
+    window->findChild<QAction*>("mnuAutostart")->trigger();
     window->RecallMemory(1);
     EXPECT_FALSE(window->audioOut().Running());
     EXPECT_EQ(backend.OpenCount(), 1);
@@ -121,14 +122,15 @@ TEST_F(PresetsTest, AutostartPlayingLockAndSlotsOutsideOneToFour) {
 }
 
 TEST_F(PresetsTest, StereoSlotWithAsLeftCopiesTheLeftSettings) {
-    MemoryPreset& p = window->memoryPresets()[2];
-    p.mono = p.rightOn = false;
-    p.asLeft = p.modulationLeft = true;
-    p.amplitudeLeft = "-6";
-    p.noiseFunctionLeft = kWhiteNoise;
-    p.crestFactorLeft = 1;
-    p.modPeriodLeft = "4";
-    p.filterTypeRight = kFilterNotch;
+    GeneratorSettings& p = window->presets().records()[2].settings;
+    p.channelMode = kStereo;
+    p.channels[kRight].on = false;
+    p.asLeft = p.channels[kLeft].modulationOn = true;
+    p.channels[kLeft].amplitude = "-6";
+    p.channels[kLeft].noiseFunction = kWhiteNoise;
+    p.channels[kLeft].crestFactor = 1;
+    p.channels[kLeft].modPeriod = "4";
+    p.channels[kRight].filterType = kFilterNotch;
     window->RecallMemory(3);
     EXPECT_EQ(List("cboChannels")->currentIndex(), kStereo);
     EXPECT_TRUE(Box("chkAsLeft")->isChecked());
@@ -138,43 +140,44 @@ TEST_F(PresetsTest, StereoSlotWithAsLeftCopiesTheLeftSettings) {
     EXPECT_EQ(Entry("ModPeriodRightEdit")->text(), "4");
     EXPECT_EQ(window->engine().state.right().gate, 1);
     EXPECT_EQ(List("cboFilterTypeR1")->currentIndex(), kFilterNotch);  // filters are not copied
-    window->StoreMemory(4);
-    EXPECT_TRUE(window->memoryPresets()[3].asLeft);
+    window->presets().Store(4);
+    EXPECT_TRUE(window->presets().records()[3].settings.asLeft);
 }
 
 TEST_F(PresetsTest, RenameEndsOnEnterOrFocusLoss) {
     QLineEdit* field = Entry("MemoryNameEdit");
-    window->RenameMemory(3);
+    window->presets().Rename(3);
     EXPECT_TRUE(Caption(3).isEmpty());
     EXPECT_TRUE(field->isVisible() && field->isEnabled() && field->hasFocus());
-    EXPECT_FALSE(window->ui.btnON->isDefault());
+    EXPECT_FALSE(window->findChild<QPushButton*>("btnON")->isDefault());
     QTest::keyClicks(field, "Sweep");
     QTest::keyClick(field, Qt::Key_Return);
     EXPECT_EQ(Caption(3), "Sweep");
-    EXPECT_EQ(window->memoryPresets()[2].name, "Sweep");
+    EXPECT_EQ(window->presets().records()[2].name, "Sweep");
     EXPECT_FALSE(field->isVisible() || field->isEnabled());
     EXPECT_EQ(backend.OpenCount(), 0);  // the Enter ended the rename only
     QTest::keyClick(window.get(), Qt::Key_Return);
     EXPECT_EQ(backend.OpenCount(), 1);  // ON is the default button again
-    window->ui.btnOFF->click();
+    window->findChild<QPushButton*>("btnOFF")->click();
     HandleNotifications();
 
-    window->RenameMemory(1);
+    window->presets().Rename(1);
     QTest::keyClick(field, Qt::Key_Enter);
     EXPECT_TRUE(Caption(1).isEmpty());
-    EXPECT_TRUE(window->memoryPresets()[0].name.empty());
-    window->RenameMemory(4);
+    EXPECT_TRUE(window->presets().records()[0].name.empty());
+    window->presets().Rename(4);
     field->setText(QString(300, 'n'));
-    window->ui.btnPause->setFocus();  // leaving the field ends the rename too
-    EXPECT_EQ(window->memoryPresets()[3].name, std::string(255, 'n'));
+    window->findChild<QPushButton*>("btnPause")
+        ->setFocus();  // leaving the field ends the rename too
+    EXPECT_EQ(window->presets().records()[3].name, std::string(255, 'n'));
     EXPECT_FALSE(field->isVisible());
-    EXPECT_TRUE(window->ui.btnON->isDefault());
+    EXPECT_TRUE(window->findChild<QPushButton*>("btnON")->isDefault());
 }
 
 TEST_F(PresetsTest, FileMenuSavesAndLoadsTheSlots) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    PresetSlots& memory = window->memoryPresets();
+    PresetSlots& memory = window->presets().records();
     memory[0] = kDistinct;
     const QStringList names = {"Alpha", "Beta", "Gamma", "Delta"};
     for (int i = 0; i < 4; ++i) {
@@ -182,9 +185,9 @@ TEST_F(PresetsTest, FileMenuSavesAndLoadsTheSlots) {
     }
     const PresetSlots saved = memory;
 
-    window->ui.btnON->click();
+    window->findChild<QPushButton*>("btnON")->click();
     dialogs.paths = {dir.filePath("set")};
-    window->ui.SavePresetsAs1->trigger();
+    window->findChild<QAction*>("SavePresetsAs1")->trigger();
     EXPECT_FALSE(window->audioOut().Running());
     ASSERT_EQ(dialogs.fileDialogs.size(), 1u);
     const Dialogs::FileDialogOptions& save = dialogs.fileDialogs[0];
@@ -194,9 +197,9 @@ TEST_F(PresetsTest, FileMenuSavesAndLoadsTheSlots) {
     const QString file = dir.filePath("set.vlm");
     EXPECT_EQ(QFileInfo(file).size(), qint64(kPresetFileSize));
 
-    window->FillMemoryFromWindow();
+    window->presets().FillFromWindow();
     dialogs.paths = {file};
-    window->ui.LoadPresets1->trigger();
+    window->findChild<QAction*>("LoadPresets1")->trigger();
     ASSERT_EQ(dialogs.fileDialogs.size(), 2u);
     const Dialogs::FileDialogOptions& open = dialogs.fileDialogs[1];
     EXPECT_EQ(QStringList({open.title, open.filterName, open.filterPattern}),
@@ -206,7 +209,7 @@ TEST_F(PresetsTest, FileMenuSavesAndLoadsTheSlots) {
     EXPECT_TRUE(dialogs.shown.isEmpty()) << dialogs.Last().toStdString();
 
     dialogs.paths = {dir.filePath("missing.vlm")};
-    window->ui.LoadPresets1->trigger();
+    window->findChild<QAction*>("LoadPresets1")->trigger();
     ASSERT_EQ(dialogs.shown.size(), 1);
     EXPECT_TRUE(dialogs.Last().contains("missing.vlm")) << dialogs.Last().toStdString();
     EXPECT_EQ(memory, saved);
@@ -219,7 +222,7 @@ TEST_F(PresetsTest, FileMenuSavesAndLoadsTheSlots) {
     ASSERT_EQ(bytes.write("\x02", 1), 1);
     bytes.close();
     dialogs.paths = {file};
-    window->ui.LoadPresets1->trigger();
+    window->findChild<QAction*>("LoadPresets1")->trigger();
     window->RecallMemory(4);
     EXPECT_EQ(List("cboChannels")->currentIndex(), kMono);
     window->RecallMemory(3);
@@ -228,7 +231,7 @@ TEST_F(PresetsTest, FileMenuSavesAndLoadsTheSlots) {
     const QString taken = dir.filePath("taken.vlm");  // a folder in the file's place
     ASSERT_TRUE(QDir(dir.path()).mkdir("taken.vlm"));
     dialogs.paths = {taken};
-    window->ui.SavePresetsAs1->trigger();
+    window->findChild<QAction*>("SavePresetsAs1")->trigger();
     EXPECT_EQ(dialogs.Last(), "Cannot replace file \"" + taken + "\". Is a directory.");
     EXPECT_TRUE(QFileInfo(taken).isDir());
 }

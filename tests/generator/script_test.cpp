@@ -22,12 +22,14 @@ TEST_F(GeneratorTest, ScriptPlaysTwoPresetsOnePeriodEach) {
     PresetSlots first{}, second{};
     // Each period is longer than the first buffer (a start needs one filled
     // buffer) and ends within the four buffers queued at the start.
-    first[0].period = "0.3";  // 2400 frames
-    first[0].noiseFunctionLeft = kWhiteNoise;
-    first[0].crestFactorLeft = 0;
-    first[0].amplitudeLeft = "-6.03";  // peaks below 16384
-    second[1].period = "0.45";         // 3600 frames
-    second[1].crestFactorLeft = 6;     // pink "10:1" at 0 dBFS
+    GeneratorSettings& a = first[0].settings;
+    GeneratorSettings& b = second[1].settings;
+    a.period = "0.3";  // 2400 frames
+    a.channels[kLeft].noiseFunction = kWhiteNoise;
+    a.channels[kLeft].crestFactor = 0;
+    a.channels[kLeft].amplitude = "-6.03";  // peaks below 16384
+    b.period = "0.45";                      // 3600 frames
+    b.channels[kLeft].crestFactor = 6;      // pink "10:1" at 0 dBFS
     ASSERT_EQ(SavePresetFile(dir.filePath("a.vlm").toStdString(), first), "");
     ASSERT_EQ(SavePresetFile(dir.filePath("b.vlm").toStdString(), second), "");
     const QString script = dir.filePath("two.wbs");
@@ -46,7 +48,7 @@ TEST_F(GeneratorTest, ScriptPlaysTwoPresetsOnePeriodEach) {
     EXPECT_TRUE(window->isEnabled());
     EXPECT_FALSE(window->scriptWindow().isVisible());
     EXPECT_FALSE(window->audioOut().Running());
-    EXPECT_EQ(window->scriptWindow().ui.Label1->text(), "Line 3: end ");
+    EXPECT_EQ(window->scriptWindow().label(), "Line 3: end ");
 
     // Each start queues its four buffers; the period ends inside them, so the
     // device gets the period's frames and then silence, once per preset.
@@ -85,7 +87,7 @@ TEST_F(GeneratorTest, ScriptFailureKeepsTheScriptWindowUntilClosed) {
     EXPECT_EQ(dialogs.Last(), "'soon' is not a valid floating point value");
     EXPECT_TRUE(window->scriptWindow().isVisible());
     EXPECT_FALSE(window->isEnabled());
-    window->scriptWindow().ui.Button1->click();  // Cancel
+    window->scriptWindow().findChild<QPushButton*>("Button1")->click();  // Cancel
     EXPECT_TRUE(window->isEnabled());
 }
 

@@ -2,9 +2,11 @@
 // next start restores, the fallback to the reset, and the suppressible question.
 #include <map>
 
-#include "generator/settings_persistence.h"
+#include "app/window_settings.h"
+#include "flat_preset.h"
 #include "generator_fixture.h"
 #include "persistence/settings_store.h"
+#include "platform/suppressible_question.h"
 
 namespace skarnel::testing {
 namespace {
@@ -72,13 +74,13 @@ TEST_F(SettingsLoadTest, ClosingWritesWhatTheNextStartRestores) {
     // Every preset field away from the start state, in record order; the
     // modulation period as typed with a comma, not yet left.
     // clang-format off
-    window->memoryPresets()[0] = MemoryPreset{"", "0.5", "-3.5", "-7", kWhiteNoise, kPinkNoise,
+    window->presets().records()[0] = FlatPreset{"", "0.5", "-3.5", "-7", kWhiteNoise, kPinkNoise,
         false, false, true, false, true, false, "1,5", "8", "25", "70", kModTriangular, kModCosine,
         "0", "45", 0, 5, false, kFilterLowPass, "250", "0", "1", kFilterPeaking, "4000", "-6", "0.5"};
     // clang-format on
     window->RecallMemory(1);
     Pick("WaveDevice", 2);
-    window->ui.mnuAutostart->setChecked(true);
+    window->findChild<QAction*>("mnuAutostart")->setChecked(true);
     window->move(100, 200);
 
     settings->show();
@@ -96,7 +98,7 @@ TEST_F(SettingsLoadTest, ClosingWritesWhatTheNextStartRestores) {
     const auto next = Start(store);
     EXPECT_EQ(Shown(*next->window), Shown(*window));
     EXPECT_EQ(next->window->pos(), QPoint(100, 200));
-    EXPECT_TRUE(next->window->ui.mnuAutostart->isChecked());
+    EXPECT_TRUE(next->window->findChild<QAction*>("mnuAutostart")->isChecked());
     EXPECT_EQ(next->window->audioOut().WaveDevice(), 1u);
     const EngineState& was = window->engine().state;
     const EngineState& is = next->window->engine().state;
@@ -106,7 +108,7 @@ TEST_F(SettingsLoadTest, ClosingWritesWhatTheNextStartRestores) {
         EXPECT_EQ(is.channels[c].gate, was.channels[c].gate) << c;
         EXPECT_EQ(is.channels[c].b0, was.channels[c].b0) << c;
     }
-    EXPECT_EQ(next->window->memoryPresets()[3].period, "0.5");
+    EXPECT_EQ(next->window->presets().records()[3].settings.period, "0.5");
     EXPECT_TRUE(next->dialogs.shown.isEmpty()) << next->dialogs.Last().toStdString();
 }
 
@@ -118,7 +120,7 @@ TEST_F(SettingsLoadTest, UnreadableWindowValuesFallBackToTheReset) {
     Pick("cboChannels", kStereo);
     Box("chkAsLeft")->setChecked(true);
     TypeAndLeave("AmplitudeLeft", "-9");
-    window->ui.mnuAutostart->setChecked(true);
+    window->findChild<QAction*>("mnuAutostart")->setChecked(true);
     window->move(100, 200);
     SaveWindowSettings(store, *window);
 
@@ -132,7 +134,8 @@ TEST_F(SettingsLoadTest, UnreadableWindowValuesFallBackToTheReset) {
         MemorySettingsStore spoiled = Spoiled(name, value);
         const auto started = Start(spoiled);
         EXPECT_EQ(Shown(*started->window), reset) << name;
-        EXPECT_EQ(started->window->ui.mnuAutostart->isChecked(), name[0] == 't') << name;
+        EXPECT_EQ(started->window->findChild<QAction*>("mnuAutostart")->isChecked(), name[0] == 't')
+            << name;
         EXPECT_NE(started->window->pos(), QPoint(100, 200)) << name;
         EXPECT_TRUE(started->dialogs.shown.isEmpty()) << name;
     }
@@ -140,15 +143,15 @@ TEST_F(SettingsLoadTest, UnreadableWindowValuesFallBackToTheReset) {
     // Empty or missing texts are no failures.
     MemorySettingsStore emptyDuration = Spoiled("Duration", std::string());
     auto started = Start(emptyDuration);
-    EXPECT_EQ(started->window->ui.Duration->text(), "1");
-    EXPECT_TRUE(started->window->ui.chkAsLeft->isChecked());
+    EXPECT_EQ(started->window->findChild<QLineEdit*>("Duration")->text(), "1");
+    EXPECT_TRUE(started->window->findChild<QCheckBox*>("chkAsLeft")->isChecked());
     EXPECT_FALSE(started->window->panel(kRight)->ui.noiseFunction->isEnabled());  // "= Left" greys
     EXPECT_FALSE(started->window->panel(kLeft)->ui.modPeriod->isEnabled());       // modulation off
     EXPECT_EQ(started->window->pos(), QPoint(100, 200));
     MemorySettingsStore noPhase = Spoiled("ModPhaseLeftEdit", std::nullopt);
     started = Start(noPhase);
     EXPECT_EQ(started->window->panel(kLeft)->ui.modPhase->text(), "");
-    EXPECT_EQ(started->window->ui.cboChannels->currentIndex(), kStereo);
+    EXPECT_EQ(started->window->findChild<QComboBox*>("cboChannels")->currentIndex(), kStereo);
 
     // Output values count only with "Fs"; an index outside its list keeps the default.
     store.Save(SettingsKeyPath(), {{"Buffers", std::int32_t{0}}});

@@ -26,15 +26,16 @@ protected:
 };
 
 TEST_F(ShellTest, MailAndWebPageGoToTheDesktop) {
-    window->ui.EmailAuthor1->trigger();
-    window->ui.MoreAudioSoftware1->trigger();
-    QTest::mouseClick(window->ui.lblCredit, Qt::LeftButton);
+    window->findChild<QAction*>("EmailAuthor1")->trigger();
+    window->findChild<QAction*>("MoreAudioSoftware1")->trigger();
+    QTest::mouseClick(window->findChild<QLabel*>("lblCredit"), Qt::LeftButton);
     EXPECT_EQ(desktop.urls,
               (QStringList{"mailto:feedback@orvane.example?subject=Skarnel V1.0 feedback",
                            "https://orvane.example/", "https://orvane.example/"}));
     // The entry's hint is the address it opens.
-    EXPECT_EQ(window->ui.MoreAudioSoftware1->statusTip(), desktop.urls[1]);
-    EXPECT_EQ(window->ui.MoreAudioSoftware1->shortcut(), QKeySequence("Ctrl+M"));
+    EXPECT_EQ(window->findChild<QAction*>("MoreAudioSoftware1")->statusTip(), desktop.urls[1]);
+    EXPECT_EQ(window->findChild<QAction*>("MoreAudioSoftware1")->shortcut(),
+              QKeySequence("Ctrl+M"));
 }
 
 TEST_F(ShellTest, ScriptEditorStartsWhenItLiesBesideTheProgram) {
@@ -43,7 +44,7 @@ TEST_F(ShellTest, ScriptEditorStartsWhenItLiesBesideTheProgram) {
     QtDesktopServices realDesktop;
     window->SetDesktopServices(&realDesktop);
     // Missing: nothing happens, no message.
-    window->ui.OpenScriptEditor1->trigger();
+    window->findChild<QAction*>("OpenScriptEditor1")->trigger();
     EXPECT_TRUE(dialogs.shown.isEmpty());
 
     const QString marker = folder.filePath("started");
@@ -52,22 +53,22 @@ TEST_F(ShellTest, ScriptEditorStartsWhenItLiesBesideTheProgram) {
     editor.write(QString("#!/bin/sh\ntouch '%1'\n").arg(marker).toUtf8());
     editor.close();
     editor.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    window->ui.OpenScriptEditor1->trigger();
+    window->findChild<QAction*>("OpenScriptEditor1")->trigger();
     EXPECT_TRUE(QTest::qWaitFor([&] { return QFile::exists(marker); }, 5000));
 }
 
 TEST_F(ShellTest, ExitStopsThePlayingOutputAtOnceAndCloses) {
     bool closingRan = false;
-    window->onClosing = [&] { closingRan = true; };
+    window->SetClosingHandler([&] { closingRan = true; });
     window->OnCommand();
     HandleNotifications();
     ASSERT_TRUE(window->audioOut().Running());
-    window->ui.mnuExit->trigger();
+    window->findChild<QAction*>("mnuExit")->trigger();
     HandleNotifications();
     EXPECT_FALSE(window->audioOut().Running());
     EXPECT_FALSE(window->isVisible());
     EXPECT_TRUE(closingRan) << "the window's closing step runs";
-    EXPECT_EQ(window->ui.mnuExit->shortcut(), QKeySequence("Ctrl+X"));
+    EXPECT_EQ(window->findChild<QAction*>("mnuExit")->shortcut(), QKeySequence("Ctrl+X"));
 }
 
 TEST_F(ShellTest, HelpKeysAndButtonsOpenTheirTopics) {
@@ -84,15 +85,17 @@ TEST_F(ShellTest, HelpKeysAndButtonsOpenTheirTopics) {
     script.hide();
 
     // F1 in an open menu: the highlighted entry's topic, else the menu's.
-    window->ui.mnuFile->popup(QPoint(0, 0));
-    window->ui.mnuFile->setActiveAction(window->ui.RunScript1);
-    QTest::keyClick(window->ui.mnuFile, Qt::Key_F1);
-    EXPECT_FALSE(window->ui.mnuFile->isVisible());
-    window->ui.mnuFile->popup(QPoint(0, 0));
-    window->ui.mnuFile->setActiveAction(window->ui.SaveWaveFile1);
-    QTest::keyClick(window->ui.mnuFile, Qt::Key_F1);
-    window->ui.mnuPresets->popup(QPoint(0, 0));
-    QTest::keyClick(window->ui.mnuPresets, Qt::Key_F1);
+    window->findChild<QMenu*>("mnuFile")->popup(QPoint(0, 0));
+    window->findChild<QMenu*>("mnuFile")->setActiveAction(
+        window->findChild<QAction*>("RunScript1"));
+    QTest::keyClick(window->findChild<QMenu*>("mnuFile"), Qt::Key_F1);
+    EXPECT_FALSE(window->findChild<QMenu*>("mnuFile")->isVisible());
+    window->findChild<QMenu*>("mnuFile")->popup(QPoint(0, 0));
+    window->findChild<QMenu*>("mnuFile")->setActiveAction(
+        window->findChild<QAction*>("SaveWaveFile1"));
+    QTest::keyClick(window->findChild<QMenu*>("mnuFile"), Qt::Key_F1);
+    window->findChild<QMenu*>("mnuPresets")->popup(QPoint(0, 0));
+    QTest::keyClick(window->findChild<QMenu*>("mnuPresets"), Qt::Key_F1);
 
     EXPECT_EQ(help.topics,
               (std::vector<int>{kGeneratorHelp, kCrestFactorHelp, kOutputSettingsHelp, kScriptHelp,

@@ -20,63 +20,84 @@
 namespace skarnel {
 
 void PrintTo(const MemoryPreset& p, std::ostream* os) {
-    *os << '{' << p.name << '|' << p.period << '|' << p.amplitudeLeft << '|' << p.amplitudeRight
-        << '|' << p.noiseFunctionLeft << ',' << p.noiseFunctionRight << '|' << p.loop << p.mono
-        << p.leftOn << p.rightOn << p.modulationLeft << p.modulationRight << '|' << p.modPeriodLeft
-        << '|' << p.modPeriodRight << '|' << p.modDepthLeft << '|' << p.modDepthRight << '|'
-        << p.modFunctionLeft << ',' << p.modFunctionRight << '|' << p.modPhaseLeft << '|'
-        << p.modPhaseRight << '|' << p.crestFactorLeft << ',' << p.crestFactorRight << '|'
-        << p.asLeft << '|' << p.filterTypeLeft << ' ' << p.filterFrequencyLeft << ' '
-        << p.filterGainLeft << ' ' << p.filterQLeft << '|' << p.filterTypeRight << ' '
-        << p.filterFrequencyRight << ' ' << p.filterGainRight << ' ' << p.filterQRight << '}';
+    const GeneratorSettings& g = p.settings;
+    *os << '{' << p.name << '|' << g.period << '|' << g.loop << g.channelMode << g.asLeft;
+    for (const ChannelSettings& c : g.channels) {
+        *os << '|' << c.amplitude << ',' << c.noiseFunction << ',' << c.on << c.modulationOn << ','
+            << c.modPeriod << ',' << c.modDepth << ',' << c.modFunction << ',' << c.modPhase << ','
+            << c.crestFactor << ',' << c.filterType << ' ' << c.frequency << ' ' << c.gain << ' '
+            << c.q;
+    }
+    *os << '}';
 }
 
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
-using Text = std::string MemoryPreset::*;
-using Index = std::int32_t MemoryPreset::*;
-using Flag = bool MemoryPreset::*;
-using P = MemoryPreset;
+// Each value of a record reached from the preset, so the documented layout
+// below is typed in by hand rather than taken from the program's own table.
+using Text = std::string& (*)(MemoryPreset&);
+using Index = std::int32_t& (*)(MemoryPreset&);
+using Flag = bool& (*)(MemoryPreset&);
+// The channel mode: a byte of 1 means Mono, anything else Stereo.
+struct Mode {
+    std::int32_t& (*of)(MemoryPreset&);
+};
+
+#define PRESET(member)              \
+    [](MemoryPreset & p) -> auto& { \
+        return p.member;            \
+    }
+#define SETTING(member)             \
+    [](MemoryPreset & p) -> auto& { \
+        return p.settings.member;   \
+    }
+#define LEFT(member)                          \
+    [](MemoryPreset & p) -> auto& {           \
+        return p.settings.channels[0].member; \
+    }
+#define RIGHT(member)                         \
+    [](MemoryPreset & p) -> auto& {           \
+        return p.settings.channels[1].member; \
+    }
 
 // The record as documented, offsets typed in from the format description.
 struct Field {
     std::size_t offset;
-    std::variant<Text, Index, Flag> member;
+    std::variant<Text, Index, Flag, Mode> member;
 };
 const Field kRecord[] = {
-    {0, &P::name},
-    {256, &P::period},
-    {512, &P::amplitudeLeft},
-    {768, &P::amplitudeRight},
-    {1024, &P::noiseFunctionLeft},
-    {1028, &P::noiseFunctionRight},
-    {1032, &P::loop},
-    {1033, &P::mono},
-    {1034, &P::leftOn},
-    {1035, &P::rightOn},
-    {1036, &P::modulationLeft},
-    {1037, &P::modulationRight},
-    {1038, &P::modPeriodLeft},
-    {1294, &P::modPeriodRight},
-    {1550, &P::modDepthLeft},
-    {1806, &P::modDepthRight},
-    {2064, &P::modFunctionLeft},
-    {2068, &P::modFunctionRight},
-    {2072, &P::modPhaseLeft},
-    {2328, &P::modPhaseRight},
-    {2584, &P::crestFactorLeft},
-    {2588, &P::crestFactorRight},
-    {2592, &P::asLeft},
-    {2596, &P::filterTypeLeft},
-    {2612, &P::filterTypeRight},
+    {0, Text{PRESET(name)}},
+    {256, Text{SETTING(period)}},
+    {512, Text{LEFT(amplitude)}},
+    {768, Text{RIGHT(amplitude)}},
+    {1024, Index{LEFT(noiseFunction)}},
+    {1028, Index{RIGHT(noiseFunction)}},
+    {1032, Flag{SETTING(loop)}},
+    {1033, Mode{.of = SETTING(channelMode)}},
+    {1034, Flag{LEFT(on)}},
+    {1035, Flag{RIGHT(on)}},
+    {1036, Flag{LEFT(modulationOn)}},
+    {1037, Flag{RIGHT(modulationOn)}},
+    {1038, Text{LEFT(modPeriod)}},
+    {1294, Text{RIGHT(modPeriod)}},
+    {1550, Text{LEFT(modDepth)}},
+    {1806, Text{RIGHT(modDepth)}},
+    {2064, Index{LEFT(modFunction)}},
+    {2068, Index{RIGHT(modFunction)}},
+    {2072, Text{LEFT(modPhase)}},
+    {2328, Text{RIGHT(modPhase)}},
+    {2584, Index{LEFT(crestFactor)}},
+    {2588, Index{RIGHT(crestFactor)}},
+    {2592, Flag{SETTING(asLeft)}},
+    {2596, Index{LEFT(filterType)}},
+    {2612, Index{RIGHT(filterType)}},
 };
-constexpr std::size_t kMonoOffset = 1033;
 constexpr std::size_t kMarkOffset = 2062;
 const std::pair<std::size_t, Text> kFilterSlots[] = {
-    {2600, &P::filterFrequencyLeft},  {2604, &P::filterGainLeft},  {2608, &P::filterQLeft},
-    {2616, &P::filterFrequencyRight}, {2620, &P::filterGainRight}, {2624, &P::filterQRight},
+    {2600, LEFT(frequency)},  {2604, LEFT(gain)},  {2608, LEFT(q)},
+    {2616, RIGHT(frequency)}, {2620, RIGHT(gain)}, {2624, RIGHT(q)},
 };
 
 std::size_t RecordStart(std::size_t slot) {
@@ -99,15 +120,17 @@ MemoryPreset Stale() {
     MemoryPreset p;
     for (const Field& f : kRecord) {
         if (auto* t = std::get_if<Text>(&f.member)) {
-            p.*(*t) = "stale";
+            (*t)(p) = "stale";
         } else if (auto* i = std::get_if<Index>(&f.member)) {
-            p.*(*i) = 77;
+            (*i)(p) = 77;
+        } else if (auto* m = std::get_if<Mode>(&f.member)) {
+            m->of(p) = 77;
         } else {
-            p.*std::get<Flag>(f.member) = true;
+            std::get<Flag>(f.member)(p) = true;
         }
     }
     for (const auto& [offset, member] : kFilterSlots) {
-        p.*member = "stale";
+        member(p) = "stale";
     }
     return p;
 }
@@ -151,15 +174,19 @@ HandBuilt BuildByHand() {
                 const std::string raw = tag + " Caf\xE9 \x80\x81\x9F";
                 h.file[r + f.offset] = static_cast<std::uint8_t>(raw.size());
                 std::memcpy(&h.file[r + f.offset + 1], raw.data(), raw.size());
-                p.*(*t) = tag + " Caf\u00E9 \u20AC\u0081\u0178";
+                (*t)(p) = tag + " Caf\u00E9 \u20AC\u0081\u0178";
             } else if (auto* i = std::get_if<Index>(&f.member)) {
                 const std::int32_t v = (s % 2 ? -1 : 1) * (n * 1000 + static_cast<int>(s));
                 PutI32(h.file, r + f.offset, static_cast<std::uint32_t>(v));
-                p.*(*i) = v;
+                (*i)(p) = v;
             } else {
                 const std::uint8_t byte = flagBytes[(n + s) % 4];
                 h.file[r + f.offset] = byte;
-                p.*std::get<Flag>(f.member) = f.offset == kMonoOffset ? byte == 1 : byte != 0;
+                if (auto* m = std::get_if<Mode>(&f.member)) {
+                    m->of(p) = byte == 1 ? kMono : kStereo;
+                } else {
+                    std::get<Flag>(f.member)(p) = byte != 0;
+                }
             }
         }
         if (s != 1) {
@@ -169,7 +196,7 @@ HandBuilt BuildByHand() {
         for (std::size_t k = 0; k < 6; ++k) {
             PutI32(h.file, r + kFilterSlots[k].first,
                    std::bit_cast<std::uint32_t>(kFilterValues[s][k]));
-            p.*kFilterSlots[k].second = kFilterTexts[s][k];
+            kFilterSlots[k].second(p) = kFilterTexts[s][k];
         }
     }
     return h;
@@ -219,9 +246,9 @@ TEST(PresetFileLayout, WritesEveryFieldAtItsDocumentedOffset) {
     const HandBuilt h = BuildByHand();
     PresetSlots slots = h.slots;
     // Texts the entries may hold that are not in the program's number format.
-    slots[1].filterFrequencyLeft = "abc";  // unreadable: its reset value
-    slots[1].filterGainLeft = "1,5";
-    slots[1].filterQRight = "";
+    slots[1].settings.channels[kLeft].frequency = "abc";  // unreadable: its reset value
+    slots[1].settings.channels[kLeft].gain = "1,5";
+    slots[1].settings.channels[kRight].q = "";
     const float written[4][6] = {
         {1234.5f, 0.707f, -6.f, 100000.f, 1e-5f, 0.f},
         {1000.f, 1.5f, 1.f, 1000.f, 0.f, 1.f},
@@ -241,8 +268,10 @@ TEST(PresetFileLayout, WritesEveryFieldAtItsDocumentedOffset) {
                 EXPECT_EQ(GetText(file, at), GetText(h.file, at)) << s << " @" << f.offset;
             } else if (std::holds_alternative<Index>(f.member)) {
                 EXPECT_EQ(GetU32(file, at), GetU32(h.file, at)) << s << " @" << f.offset;
+            } else if (auto* m = std::get_if<Mode>(&f.member)) {
+                EXPECT_EQ(file[at], m->of(slots[s]) == kMono ? 1 : 0) << s << " @" << f.offset;
             } else {
-                EXPECT_EQ(file[at], slots[s].*std::get<Flag>(f.member) ? 1 : 0)
+                EXPECT_EQ(file[at], std::get<Flag>(f.member)(slots[s]) ? 1 : 0)
                     << s << " @" << f.offset;
             }
         }
@@ -265,8 +294,8 @@ TEST(PresetFile, SaveAndLoadKeepAllFourSlots) {
     PresetSlots expected = saved;
     for (std::size_t s = 0; s < 4; ++s) {
         for (std::size_t k = 0; k < 6; ++k) {
-            saved[s].*kFilterSlots[k].second = typed[(k + s) % 6];
-            expected[s].*kFilterSlots[k].second =
+            kFilterSlots[k].second(saved[s]) = typed[(k + s) % 6];
+            kFilterSlots[k].second(expected[s]) =
                 (k + s) % 6 == 5 ? kFilterTexts[1][k] : loaded[(k + s) % 6];  // 1: reset texts
         }
     }

@@ -58,24 +58,25 @@ long ResidentKiB() {
 // The heaviest chain on both channels: stereo pink 10:1, Peaking 1 kHz
 // -10 dB Q 3, Triangular modulation of 2 s at 100 %.
 void SetHeaviestChain(GeneratorWindow& w) {
-    w.ui.cboChannels->setCurrentIndex(kStereo);
-    w.OnChannelModeChanged();
+    GeneratorModel& m = w.model();
+    m.SetChannelMode(kStereo);
+    m.OnChannelModeChanged();
     for (int c = 0; c < kChannelCount; ++c) {
-        Ui::ChannelPanel& p = w.panel(c)->ui;
-        p.noiseFunction->setCurrentIndex(kPinkNoise);
-        p.crestFactor->setCurrentIndex(6);
-        w.OnCrestFactorChanged(c);
-        p.filterType->setCurrentIndex(kFilterPeaking);
-        w.OnFilterTypeChanged(c);
-        p.frequency->setText("1000");
-        p.gain->setText("-10");
-        p.q->setText("3");
-        p.modulationOn->setChecked(true);
-        p.modFunction->setCurrentIndex(kModTriangular);
-        p.modPeriod->setText("2");
-        p.modDepth->setText("100");
+        m.SetNoiseFunction(c, kPinkNoise);
+        m.SetCrestFactor(c, 6);
+        m.OnCrestFactorChanged(c);
+        m.SetFilterType(c, kFilterPeaking);
+        m.OnFilterTypeChanged(c);
+        m.SetFilterText(c, &ChannelSettings::frequency, "1000");
+        m.SetFilterText(c, &ChannelSettings::gain, "-10");
+        m.SetFilterText(c, &ChannelSettings::q, "3");
+        m.SetModulationOn(c, true);
+        m.SetModFunction(c, kModTriangular);
+        m.SetModPeriodText(c, "2");
+        m.SetModDepthText(c, "100");
     }
-    w.ui.Loop->setChecked(true);
+    m.SetLoop(true);
+    w.ShowSettings();
 }
 
 }  // namespace
@@ -94,18 +95,17 @@ int main(int argc, char** argv) {
     OutputSettingsDialog settings(&window);
     window.SetSettingsDialog(&settings);
     window.ResetSettings();
-    settings.ui.cboFsList->setCurrentIndex(4);  // 48000 Hz
-    settings.OnSampleRateChosen();
+    settings.ChooseSamplingFrequency(48000);
     SetHeaviestChain(window);
     window.RunGuarded([&] { window.PrepareEngineFromWindow(); });
-    window.FillMemoryFromWindow();
-    window.StoreMemory(2);
+    window.presets().FillFromWindow();
+    window.presets().Store(2);
 
     DBusCommandBus bus({
         [&](std::uint32_t n, std::int32_t a, std::int32_t b) { window.ExecuteCommand(n, a, b); },
         [&] { return window.audioOut().Running(); },
         [&] { return window.audioOut().Paused(); },
-        [&] { return window.ui.chkSync->isChecked(); },
+        [&] { return window.SyncTicked(); },
     });
     window.SetCommandBus(&bus);
     const QString service = QString(DBusCommandBus::kServicePrefix) +
@@ -172,7 +172,8 @@ int main(int argc, char** argv) {
                 default:  // change the left amplitude over the bus and back
                     sendCommand(kCommandAmplitudeL, -6, 0);
                     sendCommand(kCommandAmplitudeL, 0, 0);
-                    window.FinishAmplitudeEntry(kLeft);
+                    window.model().FinishAmplitudeEntry(kLeft);
+                    window.ShowSettings();
                     break;
             }
             dialogs.shown.clear();

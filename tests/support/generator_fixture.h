@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QSlider>
 #include <QTest>
@@ -14,6 +17,7 @@
 #include "audio/simulated_backend.h"
 #include "fake_screen_saver.h"
 #include "generator/generator_window.h"
+#include "generator/status_lamp.h"
 #include "scripted_dialogs.h"
 #include "settings_dialog/output_settings_dialog.h"
 
@@ -29,7 +33,7 @@ protected:
         window->SetSettingsDialog(settings.get());
         window->ResetSettings();
         window->RunGuarded([this] { window->PrepareEngineFromWindow(); });
-        window->FillMemoryFromWindow();
+        window->presets().FillFromWindow();
         window->show();
         window->activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
@@ -45,6 +49,13 @@ protected:
         EXPECT_NE(widget, nullptr) << name;
         return widget;
     }
+    // Text shown in the palette's disabled colour while the control itself
+    // may be enabled (the greyed look of a group title or a list).
+    static bool GreyText(const QWidget* widget) {
+        const QPalette palette = widget->palette();
+        return palette.color(QPalette::Active, QPalette::Text) ==
+               palette.color(QPalette::Disabled, QPalette::Text);
+    }
     QLineEdit* Entry(const char* name) { return Find<QLineEdit>(name); }
     QComboBox* List(const char* name) { return Find<QComboBox>(name); }
     QCheckBox* Box(const char* name) { return Find<QCheckBox>(name); }
@@ -55,7 +66,7 @@ protected:
         entry->setFocus();
         entry->selectAll();
         entry->setText(text);
-        window->ui.btnPause->setFocus();
+        window->findChild<QPushButton*>("btnPause")->setFocus();
         QApplication::processEvents();
     }
     // Picks a list item as the user does (runs the list's change handling).

@@ -33,22 +33,24 @@ TEST(PresetDescription, CompatibilityTestSlotsMatchTheirAnnouncements) {
         {5, true, false}, {5, false, false}, {5, false, true}, {10, false, false}};
     for (int s = 0; s < 4; ++s) {
         SCOPED_TRACE("slot " + std::to_string(s + 1));
-        const MemoryPreset& p = slots[static_cast<std::size_t>(s)];
+        const MemoryPreset& preset = slots[static_cast<std::size_t>(s)];
+        const GeneratorSettings& p = preset.settings;
+        const bool mono = p.channelMode == kMono;
         EXPECT_EQ(ReadNumber(p.period), expected[s].period);
-        EXPECT_EQ(p.mono, expected[s].mono);
+        EXPECT_EQ(mono, expected[s].mono);
         EXPECT_FALSE(p.loop);  // each plays once for its period
-        EXPECT_FALSE(p.name.empty());
-        const int channels = p.mono ? 1 : 2;
+        EXPECT_FALSE(preset.name.empty());
+        const int channels = mono ? 1 : 2;
         for (int c = 0; c < channels; ++c) {
-            const auto ch = PresetChannelOf(p, c);
+            const ChannelSettings& ch = p.channels[c];
             EXPECT_TRUE(ch.on);
-            EXPECT_EQ(ch.modulation, expected[s].modulated);
+            EXPECT_EQ(ch.modulationOn, expected[s].modulated);
             // Heard as a tone near 1 kHz.
             EXPECT_EQ(ch.filterType, kFilterBandPass);
             EXPECT_EQ(ReadNumber(ch.frequency), 1000);
             EXPECT_GE(ReadNumber(ch.q), 10);
         }
-        if (!p.mono) {
+        if (!mono) {
             EXPECT_FALSE(p.asLeft);
         }
     }
@@ -97,7 +99,7 @@ TEST(PresetDescription, FaultsAreRefusedWithTheirLine) {
                                "\nperiod = 0.1  # the shortest\n" + fourSlots.substr(9));
     const PresetSlots slots = ParsePresetDescription(longest);
     EXPECT_EQ(slots[0].name.size(), 255u);
-    EXPECT_EQ(slots[0].period, "0.1");
+    EXPECT_EQ(slots[0].settings.period, "0.1");
 }
 
 }  // namespace

@@ -326,9 +326,10 @@ TEST(RenderOptions, NumbersAreRoundedAndRangeEndsAccepted) {
         "--right-freq 1 --left-q 0.01 --right-q 100000 --left-gain -1e6 --left-mod-period -2.0006 "
         "--right-mod-depth 0 --left-mod-depth 33.33333333333 --right-mod-phase 720 --left-crest 6");
     ASSERT_TRUE(r.options) << r.error;
-    const render::ChannelOptions& left = r.options->channels[kLeft];
-    const render::ChannelOptions& right = r.options->channels[kRight];
-    EXPECT_EQ(r.options->duration, "0.1000000015");  // the float32 value, as the window shows it
+    const ChannelSettings& left = r.options->settings.channels[kLeft];
+    const ChannelSettings& right = r.options->settings.channels[kRight];
+    EXPECT_EQ(r.options->settings.period,
+              "0.1000000015");  // the float32 value, as the window shows it
     EXPECT_EQ(left.amplitude, "-100");
     EXPECT_EQ(right.amplitude, "-0.12");  // comma accepted; the half goes to even
     EXPECT_EQ(left.frequency, "4000");
@@ -340,7 +341,7 @@ TEST(RenderOptions, NumbersAreRoundedAndRangeEndsAccepted) {
     EXPECT_EQ(right.modDepth, "0");
     EXPECT_EQ(left.modDepth, "33.3333320618");
     EXPECT_EQ(right.modPhase, "720");
-    EXPECT_EQ(left.crestIndex, 6);
+    EXPECT_EQ(left.crestFactor, 6);
 }
 
 TEST(RenderOptions, RangesFollowTheRate) {
@@ -395,19 +396,21 @@ namespace {
 // the recall's validation applied to its texts (-3.456 dBFS plays as -3.46).
 TEST_F(RenderTool, PresetSlotRendersAsTheEquivalentOptions) {
     PresetSlots slots{};
-    MemoryPreset& p = slots[2];
+    GeneratorSettings& p = slots[2].settings;
+    ChannelSettings& left = p.channels[kLeft];
+    ChannelSettings& right = p.channels[kRight];
     p.period = "0.5";
-    p.mono = false;
-    p.amplitudeLeft = "-3.456";
-    p.noiseFunctionLeft = kWhiteNoise;
-    p.crestFactorLeft = 2;
-    p.modulationRight = true;
-    p.modFunctionRight = kModTriangular;
-    p.modPeriodRight = "0.25";
-    p.filterTypeRight = kFilterPeaking;
-    p.filterFrequencyRight = "30000";  // validated to half the rate
-    p.filterGainRight = "-10";
-    p.filterQRight = "3";
+    p.channelMode = kStereo;
+    left.amplitude = "-3.456";
+    left.noiseFunction = kWhiteNoise;
+    left.crestFactor = 2;
+    right.modulationOn = true;
+    right.modFunction = kModTriangular;
+    right.modPeriod = "0.25";
+    right.filterType = kFilterPeaking;
+    right.frequency = "30000";  // validated to half the rate
+    right.gain = "-10";
+    right.q = "3";
     ASSERT_EQ(SavePresetFile(Path("p.vlm").string(), slots), "");
 
     const ProcessRun fromPreset =

@@ -14,82 +14,40 @@
 #include "numtext/entry_rules.h"
 #include "numtext/number_reader.h"
 #include "persistence/windows1252.h"
+#include "settings/settings_fields.h"
 
 namespace skarnel::presets {
 
 namespace {
 
-// The slot's name: free text.
-struct NameField {
-    std::string MemoryPreset::*member;
+// How a description value is checked and where it goes: the slot's name, or
+// one value of the settings record of a preset.
+struct Field {
+    bool isName = false;
+    const WindowField* window = nullptr;
+    const ChannelField* channel = nullptr;
+    int side = kLeft;
 };
-// An entry holding a number, within the range the window keeps it in.
-struct NumberField {
-    std::string MemoryPreset::*member;
-    float minimum;
-    float maximum;
-    bool nonZero = false;
-};
-// A list choice by index.
-struct IndexField {
-    std::int32_t MemoryPreset::*member;
-    int count;
-};
-struct FlagField {
-    bool MemoryPreset::*member;
-};
-using Field = std::variant<NameField, NumberField, IndexField, FlagField>;
 
-constexpr int kNoiseFunctions = 2;    // White Noise, Pink Noise
-constexpr int kFilterTypes = 6;       // None, Peaking, High Pass, Low Pass, Band Pass, Notch
-constexpr int kModFunctions = 4;      // Sine, Cosine, Square, Triangular
 constexpr int kHighestRate = 192000;  // the filter frequency may go up to half of it
 
-NumberField Number(std::string MemoryPreset::*member, const EntryRule& rule) {
-    return {member, rule.minimum, rule.maximum};
-}
+using FieldTable = std::map<std::string, Field, std::less<>>;
 
-using FieldTable = std::map<std::string_view, Field>;
-
+// Every value a preset file holds, by the name of its row in the settings
+// table.
 FieldTable MakeFields() {
-    using P = MemoryPreset;
-    // A modulation period is any number but 0.
-    const NumberField modPeriodLeft{&P::modPeriodLeft, kNoLowerLimit, kNoUpperLimit, true};
-    const NumberField modPeriodRight{&P::modPeriodRight, kNoLowerLimit, kNoUpperLimit, true};
-    const EntryRule frequency = FilterFrequencyRule(kHighestRate);
-    return {
-        {"name", NameField{&P::name}},
-        {"period", Number(&P::period, kPeriodRule)},
-        {"amplitudeLeft", Number(&P::amplitudeLeft, kAmplitudeRule)},
-        {"amplitudeRight", Number(&P::amplitudeRight, kAmplitudeRule)},
-        {"noiseFunctionLeft", IndexField{&P::noiseFunctionLeft, kNoiseFunctions}},
-        {"noiseFunctionRight", IndexField{&P::noiseFunctionRight, kNoiseFunctions}},
-        {"loop", FlagField{&P::loop}},
-        {"mono", FlagField{&P::mono}},
-        {"leftOn", FlagField{&P::leftOn}},
-        {"rightOn", FlagField{&P::rightOn}},
-        {"modulationLeft", FlagField{&P::modulationLeft}},
-        {"modulationRight", FlagField{&P::modulationRight}},
-        {"modPeriodLeft", modPeriodLeft},
-        {"modPeriodRight", modPeriodRight},
-        {"modDepthLeft", Number(&P::modDepthLeft, kModDepthRule)},
-        {"modDepthRight", Number(&P::modDepthRight, kModDepthRule)},
-        {"modFunctionLeft", IndexField{&P::modFunctionLeft, kModFunctions}},
-        {"modFunctionRight", IndexField{&P::modFunctionRight, kModFunctions}},
-        {"modPhaseLeft", Number(&P::modPhaseLeft, kModPhaseRule)},
-        {"modPhaseRight", Number(&P::modPhaseRight, kModPhaseRule)},
-        {"crestFactorLeft", IndexField{&P::crestFactorLeft, kCrestFactorCount}},
-        {"crestFactorRight", IndexField{&P::crestFactorRight, kCrestFactorCount}},
-        {"asLeft", FlagField{&P::asLeft}},
-        {"filterTypeLeft", IndexField{&P::filterTypeLeft, kFilterTypes}},
-        {"filterFrequencyLeft", Number(&P::filterFrequencyLeft, frequency)},
-        {"filterGainLeft", Number(&P::filterGainLeft, kFilterGainRule)},
-        {"filterQLeft", Number(&P::filterQLeft, kFilterQRule)},
-        {"filterTypeRight", IndexField{&P::filterTypeRight, kFilterTypes}},
-        {"filterFrequencyRight", Number(&P::filterFrequencyRight, frequency)},
-        {"filterGainRight", Number(&P::filterGainRight, kFilterGainRule)},
-        {"filterQRight", Number(&P::filterQRight, kFilterQRule)},
-    };
+    FieldTable fields{{"name", Field{.isName = true}}};
+    for (const WindowField& f : WindowFields()) {
+        if (f.preset != PresetAs::kNotInPresets) {
+            fields[std::string(f.name)] = Field{.window = &f};
+        }
+    }
+    for (const ChannelField& f : ChannelFields()) {
+        for (int c = 0; c < kChannelCount; ++c) {
+            fields[Name(f, c)] = Field{.channel = &f, .side = c};
+        }
+    }
+    return fields;
 }
 
 const FieldTable& Fields() {
@@ -147,7 +105,21 @@ public:
     FieldSetter(MemoryPreset& preset, std::string_view key, std::string_view value, int line)
         : preset_(preset), key_(key), value_(value), line_(line) {}
 
-    void operator()(const NameField& f) const {
+    void Set(const Field& field) const {
+        if (field.isName) {
+            SetName();
+        } else if (field.window != nullptr) {
+            std::visit([&](auto m) { SetValue(*field.window, preset_.settings.*m); },
+                       field.window->member);
+        } else {
+            ChannelSettings& channel = preset_.settings.channels[field.side];
+            std::visit([&](auto m) { SetValue(*field.channel, channel.*m); },
+                       field.channel->member);
+        }
+    }
+
+private:
+    void SetName() const {
         const std::string bytes = Utf8ToWindows1252(value_);
         if (Windows1252ToUtf8(bytes) != value_) {
             Fail("holds a character a preset file cannot store");
@@ -155,9 +127,13 @@ public:
         if (bytes.size() > preset_record::kShortTextMaxLength) {
             Fail("is longer than 255 characters");
         }
-        preset_.*f.member = std::string(value_);
+        preset_.name = std::string(value_);
     }
-    void operator()(const NumberField& f) const {
+
+    // An entry holding a number, within the range the window keeps it in; a
+    // modulation period is any number but 0.
+    template <typename Row>
+    void SetValue(const Row& row, std::string& text) const {
         // Narrowed to float32 as the window's entries are, so that a limit
         // such as 0.1 s admits the text "0.1".
         const std::optional<long double> number = TryReadNumber(value_);
@@ -166,26 +142,38 @@ public:
         if (!std::isfinite(value)) {
             Fail("must be a number");
         }
-        if (value < f.minimum || value > f.maximum || (f.nonZero && value == 0.0f)) {
+        const std::optional<EntryRule> rule = RuleOf(row.check, kHighestRate);
+        const bool inRange = rule ? value >= rule->minimum && value <= rule->maximum
+                                  : row.check != EntryCheck::kModPeriod || value != 0.0f;
+        if (!inRange) {
             Fail("is out of range");
         }
-        preset_.*f.member = std::string(value_);
+        text = std::string(value_);
     }
-    void operator()(const IndexField& f) const {
-        const std::optional<int> index = Integer(value_);
-        if (!index || *index < 0 || *index >= f.count) {
-            Fail("must be a list index from 0 to " + std::to_string(f.count - 1));
+    // A list choice by index; the channel mode is the flag "mono".
+    template <typename Row>
+    void SetValue(const Row& row, std::int32_t& choice) const {
+        if (row.preset == PresetAs::kMonoFlag) {
+            choice = Flag() ? kMono : kStereo;
+            return;
         }
-        preset_.*f.member = *index;
+        const std::optional<int> index = Integer(value_);
+        if (!index || *index < 0 || *index >= row.choices) {
+            Fail("must be a list index from 0 to " + std::to_string(row.choices - 1));
+        }
+        choice = *index;
     }
-    void operator()(const FlagField& f) const {
+    template <typename Row>
+    void SetValue(const Row&, bool& flag) const {
+        flag = Flag();
+    }
+    bool Flag() const {
         if (value_ != "0" && value_ != "1") {
             Fail("must be 0 or 1");
         }
-        preset_.*f.member = value_ == "1";
+        return value_ == "1";
     }
 
-private:
     [[noreturn]] void Fail(const std::string& reason) const {
         throw DescriptionError(line_,
                                std::string(key_) + " = \"" + std::string(value_) + "\" " + reason);
@@ -248,7 +236,7 @@ PresetSlots ParsePresetDescription(std::istream& in) {
         if (!currentKeys->emplace(key).second) {
             throw DescriptionError(lineNumber, "\"" + std::string(key) + "\" is given twice");
         }
-        std::visit(FieldSetter(*current, key, value, lineNumber), field->second);
+        FieldSetter(*current, key, value, lineNumber).Set(field->second);
     }
     for (std::size_t i = 0; i < kPresetSlotCount; ++i) {
         if (!seen[i]) {

@@ -17,8 +17,9 @@ namespace skarnel::presets {
 //   noiseFunctionLeft = 1
 //
 // Each of the sections [slot 1] to [slot 4] must appear once. Keys are the
-// field names of MemoryPreset; a field not given keeps the reset settings of a
-// new MemoryPreset. Values:
+// names of the settings table's rows (settings/settings_fields.cpp) with their
+// side, and "name"; a value not given keeps the reset settings of a new
+// MemoryPreset. Values:
 // - name: any text of at most 255 characters that Windows-1252 can hold;
 // - number entries (period, amplitudes, modulation period/depth/phase, filter
 //   frequency/gain/Q): a number with "." as decimal mark, within the range the

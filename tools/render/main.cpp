@@ -44,7 +44,8 @@ int main(int argc, char** argv) {
         // The process's own generator, fresh: the WAV equals the program's
         // first rendering of these settings.
         SignalEngine engine(ProcessRandom());
-        const long double seconds = render::ConfigureEngine(options, engine);
+        std::string period;
+        const long double seconds = render::ConfigureEngine(options, engine, &period);
         const WaveWriteResult result = toStandardOutput
                                            ? WriteToStandardOutput(engine, seconds)
                                            : WriteWaveFile(engine, options.output, seconds);
@@ -57,8 +58,8 @@ int main(int argc, char** argv) {
         }
         if (options.verbose) {
             std::cerr << "skarnel-render: wrote " << WaveFrameCount(seconds, options.sampleRate)
-                      << " frames (" << options.duration << " s, "
-                      << (options.channelMode == kStereo ? "stereo" : "mono") << ", "
+                      << " frames (" << period << " s, "
+                      << (options.settings.channelMode == kStereo ? "stereo" : "mono") << ", "
                       << options.sampleRate << " Hz) to "
                       << (toStandardOutput ? "standard output" : options.output) << "\n";
         }

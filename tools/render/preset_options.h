@@ -8,11 +8,8 @@
 
 namespace skarnel::render {
 
-// The settings of a memory slot as a recall leaves them in the window: the
-// period, amplitude and filter texts validated as the recall validates them,
-// unreadable modulation texts replaced by the values a new window holds. A
-// left filter frequency that is no number fails the recall, and here throws
-// ConversionError.
+// Takes the settings of a memory slot to render; ConfigureEngine recalls them
+// as the window does (validations included). Loop stays off.
 void ApplyPreset(const MemoryPreset& preset, RenderOptions& options);
 
 // Reads slot `slot` (1..4) of a preset file. Throws std::runtime_error with a

@@ -11,12 +11,15 @@
 #include "engine/channel_values.h"
 #include "engine/crest_modulation.h"
 #include "engine/preparation.h"
+#include "engine/uniform_random.h"
 #include "numtext/conversion_error.h"
 #include "numtext/decimal_entry.h"
 #include "numtext/entry_rules.h"
 #include "numtext/number_format.h"
 #include "numtext/number_reader.h"
 #include "render/preset_options.h"
+#include "settings/choice_lists.h"
+#include "settings/generator_model.h"
 
 namespace skarnel::render {
 
@@ -65,8 +68,8 @@ int IndexOf(const std::array<Word, N>& words, const std::string& text) {
 
 // Crest factor by name ("6:1") or by list index ("4"); -1 when neither.
 int CrestIndexOf(const std::string& text) {
-    for (std::size_t i = 0; i < kCrestNames.size(); ++i) {
-        if (text == kCrestNames[i] || text == std::to_string(i)) {
+    for (std::size_t i = 0; i < kCrestFactorItems.size(); ++i) {
+        if (text == kCrestFactorItems[i] || text == std::to_string(i)) {
             return static_cast<int>(i);
         }
     }
@@ -132,12 +135,12 @@ std::string Validate(const std::string& option, const std::string& text, const N
     return ClampAndRound(text, rule.entry.minimum, rule.entry.maximum, rule.entry.decimals, value);
 }
 
-ChannelOptions ValidateChannel(const std::string& prefix, const RawChannel& raw,
-                               std::int32_t sampleRate) {
+ChannelSettings ValidateChannel(const std::string& prefix, const RawChannel& raw,
+                                std::int32_t sampleRate) {
     const EntryRule frequency = FilterFrequencyRule(sampleRate);
-    ChannelOptions c;
+    ChannelSettings c;
     c.noiseFunction = IndexOf(kNoiseWords, raw.noise);
-    c.crestIndex = CrestIndexOf(raw.crest);
+    c.crestFactor = CrestIndexOf(raw.crest);
     c.amplitude = Validate(prefix + "amplitude", raw.amplitude, {kAmplitudeRule, "-100 to 0 dBFS"});
     c.filterType = IndexOf(kFilterWords, raw.filter);
     c.frequency = Validate(prefix + "freq", raw.frequency,
@@ -157,7 +160,7 @@ ChannelOptions ValidateChannel(const std::string& prefix, const RawChannel& raw,
 
 // Modulation over a period of 0 has no phase to follow; the engine would keep
 // the gain frozen, which is never what a command line asks for.
-void RequireModPeriod(const std::string& prefix, const RawChannel& raw, const ChannelOptions& c) {
+void RequireModPeriod(const std::string& prefix, const RawChannel& raw, const ChannelSettings& c) {
     if (c.modulationOn && ReadNumber(c.modPeriod) == 0.0L) {
         throw OptionError(prefix + "mod-period: '" + raw.modPeriod +
                           "' gives a period of 0 s, which cannot modulate (accepted with " +
@@ -169,19 +172,20 @@ RenderOptions Validate(const RawOptions& raw) {
     RenderOptions options;
     options.output = raw.output;
     options.sampleRate = std::stoi(raw.rate);
-    options.duration = Validate("--duration", raw.duration, {kPeriodRule, "at least 0.1 seconds"});
-    options.channelMode = IndexOf(kChannelWords, raw.channels);
-    options.asLeft = raw.asLeft;
     options.verbose = raw.verbose;
+    GeneratorSettings& settings = options.settings;
+    settings.period = Validate("--duration", raw.duration, {kPeriodRule, "at least 0.1 seconds"});
+    settings.channelMode = IndexOf(kChannelWords, raw.channels);
+    settings.asLeft = raw.asLeft;
     const std::array<std::string, kChannelCount> prefixes{"--left-", "--right-"};
     for (int c = 0; c < kChannelCount; ++c) {
-        options.channels[c] = ValidateChannel(prefixes[c], raw.channel[c], options.sampleRate);
+        settings.channels[c] = ValidateChannel(prefixes[c], raw.channel[c], options.sampleRate);
     }
     // Only the settings the rendering uses: mono has no right chain, and with
     // "= Left" the right channel follows the left one's modulation.
-    RequireModPeriod(prefixes[kLeft], raw.channel[kLeft], options.channels[kLeft]);
-    if (options.channelMode == kStereo && !options.asLeft) {
-        RequireModPeriod(prefixes[kRight], raw.channel[kRight], options.channels[kRight]);
+    RequireModPeriod(prefixes[kLeft], raw.channel[kLeft], settings.channels[kLeft]);
+    if (settings.channelMode == kStereo && !settings.asLeft) {
+        RequireModPeriod(prefixes[kRight], raw.channel[kRight], settings.channels[kRight]);
     }
     return options;
 }
@@ -252,7 +256,8 @@ void RejectSignalOptionsWithPreset(const CLI::App& app) {
 constexpr const char* kFooter =
     R"(Numbers take "." or "," as decimal mark and are rounded to the decimals
 given, as the generator window rounds its entries. The filter uses frequency
-and Q (peaking also gain; highpass and lowpass use Q for this design only).
+and Q (peaking also gain); highpass and lowpass play with Q 1, as they do in
+the generator window.
 Exit status: 0 written, 1 rendering or writing failed, 2 bad command line.
 
 Examples:
@@ -276,7 +281,7 @@ ParseResult ParseRenderOptions(int argc, const char* const* argv) {
         ->required()
         ->type_name("FILE");
     std::vector<std::string> rates;
-    for (const std::int32_t rate : kSampleRates) {
+    for (const std::int32_t rate : kSampleRateItems) {
         rates.push_back(std::to_string(rate));
     }
     app.add_option("-r,--rate", raw.rate,
@@ -339,6 +344,10 @@ ParseResult ParseRenderOptions(int argc, const char* const* argv) {
     if (!raw.preset.empty()) {
         try {
             ApplyPreset(ReadPresetSlot(raw.preset, raw.slot), *result.options);
+            // The recall's failure, if any, is told here with the slot.
+            UniformRandom random;
+            SignalEngine trial(random);
+            ConfigureEngine(*result.options, trial);
         } catch (const ConversionError& e) {
             result.options.reset();
             result.exitCode = kExitRenderFailed;
@@ -353,44 +362,16 @@ ParseResult ParseRenderOptions(int argc, const char* const* argv) {
     return result;
 }
 
-long double ConfigureEngine(const RenderOptions& options, SignalEngine& engine) {
-    EngineState& state = engine.state;
-    LiveSettings& live = engine.live;
-    state.sampleRate = options.sampleRate;
-    live.channelMode = options.channelMode;
-    live.asLeft = options.asLeft;
-    live.loop = false;
-    for (int c = 0; c < kChannelCount; ++c) {
-        // "= Left" hands the right channel everything of the left one's but
-        // the filter.
-        const ChannelOptions& own = options.channels[c];
-        const ChannelOptions& source =
-            c == kRight && options.asLeft ? options.channels[kLeft] : own;
-        live.noiseFunction[c] = source.noiseFunction;
-        live.modulationOn[c] = source.modulationOn;
-        live.modFunction[c] = source.modFunction;
-        live.filterType[c] = own.filterType;
-
-        ChannelEngineState& channel = state.channels[c];
-        channel.crestExponent = SelectCrestExponent(source.noiseFunction, source.crestIndex, 0.0f);
-        channel.linearAmplitude = LinearAmplitude(ReadNumber(source.amplitude));
-        channel.modPeriod = ModPeriodSeconds(ReadNumber(source.modPeriod));
-        channel.modDepth = ModDepthFraction(ReadNumber(source.modDepth));
-        channel.modPhase = ModPhaseRadians(ReadNumber(source.modPhase));
-        channel.gate = source.on ? 1 : 0;
+long double ConfigureEngine(const RenderOptions& options, SignalEngine& engine,
+                            std::string* period) {
+    GeneratorModel model(engine, nullptr);
+    StartAsNewWindow(model, options.sampleRate);
+    model.Recall(options.settings);
+    model.RefreshLiveSettings();
+    if (period != nullptr) {
+        *period = model.values().period;
     }
-
-    const ChannelOptions& left = options.channels[kLeft];
-    const ChannelOptions& right = options.channels[kRight];
-    const PreparationTexts texts{
-        .duration = options.duration,
-        .filter = {{{.frequency = left.frequency, .q = left.q, .gain = left.gain},
-                    {.frequency = right.frequency, .q = right.q, .gain = right.gain}}},
-    };
-    // The amplitudes are set above, so there is nothing for the window's
-    // re-validation callback to do.
-    PrepareEngine(state, live, texts, nullptr);
-    return ReadNumber(options.duration);
+    return ReadNumber(model.values().period);
 }
 
 }  // namespace skarnel::render

@@ -1,17 +1,14 @@
 #pragma once
 
-#include <QString>
-
 namespace skarnel {
 
-class Dialogs;
-class SettingsStore;
 class GeneratorWindow;
 class OutputSettingsDialog;
+class SettingsStore;
 
 // Reads the stored output and window values into the Output Settings dialog
-// and the generator window, each value with the consequences of the user's
-// change. An unreadable window value (or a filter text the preparation
+// and the generator window, each window value with the consequences of the
+// user's change. An unreadable window value (or a filter text the preparation
 // cannot read) falls back to the reset defaults, silently. Ends by filling the
 // memory presets from the window.
 void LoadSettings(SettingsStore& store, GeneratorWindow& generator, OutputSettingsDialog& settings);
@@ -26,13 +23,5 @@ void SaveOutputSettings(SettingsStore& store, const OutputSettingsDialog& settin
 // closes (which also enables the generator window again).
 void ConnectSettingsStore(SettingsStore& store, GeneratorWindow& generator,
                           OutputSettingsDialog& settings);
-
-// A yes/no question with a "Don't show this message again." tick. When the
-// flag `flagName` exists in the store the question is not shown and the
-// result is kNotShown; a ticked box writes the flag as 1.
-enum class SuppressibleAnswer { kNotShown, kYes, kNo };
-SuppressibleAnswer AskUnlessSuppressed(SettingsStore& store, Dialogs& dialogs,
-                                       const QString& message, const QString& title,
-                                       const QString& flagName);
 
 }  // namespace skarnel

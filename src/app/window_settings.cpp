@@ -1,0 +1,91 @@
+#include "app/window_settings.h"
+
+#include <QComboBox>
+
+#include "generator/generator_window.h"
+#include "persistence/settings_store.h"
+#include "platform/logging.h"
+#include "settings_dialog/output_settings_dialog.h"
+
+namespace skarnel {
+
+namespace {
+
+void LoadOutputValues(const SettingsValues& values, OutputSettingsDialog& settings) {
+    // A value that cannot be read, or an index outside its list, keeps the
+    // dialog's default: the output format must always be a valid one.
+    const auto pick = [&values](const char* name, QComboBox* list) {
+        std::int32_t index = 0;
+        if (values.ReadInteger(name, index) == ReadStatus::kOk && index >= 0 &&
+            index < list->count()) {
+            list->setCurrentIndex(index);
+        }
+    };
+    pick("Fs", settings.ui.cboFsList);
+    pick("Buffers", settings.ui.cboBuffers);
+    pick("Quant", settings.ui.cboQuant);
+    pick("BufferSize", settings.ui.cboBufferSize);
+    bool disable = true;
+    if (values.ReadFlag("DisableSS", disable) == ReadStatus::kOk) {
+        settings.ui.chkDisableSS->setChecked(disable);
+    }
+}
+
+void Save(SettingsStore& store, const std::vector<SettingValue>& values, const char* what) {
+    // Writing never reports to the user; a failure is logged.
+    if (!store.Save(SettingsKeyPath(), values)) {
+        qCWarning(lcWindow) << "the" << what << "were not stored:" << store.lastError().c_str();
+    }
+}
+
+}  // namespace
+
+void LoadSettings(SettingsStore& store, GeneratorWindow& generator,
+                  OutputSettingsDialog& settings) {
+    settings.SetDefaults();
+    const std::optional<SettingsValues> values = store.Load(SettingsKeyPath());
+    if (!values && !store.lastError().empty()) {
+        qCWarning(lcWindow) << "the stored settings were not read:" << store.lastError().c_str();
+    }
+    if (values && values->Has("Fs")) {
+        LoadOutputValues(*values, settings);
+    }
+    settings.ApplyChosenFrequency();
+    generator.SetSampleRate(settings.SamplingFrequency());
+
+    GeneratorModel& model = generator.model();
+    const bool loaded =
+        values && model.Load(*values, [&generator](int x, int y) { generator.move(x, y); });
+    if (!loaded) {
+        model.Reset();
+    }
+    model.OnModulationToggled(kLeft);
+    model.OnModulationToggled(kRight);
+    generator.ShowSettings();
+    generator.presets().FillFromWindow();
+}
+
+void SaveWindowSettings(SettingsStore& store, GeneratorWindow& generator) {
+    Save(store, generator.model().StoredValues(generator.x(), generator.y()), "window values");
+}
+
+void SaveOutputSettings(SettingsStore& store, const OutputSettingsDialog& settings) {
+    const auto index = [](const char* name, const QComboBox* list) {
+        return SettingValue{name, std::int32_t{list->currentIndex()}};
+    };
+    Save(store,
+         {index("Fs", settings.ui.cboFsList), index("Buffers", settings.ui.cboBuffers),
+          index("Quant", settings.ui.cboQuant), index("BufferSize", settings.ui.cboBufferSize),
+          FlagValue("DisableSS", settings.DisableScreenSaver())},
+         "output values");
+}
+
+void ConnectSettingsStore(SettingsStore& store, GeneratorWindow& generator,
+                          OutputSettingsDialog& settings) {
+    generator.SetStore(&store);
+    generator.SetClosingHandler([&store, &generator] { SaveWindowSettings(store, generator); });
+    QObject::connect(&settings, &OutputSettingsDialog::closedByUser, &generator,
+                     [&store, &settings] { SaveOutputSettings(store, settings); });
+}
+
+}  // namespace skarnel

@@ -1,0 +1,123 @@
+// The one place that decides which of the generator window's controls are
+// enabled, greyed, locked and checked. Handlers change values and then call
+// UpdateControlStates(); nothing else enables or disables a control.
+#include <QMenu>
+#include <QPushButton>
+
+#include "generator/generator_window.h"
+#include "generator/status_lamp.h"
+#include "persistence/settings_store.h"
+#include "ui_generator_window.h"
+
+namespace skarnel {
+
+namespace {
+
+// Greyed text on a control that stays enabled (a group's title, a list's
+// items): the palette's own disabled colours, so it reads right in any theme.
+// Only the active and inactive groups change; the disabled look is the
+// palette's.
+void ShowGreyText(QWidget* widget, bool grey) {
+    if (widget->property("greyText").toBool() == grey) {
+        return;
+    }
+    widget->setProperty("greyText", grey);
+    widget->setPalette(QPalette());  // inherit again
+    if (!grey) {
+        return;
+    }
+    QPalette palette = widget->palette();
+    for (const QPalette::ColorRole role :
+         {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+        const QColor disabled = palette.color(QPalette::Disabled, role);
+        palette.setColor(QPalette::Active, role, disabled);
+        palette.setColor(QPalette::Inactive, role, disabled);
+    }
+    widget->setPalette(palette);
+}
+
+void Enable(std::initializer_list<QWidget*> widgets, bool enabled) {
+    for (QWidget* w : widgets) {
+        w->setEnabled(enabled);
+    }
+}
+
+}  // namespace
+
+QString GeneratorWindow::WindowTitle(bool playing) {
+    const QString product = QString::fromUtf8(kProductName.data(), qsizetype(kProductName.size()));
+    return playing ? "ON - " + product : product;
+}
+
+void GeneratorWindow::UpdateControlStates() {
+    const bool playing = audioOutput_.Running();
+    const bool stereo = model_.Stereo();
+    // The right channel has settings of its own: Stereo without "= Left".
+    const bool rightOwn = model_.RightChannelOwn();
+    const bool anyOn = model_.AnyChannelOn();
+    const bool renaming = presets_ != nullptr && presets_->renaming();
+
+    // A running export or script holds the window; its own small window is
+    // what reacts meanwhile.
+    const bool held = modal_ == ModalOperation::kExport || modal_ == ModalOperation::kScript;
+    centralWidget()->setEnabled(!held);
+    menuBar()->setEnabled(!held);
+
+    // Window-wide values: locked while a signal plays.
+    Enable({ui->cboChannels, ui->WaveDevice, ui->Duration, ui->Loop}, !playing);
+    ui->chkAsLeft->setEnabled(stereo);
+    for (int slot = 1; slot <= MemoryPresets::kSlotCount; ++slot) {
+        presets_->button(slot)->setEnabled(!playing);
+    }
+    ui->mnuPresets->setEnabled(!playing);
+
+    // Starting needs a channel to play; the button also needs a device,
+    // while the menu entry still tries and reports why it cannot. Stopping
+    // stays possible whenever something plays.
+    ui->btnON->setEnabled(anyOn && hasOutputDevice_);
+    ui->mnuON->setEnabled(anyOn);
+    ui->mnuOFF->setEnabled((anyOn && hasOutputDevice_) || playing);
+    ui->SaveWaveFile1->setEnabled(anyOn);
+
+    // The playing look.
+    QPushButton* defaultButton = renaming ? nullptr : playing ? ui->btnOFF : ui->btnON;
+    for (QPushButton* b : {ui->btnON, ui->btnOFF}) {
+        b->setDefault(b == defaultButton);
+    }
+    defaultButton_ = defaultButton;
+    QFont pauseFont = ui->btnPause->font();
+    pauseFont.setBold(audioOutput_.Paused());
+    ui->btnPause->setFont(pauseFont);
+    ui->LED->SetColour(playing ? StatusLamp::kPlaying : StatusLamp::kStopped);
+    setWindowTitle(WindowTitle(playing));
+
+    for (int c = 0; c < kChannelCount; ++c) {
+        Ui::ChannelPanel& p = panels_[c]->ui;
+        // The left side is always its own; the right one only with rightOwn.
+        const bool own = c == kLeft || rightOwn;
+        p.onTick->setEnabled(rightOwn);  // Mono and "= Left" fix both ticks
+        Enable({p.filterGroup, p.amplitudeSlider, p.amplitudeUnit, p.noiseFunctionLabel,
+                p.modulationOn, p.noiseFunction, p.crestFactor},
+               own);
+        p.amplitude->setEnabled(own && !playing);
+        const FilterFieldsEnabled filter = model_.filterEntries(c);
+        p.frequency->setEnabled(filter.frequency);
+        p.gain->setEnabled(filter.gain);
+        p.q->setEnabled(filter.q);
+        for (QWidget* w :
+             {static_cast<QWidget*>(p.noiseFunction), static_cast<QWidget*>(p.filterGroup),
+              static_cast<QWidget*>(p.amplitudeGroup)}) {
+            ShowGreyText(w, !own);
+        }
+        // The right modulation follows "= Left" instead of its own box while
+        // it is ticked.
+        const bool modulation = model_.channel(c).modulationOn && (c == kLeft || !model_.AsLeft());
+        Enable(
+            {p.modPeriodLabel, p.modPeriodUnit, p.modDepthUnit, p.modFunctionLabel, p.modDepthLabel,
+             p.modPhaseLabel, p.modPeriod, p.modDepth, p.modFunction, p.modPhase},
+            modulation);
+        ShowGreyText(p.modFunction, !modulation);
+    }
+}
+
+}  // namespace skarnel

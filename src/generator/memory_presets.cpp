@@ -1,0 +1,172 @@
+#include "generator/memory_presets.h"
+
+#include <QAction>
+#include <QEvent>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+
+#include "platform/dialogs.h"
+#include "settings/generator_model.h"
+
+namespace skarnel {
+
+namespace {
+
+constexpr int kShortTextLength = 255;
+
+bool ValidSlot(int slot) {
+    return slot >= 1 && slot <= MemoryPresets::kSlotCount;
+}
+
+}  // namespace
+
+MemoryPresets::MemoryPresets(Widgets widgets, Window window, const GeneratorModel& model,
+                             Dialogs& dialogs)
+    : QObject(window.widget),
+      widgets_(widgets),
+      window_(std::move(window)),
+      model_(model),
+      dialogs_(dialogs) {
+    for (int slot = 1; slot <= kSlotCount; ++slot) {
+        QPushButton* b = button(slot);
+        const auto recall = [this, slot] { window_.recall(slot); };
+        connect(b, &QPushButton::clicked, this, recall);
+        connect(widgets_.recallEntries[slot - 1], &QAction::triggered, this, recall);
+        connect(widgets_.storeEntries[slot - 1], &QAction::triggered, this,
+                [this, slot] { Store(slot); });
+        auto* menu = new QMenu(b);
+        QAction* storeEntry = menu->addAction("Store", this, [this, slot] { Store(slot); });
+        if (slot == 1) {
+            storeEntry->setToolTip("Store settings in this memory position");
+            menu->setToolTipsVisible(true);
+        }
+        menu->addAction("Rename", this, [this, slot] { Rename(slot); });
+        connect(b, &QWidget::customContextMenuRequested, this,
+                [b, menu](const QPoint& at) { menu->popup(b->mapToGlobal(at)); });
+    }
+    connect(widgets_.loadFile, &QAction::triggered, this, &MemoryPresets::LoadCommand);
+    connect(widgets_.saveFile, &QAction::triggered, this, &MemoryPresets::SaveAsCommand);
+
+    renameField_ = new QLineEdit(window_.widget);
+    renameField_->setObjectName("MemoryNameEdit");
+    renameField_->setFrame(false);
+    renameField_->hide();
+    renameField_->setEnabled(false);
+    renameField_->installEventFilter(this);
+}
+
+QPushButton* MemoryPresets::button(int slot) const {
+    return ValidSlot(slot) ? widgets_.buttons[slot - 1] : nullptr;
+}
+
+void MemoryPresets::Store(int slot) {
+    if (!ValidSlot(slot)) {
+        return;
+    }
+    slots_[slot - 1].settings = model_.PresetValues();
+}
+
+void MemoryPresets::Rename(int slot) {
+    if (!ValidSlot(slot)) {
+        return;
+    }
+    QPushButton* b = button(slot);
+    renamingSlot_ = slot;
+    window_.renamingChanged();
+    b->setText(QString());
+    renameField_->setGeometry(
+        b->geometry().translated(b->parentWidget()->mapTo(window_.widget, QPoint(0, 0))));
+    QPalette palette = renameField_->palette();
+    palette.setColor(QPalette::Base, b->palette().color(QPalette::Button));
+    renameField_->setPalette(palette);
+    renameField_->clear();
+    renameField_->setEnabled(true);
+    renameField_->show();
+    renameField_->raise();
+    renameField_->setFocus();
+}
+
+void MemoryPresets::FinishRename() {
+    if (renamingSlot_ == 0) {
+        return;
+    }
+    const int slot = renamingSlot_;
+    renamingSlot_ = 0;
+    const QString name = renameField_->text();
+    button(slot)->setText(name);
+    slots_[slot - 1].name = name.left(kShortTextLength).toStdString();
+    renameField_->hide();
+    renameField_->setEnabled(false);
+    window_.renamingChanged();
+}
+
+bool MemoryPresets::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == renameField_) {
+        if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+                FinishRename();
+                return true;  // Enter ends the rename; it does not press ON
+            }
+        } else if (event->type() == QEvent::FocusOut) {
+            FinishRename();
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void MemoryPresets::FillFromWindow() {
+    for (int slot = 1; slot <= kSlotCount; ++slot) {
+        Store(slot);
+        slots_[slot - 1].name = "Memory " + std::to_string(slot);
+    }
+    ShowNames();
+}
+
+void MemoryPresets::ShowNames() {
+    for (int slot = 1; slot <= kSlotCount; ++slot) {
+        button(slot)->setText(QString::fromStdString(slots_[slot - 1].name));
+    }
+}
+
+std::string MemoryPresets::Load(const QString& path) {
+    const std::string error = LoadPresetFile(path.toStdString(), slots_);
+    if (error.empty()) {
+        ShowNames();
+    }
+    return error;
+}
+
+void MemoryPresets::LoadCommand() {
+    window_.stopOutput();
+    const std::optional<QString> path =
+        dialogs_.OpenFile({"Open preset file", "Velmor Presets", "*.vlm", "vlm", {}, false, {}});
+    if (!path) {
+        return;
+    }
+    const std::string error = Load(*path);
+    if (!error.empty()) {
+        dialogs_.Note(QString::fromStdString(error));
+    }
+}
+
+void MemoryPresets::SaveAsCommand() {
+    window_.stopOutput();
+    std::optional<QString> path =
+        dialogs_.SaveFile({"Save VLM presets", "VLM presets", "*.vlm", "vlm", {}, false, {}});
+    if (!path) {
+        return;
+    }
+    if (QFileInfo(*path).suffix().isEmpty()) {
+        *path += ".vlm";
+    }
+    const std::string error = SavePresetFile(path->toStdString(), slots_);
+    if (!error.empty()) {
+        dialogs_.Note(QString::fromStdString(error));
+    }
+}
+
+}  // namespace skarnel

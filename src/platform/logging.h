@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QLoggingCategory>
+
+namespace skarnel {
+
+// Failures the program goes on after without telling the user (a device that
+// refuses to pause, a settings store that cannot be written). Hidden unless
+// asked for: QT_LOGGING_RULES="skarnel.*=true".
+Q_DECLARE_LOGGING_CATEGORY(lcWindow)
+
+}  // namespace skarnel

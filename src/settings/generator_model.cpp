@@ -1,0 +1,638 @@
+#include "settings/generator_model.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <type_traits>
+
+#include "engine/channel_values.h"
+#include "engine/crest_modulation.h"
+#include "engine/preparation.h"
+#include "engine/rounding.h"
+#include "numtext/conversion_error.h"
+#include "numtext/number_format.h"
+#include "numtext/number_reader.h"
+#include "settings/settings_fields.h"
+
+namespace skarnel {
+
+namespace {
+
+constexpr int kSliderMaximum = 10000;  // -100 dBFS
+constexpr std::size_t kShortTextLength = 255;
+
+// The window as built, before any setting is applied: entries empty, the
+// lists' first choices, no channel mode.
+GeneratorSettings BuiltWindowValues() {
+    GeneratorSettings v;
+    v.channelMode = -1;
+    v.period.clear();
+    v.loop = false;
+    for (ChannelSettings& c : v.channels) {
+        c = ChannelSettings{};
+        c.noiseFunction = kWhiteNoise;
+        c.modFunction = kModCosine;
+        for (std::string* text :
+             {&c.amplitude, &c.frequency, &c.gain, &c.q, &c.modPeriod, &c.modDepth, &c.modPhase}) {
+            text->clear();
+        }
+    }
+    return v;
+}
+
+std::optional<long double> Read(const std::string& text) {
+    return TryReadNumber(text);
+}
+
+// A stored window value that cannot be read ends the load.
+struct UnreadableValue : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+class StoredReader {
+public:
+    explicit StoredReader(const SettingsValues& values) : values_(values) {}
+
+    // A missing text reads as empty text; a value of another kind fails.
+    std::string Text(std::string_view name) const {
+        std::string text;
+        if (values_.ReadText(name, text) == ReadStatus::kWrongKind) {
+            throw UnreadableValue(std::string(name));
+        }
+        return text;
+    }
+    std::int32_t Integer(std::string_view name) const {
+        std::int32_t value = 0;
+        if (values_.ReadInteger(name, value) != ReadStatus::kOk) {
+            throw UnreadableValue(std::string(name));
+        }
+        return value;
+    }
+    bool Flag(std::string_view name) const {
+        bool value = false;
+        if (values_.ReadFlag(name, value) != ReadStatus::kOk) {
+            throw UnreadableValue(std::string(name));
+        }
+        return value;
+    }
+
+private:
+    const SettingsValues& values_;
+};
+
+template <typename Member>
+std::string Key(Member member, int c) {
+    return StoreKey(*FieldOf(member), c);
+}
+template <typename Member>
+std::string Key(Member member) {
+    return std::string(FieldOf(member)->storeKey);
+}
+
+}  // namespace
+
+GeneratorModel::GeneratorModel(SignalEngine& engine, OutputControl* output)
+    : engine_(engine), output_(output), values_(BuiltWindowValues()) {}
+
+bool GeneratorModel::AnyChannelOn() const noexcept {
+    return values_.channels[kLeft].on || values_.channels[kRight].on;
+}
+
+// ------------------------------------------------------------ texts
+
+void GeneratorModel::SetAmplitudeText(int c, const std::string& text) {
+    if (values_.channels[c].amplitude == text) {
+        return;
+    }
+    mutableChannel(c).amplitude = text;
+    if (const auto v = Read(text)) {
+        engine_.state.channels[c].linearAmplitude = LinearAmplitude(*v);
+    }
+    if (c == kLeft && AsLeft()) {
+        CopyChannel(kLeft, kRight);
+        FinishAmplitudeEntry(kRight);
+    }
+}
+
+void GeneratorModel::SetModPeriodText(int c, const std::string& text) {
+    if (values_.channels[c].modPeriod == text) {
+        return;
+    }
+    mutableChannel(c).modPeriod = text;
+    ChannelEngineState& engine = engine_.state.channels[c];
+    if (!text.empty()) {
+        const auto v = Read(text);
+        if (!v) {
+            return;  // unreadable: no live value, no zero test
+        }
+        engine.modPeriod = ModPeriodSeconds(*v);
+    }
+    // A period of 0 would divide by zero in the playing signal.
+    if (engine.modPeriod == 0.0f && output_ != nullptr && output_->Running()) {
+        output_->StopImmediately();
+        SetModPeriodText(c, "1");
+    }
+}
+
+void GeneratorModel::SetModDepthText(int c, const std::string& text) {
+    if (values_.channels[c].modDepth == text) {
+        return;
+    }
+    mutableChannel(c).modDepth = text;
+    if (const auto v = Read(text); v && !text.empty()) {
+        engine_.state.channels[c].modDepth = ModDepthFraction(*v);
+    }
+}
+
+void GeneratorModel::SetModPhaseText(int c, const std::string& text) {
+    if (values_.channels[c].modPhase == text) {
+        return;
+    }
+    mutableChannel(c).modPhase = text;
+    if (const auto v = Read(text)) {
+        engine_.state.channels[c].modPhase = ModPhaseRadians(*v);
+    }
+}
+
+void GeneratorModel::SetFilterText(int c, std::string ChannelSettings::*member,
+                                   const std::string& text) {
+    mutableChannel(c).*member = text;
+}
+
+void GeneratorModel::MoveAmplitudeSlider(int c, int position) {
+    position = std::clamp(position, 0, kSliderMaximum);
+    if (slider_[c] == position) {
+        return;
+    }
+    slider_[c] = position;
+    SetAmplitudeText(c, FormatNumber(position * -0.01L));
+}
+
+// ------------------------------------------------------------ ticks
+
+void GeneratorModel::SetOnTick(int c, bool on) {
+    if (values_.channels[c].on == on) {
+        return;
+    }
+    mutableChannel(c).on = on;
+    OnChannelTickToggled();
+}
+
+void GeneratorModel::SetModulationOn(int c, bool on) {
+    if (values_.channels[c].modulationOn == on) {
+        return;
+    }
+    mutableChannel(c).modulationOn = on;
+    OnModulationToggled(c);
+}
+
+void GeneratorModel::SetAsLeft(bool on) {
+    if (values_.asLeft == on) {
+        return;
+    }
+    values_.asLeft = on;
+    OnAsLeftToggled();
+}
+
+void GeneratorModel::OnChannelTickToggled() {
+    engine_.state.left().gate = values_.channels[kLeft].on ? 1 : 0;
+    engine_.state.right().gate = values_.channels[kRight].on ? 1 : 0;
+    if (!AnyChannelOn() && output_ != nullptr) {
+        output_->StopImmediately();
+    }
+}
+
+void GeneratorModel::OnAsLeftToggled() {
+    if (AsLeft()) {
+        CopyChannel(kLeft, kRight);
+    }
+    OnChannelModeChanged();
+}
+
+void GeneratorModel::OnModulationToggled(int c) {
+    if (c == kLeft) {
+        if (AsLeft()) {
+            SetModulationOn(kRight, values_.channels[kLeft].modulationOn);
+        }
+        FinishAmplitudeEntry(kLeft);
+        FinishAmplitudeEntry(kRight);
+    } else {
+        FinishAmplitudeEntry(kRight);
+    }
+    engine_.state.channels[c].modGain = 1.0f;
+}
+
+// ------------------------------------------------------------ lists
+
+void GeneratorModel::OnChannelModeChanged() {
+    if (values_.channelMode == kMono) {
+        SetOnTick(kLeft, true);
+        SetOnTick(kRight, true);
+        OnChannelTickToggled();
+    }
+    OnModulationToggled(kRight);
+}
+
+void GeneratorModel::OnNoiseFunctionChanged(int c) {
+    if (c == kLeft && AsLeft()) {
+        mutableChannel(kRight).noiseFunction = values_.channels[kLeft].noiseFunction;
+        OnCrestFactorChanged(kRight);
+    }
+    OnCrestFactorChanged(c);
+}
+
+void GeneratorModel::OnCrestFactorChanged(int c) {
+    ChannelEngineState& engine = engine_.state.channels[c];
+    engine.crestExponent = SelectCrestExponent(
+        values_.channels[c].noiseFunction, values_.channels[c].crestFactor, engine.crestExponent);
+}
+
+void GeneratorModel::OnFilterTypeChanged(int) {
+    Prepare();
+}
+
+void GeneratorModel::OnWaveDeviceChanged() {
+    if (output_ != nullptr) {
+        output_->SelectDevice(values_.waveDevice);
+    }
+}
+
+// Every value is read from the source as it stands at its step: a step may
+// change the source (a copy into the left with "= Left" copies back).
+void GeneratorModel::CopyChannel(int from, int to) {
+    const ChannelSettings& src = values_.channels[from];
+    SetOnTick(to, src.on);
+    mutableChannel(to).noiseFunction = src.noiseFunction;
+    if (to == kLeft) {
+        OnNoiseFunctionChanged(kLeft);
+    }
+    SetModulationOn(to, src.modulationOn);
+    SetAmplitudeText(to, std::string(src.amplitude));
+    SetModPeriodText(to, std::string(src.modPeriod));
+    SetModDepthText(to, std::string(src.modDepth));
+    mutableChannel(to).modFunction = src.modFunction;
+    SetModPhaseText(to, std::string(src.modPhase));
+    mutableChannel(to).crestFactor = src.crestFactor;
+    OnCrestFactorChanged(to);
+}
+
+// ------------------------------------------------------------ leaving entries
+
+void GeneratorModel::FinishAmplitudeEntry(int c) {
+    SetAmplitudeText(
+        c, CheckedEntryText(EntryCheck::kAmplitude, values_.channels[c].amplitude, sampleRate()));
+    const long double v = ReadNumber(values_.channels[c].amplitude);
+    MoveAmplitudeSlider(c, Round(v * -100.0L));
+}
+
+void GeneratorModel::FinishPeriodEntry() {
+    SetPeriodText(CheckedEntryText(EntryCheck::kPeriod, values_.period, sampleRate()));
+}
+
+void GeneratorModel::FinishModPeriodEntry(int c) {
+    const std::string& text = values_.channels[c].modPeriod;
+    const auto v = Read(text);
+    engine_.state.channels[c].modPeriod = v ? ModPeriodSeconds(*v) : 1.0f;
+    SetModPeriodText(c, CheckedEntryText(EntryCheck::kModPeriod, text, sampleRate()));
+}
+
+void GeneratorModel::FinishModDepthEntry(int c) {
+    SetModDepthText(
+        c, CheckedEntryText(EntryCheck::kModDepth, values_.channels[c].modDepth, sampleRate()));
+}
+
+void GeneratorModel::FinishModPhaseEntry(int c) {
+    SetModPhaseText(
+        c, CheckedEntryText(EntryCheck::kModPhase, values_.channels[c].modPhase, sampleRate()));
+}
+
+// The left filter entries take effect at once (preparation); the right ones
+// are validated like the left and take effect at the next preparation.
+void GeneratorModel::FinishFilterFrequencyEntry(int c) {
+    SetFilterText(c, &ChannelSettings::frequency,
+                  CheckedEntryText(EntryCheck::kFilterFrequency, values_.channels[c].frequency,
+                                   sampleRate()));
+    if (c == kLeft) {
+        Prepare();
+    }
+}
+
+void GeneratorModel::FinishFilterGainEntry(int c) {
+    if (c == kLeft) {
+        Prepare();
+    } else {
+        SetFilterText(
+            c, &ChannelSettings::gain,
+            CheckedEntryText(EntryCheck::kFilterGain, values_.channels[c].gain, sampleRate()));
+    }
+}
+
+void GeneratorModel::FinishFilterQEntry(int c) {
+    if (c == kLeft) {
+        Prepare();
+    } else {
+        SetFilterText(c, &ChannelSettings::q,
+                      CheckedEntryText(EntryCheck::kFilterQ, values_.channels[c].q, sampleRate()));
+    }
+}
+
+void GeneratorModel::ValidateFilterAndPrepare(int c, std::string ChannelSettings::*member) {
+    SetFilterText(
+        c, member,
+        CheckedEntryText(FieldOf(member)->check, values_.channels[c].*member, sampleRate()));
+    Prepare();
+}
+
+// ------------------------------------------------------------ preparation
+
+void GeneratorModel::RefreshLiveSettings() {
+    LiveSettings& live = engine_.live;
+    live.channelMode = Stereo() ? kStereo : kMono;
+    live.asLeft = AsLeft();
+    live.loop = values_.loop;
+    for (int c = 0; c < kChannelCount; ++c) {
+        const ChannelSettings& v = values_.channels[c];
+        live.noiseFunction[c] = v.noiseFunction;
+        live.modulationOn[c] = v.modulationOn;
+        live.modFunction[c] = v.modFunction;
+        live.filterType[c] = v.filterType;
+    }
+}
+
+void GeneratorModel::Prepare() {
+    RefreshLiveSettings();
+    // Copies: the amplitude validations inside the preparation may change
+    // the values (a copy with "= Left").
+    const std::string period = values_.period;
+    std::array<std::array<std::string, 3>, kChannelCount> filter;
+    for (int c = 0; c < kChannelCount; ++c) {
+        const ChannelSettings& v = values_.channels[c];
+        filter[c] = {v.frequency, v.q, v.gain};
+    }
+    const PreparationTexts texts{period,
+                                 {FilterTexts{filter[0][0], filter[0][1], filter[0][2]},
+                                  FilterTexts{filter[1][0], filter[1][1], filter[1][2]}}};
+    const PreparationOutcome outcome = PrepareEngine(engine_.state, engine_.live, texts, [this] {
+        FinishAmplitudeEntry(kLeft);
+        FinishAmplitudeEntry(kRight);
+    });
+    for (int c = 0; c < kChannelCount; ++c) {
+        filterEntries_[c] = outcome.filter[c].enabled;
+        if (outcome.filter[c].setQTextToOne) {
+            SetFilterText(c, &ChannelSettings::q, "1");
+        }
+    }
+}
+
+// ------------------------------------------------------------ reset, recall
+
+void GeneratorModel::Reset() {
+    const GeneratorSettings reset;
+    // The reset puts "0" into an amplitude entry by moving its slider to 0,
+    // which acts only when the slider moves. An amplitude typed (or loaded)
+    // but not yet validated has not moved its slider, and would survive the
+    // reset; validating it first brings the slider to the text.
+    FinishAmplitudeEntry(kLeft);
+    FinishAmplitudeEntry(kRight);
+    for (const int c : {kLeft, kRight}) {
+        MoveAmplitudeSlider(c, 0);
+        SetModulationOn(c, reset.channels[c].modulationOn);
+        SetNoiseFunction(c, reset.channels[c].noiseFunction);
+        if (c == kLeft) {
+            OnNoiseFunctionChanged(kLeft);  // the right side's change does not run here
+        }
+    }
+    for (int c = 0; c < kChannelCount; ++c) {
+        const ChannelSettings& r = reset.channels[c];
+        SetFilterType(c, r.filterType);
+        SetFilterText(c, &ChannelSettings::frequency, r.frequency);
+        SetFilterText(c, &ChannelSettings::gain, r.gain);
+        SetFilterText(c, &ChannelSettings::q, r.q);
+    }
+    for (int c = 0; c < kChannelCount; ++c) {
+        SetCrestFactor(c, reset.channels[c].crestFactor);
+    }
+    OnCrestFactorChanged(kLeft);
+    OnCrestFactorChanged(kRight);
+    SetPeriodText(reset.period);
+    FinishPeriodEntry();
+    SetLoop(reset.loop);
+    SetChannelMode(reset.channelMode);
+    OnChannelModeChanged();
+    for (int c = 0; c < kChannelCount; ++c) {
+        const ChannelSettings& r = reset.channels[c];
+        SetModPeriodText(c, r.modPeriod);
+        SetModDepthText(c, r.modDepth);
+        SetModFunction(c, r.modFunction);
+        SetModPhaseText(c, r.modPhase);
+    }
+    SetWaveDevice(reset.waveDevice);
+    OnWaveDeviceChanged();
+    OnModulationToggled(kLeft);
+    OnModulationToggled(kRight);
+}
+
+void GeneratorModel::Recall(const GeneratorSettings& p) {
+    const ChannelSettings& left = p.channels[kLeft];
+    const ChannelSettings& right = p.channels[kRight];
+
+    SetAmplitudeText(kLeft, left.amplitude);
+    SetNoiseFunction(kLeft, left.noiseFunction);
+    OnNoiseFunctionChanged(kLeft);
+    SetModulationOn(kLeft, left.modulationOn);
+
+    SetAmplitudeText(kRight, right.amplitude);
+    SetNoiseFunction(kRight, right.noiseFunction);
+    SetModulationOn(kRight, right.modulationOn);
+
+    SetPeriodText(p.period);
+    FinishPeriodEntry();
+    SetLoop(p.loop);
+    SetChannelMode(p.channelMode == kMono ? kMono : kStereo);
+    OnChannelModeChanged();
+    SetOnTick(kLeft, left.on);
+    SetOnTick(kRight, right.on);
+
+    for (const int c : {kLeft, kRight}) {
+        SetModPeriodText(c, p.channels[c].modPeriod);
+    }
+    for (const int c : {kLeft, kRight}) {
+        SetModDepthText(c, p.channels[c].modDepth);
+    }
+    for (const int c : {kLeft, kRight}) {
+        SetModFunction(c, p.channels[c].modFunction);
+    }
+    for (const int c : {kLeft, kRight}) {
+        SetModPhaseText(c, p.channels[c].modPhase);
+    }
+    FinishAmplitudeEntry(kLeft);
+    FinishAmplitudeEntry(kRight);
+    for (const int c : {kLeft, kRight}) {
+        SetCrestFactor(c, p.channels[c].crestFactor);
+    }
+    OnCrestFactorChanged(kLeft);
+    OnCrestFactorChanged(kRight);
+    SetAsLeft(p.asLeft);
+
+    // The left frequency is not validated here; the other five filter texts
+    // are, each followed by preparation. High and low pass end with Q "1".
+    SetFilterType(kLeft, left.filterType);
+    OnFilterTypeChanged(kLeft);
+    SetFilterText(kLeft, &ChannelSettings::frequency, left.frequency);
+    SetFilterText(kLeft, &ChannelSettings::gain, left.gain);
+    ValidateFilterAndPrepare(kLeft, &ChannelSettings::gain);
+    SetFilterText(kLeft, &ChannelSettings::q, left.q);
+    ValidateFilterAndPrepare(kLeft, &ChannelSettings::q);
+
+    SetFilterType(kRight, right.filterType);
+    OnFilterTypeChanged(kRight);
+    for (std::string ChannelSettings::*member :
+         {&ChannelSettings::frequency, &ChannelSettings::gain, &ChannelSettings::q}) {
+        SetFilterText(kRight, member, right.*member);
+        ValidateFilterAndPrepare(kRight, member);
+    }
+}
+
+GeneratorSettings GeneratorModel::PresetValues() const {
+    GeneratorSettings p = values_;
+    p.waveDevice = GeneratorSettings{}.waveDevice;
+    // Only the short texts of a preset record are cut; filter texts are kept
+    // whole in memory. The entries count UTF-16 units, so a character
+    // outside the basic plane counts twice; none is cut in half.
+    const auto cutCharacters = [](std::string& text) {
+        std::size_t units = 0;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const auto byte = static_cast<unsigned char>(text[i]);
+            if ((byte & 0xC0) == 0x80) {
+                continue;  // inside a character
+            }
+            units += byte >= 0xF0 ? 2 : 1;
+            if (units > kShortTextLength) {
+                text.resize(i);
+                return;
+            }
+        }
+    };
+    cutCharacters(p.period);
+    for (ChannelSettings& c : p.channels) {
+        for (std::string* text : {&c.amplitude, &c.modPeriod, &c.modDepth, &c.modPhase}) {
+            cutCharacters(*text);
+        }
+    }
+    return p;
+}
+
+// ------------------------------------------------------------ settings store
+
+bool GeneratorModel::Load(const SettingsValues& stored,
+                          const std::function<void(int x, int y)>& moveTo) {
+    const StoredReader read(stored);
+    using C = ChannelSettings;
+    try {
+        SetWaveDevice(read.Integer(Key(&GeneratorSettings::waveDevice)));
+        SetPeriodText(read.Text(Key(&GeneratorSettings::period)));
+        FinishPeriodEntry();
+        SetLoop(read.Flag(Key(&GeneratorSettings::loop)));
+        SetChannelMode(read.Flag(Key(&GeneratorSettings::channelMode)) ? kMono : kStereo);
+        OnChannelModeChanged();
+        for (const int c : {kLeft, kRight}) {
+            SetOnTick(c, read.Flag(Key(&C::on, c)));
+        }
+        for (const int c : {kLeft, kRight}) {
+            SetAmplitudeText(c, read.Text(Key(&C::amplitude, c)));
+        }
+        for (const int c : {kLeft, kRight}) {
+            SetModulationOn(c, read.Flag(Key(&C::modulationOn, c)));
+        }
+        for (const int c : {kLeft, kRight}) {
+            SetModPeriodText(c, read.Text(Key(&C::modPeriod, c)));
+            SetModDepthText(c, read.Text(Key(&C::modDepth, c)));
+            SetModFunction(c, read.Integer(Key(&C::modFunction, c)));
+            SetModPhaseText(c, read.Text(Key(&C::modPhase, c)));
+        }
+        for (const int c : {kLeft, kRight}) {
+            SetNoiseFunction(c, read.Integer(Key(&C::noiseFunction, c)));
+            OnNoiseFunctionChanged(c);
+        }
+        // The device is read a second time; the output takes the stored item
+        // even where the list has no such item.
+        const std::int32_t device = read.Integer(Key(&GeneratorSettings::waveDevice));
+        if (output_ != nullptr) {
+            output_->SelectDevice(device);
+        }
+        for (const int c : {kLeft, kRight}) {
+            SetCrestFactor(c, read.Integer(Key(&C::crestFactor, c)));
+            OnCrestFactorChanged(c);
+        }
+        SetAutostart(read.Flag(kAutostartKey));
+        for (const int c : {kLeft, kRight}) {
+            SetFilterType(c, read.Integer(Key(&C::filterType, c)));
+            for (std::string C::*member : {&C::frequency, &C::q, &C::gain}) {
+                SetFilterText(c, member, read.Text(Key(member, c)));
+            }
+        }
+        Prepare();  // reads every filter text; a non-number fails the load
+        const int x = read.Integer(kWindowXKey);
+        const int y = read.Integer(kWindowYKey);
+        if (moveTo) {
+            moveTo(x, y);
+        }
+        values_.asLeft = read.Flag(Key(&GeneratorSettings::asLeft));
+        OnAsLeftToggled();
+    } catch (const UnreadableValue&) {
+        return false;
+    } catch (const ConversionError&) {
+        return false;
+    }
+    return true;
+}
+
+std::vector<SettingValue> GeneratorModel::StoredValues(int x, int y) const {
+    std::vector<SettingValue> out;
+    const auto put = [&out](std::string key, StoredAs kind, const auto& value) {
+        using T = std::decay_t<decltype(value)>;
+        if constexpr (std::is_same_v<T, std::string>) {
+            out.push_back({std::move(key), value});
+        } else if constexpr (std::is_same_v<T, bool>) {
+            out.push_back(FlagValue(std::move(key), value));
+        } else if (kind == StoredAs::kMonoFlag) {
+            out.push_back(FlagValue(std::move(key), value == kMono));
+        } else if (kind == StoredAs::kFlag) {
+            out.push_back(FlagValue(std::move(key), value != 0));
+        } else {
+            out.push_back({std::move(key), std::int32_t{value}});
+        }
+    };
+    for (const WindowField& field : WindowFields()) {
+        std::visit(
+            [&](auto member) { put(std::string(field.storeKey), field.stored, values_.*member); },
+            field.member);
+    }
+    for (const ChannelField& field : ChannelFields()) {
+        for (int c = 0; c < kChannelCount; ++c) {
+            std::visit(
+                [&](auto member) {
+                    put(StoreKey(field, c), field.stored, values_.channels[c].*member);
+                },
+                field.member);
+        }
+    }
+    out.push_back(FlagValue(std::string(kAutostartKey), autostart_));
+    out.push_back({std::string(kWindowXKey), std::int32_t{x}});
+    out.push_back({std::string(kWindowYKey), std::int32_t{y}});
+    return out;
+}
+
+void GeneratorModel::SetChoice(std::int32_t& choice, std::int32_t item, std::int32_t count) {
+    // A list asked for an item it does not have shows no choice.
+    choice = item >= 0 && item < count ? item : -1;
+}
+
+void StartAsNewWindow(GeneratorModel& model, std::int32_t sampleRate) {
+    model.SetSampleRate(sampleRate);
+    model.Reset();
+    model.OnModulationToggled(kLeft);
+    model.OnModulationToggled(kRight);
+}
+
+}  // namespace skarnel
