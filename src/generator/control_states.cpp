@@ -62,6 +62,10 @@ void GeneratorWindow::UpdateControlStates() {
     const bool held = modal_ == ModalOperation::kExport || modal_ == ModalOperation::kScript;
     centralWidget()->setEnabled(!held);
     menuBar()->setEnabled(!held);
+    // Menus are windows of their own, which a disabled parent does not reach.
+    for (QMenu* menu : {ui->mnuFile, ui->mnuTools, ui->mnuHelp}) {
+        menu->setEnabled(!held);
+    }
 
     // Window-wide values: locked while a signal plays.
     Enable({ui->cboChannels, ui->WaveDevice, ui->Duration, ui->Loop}, !playing);
@@ -69,7 +73,7 @@ void GeneratorWindow::UpdateControlStates() {
     for (int slot = 1; slot <= MemoryPresets::kSlotCount; ++slot) {
         presets_->button(slot)->setEnabled(!playing);
     }
-    ui->mnuPresets->setEnabled(!playing);
+    ui->mnuPresets->setEnabled(!playing && !held);
 
     // Starting needs a channel to play; the button also needs a device,
     // while the menu entry still tries and reports why it cannot. Stopping

@@ -367,7 +367,9 @@ long double ConfigureEngine(const RenderOptions& options, SignalEngine& engine,
     GeneratorModel model(engine, nullptr);
     StartAsNewWindow(model, options.sampleRate);
     model.Recall(options.settings);
-    model.RefreshLiveSettings();
+    // As the window's export does: a fresh preparation from what the recall
+    // left in the entries (high and low pass now read Q "1").
+    model.Prepare();
     if (period != nullptr) {
         *period = model.values().period;
     }
