@@ -1,0 +1,132 @@
+// The window values as the settings store keeps them: the names and kinds
+// that stores written by earlier versions hold must stay exactly as they are,
+// and what a window stores must load into the next one unchanged.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "engine/crest_modulation.h"
+#include "engine/signal_engine.h"
+#include "engine/uniform_random.h"
+#include "settings/generator_model.h"
+#include "settings/settings_fields.h"
+
+namespace skarnel {
+namespace {
+
+enum class Kind { kText, kInteger };
+
+// The stored window values, typed in from the store's documented list.
+const std::map<std::string, Kind> kDocumentedValues = {
+    {"AmplitudeLeft", Kind::kText},       {"ModulationOnLeft", Kind::kInteger},
+    {"WaveFormLeft", Kind::kInteger},     {"AmplitudeRight", Kind::kText},
+    {"AsLeft", Kind::kInteger},           {"PeakRmsL", Kind::kInteger},
+    {"PeakRmsR", Kind::kInteger},         {"ModulationOnRight", Kind::kInteger},
+    {"WaveFormRight", Kind::kInteger},    {"Duration", Kind::kText},
+    {"Loop", Kind::kInteger},             {"mono", Kind::kInteger},
+    {"LeftTick", Kind::kInteger},         {"RightTick", Kind::kInteger},
+    {"ModPeriodLeftEdit", Kind::kText},   {"ModDepthLeftEdit", Kind::kText},
+    {"ModFunctionLeft", Kind::kInteger},  {"ModPhaseLeftEdit", Kind::kText},
+    {"ModPeriodRightEdit", Kind::kText},  {"ModDepthRightEdit", Kind::kText},
+    {"ModFunctionRight", Kind::kInteger}, {"ModPhaseRightEdit", Kind::kText},
+    {"WaveDevice", Kind::kInteger},       {"PresetAutoStart", Kind::kInteger},
+    {"cboFilterTypeL1", Kind::kInteger},  {"txtFZeroL", Kind::kText},
+    {"txtQL", Kind::kText},               {"txtGainL", Kind::kText},
+    {"cboFilterTypeR1", Kind::kInteger},  {"txtFZeroR", Kind::kText},
+    {"txtQR", Kind::kText},               {"txtGainR", Kind::kText},
+    {"FormX", Kind::kInteger},            {"FormY", Kind::kInteger},
+};
+
+class Devices : public OutputControl {
+public:
+    bool Running() const override { return false; }
+    void StopImmediately() override {}
+    void SelectDevice(std::int32_t item) override { selected = item; }
+    std::int32_t selected = -99;
+};
+
+struct Window {
+    Window() : engine(random), model(engine, &devices) {
+        model.SetDeviceItemCount(4);
+        StartAsNewWindow(model, 44100);
+    }
+    UniformRandom random;
+    SignalEngine engine;
+    Devices devices;
+    GeneratorModel model;
+};
+
+TEST(StoredWindowValues, NamesAndKindsAreTheDocumentedOnes) {
+    Window w;
+    std::map<std::string, Kind> stored;
+    for (const SettingValue& v : w.model.StoredValues(0, 0)) {
+        const Kind kind =
+            std::holds_alternative<std::string>(v.value) ? Kind::kText : Kind::kInteger;
+        EXPECT_TRUE(stored.emplace(v.name, kind).second) << v.name << " stored twice";
+    }
+    EXPECT_EQ(stored, kDocumentedValues);
+}
+
+TEST(StoredWindowValues, WhatOneWindowStoresTheNextLoads) {
+    Window first;
+    GeneratorModel& m = first.model;
+    m.SetChannelMode(kStereo);
+    m.OnChannelModeChanged();
+    m.SetOnTick(kLeft, false);
+    m.SetWaveDevice(3);
+    m.SetPeriodText("2,5");  // kept as typed: validated on loading
+    m.SetAutostart(true);
+    for (int c = 0; c < kChannelCount; ++c) {
+        m.SetAmplitudeText(c, c == kLeft ? "-3.5" : "-20");
+        m.SetNoiseFunction(c, kWhiteNoise);
+        m.SetCrestFactor(c, 2 + c);
+        m.SetFilterType(c, c == kLeft ? kFilterPeaking : kFilterNotch);
+        m.SetFilterText(c, &ChannelSettings::frequency, c == kLeft ? "500" : "2000");
+        m.SetFilterText(c, &ChannelSettings::gain, "-6");
+        m.SetFilterText(c, &ChannelSettings::q, "2");
+        m.SetModulationOn(c, true);
+        m.SetModFunction(c, kModTriangular - c);
+        m.SetModPeriodText(c, "4");
+        m.SetModDepthText(c, "30");
+        m.SetModPhaseText(c, "90");
+    }
+    m.FinishAmplitudeEntry(kLeft);
+    m.FinishAmplitudeEntry(kRight);
+    const std::vector<SettingValue> values = m.StoredValues(120, -40);
+
+    Window next;
+    int x = 0, y = 0;
+    ASSERT_TRUE(next.model.Load(SettingsValues(values), [&](int atX, int atY) {
+        x = atX;
+        y = atY;
+    }));
+    GeneratorSettings expected = m.values();
+    expected.period = "2.5";
+    EXPECT_EQ(next.model.values(), expected);
+    EXPECT_TRUE(next.model.autostart());
+    EXPECT_EQ(next.devices.selected, 3);
+    EXPECT_EQ(std::pair(x, y), std::pair(120, -40));
+    EXPECT_EQ(next.engine.state.left().gate, 0);
+    // The loaded choices derived their crest exponents: white noise, 4:1.
+    EXPECT_EQ(next.engine.state.channels[kRight].crestExponent, kCrestExponentsWhite[3]);
+
+    // A value of the wrong kind ends the load; the caller resets.
+    SettingsValues spoiled(values);
+    spoiled.Set({"PeakRmsR", std::string("4")});
+    Window third;
+    EXPECT_FALSE(third.model.Load(spoiled, nullptr));
+}
+
+TEST(StoredWindowValues, ChannelKeysNameTheirSide) {
+    std::map<std::string, std::string> keys;
+    for (const ChannelField& f : ChannelFields()) {
+        keys[StoreKey(f, kLeft)] = StoreKey(f, kRight);
+    }
+    EXPECT_EQ(keys.at("LeftTick"), "RightTick");
+    EXPECT_EQ(keys.at("PeakRmsL"), "PeakRmsR");
+    EXPECT_EQ(keys.at("cboFilterTypeL1"), "cboFilterTypeR1");
+    EXPECT_EQ(keys.at("ModPhaseLeftEdit"), "ModPhaseRightEdit");
+}
+
+}  // namespace
+}  // namespace skarnel
