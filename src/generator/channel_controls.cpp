@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <tuple>
 
 #include "generator/channel_panel.h"
 #include "generator/exit_watcher.h"
@@ -134,34 +135,24 @@ void ChannelControls::ConnectChannel(int c) {
             [this, &m, c](bool on) { Handle([&m, c, on] { m.SetModulationOn(c, on); }); });
 
     // Lists: their change handling on the user's picks only.
-    connect(p.noiseFunction, &QComboBox::activated, this, [this, &m, c](int item) {
-        Handle([&m, c, item] {
-            m.SetNoiseFunction(c, item);
-            m.OnNoiseFunctionChanged(c);
-        });
-    });
-    connect(p.crestFactor, &QComboBox::activated, this, [this, &m, c](int item) {
-        Handle([&m, c, item] {
-            m.SetCrestFactor(c, item);
-            m.OnCrestFactorChanged(c);
-        });
-    });
-    connect(p.filterType, &QComboBox::activated, this, [this, &m, c](int item) {
-        Handle([&m, c, item] {
-            m.SetFilterType(c, item);
-            m.OnFilterTypeChanged(c);
-        });
-    });
-    connect(p.modFunction, &QComboBox::activated, this, [this, &m, c](int item) {
-        Handle([&m, c, item] {
-            m.SetModFunction(c, item);
-            // The left modulation-function list runs the left noise-function
-            // change; the right one runs nothing.
-            if (c == kLeft) {
-                m.OnNoiseFunctionChanged(kLeft);
-            }
-        });
-    });
+    using Choose = void (GeneratorModel::*)(int, std::int32_t);
+    using Changed = void (GeneratorModel::*)(int);
+    const std::tuple<QComboBox*, Choose, Changed> lists[] = {
+        {p.noiseFunction, &GeneratorModel::SetNoiseFunction,
+         &GeneratorModel::OnNoiseFunctionChanged},
+        {p.crestFactor, &GeneratorModel::SetCrestFactor, &GeneratorModel::OnCrestFactorChanged},
+        {p.filterType, &GeneratorModel::SetFilterType, &GeneratorModel::OnFilterTypeChanged},
+        {p.modFunction, &GeneratorModel::SetModFunction, &GeneratorModel::OnModFunctionChanged},
+    };
+    for (const auto& [list, choose, changed] : lists) {
+        connect(list, &QComboBox::activated, this,
+                [this, &m, c, choose = choose, changed = changed](int item) {
+                    Handle([&m, c, item, choose, changed] {
+                        (m.*choose)(c, item);
+                        (m.*changed)(c);
+                    });
+                });
+    }
     connect(panel->copyFromOtherAction(), &QAction::triggered, this,
             [this, &m, c] { Handle([&m, c] { m.CopyChannel(Other(c), c); }); });
 }

@@ -44,100 +44,114 @@ bool GeneratorWindow::CommandAllowed(std::uint32_t number) const {
     return false;
 }
 
+namespace {
+
+using Run = void (*)(GeneratorWindow&, GeneratorModel&, std::int32_t, std::int32_t);
+struct CommandEntry {
+    std::uint32_t number;
+    Run run;
+};
+
+// A text command for both channels: left := first, right := second.
+template <void (GeneratorModel::*set)(int, const std::string&)>
+void BothTexts(GeneratorWindow&, GeneratorModel& m, std::int32_t first, std::int32_t second) {
+    (m.*set)(kLeft, Decimal(first));
+    (m.*set)(kRight, Decimal(second));
+}
+
 // Texts set here run their change handling but not their exit check (unless
 // the command says so); check boxes run their click handling when they
 // change; list items are selected without their change handling.
+const CommandEntry kCommands[] = {
+    {kCommandStart,
+     [](GeneratorWindow& w, GeneratorModel&, std::int32_t, std::int32_t) { w.StartGenerator(); }},
+    {kCommandStop, [](GeneratorWindow& w, GeneratorModel&, std::int32_t,
+                      std::int32_t) { w.audioOut().StopImmediately(); }},
+    {kCommandPause,
+     [](GeneratorWindow& w, GeneratorModel&, std::int32_t, std::int32_t) { w.InvertPause(); }},
+    {kCommandSync, [](GeneratorWindow& w, GeneratorModel&, std::int32_t first,
+                      std::int32_t) { w.SetSyncTicked(first != 0); }},
+    {kCommandPeriod,
+     [](GeneratorWindow&, GeneratorModel& m, std::int32_t first, std::int32_t) {
+         m.SetPeriodText(FormatNumber(first / 10.0L));
+         m.FinishPeriodEntry();
+     }},
+    {kCommandLoop, [](GeneratorWindow&, GeneratorModel& m, std::int32_t first,
+                      std::int32_t) { m.SetLoop(first > 0); }},
+    {kCommandChannels,
+     [](GeneratorWindow&, GeneratorModel& m, std::int32_t first, std::int32_t) {
+         m.SetChannelMode(first == 0 ? kMono : kStereo);
+         m.OnChannelModeChanged();
+         m.SetOnTick(kLeft, (first & 1) != 0 || first == 0);
+         m.SetOnTick(kRight, (first & 2) != 0 || first == 0);
+     }},
+    {kCommandAmplitudeL, [](GeneratorWindow&, GeneratorModel& m, std::int32_t first,
+                            std::int32_t) { m.SetAmplitudeText(kLeft, Decimal(first)); }},
+    {kCommandAmplitudeR, [](GeneratorWindow&, GeneratorModel& m, std::int32_t first,
+                            std::int32_t) { m.SetAmplitudeText(kRight, Decimal(first)); }},
+    {kCommandModOnL, [](GeneratorWindow&, GeneratorModel& m, std::int32_t first,
+                        std::int32_t) { m.SetModulationOn(kLeft, first > 0); }},
+    {kCommandModOnR, [](GeneratorWindow&, GeneratorModel& m, std::int32_t first,
+                        std::int32_t) { m.SetModulationOn(kRight, first > 0); }},
+    {kCommandModPeriod, BothTexts<&GeneratorModel::SetModPeriodText>},
+    {kCommandModDepth, BothTexts<&GeneratorModel::SetModDepthText>},
+    {kCommandModPhase, BothTexts<&GeneratorModel::SetModPhaseText>},
+    {kCommandModFunction,
+     [](GeneratorWindow&, GeneratorModel& m, std::int32_t first, std::int32_t second) {
+         m.SetModFunction(kLeft, first);
+         m.SetModFunction(kRight, second);
+     }},
+    {kCommandNoiseL, [](GeneratorWindow&, GeneratorModel& m, std::int32_t first,
+                        std::int32_t) { m.SetNoiseFunction(kLeft, first); }},
+    {kCommandNoiseR, [](GeneratorWindow&, GeneratorModel& m, std::int32_t first,
+                        std::int32_t) { m.SetNoiseFunction(kRight, first); }},
+    // The list's change handling runs too, so the next start uses the device
+    // the list shows; an item the list lacks is ignored.
+    {kCommandDevice,
+     [](GeneratorWindow& w, GeneratorModel& m, std::int32_t first, std::int32_t) {
+         const std::int64_t item = std::int64_t{first} + 1;
+         if (item >= 0 && item < w.DeviceItemCount()) {
+             m.SetWaveDevice(static_cast<std::int32_t>(item));
+             m.OnWaveDeviceChanged();
+         }
+     }},
+    {kCommandPreset,
+     [](GeneratorWindow& w, GeneratorModel&, std::int32_t first, std::int32_t second) {
+         if (first == 0) {
+             w.RecallMemory(second);
+         } else if (first == 1) {
+             w.presets().Store(second);
+         }
+     }},
+};
+
+}  // namespace
+
 void GeneratorWindow::ExecuteCommand(std::uint32_t number, std::int32_t first,
                                      std::int32_t second) {
     if (!CommandAllowed(number)) {
         return;
     }
-    GeneratorModel& m = model_;
-    const auto both = [&m](void (GeneratorModel::*set)(int, const std::string&), std::int32_t l,
-                           std::int32_t r) {
-        (m.*set)(kLeft, Decimal(l));
-        (m.*set)(kRight, Decimal(r));
-    };
-    RunGuarded([&] {
-        switch (number) {
-            case kCommandStart:
-                StartGenerator();
-                break;
-            case kCommandStop:
-                audioOutput_.StopImmediately();
-                break;
-            case kCommandPause:
-                InvertPause();
-                break;
-            case kCommandSync:
-                ui->chkSync->setChecked(first != 0);
-                break;
-            case kCommandPeriod:
-                m.SetPeriodText(FormatNumber(first / 10.0L));
-                m.FinishPeriodEntry();
-                break;
-            case kCommandLoop:
-                m.SetLoop(first > 0);
-                break;
-            case kCommandChannels:
-                m.SetChannelMode(first == 0 ? kMono : kStereo);
-                m.OnChannelModeChanged();
-                m.SetOnTick(kLeft, (first & 1) != 0 || first == 0);
-                m.SetOnTick(kRight, (first & 2) != 0 || first == 0);
-                break;
-            case kCommandAmplitudeL:
-                m.SetAmplitudeText(kLeft, Decimal(first));
-                break;
-            case kCommandAmplitudeR:
-                m.SetAmplitudeText(kRight, Decimal(first));
-                break;
-            case kCommandModOnL:
-                m.SetModulationOn(kLeft, first > 0);
-                break;
-            case kCommandModOnR:
-                m.SetModulationOn(kRight, first > 0);
-                break;
-            case kCommandModPeriod:
-                both(&GeneratorModel::SetModPeriodText, first, second);
-                break;
-            case kCommandModDepth:
-                both(&GeneratorModel::SetModDepthText, first, second);
-                break;
-            case kCommandModFunction:
-                m.SetModFunction(kLeft, first);
-                m.SetModFunction(kRight, second);
-                break;
-            case kCommandModPhase:
-                both(&GeneratorModel::SetModPhaseText, first, second);
-                break;
-            case kCommandNoiseL:
-                m.SetNoiseFunction(kLeft, first);
-                break;
-            case kCommandNoiseR:
-                m.SetNoiseFunction(kRight, first);
-                break;
-            case kCommandDevice: {
-                // The list's change handling runs too, so the next start uses
-                // the device the list shows; an item the list lacks is ignored.
-                const std::int64_t item = std::int64_t{first} + 1;
-                if (item >= 0 && item < ui->WaveDevice->count()) {
-                    m.SetWaveDevice(static_cast<std::int32_t>(item));
-                    m.OnWaveDeviceChanged();
-                }
-                break;
-            }
-            case kCommandPreset:
-                if (first == 0) {
-                    RecallMemory(second);
-                } else if (first == 1) {
-                    presets_->Store(second);
-                }
-                break;
-            default:
-                break;  // not a command of ours
+    for (const CommandEntry& command : kCommands) {
+        if (command.number == number) {
+            RunGuarded([&] { command.run(*this, model_, first, second); });
+            ShowSettings();
+            return;
         }
-    });
-    ShowSettings();
+    }
+    // Not a command of ours.
+}
+
+QString GeneratorWindow::OutputDeviceName() const {
+    return ui->WaveDevice->currentText();
+}
+
+int GeneratorWindow::DeviceItemCount() const {
+    return ui->WaveDevice->count();
+}
+
+void GeneratorWindow::SetSyncTicked(bool ticked) {
+    ui->chkSync->setChecked(ticked);
 }
 
 // Checking or unchecking the box tells every window; a window whose box
@@ -157,10 +171,6 @@ void GeneratorWindow::OnSyncToggled() {
         bus_->Broadcast(kCommandSync, sent ? 1 : 0, 0);
     } while (SyncTicked() != sent);
     syncBroadcasting_ = false;
-}
-
-QString GeneratorWindow::OutputDeviceName() const {
-    return ui->WaveDevice->currentText();
 }
 
 void GeneratorWindow::HotKeyToggle() {

@@ -144,18 +144,25 @@ void GeneratorWindow::SelectDevice(std::int32_t item) {
 }
 
 void GeneratorWindow::ConnectPlayback() {
-    connect(ui->btnON, &QPushButton::clicked, this, &GeneratorWindow::OnCommand);
-    connect(ui->btnOFF, &QPushButton::clicked, this, &GeneratorWindow::OffCommand);
-    connect(ui->btnPause, &QPushButton::clicked, this, &GeneratorWindow::PauseCommand);
-    connect(ui->mnuON, &QAction::triggered, this, &GeneratorWindow::OnCommand);
-    connect(ui->mnuOFF, &QAction::triggered, this, &GeneratorWindow::OffCommand);
-    connect(ui->mnuPause, &QAction::triggered, this, &GeneratorWindow::PauseCommand);
-    connect(ui->mnuToggle, &QAction::triggered, this, &GeneratorWindow::ToggleCommand);
-    connect(ui->mnuOutputSettings, &QAction::triggered, this, &GeneratorWindow::OpenOutputSettings);
-    connect(ui->SaveWaveFile1, &QAction::triggered, this, &GeneratorWindow::ExportWaveFileCommand);
-    connect(ui->RunScript1, &QAction::triggered, this, &GeneratorWindow::RunScriptCommand);
+    using Command = void (GeneratorWindow::*)();
+    for (const auto& [button, command] :
+         {std::pair<QPushButton*, Command>{ui->btnON, &GeneratorWindow::OnCommand},
+          {ui->btnOFF, &GeneratorWindow::OffCommand},
+          {ui->btnPause, &GeneratorWindow::PauseCommand}}) {
+        connect(button, &QPushButton::clicked, this, command);
+    }
+    for (const auto& [entry, command] :
+         {std::pair<QAction*, Command>{ui->mnuON, &GeneratorWindow::OnCommand},
+          {ui->mnuOFF, &GeneratorWindow::OffCommand},
+          {ui->mnuPause, &GeneratorWindow::PauseCommand},
+          {ui->mnuToggle, &GeneratorWindow::ToggleCommand},
+          {ui->mnuOutputSettings, &GeneratorWindow::OpenOutputSettings},
+          {ui->SaveWaveFile1, &GeneratorWindow::ExportWaveFileCommand},
+          {ui->RunScript1, &GeneratorWindow::RunScriptCommand},
+          {ui->mnuNewWindow, &GeneratorWindow::OpenNewGeneratorWindow}}) {
+        connect(entry, &QAction::triggered, this, command);
+    }
     connect(ui->chkSync, &QCheckBox::toggled, this, &GeneratorWindow::OnSyncToggled);
-    connect(ui->mnuNewWindow, &QAction::triggered, this, &GeneratorWindow::OpenNewGeneratorWindow);
     connect(HoverLink::Attach(ui->lblFS), &HoverLink::clicked, this,
             &GeneratorWindow::OpenOutputSettings);
 }

@@ -87,7 +87,10 @@ public:
     // Next: a script waiting for a played preset ends with it.
     bool& scriptWaiting() noexcept { return scriptWaiting_; }
     bool SyncTicked() const;
+    // Ticks or clears "Sync all Generators" (its click handling follows).
+    void SetSyncTicked(bool ticked);
     bool Synced() const;
+    int DeviceItemCount() const;
     // The output device the device list shows.
     QString OutputDeviceName() const;
 

@@ -100,11 +100,20 @@ bool GeneratorModel::AnyChannelOn() const noexcept {
 
 // ------------------------------------------------------------ texts
 
+bool GeneratorModel::ChangeText(int c, std::string ChannelSettings::*member,
+                                const std::string& text) {
+    std::string& shown = mutableChannel(c).*member;
+    if (shown == text) {
+        return false;  // an entry set to its own text does not change
+    }
+    shown = text;
+    return true;
+}
+
 void GeneratorModel::SetAmplitudeText(int c, const std::string& text) {
-    if (values_.channels[c].amplitude == text) {
+    if (!ChangeText(c, &ChannelSettings::amplitude, text)) {
         return;
     }
-    mutableChannel(c).amplitude = text;
     if (const auto v = Read(text)) {
         engine_.state.channels[c].linearAmplitude = LinearAmplitude(*v);
     }
@@ -115,10 +124,9 @@ void GeneratorModel::SetAmplitudeText(int c, const std::string& text) {
 }
 
 void GeneratorModel::SetModPeriodText(int c, const std::string& text) {
-    if (values_.channels[c].modPeriod == text) {
+    if (!ChangeText(c, &ChannelSettings::modPeriod, text)) {
         return;
     }
-    mutableChannel(c).modPeriod = text;
     ChannelEngineState& engine = engine_.state.channels[c];
     if (!text.empty()) {
         const auto v = Read(text);
@@ -135,20 +143,18 @@ void GeneratorModel::SetModPeriodText(int c, const std::string& text) {
 }
 
 void GeneratorModel::SetModDepthText(int c, const std::string& text) {
-    if (values_.channels[c].modDepth == text) {
+    if (!ChangeText(c, &ChannelSettings::modDepth, text)) {
         return;
     }
-    mutableChannel(c).modDepth = text;
     if (const auto v = Read(text); v && !text.empty()) {
         engine_.state.channels[c].modDepth = ModDepthFraction(*v);
     }
 }
 
 void GeneratorModel::SetModPhaseText(int c, const std::string& text) {
-    if (values_.channels[c].modPhase == text) {
+    if (!ChangeText(c, &ChannelSettings::modPhase, text)) {
         return;
     }
-    mutableChannel(c).modPhase = text;
     if (const auto v = Read(text)) {
         engine_.state.channels[c].modPhase = ModPhaseRadians(*v);
     }
@@ -239,6 +245,14 @@ void GeneratorModel::OnNoiseFunctionChanged(int c) {
         OnCrestFactorChanged(kRight);
     }
     OnCrestFactorChanged(c);
+}
+
+void GeneratorModel::OnModFunctionChanged(int c) {
+    // The left modulation-function list runs the left noise-function change;
+    // the right one runs nothing.
+    if (c == kLeft) {
+        OnNoiseFunctionChanged(kLeft);
+    }
 }
 
 void GeneratorModel::OnCrestFactorChanged(int c) {
@@ -386,6 +400,15 @@ void GeneratorModel::Prepare() {
 
 // ------------------------------------------------------------ reset, recall
 
+void GeneratorModel::SetPeriodLoopAndMode(const std::string& period, bool loop,
+                                          std::int32_t mode) {
+    SetPeriodText(period);
+    FinishPeriodEntry();
+    SetLoop(loop);
+    SetChannelMode(mode);
+    OnChannelModeChanged();
+}
+
 void GeneratorModel::Reset() {
     const GeneratorSettings reset;
     // The reset puts "0" into an amplitude entry by moving its slider to 0,
@@ -414,11 +437,7 @@ void GeneratorModel::Reset() {
     }
     OnCrestFactorChanged(kLeft);
     OnCrestFactorChanged(kRight);
-    SetPeriodText(reset.period);
-    FinishPeriodEntry();
-    SetLoop(reset.loop);
-    SetChannelMode(reset.channelMode);
-    OnChannelModeChanged();
+    SetPeriodLoopAndMode(reset.period, reset.loop, reset.channelMode);
     for (int c = 0; c < kChannelCount; ++c) {
         const ChannelSettings& r = reset.channels[c];
         SetModPeriodText(c, r.modPeriod);
@@ -445,11 +464,7 @@ void GeneratorModel::Recall(const GeneratorSettings& p) {
     SetNoiseFunction(kRight, right.noiseFunction);
     SetModulationOn(kRight, right.modulationOn);
 
-    SetPeriodText(p.period);
-    FinishPeriodEntry();
-    SetLoop(p.loop);
-    SetChannelMode(p.channelMode == kMono ? kMono : kStereo);
-    OnChannelModeChanged();
+    SetPeriodLoopAndMode(p.period, p.loop, p.channelMode == kMono ? kMono : kStereo);
     SetOnTick(kLeft, left.on);
     SetOnTick(kRight, right.on);
 

@@ -100,6 +100,7 @@ public:
     // The left side also carries its choice over to the right with "= Left".
     void OnNoiseFunctionChanged(int c);
     void OnCrestFactorChanged(int c);
+    void OnModFunctionChanged(int c);
     void OnFilterTypeChanged(int c);  // prepares the engine
     void OnWaveDeviceChanged();       // the output takes the listed device
 
@@ -151,7 +152,12 @@ public:
 private:
     ChannelSettings& mutableChannel(int c) { return values_.channels[c]; }
     static void SetChoice(std::int32_t& choice, std::int32_t item, std::int32_t count);
+    // Puts a text into a channel's entry; false when it already shows it.
+    bool ChangeText(int c, std::string ChannelSettings::*member, const std::string& text);
     void ValidateFilterAndPrepare(int c, std::string ChannelSettings::*member);
+    // The period with its validation, Loop, and the channel mode with its
+    // change: a step the reset and the recall share.
+    void SetPeriodLoopAndMode(const std::string& period, bool loop, std::int32_t mode);
 
     SignalEngine& engine_;
     OutputControl* output_;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -45,31 +46,23 @@ enum class EntryCheck {
     kFilterQ,
 };
 
-struct WindowField {
-    ValueMember<GeneratorSettings> member;
+// One value of a record. A channel's row serves both channels: its name and
+// store key name the side where they hold "{Left}" (replaced by "Left" or
+// "Right"), "{left}" ("left", "right") or "{L}" ("L", "R"), and the preset
+// record keeps the two sides at offsets of their own.
+template <typename Record, typename PresetOffset>
+struct SettingsField {
+    ValueMember<Record> member;
     std::string_view name;  // in preset descriptions (data/presets/*.txt)
     std::int32_t choices;   // items of its list; 0 for a text or a flag
     std::string_view storeKey;
     StoredAs stored;
-    std::size_t presetOffset;
+    PresetOffset presetOffset;
     PresetAs preset;
     EntryCheck check;
 };
-
-// A channel's value. Its name and store key name the side where they hold
-// "{Left}" (replaced by "Left" or "Right"), "{left}" ("left", "right") or
-// "{L}" ("L", "R"); the preset record keeps the two sides at offsets of
-// their own.
-struct ChannelField {
-    ValueMember<ChannelSettings> member;
-    std::string_view name;  // in preset descriptions (data/presets/*.txt)
-    std::int32_t choices;   // items of its list; 0 for a text or a flag
-    std::string_view storeKey;
-    StoredAs stored;
-    std::size_t presetOffset[kChannelCount];
-    PresetAs preset;
-    EntryCheck check;
-};
+using WindowField = SettingsField<GeneratorSettings, std::size_t>;
+using ChannelField = SettingsField<ChannelSettings, std::array<std::size_t, kChannelCount>>;
 
 // Stored window values outside the settings record.
 inline constexpr std::string_view kAutostartKey = "PresetAutoStart";
