@@ -36,6 +36,8 @@ BlockStatus SignalEngine::FillBlock(std::uint8_t* buffer, std::size_t size) {
         if (state.sampleCounter < state.periodSamples) {
             run = std::min<std::size_t>(
                 run, static_cast<std::size_t>(state.periodSamples - state.sampleCounter));
+        } else if (state.sampleCounter == INT32_MAX) {
+            run = 1;  // the counter stays at its limit, which may be the period's end
         }
         if (plays) {
             RenderFrames(stereo, rightRepeatsLeft, leftSelector, rightSelector, pass, run);

@@ -88,6 +88,35 @@ TEST(BlockRenderer, LoopRestartsThePeriodWithinABlock) {
     EXPECT_EQ(block, first);
 }
 
+// A period as long as the frame counter reaches: the counter stops at its
+// limit, which is then the period's end, so Loop restarts it after that one
+// frame, as it does at any other period's end.
+TEST(BlockRenderer, LoopRestartsAPeriodEndingAtTheCounterLimitAfterOneFrame) {
+    UniformRandom randomA, randomB;
+    SignalEngine block(randomA), byHand(randomB);
+    for (SignalEngine* e : {&block, &byHand}) {
+        SetChannel(*e, kLeft, kWhiteNoise, 4);
+        Prepare(*e);
+        e->state.periodSamples = INT32_MAX;
+        e->state.sampleCounter = INT32_MAX;
+        e->live.loop = true;
+    }
+    std::vector<std::uint8_t> bytes(2 * 300);
+    EXPECT_EQ(block.FillBlock(bytes.data(), bytes.size()), BlockStatus::kPlay);
+    EXPECT_EQ(block.state.sampleCounter, 299);
+
+    // The frame at the limit, then the period from its start.
+    std::vector<std::int16_t> frames(2 * 300);
+    byHand.RenderFrames(false, false, kWhiteNoise, kRightSourceOffset, frames.data(), 1);
+    byHand.state.sampleCounter = 0;
+    byHand.RenderFrames(false, false, kWhiteNoise, kRightSourceOffset, frames.data() + 2, 299);
+    for (std::size_t i = 0; i < 300; ++i) {
+        ASSERT_EQ(static_cast<std::int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)), frames[2 * i])
+            << i;
+    }
+    EXPECT_EQ(randomA.seed(), randomB.seed());
+}
+
 TEST(BlockRenderer, EndOfPeriodWithoutLoop) {
     UniformRandom random;
     SignalEngine e(random);
