@@ -496,11 +496,8 @@ void RenderPass(SignalEngine& engine, RenderScratch& scratch, bool stereo, bool 
     if (planCount == 2 && plans[0].channel == plans[1].channel) {
         // A selector outside the lists (no noise function chosen) can make both
         // calls of a frame run one channel: frame by frame, as defined.
-        for (std::size_t i = 0; i < len; ++i) {
-            ReferenceRenderFrame(engine, stereo, rightRepeatsLeft, leftSelector, rightSelector,
-                                 out + 2 * i);
-            AdvanceFrameCounter(state.sampleCounter);
-        }
+        ReferenceRenderFrames(engine, stereo, rightRepeatsLeft, leftSelector, rightSelector, out,
+                              len);
         state.sampleCounter = n0;  // the caller advances the counter over the pass
         return;
     }
@@ -586,11 +583,8 @@ void RenderFramesFast(SignalEngine& engine, RenderScratch& scratch, bool stereo,
         const std::size_t len = std::min(frames, kRenderChunkFrames);
         if (state.sampleCounter > INT32_MAX - static_cast<std::int32_t>(len)) {
             // The counter stops at its largest value: frame by frame, as defined.
-            for (std::size_t i = 0; i < len; ++i) {
-                ReferenceRenderFrame(engine, stereo, rightRepeatsLeft, leftSelector, rightSelector,
-                                     out + 2 * i);
-                AdvanceFrameCounter(state.sampleCounter);
-            }
+            ReferenceRenderFrames(engine, stereo, rightRepeatsLeft, leftSelector, rightSelector,
+                                  out, len);
         } else {
             RenderPass(engine, scratch, stereo, rightRepeatsLeft, leftSelector, rightSelector, out,
                        len);

@@ -7,7 +7,23 @@
 
 namespace skarnel {
 
+namespace {
+
+void RenderFast(SignalEngine& engine, bool stereo, bool rightRepeatsLeft, int leftSelector,
+                int rightSelector, std::int16_t* out, std::size_t frames) noexcept {
+    engine.RenderFrames(stereo, rightRepeatsLeft, leftSelector, rightSelector, out, frames);
+}
+
+}  // namespace
+
 BlockStatus SignalEngine::FillBlock(std::uint8_t* buffer, std::size_t size) {
+    return FillBlockWith(*this, &RenderFast, buffer, size);
+}
+
+BlockStatus FillBlockWith(SignalEngine& engine, FrameRenderer render, std::uint8_t* buffer,
+                          std::size_t size) {
+    EngineState& state = engine.state;
+    const LiveSettings& live = engine.live;
     const bool loopAtStart = live.loop;
     const int leftSelector = live.noiseFunction[kLeft];
     const int rightSelector = live.noiseFunction[kRight] + kRightSourceOffset;
@@ -15,8 +31,8 @@ BlockStatus SignalEngine::FillBlock(std::uint8_t* buffer, std::size_t size) {
     const bool stereo = live.channelMode == kStereo;
 
     if (state.busy) {
-        if (onReentry) {
-            onReentry();
+        if (engine.onReentry) {
+            engine.onReentry();
         }
         state.busy = false;
         return BlockStatus::kReentered;
@@ -40,7 +56,7 @@ BlockStatus SignalEngine::FillBlock(std::uint8_t* buffer, std::size_t size) {
             run = 1;  // the counter stays at its limit, which may be the period's end
         }
         if (plays) {
-            RenderFrames(stereo, rightRepeatsLeft, leftSelector, rightSelector, pass, run);
+            render(engine, stereo, rightRepeatsLeft, leftSelector, rightSelector, pass, run);
         } else {
             std::fill(pass, pass + 2 * run, std::int16_t{0});
             for (std::size_t i = 0; i < run; ++i) {
