@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <new>
 
+#include "io/little_endian.h"
+
 namespace skarnel {
 
 namespace {
@@ -302,7 +304,7 @@ void AudioOutput::ConvertFromStaging(int index, std::int32_t frames) noexcept {
     std::uint8_t* out = buffers_[index].data();
     const bool eightBit = openFormat_.bitsPerSample / 8 == 1;
     for (std::size_t i = 0; i < samples; ++i) {
-        const auto sample = static_cast<std::int16_t>(in[2 * i] | (in[2 * i + 1] << 8));
+        const auto sample = GetLittleEndian<std::int16_t>(in + 2 * i);
         if (eightBit) {
             // Unsigned 8-bit, silence at 128: the high byte, offset.
             out[i] = static_cast<std::uint8_t>((sample >> 8) + 128);

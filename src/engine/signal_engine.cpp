@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/rounding.h"
+#include "io/little_endian.h"
 
 namespace skarnel {
 
@@ -64,9 +64,9 @@ BlockStatus FillBlockWith(SignalEngine& engine, FrameRenderer render, std::uint8
             }
         }
         for (std::size_t i = 0; i < run; ++i) {
-            PutLittleEndian16(p, pass[2 * i]);
+            PutLittleEndian(p, pass[2 * i]);
             if (stereo) {
-                PutLittleEndian16(p + 2, pass[2 * i + 1]);
+                PutLittleEndian(p + 2, pass[2 * i + 1]);
             }
             p += frameBytes;
         }

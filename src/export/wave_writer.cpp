@@ -15,6 +15,7 @@
 
 #include "engine/reference_renderer.h"
 #include "engine/rounding.h"
+#include "io/little_endian.h"
 #include "numtext/number_format.h"
 
 namespace skarnel {
@@ -24,17 +25,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::uint64_t kMaxRiffSize = std::numeric_limits<std::uint32_t>::max();
-
-void Put32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-    }
-}
-
-void Put16(std::uint8_t* p, std::uint16_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
 
 void PutTag(std::uint8_t* p, const char (&tag)[5]) {
     std::memcpy(p, tag, 4);
@@ -145,18 +135,18 @@ std::array<std::uint8_t, kWaveHeaderSize> BuildWaveHeader(int channels, std::uin
     const std::uint32_t dataSize = frames * blockAlign;
     std::array<std::uint8_t, kWaveHeaderSize> h{};
     PutTag(&h[0], "RIFF");
-    Put32(&h[4], 36u + dataSize);
+    PutLittleEndian<std::uint32_t>(&h[4], 36u + dataSize);
     PutTag(&h[8], "WAVE");
     PutTag(&h[12], "fmt ");
-    Put32(&h[16], 16u);
-    Put16(&h[20], 1u);  // integer PCM
-    Put16(&h[22], static_cast<std::uint16_t>(channels));
-    Put32(&h[24], sampleRate);
-    Put32(&h[28], sampleRate * blockAlign);
-    Put16(&h[32], static_cast<std::uint16_t>(blockAlign));
-    Put16(&h[34], 16u);
+    PutLittleEndian<std::uint32_t>(&h[16], 16u);
+    PutLittleEndian<std::uint16_t>(&h[20], 1u);  // integer PCM
+    PutLittleEndian<std::uint16_t>(&h[22], static_cast<std::uint16_t>(channels));
+    PutLittleEndian<std::uint32_t>(&h[24], sampleRate);
+    PutLittleEndian<std::uint32_t>(&h[28], sampleRate * blockAlign);
+    PutLittleEndian<std::uint16_t>(&h[32], static_cast<std::uint16_t>(blockAlign));
+    PutLittleEndian<std::uint16_t>(&h[34], 16u);
     PutTag(&h[36], "data");
-    Put32(&h[40], dataSize);
+    PutLittleEndian<std::uint32_t>(&h[40], dataSize);
     return h;
 }
 
@@ -210,11 +200,11 @@ WaveWriteResult WriteWaveStream(SignalEngine& engine, ByteSink& sink, long doubl
         }
         if (stereo) {
             for (std::size_t f = 0; f < 2 * len; ++f) {
-                PutLittleEndian16(bytes + 2 * f, pass[f]);
+                PutLittleEndian(bytes + 2 * f, pass[f]);
             }
         } else {
             for (std::size_t f = 0; f < len; ++f) {
-                PutLittleEndian16(bytes + 2 * f, pass[2 * f]);
+                PutLittleEndian(bytes + 2 * f, pass[2 * f]);
             }
         }
         if (!sink.Write(bytes, len * frameBytes)) {

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <optional>
 
+#include "io/little_endian.h"
 #include "numtext/conversion_error.h"
 #include "numtext/decimal_entry.h"
 #include "numtext/number_format.h"
@@ -89,13 +90,11 @@ constexpr FilterField kFilterFields[] = {
 constexpr std::uint8_t kFilterMark[2] = {'F', 'V'};
 
 void PutU32(std::uint8_t* at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-    }
+    PutLittleEndian(at, value);
 }
 
 std::uint32_t GetU32(Bytes at) {
-    return at[0] | (at[1] << 8) | (at[2] << 16) | (std::uint32_t{at[3]} << 24);
+    return GetLittleEndian<std::uint32_t>(at.data());
 }
 
 void PutShortText(std::uint8_t* at, const std::string& utf8) {
