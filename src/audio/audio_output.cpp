@@ -321,9 +321,7 @@ bool AudioOutput::QueueNextBlock() {
     if (device_ == nullptr || !deviceOpen_) {
         return false;  // stopped from inside the fill handler
     }
-    WaveHeader& header = headers_[nextBuffer_];
-    header.flags = kHeaderPrepared;
-    const DeviceResult written = device_->Write(header);
+    const DeviceResult written = device_->Write(headers_[nextBuffer_]);
     if (written != kDeviceOk) {
         lastError_ = ErrorText(written);
         if (counted_[nextBuffer_]) {

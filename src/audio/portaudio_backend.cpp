@@ -227,7 +227,7 @@ public:
         if (s.count == kQueueCapacity) {
             return kDeviceNoMemory;
         }
-        header.flags = (header.flags & ~kHeaderDone) | kHeaderInQueue;
+        header.flags |= kHeaderInQueue;
         s.queue[(s.head + s.count) % kQueueCapacity] = &header;
         ++s.count;
         s.work.notify_one();
@@ -265,7 +265,7 @@ public:
         }
         while (s.count > 0) {
             WaveHeader* header = PopLocked(s);
-            header->flags = (header->flags & ~kHeaderInQueue) | kHeaderDone;
+            header->flags &= ~kHeaderInQueue;
             s.target.Post(DeviceEvent::kBufferDone, header);
         }
         ++s.resets;
@@ -357,7 +357,7 @@ private:
                 // Written out. Posting under the mutex keeps the notification
                 // behind any Pause or Reset the owner has already made.
                 PopLocked(s);
-                header->flags = (header->flags & ~kHeaderInQueue) | kHeaderDone;
+                header->flags &= ~kHeaderInQueue;
                 s.target.Post(DeviceEvent::kBufferDone, header);
                 continue;
             }
@@ -524,7 +524,7 @@ DeviceResult PortAudioBackend::Open(std::uint32_t index, const WaveFormat& forma
         default:
             return kWaveBadFormat;
     }
-    if (format.formatTag != 1 || format.channels == 0 || format.samplesPerSec == 0 ||
+    if (format.channels == 0 || format.samplesPerSec == 0 ||
         format.blockAlign != format.channels * (format.bitsPerSample / 8)) {
         return kWaveBadFormat;
     }
