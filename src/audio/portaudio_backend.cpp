@@ -185,28 +185,10 @@ public:
         writer_ = std::thread([share = share_] { WriterLoop(*share); });
     }
 
-    DeviceResult PrepareHeader(WaveHeader& header) override {
-        std::lock_guard<std::mutex> lock(share_->mutex);
-        if (closed_) {
-            return kDeviceInvalidHandle;
-        }
-        if (HoldsLocked(header)) {
-            return kWaveStillPlaying;
-        }
-        header.flags |= kHeaderPrepared;
-        return kDeviceOk;
-    }
+    DeviceResult PrepareHeader(WaveHeader& header) override { return MarkPrepared(header, true); }
 
     DeviceResult UnprepareHeader(WaveHeader& header) override {
-        std::lock_guard<std::mutex> lock(share_->mutex);
-        if (closed_) {
-            return kDeviceInvalidHandle;
-        }
-        if (HoldsLocked(header)) {
-            return kWaveStillPlaying;
-        }
-        header.flags &= ~kHeaderPrepared;
-        return kDeviceOk;
+        return MarkPrepared(header, false);
     }
 
     DeviceResult Write(WaveHeader& header) override {
@@ -234,24 +216,9 @@ public:
         return kDeviceOk;
     }
 
-    DeviceResult Pause() override {
-        std::lock_guard<std::mutex> lock(share_->mutex);
-        if (closed_) {
-            return kDeviceInvalidHandle;
-        }
-        share_->paused = true;
-        return kDeviceOk;
-    }
+    DeviceResult Pause() override { return SetPaused(true); }
 
-    DeviceResult Restart() override {
-        std::lock_guard<std::mutex> lock(share_->mutex);
-        if (closed_) {
-            return kDeviceInvalidHandle;
-        }
-        share_->paused = false;
-        share_->work.notify_one();
-        return kDeviceOk;
-    }
+    DeviceResult Restart() override { return SetPaused(false); }
 
     // Returns every queued buffer at once, the one being written included,
     // without waiting for the writer: it writes from its own copy. The writer
@@ -295,6 +262,32 @@ public:
     }
 
 private:
+    // Registers or unregisters a header; refused while the queue holds it.
+    DeviceResult MarkPrepared(WaveHeader& header, bool prepared) {
+        std::lock_guard<std::mutex> lock(share_->mutex);
+        if (closed_) {
+            return kDeviceInvalidHandle;
+        }
+        if (HoldsLocked(header)) {
+            return kWaveStillPlaying;
+        }
+        header.flags = prepared ? header.flags | kHeaderPrepared : header.flags & ~kHeaderPrepared;
+        return kDeviceOk;
+    }
+
+    // Halts the writer in place, or lets it go on.
+    DeviceResult SetPaused(bool paused) {
+        std::lock_guard<std::mutex> lock(share_->mutex);
+        if (closed_) {
+            return kDeviceInvalidHandle;
+        }
+        share_->paused = paused;
+        if (!paused) {
+            share_->work.notify_one();
+        }
+        return kDeviceOk;
+    }
+
     bool HoldsLocked(const WaveHeader& header) const noexcept {
         const StreamShare& s = *share_;
         for (std::size_t i = 0; i < s.count; ++i) {
