@@ -173,8 +173,9 @@ void ModulationGains(ChannelEngineState& ch, const LiveSettings& live, const Cha
         return;
     }
     const int modFunction = live.modFunction[plan.channel];
-    const bool formed = IsModulationFunction(modFunction) && ch.modPeriod != 0.0f &&
-                        std::isfinite(ch.modPeriod) && std::isfinite(ch.modPhase);
+    const bool formed = IsModulationFunction(modFunction) && sampleRate != 0 &&
+                        ch.modPeriod != 0.0f && std::isfinite(ch.modPeriod) &&
+                        std::isfinite(ch.modPhase);
     if (!formed) {
         for (std::size_t i = 0; i < len; ++i) {
             UpdateModGain(ch, modFunction, n0 + static_cast<std::int32_t>(i), sampleRate);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/channel_values.h"
+#include "engine/reference_renderer.h"
 #include "engine_test_support.h"
 
 namespace skarnel {
@@ -115,6 +116,27 @@ TEST(BlockRenderer, LoopRestartsAPeriodEndingAtTheCounterLimitAfterOneFrame) {
             << i;
     }
     EXPECT_EQ(randomA.seed(), randomB.seed());
+}
+
+// Without a sample rate the modulation's phase cannot be formed, and the
+// gain stays as it was, as with a period of 0.
+TEST(BlockRenderer, ModulationWithoutASampleRateKeepsTheGainAsDefined) {
+    UniformRandom randomA, randomB;
+    SignalEngine fast(randomA), reference(randomB);
+    for (SignalEngine* e : {&fast, &reference}) {
+        SetChannel(*e, kLeft, kWhiteNoise, 4);
+        Prepare(*e);
+        e->state.sampleRate = 0;
+        e->state.left().modGain = 0.5f;
+        e->live.modulationOn[kLeft] = true;
+        e->live.modFunction[kLeft] = kModSine;
+    }
+    std::vector<std::int16_t> got(2 * 300), want(2 * 300);
+    fast.RenderFrames(false, false, kWhiteNoise, kRightSourceOffset, got.data(), 300);
+    ReferenceRenderFrames(reference, false, false, kWhiteNoise, kRightSourceOffset, want.data(),
+                          300);
+    EXPECT_EQ(got, want);
+    EXPECT_EQ(fast.state.left().modGain, 0.5f);
 }
 
 TEST(BlockRenderer, EndOfPeriodWithoutLoop) {
