@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <new>
 
+#include "io/little_endian.h"
+
 namespace skarnel {
 
 namespace {
@@ -79,15 +81,6 @@ bool AudioBuffers::AllocateBuffers() {
     return true;
 }
 
-void AudioBuffers::StopImmediately() {
-    running_ = false;
-    filling_ = false;
-}
-
-void AudioBuffers::StopWhenDrained() {
-    filling_ = false;
-}
-
 // ---------------------------------------------------------------- AudioOutput
 
 AudioOutput::AudioOutput(WaveOutBackend& backend) : backend_(backend) {}
@@ -106,7 +99,7 @@ std::string AudioOutput::ErrorText(DeviceResult code) {
 
 void AudioOutput::SetPaused(bool paused) {
     paused_ = paused;
-    if (running_ && device_ != nullptr) {
+    if (Running()) {
         if (paused) {
             device_->Pause();
         } else {
@@ -119,8 +112,7 @@ bool AudioOutput::BeginPlayback() {
     if (!OpenDevice()) {
         return false;
     }
-    running_ = true;
-    if (paused_) {
+    if (paused_ && Running()) {
         device_->Pause();  // before anything is written: the device starts paused
     }
     if (!QueueNextBlock()) {
@@ -146,15 +138,13 @@ bool AudioOutput::BeginPlayback() {
 }
 
 void AudioOutput::StopImmediately() {
-    if (!deviceOpen_) {
+    if (state_ == State::kStopped) {
         // A device still playing buffers after the component closed is
         // stopped too, so the stop does not wait for a device that may never
         // return them.
         RetireLingeringDevice();
         return;
     }
-    running_ = false;
-    filling_ = false;
     device_->Reset();
     CloseDevice();
     if (device_ != nullptr) {
@@ -168,10 +158,9 @@ void AudioOutput::AbandonDevice() {
 }
 
 void AudioOutput::StopWhenDrained() {
-    if (!deviceOpen_) {
-        return;
+    if (state_ == State::kFilling) {
+        state_ = State::kDraining;
     }
-    filling_ = false;
 }
 
 void AudioOutput::RetireLingeringDevice() {
@@ -190,7 +179,7 @@ void AudioOutput::RetireLingeringDevice() {
 }
 
 bool AudioOutput::OpenDevice() {
-    if (deviceOpen_) {
+    if (state_ != State::kStopped) {
         lastError_ = kErrAlreadyOpen;
         return false;
     }
@@ -215,7 +204,7 @@ bool AudioOutput::OpenDevice() {
         device_.reset();
         return false;
     }
-    deviceOpen_ = true;
+    state_ = State::kFilling;
 
     for (int i = 0; i < openNumBuffers_; ++i) {
         headers_[i] = WaveHeader{};
@@ -231,8 +220,6 @@ bool AudioOutput::OpenDevice() {
 
     queuedCount_ = doneCount_ = filledCount_ = 0;
     counted_.fill(false);
-    filling_ = true;
-    running_ = true;
 
     if (!FillBlock(0, openBufferSize_)) {
         CloseDevice();
@@ -246,7 +233,7 @@ bool AudioOutput::OpenDevice() {
 }
 
 void AudioOutput::CloseDevice() {
-    running_ = false;
+    state_ = State::kStopped;
     paused_ = false;
     if (device_ != nullptr) {
         for (int i = 0; i < openNumBuffers_; ++i) {
@@ -258,11 +245,10 @@ void AudioOutput::CloseDevice() {
             device_.reset();
         }
     }
-    deviceOpen_ = false;
 }
 
 bool AudioOutput::FillBlock(int index, std::int32_t size) {
-    if (!filling_) {
+    if (state_ != State::kFilling) {
         return false;
     }
     bool filled = false;
@@ -302,7 +288,7 @@ void AudioOutput::ConvertFromStaging(int index, std::int32_t frames) noexcept {
     std::uint8_t* out = buffers_[index].data();
     const bool eightBit = openFormat_.bitsPerSample / 8 == 1;
     for (std::size_t i = 0; i < samples; ++i) {
-        const auto sample = static_cast<std::int16_t>(in[2 * i] | (in[2 * i + 1] << 8));
+        const auto sample = GetLittleEndian<std::int16_t>(in + 2 * i);
         if (eightBit) {
             // Unsigned 8-bit, silence at 128: the high byte, offset.
             out[i] = static_cast<std::uint8_t>((sample >> 8) + 128);
@@ -316,12 +302,10 @@ void AudioOutput::ConvertFromStaging(int index, std::int32_t frames) noexcept {
 }
 
 bool AudioOutput::QueueNextBlock() {
-    if (device_ == nullptr || !deviceOpen_) {
+    if (state_ == State::kStopped) {
         return false;  // stopped from inside the fill handler
     }
-    WaveHeader& header = headers_[nextBuffer_];
-    header.flags = kHeaderPrepared;
-    const DeviceResult written = device_->Write(header);
+    const DeviceResult written = device_->Write(headers_[nextBuffer_]);
     if (written != kDeviceOk) {
         lastError_ = ErrorText(written);
         if (counted_[nextBuffer_]) {
@@ -339,13 +323,14 @@ bool AudioOutput::QueueNextBlock() {
 void AudioOutput::OnBufferDone() {
     ++doneCount_;
     RecountQueued();
-    running_ = queuedCount_ > 0;
-    const bool stillQueued = running_;
+    // The done that empties the counted queue closes the device, after the
+    // refill it is owed. A device that still holds uncounted buffers refuses;
+    // it is asked again at each of their done notifications.
+    const bool drained = queuedCount_ <= 0;
     if (FillBlock(nextBuffer_, openBufferSize_)) {
         QueueNextBlock();
     }
-    if (!stillQueued) {
-        filling_ = false;
+    if (drained) {
         CloseDevice();
     }
 }

@@ -53,13 +53,6 @@ public:
     std::uint32_t WaveDevice() const noexcept { return waveDevice_; }
     void SetWaveDevice(std::uint32_t device) noexcept { waveDevice_ = device; }
 
-    std::function<void()> OnStart;
-    std::function<void()> OnStop;
-
-    virtual void StopImmediately();
-    virtual void StopWhenDrained();
-
-    bool Running() const noexcept { return running_; }
     const std::string& LastError() const noexcept { return lastError_; }
     const WaveFormat& Format() const noexcept { return format_; }
     std::int32_t FilledCount() const noexcept { return filledCount_; }
@@ -91,8 +84,6 @@ protected:
     std::vector<std::uint8_t> staging_;
 
     int nextBuffer_ = 0;
-    bool filling_ = false;
-    bool running_ = false;
     std::int32_t filledCount_ = 0;
     std::int32_t doneCount_ = 0;
     std::int32_t queuedCount_ = 0;
@@ -110,15 +101,22 @@ public:
     ~AudioOutput() override;
 
     FillBufferHandler OnFillBuffer;
+    // Raised when the device has opened and when it has closed.
+    std::function<void()> OnStart;
+    std::function<void()> OnStop;
 
+    // A device is open: buffers are refilled, or the queued ones play out.
+    bool Running() const noexcept { return state_ != State::kStopped; }
     bool Paused() const noexcept { return paused_; }
     void SetPaused(bool paused);
 
     // Opens the device and queues the first buffers; false with LastError set
     // on failure.
     bool BeginPlayback();
-    void StopImmediately() override;
-    void StopWhenDrained() override;
+    // Resets and closes the device at once.
+    void StopImmediately();
+    // Refills no more: the queued buffers play out, then the device closes.
+    void StopWhenDrained();
 
     NotificationChannel& Notifications() noexcept { return channel_; }
     // Handles every pending notification in order. Safe to call re-entrantly
@@ -131,7 +129,8 @@ public:
     void ProcessNotifications(std::size_t limit);
     void HandleNotification(const DeviceNotification& notification);
 
-    bool DeviceOpen() const noexcept { return deviceOpen_; }
+    // The same as Running: the component has its device open.
+    bool DeviceOpen() const noexcept { return state_ != State::kStopped; }
     // A device is open, or still plays buffers after the component already
     // counts as closed (buffers queued uncounted in the pre-fill keep playing
     // after the counted ones are done). False once the device has closed.
@@ -146,6 +145,12 @@ protected:
     bool CanReallocate() const override { return device_ == nullptr; }
 
 private:
+    enum class State {
+        kStopped,   // no device open (a closing one may still play: DeviceHeld)
+        kFilling,   // open; every buffer that comes back is refilled and queued
+        kDraining,  // open; the queued buffers play out, then the device closes
+    };
+
     void OnBufferDone();
     // Converts `frames` 16-bit frames from the staging buffer into buffer
     // `index` in the device's sample width.
@@ -162,8 +167,8 @@ private:
 
     WaveOutBackend& backend_;
     NotificationChannel channel_;
-    std::unique_ptr<WaveOutDevice> device_;
-    bool deviceOpen_ = false;
+    std::unique_ptr<WaveOutDevice> device_;  // set whenever the state is not kStopped
+    State state_ = State::kStopped;
     bool paused_ = false;
     std::uint64_t generation_ = 0;
     // What the device was opened with; format changes made while it plays

@@ -185,28 +185,10 @@ public:
         writer_ = std::thread([share = share_] { WriterLoop(*share); });
     }
 
-    DeviceResult PrepareHeader(WaveHeader& header) override {
-        std::lock_guard<std::mutex> lock(share_->mutex);
-        if (closed_) {
-            return kDeviceInvalidHandle;
-        }
-        if (HoldsLocked(header)) {
-            return kWaveStillPlaying;
-        }
-        header.flags |= kHeaderPrepared;
-        return kDeviceOk;
-    }
+    DeviceResult PrepareHeader(WaveHeader& header) override { return MarkPrepared(header, true); }
 
     DeviceResult UnprepareHeader(WaveHeader& header) override {
-        std::lock_guard<std::mutex> lock(share_->mutex);
-        if (closed_) {
-            return kDeviceInvalidHandle;
-        }
-        if (HoldsLocked(header)) {
-            return kWaveStillPlaying;
-        }
-        header.flags &= ~kHeaderPrepared;
-        return kDeviceOk;
+        return MarkPrepared(header, false);
     }
 
     DeviceResult Write(WaveHeader& header) override {
@@ -227,31 +209,16 @@ public:
         if (s.count == kQueueCapacity) {
             return kDeviceNoMemory;
         }
-        header.flags = (header.flags & ~kHeaderDone) | kHeaderInQueue;
+        header.flags |= kHeaderInQueue;
         s.queue[(s.head + s.count) % kQueueCapacity] = &header;
         ++s.count;
         s.work.notify_one();
         return kDeviceOk;
     }
 
-    DeviceResult Pause() override {
-        std::lock_guard<std::mutex> lock(share_->mutex);
-        if (closed_) {
-            return kDeviceInvalidHandle;
-        }
-        share_->paused = true;
-        return kDeviceOk;
-    }
+    DeviceResult Pause() override { return SetPaused(true); }
 
-    DeviceResult Restart() override {
-        std::lock_guard<std::mutex> lock(share_->mutex);
-        if (closed_) {
-            return kDeviceInvalidHandle;
-        }
-        share_->paused = false;
-        share_->work.notify_one();
-        return kDeviceOk;
-    }
+    DeviceResult Restart() override { return SetPaused(false); }
 
     // Returns every queued buffer at once, the one being written included,
     // without waiting for the writer: it writes from its own copy. The writer
@@ -265,7 +232,7 @@ public:
         }
         while (s.count > 0) {
             WaveHeader* header = PopLocked(s);
-            header->flags = (header->flags & ~kHeaderInQueue) | kHeaderDone;
+            header->flags &= ~kHeaderInQueue;
             s.target.Post(DeviceEvent::kBufferDone, header);
         }
         ++s.resets;
@@ -295,6 +262,32 @@ public:
     }
 
 private:
+    // Registers or unregisters a header; refused while the queue holds it.
+    DeviceResult MarkPrepared(WaveHeader& header, bool prepared) {
+        std::lock_guard<std::mutex> lock(share_->mutex);
+        if (closed_) {
+            return kDeviceInvalidHandle;
+        }
+        if (HoldsLocked(header)) {
+            return kWaveStillPlaying;
+        }
+        header.flags = prepared ? header.flags | kHeaderPrepared : header.flags & ~kHeaderPrepared;
+        return kDeviceOk;
+    }
+
+    // Halts the writer in place, or lets it go on.
+    DeviceResult SetPaused(bool paused) {
+        std::lock_guard<std::mutex> lock(share_->mutex);
+        if (closed_) {
+            return kDeviceInvalidHandle;
+        }
+        share_->paused = paused;
+        if (!paused) {
+            share_->work.notify_one();
+        }
+        return kDeviceOk;
+    }
+
     bool HoldsLocked(const WaveHeader& header) const noexcept {
         const StreamShare& s = *share_;
         for (std::size_t i = 0; i < s.count; ++i) {
@@ -357,7 +350,7 @@ private:
                 // Written out. Posting under the mutex keeps the notification
                 // behind any Pause or Reset the owner has already made.
                 PopLocked(s);
-                header->flags = (header->flags & ~kHeaderInQueue) | kHeaderDone;
+                header->flags &= ~kHeaderInQueue;
                 s.target.Post(DeviceEvent::kBufferDone, header);
                 continue;
             }
@@ -524,7 +517,7 @@ DeviceResult PortAudioBackend::Open(std::uint32_t index, const WaveFormat& forma
         default:
             return kWaveBadFormat;
     }
-    if (format.formatTag != 1 || format.channels == 0 || format.samplesPerSec == 0 ||
+    if (format.channels == 0 || format.samplesPerSec == 0 ||
         format.blockAlign != format.channels * (format.bitsPerSample / 8)) {
         return kWaveBadFormat;
     }

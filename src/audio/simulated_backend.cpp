@@ -66,7 +66,7 @@ DeviceResult SimulatedDevice::Write(WaveHeader& header) {
         queue_[(head_ + count_) % kQueueCapacity] = &header;
         ++count_;
         ++backend_.written_;
-        header.flags = (header.flags | kHeaderInQueue) & ~kHeaderDone;
+        header.flags |= kHeaderInQueue;
     }
     wake_.notify_all();
     return kDeviceOk;
@@ -95,7 +95,7 @@ DeviceResult SimulatedDevice::Reset() {
             WaveHeader* header = queue_[head_];
             head_ = (head_ + 1) % kQueueCapacity;
             --count_;
-            header->flags = (header->flags & ~kHeaderInQueue) | kHeaderDone;
+            header->flags &= ~kHeaderInQueue;
             ++backend_.returned_;
             target_.Post(DeviceEvent::kBufferDone, header);
         }
@@ -133,7 +133,7 @@ bool SimulatedDevice::CompleteHeadLocked(std::unique_lock<std::mutex>&) {
     head_ = (head_ + 1) % kQueueCapacity;
     --count_;
     backend_.Record(header->data, header->bufferLength);
-    header->flags = (header->flags & ~kHeaderInQueue) | kHeaderDone;
+    header->flags &= ~kHeaderInQueue;
     ++backend_.returned_;
     target_.Post(DeviceEvent::kBufferDone, header);
     return true;
@@ -228,8 +228,7 @@ DeviceResult SimulatedBackend::Open(std::uint32_t index, const WaveFormat& forma
     }
     const bool widthOk =
         format.bitsPerSample == 8 || format.bitsPerSample == 16 || format.bitsPerSample == 24;
-    if (format.formatTag != 1 || format.channels < 1 || format.channels > 2 || !widthOk ||
-        format.samplesPerSec == 0 ||
+    if (format.channels < 1 || format.channels > 2 || !widthOk || format.samplesPerSec == 0 ||
         format.blockAlign != format.bitsPerSample / 8 * format.channels) {
         return kWaveBadFormat;
     }

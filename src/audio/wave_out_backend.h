@@ -19,8 +19,8 @@ inline constexpr std::size_t kMaxDeviceNameLength = 32;
 //
 // The device plays the buffers written to it in order. For every written
 // buffer it posts exactly one kBufferDone notification, when the buffer has
-// been played or when Reset returned it, and sets kHeaderDone in its flags
-// before posting. It never touches a header after posting its done
+// been played or when Reset returned it, and clears kHeaderInQueue in its
+// flags before posting. It never touches a header after posting its done
 // notification.
 class WaveOutDevice {
 public:

@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include "engine/live_settings.h"
 #include "engine/noise_sources.h"
 
 namespace skarnel {
@@ -24,34 +23,26 @@ float TriangleOf(float p) noexcept {
     return static_cast<float>(std::atan(ls / std::sqrt(1.0L - ls * ls)) * 2.0L / kPi);
 }
 
+float ModulationValue(int modFunction, long double phase) noexcept {
+    switch (modFunction) {
+        case kModCosine:
+            return static_cast<float>(std::cos(phase));
+        case kModSquare:
+            return SignOf(static_cast<float>(std::sin(phase)));
+        case kModTriangular:
+            return TriangleOf(static_cast<float>(phase));
+        default:  // kModSine
+            return static_cast<float>(std::sin(phase));
+    }
+}
+
 void UpdateModGain(ChannelEngineState& channel, int modFunction, std::int32_t n,
                    std::int32_t sampleRate) noexcept {
-    const long double phase = static_cast<long double>(n) / sampleRate * kTwoPi /
-                                  static_cast<long double>(channel.modPeriod) +
-                              static_cast<long double>(channel.modPhase);
-    if (!std::isfinite(phase)) {
+    const long double phase = ModulationPhase(channel, n, sampleRate);
+    if (!std::isfinite(phase) || !IsModulationFunction(modFunction)) {
         return;
     }
-    float m;
-    switch (modFunction) {
-        case kModSine:
-            m = static_cast<float>(std::sin(phase));
-            break;
-        case kModCosine:
-            m = static_cast<float>(std::cos(phase));
-            break;
-        case kModSquare:
-            m = SignOf(static_cast<float>(std::sin(phase)));
-            break;
-        case kModTriangular:
-            m = TriangleOf(static_cast<float>(phase));
-            break;
-        default:
-            return;
-    }
-    float gain = m + 1.0f;
-    gain = (0.5f * channel.modDepth) * gain;
-    channel.modGain = 1.0f - gain;
+    channel.modGain = ModulationGain(channel.modDepth, ModulationValue(modFunction, phase));
 }
 
 }  // namespace skarnel

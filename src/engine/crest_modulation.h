@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "engine/engine_state.h"
+#include "engine/live_settings.h"
 
 namespace skarnel {
 
@@ -27,10 +28,34 @@ float SelectCrestExponent(int noiseFunction, int crestIndex, float current) noex
 // sin(p) scaled by 2/pi, computed as arctan(s / sqrt(1 - s^2)).
 float TriangleOf(float p) noexcept;
 
-// Writes channel.modGain = 1 - depth * (m + 1) / 2, m being the modulation
-// function at frame n. The gain is left unchanged when the phase cannot be
-// formed (a period of 0 or a non-finite phase) or the function index is not
-// one of the four, so a bad entry silences nothing and divides by nothing.
+// The modulation's phase at frame n: n / rate * 2 pi / period + phase, in
+// extended precision, operation by operation. Not finite for a period of 0.
+inline long double ModulationPhase(const ChannelEngineState& channel, std::int32_t n,
+                                   std::int32_t sampleRate) noexcept {
+    return static_cast<long double>(n) / sampleRate * kTwoPi /
+               static_cast<long double>(channel.modPeriod) +
+           static_cast<long double>(channel.modPhase);
+}
+
+// Sine, cosine, square or triangle: the list of modulation functions.
+inline bool IsModulationFunction(int modFunction) noexcept {
+    return modFunction >= kModSine && modFunction <= kModTriangular;
+}
+
+// The float value of a modulation function (one of the four) at a phase.
+float ModulationValue(int modFunction, long double phase) noexcept;
+
+// The gain for a function value m: 1 - depth * (m + 1) / 2, in float, in the
+// order of operations that defines it.
+inline float ModulationGain(float depth, float m) noexcept {
+    const float halfDepth = 0.5f * depth;
+    return 1.0f - halfDepth * (m + 1.0f);
+}
+
+// Writes channel.modGain, the gain of frame n. The gain is left unchanged
+// when the phase cannot be formed (a period of 0 or a non-finite phase) or
+// the function index is not one of the four, so a bad entry silences nothing
+// and divides by nothing.
 void UpdateModGain(ChannelEngineState& channel, int modFunction, std::int32_t n,
                    std::int32_t sampleRate) noexcept;
 

@@ -62,35 +62,6 @@ ChannelPlan PlanFor(const LiveSettings& live, int selector) noexcept {
     return plan;
 }
 
-// The defined phase of frame n: n / rate * 2 pi / period + phase, in extended
-// precision, operation by operation.
-long double ModPhase(const ChannelEngineState& ch, std::int32_t n, std::int32_t sampleRate) {
-    return static_cast<long double>(n) / sampleRate * kTwoPi /
-               static_cast<long double>(ch.modPeriod) +
-           static_cast<long double>(ch.modPhase);
-}
-
-// The modulation function's float value at each frame, when its double
-// approximation settles the float rounding; the defined computation
-// otherwise. The reduced angle is within 2^-52 of the exact one and the
-// series within 2^-52 of its sine; the defined extended-precision sine is
-// within 2^-63. The triangle's arctangent argument s / sqrt(1 - s^2) has an
-// exact numerator and radicand (s is a float), so its double value is within
-// 2^-52 relative, which costs the arctangent at most 2^-53.
-// The function's float value at a frame, computed as defined.
-float DefinedModulationValue(int modFunction, long double phase) {
-    switch (modFunction) {
-        case kModCosine:
-            return static_cast<float>(std::cos(phase));
-        case kModSquare:
-            return SignOf(static_cast<float>(std::sin(phase)));
-        case kModTriangular:
-            return TriangleOf(static_cast<float>(phase));
-        default:
-            return static_cast<float>(std::sin(phase));
-    }
-}
-
 // Angles beyond this are reduced the defined way (the split pi/2 is exact up
 // to it); no setting the entries accept comes near.
 constexpr long double kLargestReducedAngle = 0x1p32L;
@@ -113,6 +84,13 @@ SKARNEL_VECTOR_CLONES void Triangles(const float* s, double* triangle, std::size
     }
 }
 
+// The modulation function's float value at each frame, when its double
+// approximation settles the float rounding; the defined computation
+// otherwise. The reduced angle is within 2^-52 of the exact one and the
+// series within 2^-52 of its sine; the defined extended-precision sine is
+// within 2^-63. The triangle's arctangent argument s / sqrt(1 - s^2) has an
+// exact numerator and radicand (s is a float), so its double value is within
+// 2^-52 relative, which costs the arctangent at most 2^-53.
 void ModulationValues(const ChannelEngineState& ch, int modFunction, std::int32_t n0,
                       std::int32_t sampleRate, std::size_t len, RenderScratch& scratch,
                       float* value) {
@@ -124,7 +102,7 @@ void ModulationValues(const ChannelEngineState& ch, int modFunction, std::int32_
     const bool triangle = modFunction == kModTriangular;
     bool anyLarge = false;
     for (std::size_t i = 0; i < len; ++i) {
-        phase[i] = ModPhase(ch, n0 + static_cast<std::int32_t>(i), sampleRate);
+        phase[i] = ModulationPhase(ch, n0 + static_cast<std::int32_t>(i), sampleRate);
         // The triangle is defined on the phase rounded to float.
         const long double a =
             triangle ? static_cast<long double>(static_cast<float>(phase[i])) : phase[i];
@@ -141,7 +119,7 @@ void ModulationValues(const ChannelEngineState& ch, int modFunction, std::int32_
         case kModCosine:
             for (std::size_t i = 0; i < len; ++i) {
                 if (!SameFloatAround(sine[i], kError, value[i])) {
-                    value[i] = DefinedModulationValue(modFunction, phase[i]);
+                    value[i] = ModulationValue(modFunction, phase[i]);
                 }
             }
             break;
@@ -149,7 +127,7 @@ void ModulationValues(const ChannelEngineState& ch, int modFunction, std::int32_
             for (std::size_t i = 0; i < len; ++i) {
                 value[i] = sine[i] > kError    ? 1.0f
                            : sine[i] < -kError ? -1.0f
-                                               : DefinedModulationValue(modFunction, phase[i]);
+                                               : ModulationValue(modFunction, phase[i]);
             }
             break;
         default: {
@@ -164,7 +142,7 @@ void ModulationValues(const ChannelEngineState& ch, int modFunction, std::int32_
             Triangles(s, t, len);
             for (std::size_t i = 0; i < len; ++i) {
                 if (s[i] == 2.0f || !SameFloatAround(t[i], kError, value[i])) {
-                    value[i] = DefinedModulationValue(modFunction, phase[i]);
+                    value[i] = ModulationValue(modFunction, phase[i]);
                 } else if (std::fabs(s[i]) == 1.0f) {
                     value[i] = s[i];
                 }
@@ -176,7 +154,7 @@ void ModulationValues(const ChannelEngineState& ch, int modFunction, std::int32_
         for (std::size_t i = 0; i < len; ++i) {
             const long double a = triangle ? static_cast<float>(phase[i]) : phase[i];
             if (!(std::fabs(a) < kLargestReducedAngle)) {
-                value[i] = DefinedModulationValue(modFunction, phase[i]);
+                value[i] = ModulationValue(modFunction, phase[i]);
             }
         }
     }
@@ -195,7 +173,7 @@ void ModulationGains(ChannelEngineState& ch, const LiveSettings& live, const Cha
         return;
     }
     const int modFunction = live.modFunction[plan.channel];
-    const bool formed = modFunction >= kModSine && modFunction <= kModTriangular &&
+    const bool formed = IsModulationFunction(modFunction) && sampleRate != 0 &&
                         ch.modPeriod != 0.0f && std::isfinite(ch.modPeriod) &&
                         std::isfinite(ch.modPhase);
     if (!formed) {
@@ -211,11 +189,8 @@ void ModulationGains(ChannelEngineState& ch, const LiveSettings& live, const Cha
     } else {
         ModulationValues(ch, modFunction, n0, sampleRate, len, scratch, value);
     }
-    const float halfDepth = 0.5f * ch.modDepth;
     for (std::size_t i = 0; i < len; ++i) {
-        float g = value[i] + 1.0f;
-        g = halfDepth * g;
-        gain[i] = 1.0f - g;
+        gain[i] = ModulationGain(ch.modDepth, value[i]);
     }
     if (len > 0) {
         ch.modGain = gain[len - 1];
@@ -522,11 +497,8 @@ void RenderPass(SignalEngine& engine, RenderScratch& scratch, bool stereo, bool 
     if (planCount == 2 && plans[0].channel == plans[1].channel) {
         // A selector outside the lists (no noise function chosen) can make both
         // calls of a frame run one channel: frame by frame, as defined.
-        for (std::size_t i = 0; i < len; ++i) {
-            ReferenceRenderFrame(engine, stereo, rightRepeatsLeft, leftSelector, rightSelector,
-                                 out + 2 * i);
-            AdvanceFrameCounter(state.sampleCounter);
-        }
+        ReferenceRenderFrames(engine, stereo, rightRepeatsLeft, leftSelector, rightSelector, out,
+                              len);
         state.sampleCounter = n0;  // the caller advances the counter over the pass
         return;
     }
@@ -612,11 +584,8 @@ void RenderFramesFast(SignalEngine& engine, RenderScratch& scratch, bool stereo,
         const std::size_t len = std::min(frames, kRenderChunkFrames);
         if (state.sampleCounter > INT32_MAX - static_cast<std::int32_t>(len)) {
             // The counter stops at its largest value: frame by frame, as defined.
-            for (std::size_t i = 0; i < len; ++i) {
-                ReferenceRenderFrame(engine, stereo, rightRepeatsLeft, leftSelector, rightSelector,
-                                     out + 2 * i);
-                AdvanceFrameCounter(state.sampleCounter);
-            }
+            ReferenceRenderFrames(engine, stereo, rightRepeatsLeft, leftSelector, rightSelector,
+                                  out, len);
         } else {
             RenderPass(engine, scratch, stereo, rightRepeatsLeft, leftSelector, rightSelector, out,
                        len);

@@ -1,7 +1,5 @@
 #include "engine/reference_renderer.h"
 
-#include <cstring>
-
 #include "engine/crest_modulation.h"
 #include "engine/filter.h"
 #include "engine/noise_sources.h"
@@ -58,50 +56,18 @@ void ReferenceRenderFrame(SignalEngine& engine, bool stereo, bool rightRepeatsLe
                                       state.right().gate);
 }
 
-BlockStatus ReferenceFillBlock(SignalEngine& engine, std::uint8_t* buffer, std::size_t size) {
-    EngineState& state = engine.state;
-    const LiveSettings& live = engine.live;
-    const bool loopAtStart = live.loop;
-    const int leftSelector = live.noiseFunction[kLeft];
-    const int rightSelector = live.noiseFunction[kRight] + kRightSourceOffset;
-    const bool rightRepeatsLeft = live.asLeft;
-    const bool stereo = live.channelMode == kStereo;
-
-    if (state.busy) {
-        if (engine.onReentry) {
-            engine.onReentry();
-        }
-        state.busy = false;
-        return BlockStatus::kReentered;
-    }
-    state.busy = true;
-
-    const std::size_t frameBytes = stereo ? 4 : 2;
-    const std::size_t frames = size / frameBytes;
-    std::uint8_t* p = buffer;
+void ReferenceRenderFrames(SignalEngine& engine, bool stereo, bool rightRepeatsLeft,
+                           int leftSelector, int rightSelector, std::int16_t* out,
+                           std::size_t frames) noexcept {
     for (std::size_t i = 0; i < frames; ++i) {
-        std::int16_t frame[2] = {0, 0};
-        if (loopAtStart || state.sampleCounter < state.periodSamples) {
-            ReferenceRenderFrame(engine, stereo, rightRepeatsLeft, leftSelector, rightSelector,
-                                 frame);
-        }
-        PutLittleEndian16(p, frame[0]);
-        if (stereo) {
-            PutLittleEndian16(p + 2, frame[1]);
-        }
-        p += frameBytes;
-        AdvanceFrameCounter(state.sampleCounter);
-        if (state.sampleCounter == state.periodSamples && loopAtStart) {
-            state.sampleCounter = 0;
-        }
+        ReferenceRenderFrame(engine, stereo, rightRepeatsLeft, leftSelector, rightSelector,
+                             out + 2 * i);
+        AdvanceFrameCounter(engine.state.sampleCounter);
     }
-    if (const std::size_t rest = size - frames * frameBytes; rest != 0) {
-        std::memset(p, 0, rest);
-    }
+}
 
-    const bool goesOn = state.sampleCounter < state.periodSamples || live.loop;
-    state.busy = false;
-    return goesOn ? BlockStatus::kPlay : BlockStatus::kEnded;
+BlockStatus ReferenceFillBlock(SignalEngine& engine, std::uint8_t* buffer, std::size_t size) {
+    return FillBlockWith(engine, &ReferenceRenderFrames, buffer, size);
 }
 
 }  // namespace skarnel

@@ -24,7 +24,15 @@ std::int32_t ReferenceRenderSample(SignalEngine& engine, int sourceSelector) noe
 void ReferenceRenderFrame(SignalEngine& engine, bool stereo, bool rightRepeatsLeft,
                           int leftSelector, int rightSelector, std::int16_t out[2]) noexcept;
 
-// The block renderer, frame by frame (see SignalEngine::FillBlock).
+// `frames` frames from sampleCounter on into out[2 * i] and out[2 * i + 1],
+// each by ReferenceRenderFrame, advancing sampleCounter after each (without
+// the period's end or loop).
+void ReferenceRenderFrames(SignalEngine& engine, bool stereo, bool rightRepeatsLeft,
+                           int leftSelector, int rightSelector, std::int16_t* out,
+                           std::size_t frames) noexcept;
+
+// The block renderer with the frames rendered by the reference (see
+// SignalEngine::FillBlock).
 BlockStatus ReferenceFillBlock(SignalEngine& engine, std::uint8_t* buffer, std::size_t size);
 
 }  // namespace skarnel

@@ -30,14 +30,6 @@ inline std::int32_t Round(long double v) noexcept {
         static_cast<std::uint32_t>(static_cast<std::uint64_t>(RoundToInt64(v))));
 }
 
-// Writes a 16-bit sample as two bytes, low byte first (the WAV and device
-// byte order), whatever the machine's own order.
-inline void PutLittleEndian16(std::uint8_t* p, std::int16_t sample) noexcept {
-    const auto u = static_cast<std::uint16_t>(sample);
-    p[0] = static_cast<std::uint8_t>(u & 0xFFu);
-    p[1] = static_cast<std::uint8_t>(u >> 8);
-}
-
 // The low 16 bits of a sample, two's complement, without saturation.
 inline std::int16_t Low16(std::int64_t v) noexcept {
     return static_cast<std::int16_t>(static_cast<std::uint16_t>(static_cast<std::uint64_t>(v)));

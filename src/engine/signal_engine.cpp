@@ -3,11 +3,27 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/rounding.h"
+#include "io/little_endian.h"
 
 namespace skarnel {
 
+namespace {
+
+void RenderFast(SignalEngine& engine, bool stereo, bool rightRepeatsLeft, int leftSelector,
+                int rightSelector, std::int16_t* out, std::size_t frames) noexcept {
+    engine.RenderFrames(stereo, rightRepeatsLeft, leftSelector, rightSelector, out, frames);
+}
+
+}  // namespace
+
 BlockStatus SignalEngine::FillBlock(std::uint8_t* buffer, std::size_t size) {
+    return FillBlockWith(*this, &RenderFast, buffer, size);
+}
+
+BlockStatus FillBlockWith(SignalEngine& engine, FrameRenderer render, std::uint8_t* buffer,
+                          std::size_t size) {
+    EngineState& state = engine.state;
+    const LiveSettings& live = engine.live;
     const bool loopAtStart = live.loop;
     const int leftSelector = live.noiseFunction[kLeft];
     const int rightSelector = live.noiseFunction[kRight] + kRightSourceOffset;
@@ -15,8 +31,8 @@ BlockStatus SignalEngine::FillBlock(std::uint8_t* buffer, std::size_t size) {
     const bool stereo = live.channelMode == kStereo;
 
     if (state.busy) {
-        if (onReentry) {
-            onReentry();
+        if (engine.onReentry) {
+            engine.onReentry();
         }
         state.busy = false;
         return BlockStatus::kReentered;
@@ -36,9 +52,11 @@ BlockStatus SignalEngine::FillBlock(std::uint8_t* buffer, std::size_t size) {
         if (state.sampleCounter < state.periodSamples) {
             run = std::min<std::size_t>(
                 run, static_cast<std::size_t>(state.periodSamples - state.sampleCounter));
+        } else if (state.sampleCounter == INT32_MAX) {
+            run = 1;  // the counter stays at its limit, which may be the period's end
         }
         if (plays) {
-            RenderFrames(stereo, rightRepeatsLeft, leftSelector, rightSelector, pass, run);
+            render(engine, stereo, rightRepeatsLeft, leftSelector, rightSelector, pass, run);
         } else {
             std::fill(pass, pass + 2 * run, std::int16_t{0});
             for (std::size_t i = 0; i < run; ++i) {
@@ -46,9 +64,9 @@ BlockStatus SignalEngine::FillBlock(std::uint8_t* buffer, std::size_t size) {
             }
         }
         for (std::size_t i = 0; i < run; ++i) {
-            PutLittleEndian16(p, pass[2 * i]);
+            PutLittleEndian(p, pass[2 * i]);
             if (stereo) {
-                PutLittleEndian16(p + 2, pass[2 * i + 1]);
+                PutLittleEndian(p + 2, pass[2 * i + 1]);
             }
             p += frameBytes;
         }

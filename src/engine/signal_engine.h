@@ -25,6 +25,14 @@ enum class BlockStatus {
     kReentered,  // called while a previous fill was still running: stop now
 };
 
+class SignalEngine;
+
+// Renders frames as SignalEngine::RenderFrames does: the fast renderer or the
+// reference one (ReferenceRenderFrames).
+using FrameRenderer = void (*)(SignalEngine& engine, bool stereo, bool rightRepeatsLeft,
+                               int leftSelector, int rightSelector, std::int16_t* out,
+                               std::size_t frames) noexcept;
+
 // One generator window's signal engine: its state, the live settings it reads,
 // and the process-wide random generator it draws from. Single-threaded: the
 // window, the output device's refills and WAV export all run on one thread.
@@ -63,6 +71,11 @@ private:
     UniformRandom* random_;
     RenderScratch scratch_;
 };
+
+// The block renderer (see SignalEngine::FillBlock) with its frames rendered by
+// `render`, in runs within which nothing the block decides on changes.
+BlockStatus FillBlockWith(SignalEngine& engine, FrameRenderer render, std::uint8_t* buffer,
+                          std::size_t size);
 
 // Advances a frame counter by one without overflowing: the counter keeps
 // counting past a period's end, and stops at the largest int32.

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "io/atomic_file.h"
+
 namespace skarnel {
 
 FileDescriptorSink::FileDescriptorSink(int fd, bool ownsDescriptor)
@@ -58,17 +60,9 @@ bool FileDescriptorSink::Close() {
 }
 
 bool FileDescriptorSink::WriteAll(const std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd_, data, size);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            error_ = errno;
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
+    if (!skarnel::WriteAll(fd_, data, size)) {
+        error_ = errno;
+        return false;
     }
     return true;
 }

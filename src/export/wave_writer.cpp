@@ -1,40 +1,22 @@
 #include "export/wave_writer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 #include <limits>
 #include <optional>
-#include <random>
 
 #include "engine/reference_renderer.h"
 #include "engine/rounding.h"
+#include "io/atomic_file.h"
+#include "io/little_endian.h"
 #include "numtext/number_format.h"
 
 namespace skarnel {
 
 namespace {
 
-namespace fs = std::filesystem;
-
 constexpr std::uint64_t kMaxRiffSize = std::numeric_limits<std::uint32_t>::max();
-
-void Put32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-    }
-}
-
-void Put16(std::uint8_t* p, std::uint16_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
 
 void PutTag(std::uint8_t* p, const char (&tag)[5]) {
     std::memcpy(p, tag, 4);
@@ -59,84 +41,6 @@ std::string TooLongMessage(long double seconds, int channels, std::int32_t sampl
            " s. Choose a shorter period.";
 }
 
-// Writing straight into `path`: for devices (the performance test renders
-// into /dev/null), pipes and whatever else is not a regular file.
-WaveWriteResult WriteInPlace(SignalEngine& engine, const std::string& path,
-                             long double durationSeconds, const WaveExportHooks& hooks) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        return {WaveWriteStatus::kCreateFailed,
-                "Cannot create file \"" + path + "\". " + std::strerror(errno) + "."};
-    }
-    // Only a file of our own making is removed, never a device.
-    struct stat target {};
-    const bool regularFile = ::fstat(fd, &target) == 0 && S_ISREG(target.st_mode);
-    FileDescriptorSink sink(fd, /*ownsDescriptor=*/true);
-    WaveWriteResult result = WriteWaveStream(engine, sink, durationSeconds, hooks);
-    const bool closed = sink.Close();
-    if (result.status == WaveWriteStatus::kCompleted && !closed) {
-        result = {WaveWriteStatus::kWriteFailed, kWaveWriteFailedMessage};
-    }
-    if (result.status != WaveWriteStatus::kCompleted && regularFile) {
-        std::error_code ignored;
-        const fs::path made = fs::canonical(path, ignored);  // through a link, its file
-        ::unlink(ignored ? path.c_str() : made.c_str());
-    }
-    return result;
-}
-
-// A regular file that is written beside its target and renamed over it.
-struct Replacement {
-    std::string target;  // `path`, or the file a symbolic link leads to
-    bool existing = false;
-    mode_t mode = 0;  // the existing file's permissions
-};
-
-// A regular file, or nothing at all, under `path` is replaced; anything else
-// (a device, a folder, a dangling link, a path that cannot be examined) is
-// written in place, where it fails or goes where it always went.
-std::optional<Replacement> PlanReplacement(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0) {
-        if (!S_ISREG(info.st_mode)) {
-            return std::nullopt;
-        }
-        std::error_code error;
-        const fs::path target = fs::canonical(path, error);  // a link stays a link
-        return Replacement{error ? path : target.string(), true,
-                           static_cast<mode_t>(info.st_mode & 07777)};
-    }
-    if (errno != ENOENT || ::lstat(path.c_str(), &info) == 0) {
-        return std::nullopt;
-    }
-    return Replacement{path, false, 0};
-}
-
-// Creates ".<name>.<six characters>" beside `target` with the permissions a new
-// file gets (0666 less the umask) and returns its descriptor, or -1 with errno
-// from the last attempt.
-int CreateTemporary(const std::string& target, std::string& temporary) {
-    fs::path folder = fs::path(target).parent_path();
-    // The name stays within the 255 bytes a file name may have.
-    const std::string file = fs::path(target).filename().string();
-    const std::string name = "." + (file.size() <= 200 ? file : "skarnel-export") + ".";
-    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device device;
-    std::minstd_rand letters(device());
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string suffix(6, ' ');
-        for (char& c : suffix) {
-            c = kLetters[letters() % (sizeof kLetters - 1)];
-        }
-        temporary = (folder / (name + suffix)).string();
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) {
-            return fd;
-        }
-    }
-    return -1;
-}
-
 }  // namespace
 
 std::array<std::uint8_t, kWaveHeaderSize> BuildWaveHeader(int channels, std::uint32_t sampleRate,
@@ -145,18 +49,18 @@ std::array<std::uint8_t, kWaveHeaderSize> BuildWaveHeader(int channels, std::uin
     const std::uint32_t dataSize = frames * blockAlign;
     std::array<std::uint8_t, kWaveHeaderSize> h{};
     PutTag(&h[0], "RIFF");
-    Put32(&h[4], 36u + dataSize);
+    PutLittleEndian<std::uint32_t>(&h[4], 36u + dataSize);
     PutTag(&h[8], "WAVE");
     PutTag(&h[12], "fmt ");
-    Put32(&h[16], 16u);
-    Put16(&h[20], 1u);  // integer PCM
-    Put16(&h[22], static_cast<std::uint16_t>(channels));
-    Put32(&h[24], sampleRate);
-    Put32(&h[28], sampleRate * blockAlign);
-    Put16(&h[32], static_cast<std::uint16_t>(blockAlign));
-    Put16(&h[34], 16u);
+    PutLittleEndian<std::uint32_t>(&h[16], 16u);
+    PutLittleEndian<std::uint16_t>(&h[20], 1u);  // integer PCM
+    PutLittleEndian<std::uint16_t>(&h[22], static_cast<std::uint16_t>(channels));
+    PutLittleEndian<std::uint32_t>(&h[24], sampleRate);
+    PutLittleEndian<std::uint32_t>(&h[28], sampleRate * blockAlign);
+    PutLittleEndian<std::uint16_t>(&h[32], static_cast<std::uint16_t>(blockAlign));
+    PutLittleEndian<std::uint16_t>(&h[34], 16u);
     PutTag(&h[36], "data");
-    Put32(&h[40], dataSize);
+    PutLittleEndian<std::uint32_t>(&h[40], dataSize);
     return h;
 }
 
@@ -210,11 +114,11 @@ WaveWriteResult WriteWaveStream(SignalEngine& engine, ByteSink& sink, long doubl
         }
         if (stereo) {
             for (std::size_t f = 0; f < 2 * len; ++f) {
-                PutLittleEndian16(bytes + 2 * f, pass[f]);
+                PutLittleEndian(bytes + 2 * f, pass[f]);
             }
         } else {
             for (std::size_t f = 0; f < len; ++f) {
-                PutLittleEndian16(bytes + 2 * f, pass[2 * f]);
+                PutLittleEndian(bytes + 2 * f, pass[2 * f]);
             }
         }
         if (!sink.Write(bytes, len * frameBytes)) {
@@ -247,44 +151,19 @@ WaveWriteResult WriteWaveFile(SignalEngine& engine, const std::string& path,
         return {WaveWriteStatus::kRefused,
                 TooLongMessage(durationSeconds, channels, engine.state.sampleRate)};
     }
-    const std::optional<Replacement> replacement = PlanReplacement(path);
-    if (!replacement) {
-        return WriteInPlace(engine, path, durationSeconds, hooks);
+    AtomicFile file;
+    if (const std::optional<FileFailure> failure =
+            file.Open(path, AtomicFile::Sync::kWhenReplacing)) {
+        // Whatever keeps the file from being made, a folder in its place too.
+        return {WaveWriteStatus::kCreateFailed,
+                FileFailure{FileStep::kCreate, failure->error}.Message(path)};
     }
-    const auto createFailed = [&path](int error) {
-        return WaveWriteResult{
-            WaveWriteStatus::kCreateFailed,
-            "Cannot create file \"" + path + "\". " + std::strerror(error) + "."};
-    };
-    // A file we may not write is not replaced behind its back either.
-    if (replacement->existing &&
-        ::faccessat(AT_FDCWD, replacement->target.c_str(), W_OK, AT_EACCESS) != 0) {
-        return createFailed(errno);
-    }
-    std::string temporary;
-    const int fd = CreateTemporary(replacement->target, temporary);
-    if (fd < 0) {
-        return createFailed(errno);
-    }
-    if (replacement->existing) {
-        ::fchmod(fd, replacement->mode);  // best effort: some file systems have no permissions
-    }
-    FileDescriptorSink sink(fd, /*ownsDescriptor=*/true);
+    FileDescriptorSink sink(file.fd(), /*ownsDescriptor=*/false);
     WaveWriteResult result = WriteWaveStream(engine, sink, durationSeconds, hooks);
-    if (result.status == WaveWriteStatus::kCompleted) {
-        // An existing file is only replaced by one that is on the disk.
-        const bool written = sink.Flush() && (!replacement->existing || ::fsync(fd) == 0);
-        if (!sink.Close() || !written ||
-            ::rename(temporary.c_str(), replacement->target.c_str()) != 0) {
-            result = {WaveWriteStatus::kWriteFailed, kWaveWriteFailedMessage};
-        }
-    } else {
-        sink.Close();
+    if (result.status == WaveWriteStatus::kCompleted && (!sink.Close() || file.Commit())) {
+        result = {WaveWriteStatus::kWriteFailed, kWaveWriteFailedMessage};
     }
-    if (result.status != WaveWriteStatus::kCompleted) {
-        ::unlink(temporary.c_str());
-    }
-    return result;
+    return result;  // a file not committed goes with `file`
 }
 
 }  // namespace skarnel

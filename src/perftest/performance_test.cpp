@@ -142,23 +142,29 @@ private:
         dialogs_.Note(kNoSoundPrefix + host_.OutputDeviceText() + ending);
     }
 
-    void MonoTests() {
-        host_.RecallMemory(1);
-        Select(kHalfCdRate);
-        if (!dialogs_.Announce(kMono22050, kHelpTopic)) {
+    // Selects the rate, announces the step and plays it; false when the user
+    // cancelled instead, which puts the sample rate back.
+    bool PlayAt(int hz, const char* announcement) {
+        Select(hz);
+        if (!dialogs_.Announce(announcement, kHelpTopic)) {
             host_.SelectSampleRateChoice(remembered_);
-            return;
+            return false;
         }
         host_.Play();
+        return true;
+    }
+
+    void MonoTests() {
+        host_.RecallMemory(1);
+        if (!PlayAt(kHalfCdRate, kMono22050)) {
+            return;
+        }
         if (!Heard()) {
             NoSound(kNoSound22050);
         }
-        Select(kCdRate);
-        if (!dialogs_.Announce(kMono44100, kHelpTopic)) {
-            host_.SelectSampleRateChoice(remembered_);
+        if (!PlayAt(kCdRate, kMono44100)) {
             return;
         }
-        host_.Play();
         if (!Heard()) {
             NoSound(kNoSoundMono44100);
             return;

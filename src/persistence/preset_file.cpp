@@ -1,7 +1,6 @@
 #include "persistence/preset_file.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,12 +10,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 #include <type_traits>
 #include <variant>
 
+#include "io/atomic_file.h"
+#include "io/little_endian.h"
 #include "numtext/conversion_error.h"
 #include "numtext/decimal_entry.h"
 #include "numtext/number_format.h"
@@ -33,13 +32,11 @@ using Bytes = std::span<const std::uint8_t>;
 constexpr std::uint8_t kFilterMark[2] = {'F', 'V'};
 
 void PutU32(std::uint8_t* at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-    }
+    PutLittleEndian(at, value);
 }
 
 std::uint32_t GetU32(Bytes at) {
-    return at[0] | (at[1] << 8) | (at[2] << 16) | (std::uint32_t{at[3]} << 24);
+    return GetLittleEndian<std::uint32_t>(at.data());
 }
 
 void PutShortText(std::uint8_t* at, const std::string& utf8) {
@@ -194,37 +191,6 @@ std::string Failure(const char* what, const std::string& path, int error) {
     return std::string(what) + " \"" + path + "\". " + std::strerror(error) + ".";
 }
 
-// The permission bits a newly created file gets, read without changing the
-// process umask (umask() would race with other threads).
-mode_t NewFileMode() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("Umask:", 0) == 0) {
-            return 0666 & ~static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
-        }
-    }
-    return 0644;
-}
-
-bool WriteAll(int fd, const std::vector<std::uint8_t>& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            if (written == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        done += static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 }  // namespace
 
 std::vector<std::uint8_t> EncodePresetFile(const PresetSlots& slots) {
@@ -282,66 +248,16 @@ std::string LoadPresetFile(const std::string& path, PresetSlots& slots) {
 }
 
 std::string SavePresetFile(const std::string& path, const PresetSlots& slots) {
-    namespace fs = std::filesystem;
     const std::vector<std::uint8_t> bytes = EncodePresetFile(slots);
-
-    // A symbolic link stays a link: the file it points to is replaced. An
-    // existing file keeps its permissions.
-    std::string target = path;
-    mode_t mode = NewFileMode();
-    struct stat existing {};
-    if (::stat(path.c_str(), &existing) == 0) {
-        if (S_ISREG(existing.st_mode)) {
-            mode = existing.st_mode & 07777;
-        }
-        std::error_code ignored;
-        if (fs::is_symlink(path, ignored)) {
-            target = fs::canonical(path, ignored).string();
-            if (ignored) {
-                target = path;
-            }
-        }
+    AtomicFile file;
+    std::optional<FileFailure> failure = file.Open(path, AtomicFile::Sync::kAlways);
+    if (!failure && !WriteAll(file.fd(), bytes.data(), bytes.size())) {
+        failure = FileFailure{FileStep::kWrite, errno};
     }
-    // A file the user may not write is not replaced behind its back either.
-    if (S_ISREG(existing.st_mode) && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
-        return Failure("Cannot create file", path, errno);
+    if (!failure) {
+        failure = file.Commit();
     }
-    fs::path folder = fs::path(target).parent_path();
-    if (folder.empty()) {
-        folder = ".";
-    }
-    std::string temp = (folder / ".preset-XXXXXX").string();
-
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        return Failure("Cannot create file", path, errno);
-    }
-    ::fchmod(fd, mode);  // best effort: some file systems have no permissions
-    const char* failed = nullptr;
-    int error = 0;
-    if (!WriteAll(fd, bytes) || ::fsync(fd) != 0) {
-        failed = "Cannot write file";
-        error = errno;
-    }
-    if (::close(fd) != 0 && !failed) {
-        failed = "Cannot write file";
-        error = errno;
-    }
-    if (!failed && ::rename(temp.c_str(), target.c_str()) != 0) {
-        failed = "Cannot replace file";
-        error = errno;
-    }
-    if (failed) {
-        ::unlink(temp.c_str());
-        return Failure(failed, path, error);
-    }
-    // Make the rename itself durable; a failure here loses nothing written.
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return {};
+    return failure ? failure->Message(path) : std::string();
 }
 
 }  // namespace skarnel

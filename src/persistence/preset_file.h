@@ -91,8 +91,9 @@ std::string LoadPresetFile(const std::string& path, PresetSlots& slots);
 // Writes the slots to the file, replacing it. The bytes go to a temporary file
 // in the same folder, which is flushed to disk and then renamed over the
 // target, so a failed save leaves an existing file as it was. An existing file
-// that may not be written is refused, not replaced. Returns "" or a message
-// naming the file and the system's reason.
+// that may not be written, or a folder in its place, is refused, not replaced;
+// a device is written where it is (AtomicFile). Returns "" or a message naming
+// the file and the system's reason.
 std::string SavePresetFile(const std::string& path, const PresetSlots& slots);
 
 }  // namespace skarnel

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <utility>
+#include <variant>
 
 namespace skarnel {
 
@@ -9,6 +10,20 @@ namespace {
 
 constexpr char FoldAscii(char c) noexcept {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Reads a value of one kind (text or integer) into `out`.
+template <typename Kind>
+ReadStatus ReadKind(const SettingValue* value, Kind& out) {
+    if (value == nullptr) {
+        return ReadStatus::kMissing;
+    }
+    const Kind* held = std::get_if<Kind>(&value->value);
+    if (held == nullptr) {
+        return ReadStatus::kWrongKind;
+    }
+    out = *held;
+    return ReadStatus::kOk;
 }
 
 }  // namespace
@@ -54,29 +69,11 @@ const SettingValue* SettingsValues::Find(std::string_view name) const {
 }
 
 ReadStatus SettingsValues::ReadText(std::string_view name, std::string& out) const {
-    const SettingValue* value = Find(name);
-    if (value == nullptr) {
-        return ReadStatus::kMissing;
-    }
-    const auto* text = std::get_if<std::string>(&value->value);
-    if (text == nullptr) {
-        return ReadStatus::kWrongKind;
-    }
-    out = *text;
-    return ReadStatus::kOk;
+    return ReadKind(Find(name), out);
 }
 
 ReadStatus SettingsValues::ReadInteger(std::string_view name, std::int32_t& out) const {
-    const SettingValue* value = Find(name);
-    if (value == nullptr) {
-        return ReadStatus::kMissing;
-    }
-    const auto* integer = std::get_if<std::int32_t>(&value->value);
-    if (integer == nullptr) {
-        return ReadStatus::kWrongKind;
-    }
-    out = *integer;
-    return ReadStatus::kOk;
+    return ReadKind(Find(name), out);
 }
 
 ReadStatus SettingsValues::ReadFlag(std::string_view name, bool& out) const {

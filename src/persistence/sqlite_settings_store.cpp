@@ -14,6 +14,7 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <tuple>
 #include <utility>
@@ -171,17 +172,26 @@ Inspection Unreadable(int rc, Connection& db) {
                                        : Failed(rc, db);
 }
 
+// Prepares a statement that answers with a row and steps to that row;
+// nothing, or why the file could not be read.
+std::optional<Inspection> StepToRow(Statement& stmt, Connection& db) {
+    if (stmt.prepareResult() != SQLITE_OK) {
+        return Unreadable(stmt.prepareResult(), db);
+    }
+    const int rc = stmt.Step();
+    if (rc != SQLITE_ROW) {
+        return Unreadable(rc, db);
+    }
+    return std::nullopt;
+}
+
 // Examines the open file inside a transaction the caller has begun.
 Inspection Inspect(Connection& db) {
     std::int64_t version = 0;
     {
         Statement stmt(db, "PRAGMA user_version");
-        if (stmt.prepareResult() != SQLITE_OK) {
-            return Unreadable(stmt.prepareResult(), db);
-        }
-        const int rc = stmt.Step();
-        if (rc != SQLITE_ROW) {
-            return Unreadable(rc, db);
+        if (const std::optional<Inspection> unreadable = StepToRow(stmt, db)) {
+            return *unreadable;
         }
         version = sqlite3_column_int64(stmt.get(), 0);
     }
@@ -218,12 +228,8 @@ Inspection Inspect(Connection& db) {
     // and broken NOT NULL/CHECK rules, either of which would make a later
     // Save add a second value of the same name. The store is a few pages.
     Statement check(db, "PRAGMA integrity_check(1)");
-    if (check.prepareResult() != SQLITE_OK) {
-        return Unreadable(check.prepareResult(), db);
-    }
-    const int rc = check.Step();
-    if (rc != SQLITE_ROW) {
-        return Unreadable(rc, db);
+    if (const std::optional<Inspection> unreadable = StepToRow(check, db)) {
+        return *unreadable;
     }
     const std::string verdict = check.Text(0);
     if (verdict != "ok") {

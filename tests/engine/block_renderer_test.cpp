@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/channel_values.h"
+#include "engine/reference_renderer.h"
 #include "engine_test_support.h"
 
 namespace skarnel {
@@ -86,6 +87,70 @@ TEST(BlockRenderer, LoopRestartsThePeriodWithinABlock) {
     restarted.FillBlock(second.data(), second.size());
     first.insert(first.end(), second.begin(), second.end());
     EXPECT_EQ(block, first);
+}
+
+// Two engines with generators of their own, both with mono white noise on
+// the left and prepared: one renders the way under test, the other the way
+// it must agree with.
+class BlockRendererEdge : public ::testing::Test {
+protected:
+    BlockRendererEdge() {
+        Both([](SignalEngine& e) {
+            SetChannel(e, kLeft, kWhiteNoise, 4);
+            Prepare(e);
+        });
+    }
+
+    template <typename Change>
+    void Both(Change change) {
+        change(tested);
+        change(expected);
+    }
+
+    UniformRandom testedRandom, expectedRandom;
+    SignalEngine tested{testedRandom}, expected{expectedRandom};
+};
+
+// A period as long as the frame counter reaches: the counter stops at its
+// limit, which is then the period's end, so Loop restarts it after that one
+// frame, as it does at any other period's end.
+TEST_F(BlockRendererEdge, LoopRestartsAPeriodEndingAtTheCounterLimitAfterOneFrame) {
+    Both([](SignalEngine& e) {
+        e.state.periodSamples = INT32_MAX;
+        e.state.sampleCounter = INT32_MAX;
+        e.live.loop = true;
+    });
+    std::vector<std::uint8_t> bytes(2 * 300);
+    EXPECT_EQ(tested.FillBlock(bytes.data(), bytes.size()), BlockStatus::kPlay);
+    EXPECT_EQ(tested.state.sampleCounter, 299);
+
+    // The frame at the limit, then the period from its start.
+    std::vector<std::int16_t> frames(2 * 300);
+    expected.RenderFrames(false, false, kWhiteNoise, kRightSourceOffset, frames.data(), 1);
+    expected.state.sampleCounter = 0;
+    expected.RenderFrames(false, false, kWhiteNoise, kRightSourceOffset, frames.data() + 2, 299);
+    for (std::size_t i = 0; i < 300; ++i) {
+        ASSERT_EQ(static_cast<std::int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)), frames[2 * i])
+            << i;
+    }
+    EXPECT_EQ(testedRandom.seed(), expectedRandom.seed());
+}
+
+// Without a sample rate the modulation's phase cannot be formed, and the
+// gain stays as it was, as with a period of 0.
+TEST_F(BlockRendererEdge, ModulationWithoutASampleRateKeepsTheGainAsDefined) {
+    Both([](SignalEngine& e) {
+        e.state.sampleRate = 0;
+        e.state.left().modGain = 0.5f;
+        e.live.modulationOn[kLeft] = true;
+        e.live.modFunction[kLeft] = kModSine;
+    });
+    std::vector<std::int16_t> got(2 * 300), want(2 * 300);
+    tested.RenderFrames(false, false, kWhiteNoise, kRightSourceOffset, got.data(), 300);
+    ReferenceRenderFrames(expected, false, false, kWhiteNoise, kRightSourceOffset, want.data(),
+                          300);
+    EXPECT_EQ(got, want);
+    EXPECT_EQ(tested.state.left().modGain, 0.5f);
 }
 
 TEST(BlockRenderer, EndOfPeriodWithoutLoop) {

@@ -320,6 +320,33 @@ TEST(PresetFile, SaveAndLoadKeepAllFourSlots) {
     EXPECT_EQ(slots[0].name, "through the link");
 }
 
+// The file a dangling link leads to is made where the link says, and the link
+// stays; a device is written where it is and never replaced.
+TEST(PresetFile, DanglingLinksAndDevicesAreWrittenInPlace) {
+    const fs::path folder = TestFolder();
+    const PresetSlots slots = BuildByHand().slots;
+    const fs::path dangling = folder / "dangling.vlm";
+    fs::create_symlink("made.vlm", dangling);
+    ASSERT_EQ(SavePresetFile(dangling.string(), slots), "");
+    EXPECT_TRUE(fs::is_symlink(dangling));
+    EXPECT_EQ(ReadFile(folder / "made.vlm"), EncodePresetFile(slots));
+    EXPECT_EQ(Entries(folder).size(), 2u);
+
+    // Unprivileged, so that a save that went for /dev/null's folder would fail
+    // there instead of putting a file in the device's place.
+    const fs::path device = folder / "null.vlm";
+    fs::create_symlink("/dev/null", device);
+    fs::permissions(folder, fs::perms::all);
+    const std::optional<std::string> report =
+        testing::AsUnprivileged([&] { return SavePresetFile(device.string(), slots); });
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    EXPECT_TRUE(fs::is_symlink(device));
+    if (!report) {
+        GTEST_SKIP() << "root cannot give up its rights here";
+    }
+    EXPECT_EQ(*report, "");
+}
+
 TEST(PresetFile, WithoutTheExactIdentificationNothingChanges) {
     const Bytes valid = EncodePresetFile(BuildByHand().slots);
     std::vector<Bytes> files;
@@ -410,7 +437,7 @@ TEST(PresetFileErrors, AFailedSaveLeavesTheOldTargetAndNoTemporary) {
     const std::string inMissingFolder = (folder / "none" / "p.vlm").string();
     ExpectReport(SavePresetFile(inMissingFolder, slots), inMissingFolder, ENOENT);
 
-    // A folder in the target's place: the temporary is written, the rename fails.
+    // A folder in the target's place is not replaced.
     const fs::path taken = folder / "taken.vlm";
     fs::create_directory(taken);
     WriteFile(taken / "inside", Bytes(3, 'i'));
