@@ -83,7 +83,14 @@ bool AudioBuffers::AllocateBuffers() {
 
 // ---------------------------------------------------------------- AudioOutput
 
-AudioOutput::AudioOutput(WaveOutBackend& backend) : backend_(backend) {}
+AudioOutput::AudioOutput(WaveOutBackend& backend, DeviceFaultLog* faults)
+    : backend_(backend), faults_(faults) {}
+
+void AudioOutput::Report(DeviceResult result, const char* operation) {
+    if (result != kDeviceOk && faults_ != nullptr) {
+        faults_->Refused(operation, ErrorText(result));
+    }
+}
 
 // Releases the memory without touching the device: the owner stops playback
 // first. A device object still held is destroyed, which ends its activity.
@@ -101,9 +108,9 @@ void AudioOutput::SetPaused(bool paused) {
     paused_ = paused;
     if (Running()) {
         if (paused) {
-            device_->Pause();
+            Report(device_->Pause(), "pause");
         } else {
-            device_->Restart();
+            Report(device_->Restart(), "restart");
         }
     }
 }
@@ -113,7 +120,8 @@ bool AudioOutput::BeginPlayback() {
         return false;
     }
     if (paused_ && Running()) {
-        device_->Pause();  // before anything is written: the device starts paused
+        // Before anything is written: the device starts paused.
+        Report(device_->Pause(), "pause");
     }
     if (!QueueNextBlock()) {
         CloseDevice();
@@ -145,7 +153,7 @@ void AudioOutput::StopImmediately() {
         RetireLingeringDevice();
         return;
     }
-    device_->Reset();
+    Report(device_->Reset(), "reset");
     CloseDevice();
     if (device_ != nullptr) {
         AbandonDevice();
@@ -167,7 +175,7 @@ void AudioOutput::RetireLingeringDevice() {
     if (device_ == nullptr) {
         return;
     }
-    device_->Reset();
+    Report(device_->Reset(), "reset");
     for (int i = 0; i < openNumBuffers_; ++i) {
         device_->UnprepareHeader(headers_[i]);
     }

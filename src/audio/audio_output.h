@@ -90,6 +90,15 @@ protected:
     std::string lastError_;
 };
 
+// Where the component tells of a device operation it goes on after when the
+// device refuses it: a pause, a restart or a reset. Called on the owner's
+// thread; nothing is shown to the user.
+class DeviceFaultLog {
+public:
+    virtual ~DeviceFaultLog() = default;
+    virtual void Refused(const char* operation, const std::string& reason) = 0;
+};
+
 // Plays PCM on a wave output device by keeping a ring of 2 to 4 buffers queued
 // and refilling each through OnFillBuffer when the device returns it. Every
 // operation and every notification runs on the owner's thread; devices post
@@ -97,7 +106,8 @@ protected:
 // ProcessNotifications() when woken.
 class AudioOutput : public AudioBuffers {
 public:
-    explicit AudioOutput(WaveOutBackend& backend);
+    // `faults` (may be null) hears of refused pauses, restarts and resets.
+    explicit AudioOutput(WaveOutBackend& backend, DeviceFaultLog* faults = nullptr);
     ~AudioOutput() override;
 
     FillBufferHandler OnFillBuffer;
@@ -165,7 +175,11 @@ private:
     // for it, so the owner sees playback end.
     void AbandonDevice();
 
+    // Tells the fault log of a refused operation the component goes on after.
+    void Report(DeviceResult result, const char* operation);
+
     WaveOutBackend& backend_;
+    DeviceFaultLog* faults_;
     NotificationChannel channel_;
     std::unique_ptr<WaveOutDevice> device_;  // set whenever the state is not kStopped
     State state_ = State::kStopped;

@@ -73,6 +73,9 @@ DeviceResult SimulatedDevice::Write(WaveHeader& header) {
 }
 
 DeviceResult SimulatedDevice::Pause() {
+    if (const DeviceResult failure = backend_.TakeFailure(backend_.failPause_)) {
+        return failure;
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     paused_ = true;
     return kDeviceOk;

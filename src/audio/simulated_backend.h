@@ -95,6 +95,8 @@ public:
     void FailNextOpen(DeviceResult code) { failOpen_ = code; }
     void FailNextPrepare(DeviceResult code) { failPrepare_ = code; }
     void FailNextWrite(DeviceResult code) { failWrite_ = code; }
+    // The next pause (or restart) is refused; the device keeps playing.
+    void FailNextPause(DeviceResult code) { failPause_ = code; }
     // After `after` more writes, every write fails with `code` until called
     // again with kDeviceOk (a device that has gone away).
     void FailAllWrites(DeviceResult code, int after = 0) {
@@ -133,6 +135,7 @@ private:
     DeviceResult failOpen_ = kDeviceOk;
     DeviceResult failPrepare_ = kDeviceOk;
     DeviceResult failWrite_ = kDeviceOk;
+    DeviceResult failPause_ = kDeviceOk;
     DeviceResult failAllWrites_ = kDeviceOk;
     int writesBeforeFailing_ = 0;
     std::atomic<int> written_{0};

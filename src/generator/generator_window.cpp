@@ -45,7 +45,7 @@ GeneratorWindow::GeneratorWindow(WaveOutBackend& backend, Dialogs& dialogs,
       backend_(backend),
       dialogs_(dialogs),
       screenSaver_(screenSaver),
-      audioOutput_(backend),
+      audioOutput_(backend, this),
       model_(engine_, this) {
     ui->setupUi(this);
     for (int mode = 0; mode < static_cast<int>(kChannelModeItems.size()); ++mode) {
@@ -137,6 +137,10 @@ void GeneratorWindow::BuildDeviceList() {
     if (!hasOutputDevice_) {
         dialogs_.Note(kNoDeviceMessage);
     }
+}
+
+void GeneratorWindow::Refused(const char* operation, const std::string& reason) {
+    qCWarning(lcWindow) << "the output device refused to" << operation << "-" << reason.c_str();
 }
 
 void GeneratorWindow::SelectDevice(std::int32_t item) {

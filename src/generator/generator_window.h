@@ -46,7 +46,7 @@ enum class ModalOperation { kNone, kExport, kScript, kPerformanceTest };
 // output device. Its settings live in a GeneratorModel (the controls show
 // them); it owns the model's signal engine and the wave output component.
 // Every handler runs on the GUI thread, the device's notifications included.
-class GeneratorWindow : public QMainWindow, private OutputControl {
+class GeneratorWindow : public QMainWindow, private OutputControl, private DeviceFaultLog {
     Q_OBJECT
 public:
     GeneratorWindow(WaveOutBackend& backend, Dialogs& dialogs, ScreenSaverInhibitor& screenSaver,
@@ -167,6 +167,8 @@ private:
     bool Running() const override { return audioOutput_.Running(); }
     void StopImmediately() override { audioOutput_.StopImmediately(); }
     void SelectDevice(std::int32_t item) override;
+    // DeviceFaultLog: a refused pause, restart or reset is logged.
+    void Refused(const char* operation, const std::string& reason) override;
 
     // Every enabled, greyed, checked-and-greyed and locked state of the
     // window's controls, derived from the settings, the playback state and

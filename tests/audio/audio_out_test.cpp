@@ -151,6 +151,30 @@ TEST_F(AudioOutTest, StartingPausedHoldsTheDeviceUntilResumed) {
     EXPECT_TRUE(PlayOne());
 }
 
+// A refused pause is not the user's business, but it is logged: the fault
+// log hears of it, and the component goes on (still counting as paused).
+TEST_F(AudioOutTest, ARefusedPauseIsToldToTheFaultLog) {
+    struct Log : DeviceFaultLog {
+        void Refused(const char* operation, const std::string& reason) override {
+            told.push_back(std::string(operation) + ": " + reason);
+        }
+        std::vector<std::string> told;
+    } log;
+    AudioOutput logged(backend, &log);
+    logged.OnFillBuffer = out.OnFillBuffer;
+    logged.SetBufferSize(4096);
+    ASSERT_TRUE(logged.BeginPlayback());
+    backend.FailNextPause(kDeviceNoMemory);
+    logged.SetPaused(true);
+    EXPECT_TRUE(logged.Paused());
+    EXPECT_FALSE(device().IsPaused());
+    ASSERT_EQ(log.told.size(), 1u);
+    EXPECT_EQ(log.told[0], "pause: " + backend.ErrorText(kDeviceNoMemory));
+    logged.SetPaused(false);
+    logged.StopImmediately();
+    EXPECT_EQ(log.told.size(), 1u);  // the restart and the reset went through
+}
+
 TEST_F(AudioOutTest, EveryCloseClearsPaused) {
     ASSERT_TRUE(out.BeginPlayback());
     out.SetPaused(true);
