@@ -7,6 +7,9 @@
 #include "app/startup_pacer.h"
 #include "app/window_settings.h"
 #include "generator/generator_window.h"
+#include "generator/script_control.h"
+#include "generator/shell_commands.h"
+#include "generator/wave_export.h"
 #include "platform/dialogs.h"
 #include "platform/help_router.h"
 #include "platform/suppressible_question.h"
@@ -44,10 +47,10 @@ SkarnelStartup::Outcome SkarnelStartup::Start(const std::function<void(Generator
     }
     AskWelcome();
 
-    generator_->scriptWindow();
+    generator_->scripts().window();
     about_ = std::make_unique<AboutWindow>();
-    about_->openWebPage = [this] { generator_->OpenMakerWebPage(); };
-    generator_->SetAboutHandler([this] { about_->ShowFor(generator_.get()); });
+    about_->openWebPage = [this] { generator_->shell().OpenMakerWebPage(); };
+    generator_->shell().SetAboutHandler([this] { about_->ShowFor(generator_.get()); });
 
     if (splash_) {
         splash_->FadeIn(services_.pacer);
@@ -60,7 +63,7 @@ SkarnelStartup::Outcome SkarnelStartup::Start(const std::function<void(Generator
     LoadSettings(services_.store, *generator_, *settings_);
     generator_->RunGuarded([this] { generator_->PrepareEngineFromWindow(); });
     ConnectSettingsStore(services_.store, *generator_, *settings_);
-    generator_->progressWindow();
+    generator_->exporter().progressWindow();
 
     if (splash_) {
         splash_->FadeOut(services_.pacer);
@@ -73,7 +76,7 @@ SkarnelStartup::Outcome SkarnelStartup::Start(const std::function<void(Generator
     }
     if (!plan_.scriptPath.isEmpty()) {
         generator_->hide();
-        generator_->RunScript(plan_.scriptPath);
+        generator_->scripts().Run(plan_.scriptPath);
         // The window is not closed, so its settings are not stored.
         return Outcome::kEnd;
     }
@@ -90,7 +93,7 @@ SkarnelStartup::Outcome SkarnelStartup::Start(const std::function<void(Generator
 void SkarnelStartup::CreateGenerator() {
     generator_ = std::make_unique<GeneratorWindow>(services_.backend, services_.dialogs,
                                                    services_.screenSaver);
-    generator_->SetProgramFolder(services_.programFolder);
+    generator_->shell().SetProgramFolder(services_.programFolder);
     generator_->SetStore(&services_.store);
 }
 

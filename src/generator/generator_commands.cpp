@@ -1,7 +1,5 @@
 // The numbered window commands of other generator windows and programs, and
 // the window's side of the "Sync all Generators" mode.
-#include <QCoreApplication>
-#include <QProcess>
 
 #include "generator/generator_window.h"
 #include "generator/window_commands.h"
@@ -177,10 +175,6 @@ void GeneratorWindow::HotKeyToggle() {
     if (CommandAllowed(audioOutput_.Running() ? kCommandStop : kCommandStart)) {
         ToggleCommand();
     }
-}
-
-void GeneratorWindow::OpenNewGeneratorWindow() {
-    QProcess::startDetached(QCoreApplication::applicationFilePath(), {"/nosplash"});
 }
 
 }  // namespace skarnel

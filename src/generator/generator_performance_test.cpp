@@ -3,6 +3,8 @@
 #include <QDir>
 
 #include "generator/generator_window.h"
+#include "generator/shell_commands.h"
+#include "generator/wave_export.h"
 #include "perftest/performance_test.h"
 #include "settings/choice_lists.h"
 #include "settings_dialog/output_settings_dialog.h"
@@ -15,7 +17,7 @@ class WindowPerformanceHost : public PerformanceTestHost {
 public:
     explicit WindowPerformanceHost(GeneratorWindow& window) : window_(window) {}
 
-    QString ProgramFolder() const override { return window_.programFolder(); }
+    QString ProgramFolder() const override { return window_.shell().programFolder(); }
     std::string LoadPresetFile(const QString& path) override { return window_.LoadPresets(path); }
     void RecallMemory(int slot) override { window_.RecallMemory(slot); }
     int SampleRateChoice() const override { return window_.settingsDialog()->SampleRateItem(); }
@@ -23,7 +25,7 @@ public:
         window_.settingsDialog()->ChooseSampleRateItem(item);
     }
     int SampleRateChoiceOf(int hz) const override { return SampleRateItem(hz); }
-    void WriteWaveFile(const QString& path) override { window_.WriteWaveFile(path); }
+    void WriteWaveFile(const QString& path) override { window_.exporter().Write(path); }
     void Play() override {
         window_.StartGenerator();
         // The device's notifications wake the event loop, so waiting for the

@@ -10,7 +10,10 @@
 #include "generator/export_progress_window.h"
 #include "generator/hover_label.h"
 #include "generator/list_icons.h"
+#include "generator/script_control.h"
 #include "generator/script_window.h"
+#include "generator/shell_commands.h"
+#include "generator/wave_export.h"
 #include "generator/window_commands.h"
 #include "numtext/conversion_error.h"
 #include "numtext/number_format.h"
@@ -91,10 +94,16 @@ GeneratorWindow::GeneratorWindow(WaveOutBackend& backend, Dialogs& dialogs,
     connect(ui->mnuAutostart, &QAction::toggled, this,
             [this](bool on) { model_.SetAutostart(on); });
 
+    export_ = std::make_unique<WaveExport>(*this, dialogs_);
+    scripts_ = std::make_unique<ScriptControl>(*this, dialogs_);
+    shell_ = new ShellCommands(
+        {ui->OpenScriptEditor1, ui->Help1, ui->EmailAuthor1, ui->MoreAudioSoftware1, ui->About1,
+         ui->mnuNewWindow, ui->lblCredit, panels_[kLeft]->crestFactorLink(), ui->mnuFile,
+         ui->RunScript1, ui->mnuPresets},
+        this);
+
     ui->LED->SetColour(StatusLamp::kStopped);
-    programFolder_ = QCoreApplication::applicationDirPath();
     ConnectPlayback();
-    ConnectShellCommands();
     BuildDeviceList();
     ShowSettings();
 }
@@ -112,6 +121,15 @@ void GeneratorWindow::SetSettingsDialog(OutputSettingsDialog* settings) {
     connect(settings, &OutputSettingsDialog::samplingFrequencyChanged, this,
             &GeneratorWindow::SetSampleRate);
     connect(settings, &OutputSettingsDialog::closedByUser, this, [this] { setEnabled(true); });
+}
+
+void GeneratorWindow::SetStore(SettingsStore* store) {
+    export_->SetStore(store);
+}
+
+void GeneratorWindow::ExitCommand() {
+    audioOutput_.StopImmediately();
+    close();
 }
 
 void GeneratorWindow::SetSampleRate(std::int32_t hz) {
@@ -161,11 +179,12 @@ void GeneratorWindow::ConnectPlayback() {
           {ui->mnuPause, &GeneratorWindow::PauseCommand},
           {ui->mnuToggle, &GeneratorWindow::ToggleCommand},
           {ui->mnuOutputSettings, &GeneratorWindow::OpenOutputSettings},
-          {ui->SaveWaveFile1, &GeneratorWindow::ExportWaveFileCommand},
-          {ui->RunScript1, &GeneratorWindow::RunScriptCommand},
-          {ui->mnuNewWindow, &GeneratorWindow::OpenNewGeneratorWindow}}) {
+          {ui->mnuExit, &GeneratorWindow::ExitCommand},
+          {ui->CompatibilityTest1, &GeneratorWindow::OpenPerformanceTest}}) {
         connect(entry, &QAction::triggered, this, command);
     }
+    connect(ui->SaveWaveFile1, &QAction::triggered, this, [this] { export_->Command(); });
+    connect(ui->RunScript1, &QAction::triggered, this, [this] { scripts_->Command(); });
     connect(ui->chkSync, &QCheckBox::toggled, this, &GeneratorWindow::OnSyncToggled);
     connect(HoverLink::Attach(ui->lblFS), &HoverLink::clicked, this,
             &GeneratorWindow::OpenOutputSettings);
@@ -316,7 +335,7 @@ bool GeneratorWindow::FillNextBuffer(std::uint8_t* buffer, std::int32_t& size) {
 }
 
 void GeneratorWindow::OnPlaybackStarted() {
-    scriptWaiting_ = true;
+    scripts_->waiting() = true;
     UpdateControlStates();
     if (settings_ != nullptr && settings_->DisableScreenSaver()) {
         screenSaver_.Inhibit();
@@ -324,7 +343,7 @@ void GeneratorWindow::OnPlaybackStarted() {
 }
 
 void GeneratorWindow::OnPlaybackStopped() {
-    scriptWaiting_ = false;
+    scripts_->waiting() = false;
     UpdateControlStates();
     screenSaver_.Release();
 }

@@ -22,6 +22,9 @@ class GeneratorWindow;
 namespace skarnel {
 
 class ChannelControls;
+class ScriptControl;
+class ShellCommands;
+class WaveExport;
 class CommandBus;
 class DesktopServices;
 class Dialogs;
@@ -33,9 +36,6 @@ class OutputSettingsDialog;
 class ScreenSaverInhibitor;
 class ScriptWindow;
 class SettingsStore;
-
-// The mail address the "Email the author" entry hands to the mail client.
-QUrl FeedbackMailUrl();
 
 // What runs in the window that other requests must not disturb. An export
 // and the performance test own the engine and the output until they end; a
@@ -59,16 +59,10 @@ public:
     void SetSettingsDialog(OutputSettingsDialog* settings);
     OutputSettingsDialog* settingsDialog() const noexcept { return settings_; }
     // The store of the suppressible questions.
-    void SetStore(SettingsStore* store) { store_ = store; }
+    void SetStore(SettingsStore* store);
     void SetCommandBus(CommandBus* bus) { bus_ = bus; }
-    void SetDesktopServices(DesktopServices* desktop) { desktop_ = desktop; }
-    // The folder of the files that lie beside the program.
-    void SetProgramFolder(const QString& folder) { programFolder_ = folder; }
-    const QString& programFolder() const noexcept { return programFolder_; }
     // The clock that times the performance test's rendering (tests set one).
     void SetPerformanceClock(MillisecondClock* clock) { performanceClock_ = clock; }
-    // Shows the About window (the shell owns it).
-    void SetAboutHandler(std::function<void()> showAbout) { showAbout_ = std::move(showAbout); }
     // Ctrl+Insert from anywhere on the desktop; the window lets go of it when
     // it closes, before its closing handler runs.
     void SetHotKey(GlobalHotKey* hotKey);
@@ -79,13 +73,13 @@ public:
     SignalEngine& engine() noexcept { return engine_; }
     AudioOutput& audioOut() noexcept { return audioOutput_; }
     MemoryPresets& presets() noexcept { return *presets_; }
+    WaveExport& exporter() noexcept { return *export_; }
+    ScriptControl& scripts() noexcept { return *scripts_; }
+    ShellCommands& shell() noexcept { return *shell_; }
     ChannelPanel* panel(int channel) const { return panels_[channel]; }
     QPushButton* defaultButton() const noexcept { return defaultButton_; }
     bool hasOutputDevice() const noexcept { return hasOutputDevice_; }
     ModalOperation modalOperation() const noexcept { return modal_; }
-    // True from the device's open to its close and until the script window's
-    // Next: a script waiting for a played preset ends with it.
-    bool& scriptWaiting() noexcept { return scriptWaiting_; }
     bool SyncTicked() const;
     // Ticks or clears "Sync all Generators" (its click handling follows).
     void SetSyncTicked(bool ticked);
@@ -122,26 +116,15 @@ public:
     // Loads a preset file into the slots ("" or the message of a failure).
     std::string LoadPresets(const QString& path);
 
-    // WAV export: the menu command, and the writer with its progress window.
-    void ExportWaveFileCommand();
-    void WriteWaveFile(const QString& path);
-    ExportProgressWindow& progressWindow();
-    // Scripts: the menu command, and running one in this window.
-    void RunScriptCommand();
-    void RunScript(const QString& path);
-    ScriptWindow& scriptWindow();
     // Tools > Performance Test.
     void OpenPerformanceTest();
 
     // Window commands (from other windows and programs) and the sync mode.
     void ExecuteCommand(std::uint32_t number, std::int32_t first, std::int32_t second);
     void OnSyncToggled();
-    // Starts the program again as a new process with "/nosplash".
-    void OpenNewGeneratorWindow();
 
     // Exit: stops the output at once, then closes the window.
     void ExitCommand();
-    void OpenMakerWebPage();
     void SetSampleRate(std::int32_t hz);
 
     // Marks a modal operation for as long as it lives.
@@ -182,7 +165,6 @@ private:
     void BuildPanels();
     void BuildDeviceList();
     void ConnectPlayback();
-    void ConnectShellCommands();
 
     bool FillNextBuffer(std::uint8_t* buffer, std::int32_t& size);
     void OnPlaybackStarted();
@@ -205,18 +187,14 @@ private:
     QPushButton* defaultButton_ = nullptr;
     bool hasOutputDevice_ = true;
     ModalOperation modal_ = ModalOperation::kNone;
-    bool scriptWaiting_ = false;
-    SettingsStore* store_ = nullptr;
     CommandBus* bus_ = nullptr;
-    DesktopServices* desktop_ = nullptr;
-    QString programFolder_;
     MillisecondClock* performanceClock_ = nullptr;
     GlobalHotKey* hotKey_ = nullptr;
-    std::function<void()> showAbout_;
     std::function<void()> onClosing_;
     bool syncBroadcasting_ = false;  // a sync-box broadcast is under way
-    std::unique_ptr<ExportProgressWindow> progress_;
-    std::unique_ptr<ScriptWindow> scriptWindow_;
+    std::unique_ptr<WaveExport> export_;
+    std::unique_ptr<ScriptControl> scripts_;
+    ShellCommands* shell_ = nullptr;
 };
 
 }  // namespace skarnel

@@ -13,6 +13,7 @@
 #include "audio/simulated_backend.h"
 #include "fake_screen_saver.h"
 #include "generator/generator_window.h"
+#include "generator/script_control.h"
 #include "generator/script_window.h"
 #include "persistence/preset_file.h"
 #include "persistence/settings_store.h"
@@ -185,7 +186,7 @@ TEST_F(StartupTest, ScriptArgumentRunsWithTheWindowHiddenAndEnds) {
     EXPECT_EQ(dialogs.shown, QStringList{kWelcomeMessage});
     EXPECT_EQ(outcome, SkarnelStartup::Outcome::kEnd);
     EXPECT_FALSE(shownWatch.shown) << "the generator window is never shown";
-    EXPECT_EQ(startup->generator().scriptWindow().label(), "Line 2: end ");
+    EXPECT_EQ(startup->generator().scripts().window().label(), "Line 2: end ");
     EXPECT_FALSE(backend.Played().empty());
     // The examples are not loaded, and the window's settings are not stored.
     EXPECT_EQ(ButtonCaption(1), "Short");

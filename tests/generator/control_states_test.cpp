@@ -7,6 +7,9 @@
 #include <QTimer>
 #include <map>
 
+#include "generator/script_control.h"
+#include "generator/shell_commands.h"
+#include "generator/wave_export.h"
 #include "generator/window_commands.h"
 #include "generator_fixture.h"
 #include "persistence/settings_store.h"
@@ -315,7 +318,7 @@ TEST_F(ControlStatesTest, AnExportAndAScriptHoldTheWindow) {
     file.close();
     States waiting;
     QTimer::singleShot(50, window.get(), [&] { look(waiting); });
-    window->RunScript(script);
+    window->scripts().Run(script);
     EXPECT_EQ(operation, ModalOperation::kScript);
     expectHeld("script waiting", waiting);
     ExpectDiff("after the script", {});

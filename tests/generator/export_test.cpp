@@ -4,6 +4,9 @@
 #include <QTemporaryDir>
 
 #include "generator/export_progress_window.h"
+#include "generator/script_control.h"
+#include "generator/shell_commands.h"
+#include "generator/wave_export.h"
 #include "generator_fixture.h"
 #include "persistence/settings_store.h"
 
@@ -57,7 +60,7 @@ TEST_F(ExportTest, WritesOnePeriodThatOtherProgramsRead) {
     EXPECT_EQ(U32(wav, 40), 1600u);
     EXPECT_TRUE(Box("Loop")->isChecked());  // restored
     EXPECT_TRUE(window->isEnabled());
-    EXPECT_FALSE(window->progressWindow().isVisible());
+    EXPECT_FALSE(window->exporter().progressWindow().isVisible());
 
     QStringList soxiSays;
     for (const char* field : {"-r", "-c", "-b", "-s"}) {  // soxi answers one field a call
@@ -116,7 +119,7 @@ TEST_F(ExportTest, FailuresAndCancelAreReportedAndLeaveTheRightFiles) {
     window->findChild<QAction*>("SaveWaveFile1")->trigger();
     EXPECT_EQ(dialogs.Last(), "Cannot create file \"" + folder + "\". Is a directory.");
 
-    bool& cancel = window->progressWindow().cancelRequested();
+    bool& cancel = window->exporter().progressWindow().cancelRequested();
     cancel = true;  // Cancel pressed before the first progress point
     const QString cancelled = Export("cancelled.wav");
     EXPECT_FALSE(QFile::exists(cancelled));

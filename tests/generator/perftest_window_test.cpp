@@ -2,6 +2,9 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include "generator/script_control.h"
+#include "generator/shell_commands.h"
+#include "generator/wave_export.h"
 #include "generator_fixture.h"
 #include "perftest/performance_test.h"
 #include "persistence/preset_file.h"
@@ -29,7 +32,7 @@ bool NullDeviceIntact() {
 // null device; the test is cancelled at the next announcement, so nothing
 // plays. The measured time is printed for the record.
 TEST_F(GeneratorTest, PerformanceTestTimesTheShippedSignalIntoTheNullDevice) {
-    window->SetProgramFolder(SKARNEL_PROGRAM_DIR);
+    window->shell().SetProgramFolder(SKARNEL_PROGRAM_DIR);
     dialogs.answers = {true, true, false, false};
     window->findChild<QAction*>("CompatibilityTest1")->trigger();
 
@@ -58,7 +61,7 @@ TEST_F(GeneratorTest, PerformanceTestPlaysTheStereoSignalsToTheirEnd) {
     presets[2].settings.channels[kLeft].modulationOn = true;
     presets[2].settings.channels[kRight].modulationOn = true;
     ASSERT_EQ(SavePresetFile(folder.filePath(kCompatibilityTestFile).toStdString(), presets), "");
-    window->SetProgramFolder(folder.path());
+    window->shell().SetProgramFolder(folder.path());
     FixedClock clock;
     clock.step = 2531;
     window->SetPerformanceClock(&clock);

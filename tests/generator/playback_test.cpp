@@ -6,6 +6,9 @@
 #include "engine/crest_modulation.h"
 #include "engine/preparation.h"
 #include "engine/signal_engine.h"
+#include "generator/script_control.h"
+#include "generator/shell_commands.h"
+#include "generator/wave_export.h"
 #include "generator_fixture.h"
 
 namespace skarnel::testing {
@@ -24,7 +27,7 @@ protected:
                   playing ? StatusLamp::kPlaying : StatusLamp::kStopped);
         EXPECT_EQ(window->findChild<QPushButton*>("btnOFF")->isDefault(), playing);
         EXPECT_EQ(window->findChild<QPushButton*>("btnON")->isDefault(), !playing);
-        EXPECT_EQ(window->scriptWaiting(), playing);
+        EXPECT_EQ(window->scripts().waiting(), playing);
         for (QWidget* control : LockedControls()) {
             EXPECT_EQ(control->isEnabled(), !playing) << control->objectName().toStdString();
         }

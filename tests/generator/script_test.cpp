@@ -2,7 +2,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "generator/script_control.h"
 #include "generator/script_window.h"
+#include "generator/shell_commands.h"
+#include "generator/wave_export.h"
 #include "generator_fixture.h"
 #include "persistence/preset_file.h"
 
@@ -41,14 +44,14 @@ TEST_F(GeneratorTest, ScriptPlaysTwoPresetsOnePeriodEach) {
     file.close();
 
     Box("Loop")->setChecked(true);
-    window->RunScript(script);
+    window->scripts().Run(script);
 
     EXPECT_TRUE(dialogs.shown.isEmpty()) << dialogs.Last().toStdString();
     EXPECT_TRUE(Box("Loop")->isChecked());
     EXPECT_TRUE(window->isEnabled());
-    EXPECT_FALSE(window->scriptWindow().isVisible());
+    EXPECT_FALSE(window->scripts().window().isVisible());
     EXPECT_FALSE(window->audioOut().Running());
-    EXPECT_EQ(window->scriptWindow().label(), "Line 3: end ");
+    EXPECT_EQ(window->scripts().window().label(), "Line 3: end ");
 
     // Each start queues its four buffers; the period ends inside them, so the
     // device gets the period's frames and then silence, once per preset.
@@ -83,11 +86,11 @@ TEST_F(GeneratorTest, ScriptFailureKeepsTheScriptWindowUntilClosed) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("rem a delay that is no number\ndelay soon\nend\n");
     file.close();
-    window->RunScript(script);
+    window->scripts().Run(script);
     EXPECT_EQ(dialogs.Last(), "'soon' is not a valid floating point value");
-    EXPECT_TRUE(window->scriptWindow().isVisible());
+    EXPECT_TRUE(window->scripts().window().isVisible());
     EXPECT_FALSE(window->isEnabled());
-    window->scriptWindow().findChild<QPushButton*>("Button1")->click();  // Cancel
+    window->scripts().window().findChild<QPushButton*>("Button1")->click();  // Cancel
     EXPECT_TRUE(window->isEnabled());
 }
 

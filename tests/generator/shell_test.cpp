@@ -2,7 +2,10 @@
 #include <QMenu>
 #include <QTemporaryDir>
 
+#include "generator/script_control.h"
 #include "generator/script_window.h"
+#include "generator/shell_commands.h"
+#include "generator/wave_export.h"
 #include "generator_fixture.h"
 #include "platform/desktop_services.h"
 #include "recording_help_viewer.h"
@@ -20,7 +23,7 @@ public:
 
 class ShellTest : public GeneratorTest {
 protected:
-    ShellTest() { window->SetDesktopServices(&desktop); }
+    ShellTest() { window->shell().SetDesktopServices(&desktop); }
     RecordingDesktop desktop;
     RecordingHelpViewer help;
 };
@@ -40,9 +43,9 @@ TEST_F(ShellTest, MailAndWebPageGoToTheDesktop) {
 
 TEST_F(ShellTest, ScriptEditorStartsWhenItLiesBesideTheProgram) {
     QTemporaryDir folder;
-    window->SetProgramFolder(folder.path());
+    window->shell().SetProgramFolder(folder.path());
     QtDesktopServices realDesktop;
-    window->SetDesktopServices(&realDesktop);
+    window->shell().SetDesktopServices(&realDesktop);
     // Missing: nothing happens, no message.
     window->findChild<QAction*>("OpenScriptEditor1")->trigger();
     EXPECT_TRUE(dialogs.shown.isEmpty());
@@ -77,7 +80,7 @@ TEST_F(ShellTest, HelpKeysAndButtonsOpenTheirTopics) {
     QTest::mouseClick(window->panel(kRight)->ui.crestFactorLabel, Qt::LeftButton);
     QTest::mouseClick(window->panel(kLeft)->ui.crestFactorLabel, Qt::LeftButton);
     settings->ui.btnHelp->click();
-    ScriptWindow& script = window->scriptWindow();
+    ScriptWindow& script = window->scripts().window();
     script.show();
     script.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&script));

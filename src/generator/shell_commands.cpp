@@ -1,11 +1,13 @@
-// The window's hand-overs to the desktop and to help: the script editor, mail,
-// the maker's web page, the About window, help topics, and Exit.
+#include <QAction>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
+#include <QProcess>
 
-#include "generator/generator_window.h"
 #include "generator/hover_label.h"
+#include "generator/shell_commands.h"
 #include "platform/desktop_services.h"
 #include "platform/help_router.h"
 #include "platform/product_info.h"
@@ -60,38 +62,35 @@ QUrl FeedbackMailUrl() {
                 kProductVersion + " feedback");
 }
 
-void GeneratorWindow::ConnectShellCommands() {
-    desktop_ = &DefaultDesktop();
-    connect(ui->OpenScriptEditor1, &QAction::triggered, this,
+ShellCommands::ShellCommands(Widgets w, QObject* parent)
+    : QObject(parent),
+      desktop_(&DefaultDesktop()),
+      programFolder_(QCoreApplication::applicationDirPath()) {
+    connect(w.scriptEditor, &QAction::triggered, this,
             [this] { desktop_->StartProgram(programFolder_ + "/ScriptEditor"); });
-    connect(ui->mnuExit, &QAction::triggered, this, &GeneratorWindow::ExitCommand);
-    connect(ui->Help1, &QAction::triggered, this, [] { ShowHelpTopic(kGeneratorHelp); });
-    connect(ui->EmailAuthor1, &QAction::triggered, this,
-            [this] { desktop_->OpenUrl(FeedbackMailUrl()); });
-    connect(ui->MoreAudioSoftware1, &QAction::triggered, this, &GeneratorWindow::OpenMakerWebPage);
-    connect(HoverLink::Attach(ui->lblCredit), &HoverLink::clicked, this,
-            &GeneratorWindow::OpenMakerWebPage);
-    connect(ui->About1, &QAction::triggered, this, [this] {
+    connect(w.help, &QAction::triggered, this, [] { ShowHelpTopic(kGeneratorHelp); });
+    connect(w.mail, &QAction::triggered, this, [this] { desktop_->OpenUrl(FeedbackMailUrl()); });
+    connect(w.makerWebPage, &QAction::triggered, this, &ShellCommands::OpenMakerWebPage);
+    connect(HoverLink::Attach(w.credit), &HoverLink::clicked, this,
+            &ShellCommands::OpenMakerWebPage);
+    connect(w.about, &QAction::triggered, this, [this] {
         if (showAbout_) {
             showAbout_();
         }
     });
-    connect(ui->CompatibilityTest1, &QAction::triggered, this,
-            &GeneratorWindow::OpenPerformanceTest);
+    connect(w.newWindow, &QAction::triggered, this, &ShellCommands::OpenNewGeneratorWindow);
     // Only the left label explains the crest factor; both highlight on hover.
-    connect(panels_[kLeft]->crestFactorLink(), &HoverLink::clicked, this,
-            [] { ShowHelpTopic(kCrestFactorHelp); });
-    new MenuHelpKey(ui->mnuFile, kFileMenuHelp, {{ui->RunScript1, kScriptHelp}});
-    new MenuHelpKey(ui->mnuPresets, kPresetsMenuHelp, {});
+    connect(w.crestFactorLink, &HoverLink::clicked, this, [] { ShowHelpTopic(kCrestFactorHelp); });
+    new MenuHelpKey(w.fileMenu, kFileMenuHelp, {{w.runScript, kScriptHelp}});
+    new MenuHelpKey(w.presetsMenu, kPresetsMenuHelp, {});
 }
 
-void GeneratorWindow::OpenMakerWebPage() {
+void ShellCommands::OpenMakerWebPage() {
     desktop_->OpenUrl(QUrl(kMakerWebPage));
 }
 
-void GeneratorWindow::ExitCommand() {
-    audioOutput_.StopImmediately();
-    close();
+void ShellCommands::OpenNewGeneratorWindow() {
+    QProcess::startDetached(QCoreApplication::applicationFilePath(), {"/nosplash"});
 }
 
 }  // namespace skarnel

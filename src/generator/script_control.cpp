@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "generator/generator_window.h"
+#include "generator/script_control.h"
 #include "generator/script_window.h"
 #include "platform/dialogs.h"
 #include "script/script_runner.h"
@@ -76,7 +77,7 @@ public:
         loop.exec();
     }
     void HandleEvents() override { QApplication::processEvents(); }
-    bool& ScriptWaiting() override { return window_.scriptWaiting(); }
+    bool& ScriptWaiting() override { return window_.scripts().waiting(); }
 
 private:
     GeneratorWindow& window_;
@@ -86,31 +87,37 @@ private:
 
 }  // namespace
 
-ScriptWindow& GeneratorWindow::scriptWindow() {
-    if (!scriptWindow_) {
+ScriptControl::ScriptControl(GeneratorWindow& window, Dialogs& dialogs)
+    : generator_(window), dialogs_(dialogs) {}
+
+ScriptControl::~ScriptControl() = default;
+
+ScriptWindow& ScriptControl::window() {
+    if (!window_) {
         // A window of its own: disabling the generator must leave its buttons
         // usable.
-        scriptWindow_ = std::make_unique<ScriptWindow>();
-        connect(scriptWindow_.get(), &ScriptWindow::hidden, this, [this] { setEnabled(true); });
-        connect(scriptWindow_.get(), &ScriptWindow::nextPressed, this,
-                [this] { scriptWaiting_ = false; });
+        window_ = std::make_unique<ScriptWindow>();
+        QObject::connect(window_.get(), &ScriptWindow::hidden, &generator_,
+                         [this] { generator_.setEnabled(true); });
+        QObject::connect(window_.get(), &ScriptWindow::nextPressed, &generator_,
+                         [this] { waiting_ = false; });
     }
-    return *scriptWindow_;
+    return *window_;
 }
 
-void GeneratorWindow::RunScript(const QString& path) {
-    const ModalGuard running(*this, ModalOperation::kScript);
-    WindowScriptHost host(*this, scriptWindow(), dialogs_);
+void ScriptControl::Run(const QString& path) {
+    const GeneratorWindow::ModalGuard running(generator_, ModalOperation::kScript);
+    WindowScriptHost host(generator_, window(), dialogs_);
     RunScriptFile(path.toStdString(), host);
 }
 
-void GeneratorWindow::RunScriptCommand() {
-    audioOutput_.StopImmediately();
+void ScriptControl::Command() {
+    generator_.audioOut().StopImmediately();
     Dialogs::FileDialogOptions options{
         "Open script file", "VLM Script", "*.vls", {}, {}, false, {}};
     options.extraFilter = "All Files (*.*)";
     if (const std::optional<QString> path = dialogs_.OpenFile(options)) {
-        RunScript(*path);
+        Run(*path);
     }
 }
 

@@ -9,13 +9,13 @@
 #include "export/wave_writer.h"
 #include "generator/export_progress_window.h"
 #include "generator/generator_window.h"
+#include "generator/wave_export.h"
 #include "numtext/number_reader.h"
 #include "persistence/settings_store.h"
 #include "platform/dialogs.h"
 #include "platform/suppressible_question.h"
 #include "settings/choice_lists.h"
 #include "settings_dialog/output_settings_dialog.h"
-#include "ui_generator_window.h"
 
 namespace skarnel {
 
@@ -37,50 +37,57 @@ void WaitHandlingEvents(int milliseconds) {
 
 }  // namespace
 
-void GeneratorWindow::ExportWaveFileCommand() {
-    if (settings_ != nullptr && (settings_->SamplingFrequency() != kCdRate || !model_.Stereo())) {
+WaveExport::WaveExport(GeneratorWindow& window, Dialogs& dialogs)
+    : window_(window), dialogs_(dialogs) {}
+
+WaveExport::~WaveExport() = default;
+
+void WaveExport::Command() {
+    GeneratorModel& model = window_.model();
+    OutputSettingsDialog* settings = window_.settingsDialog();
+    if (settings != nullptr && (settings->SamplingFrequency() != kCdRate || !model.Stereo())) {
         MemorySettingsStore noStore;
         SettingsStore& store = store_ != nullptr ? *store_ : noStore;
         if (AskUnlessSuppressed(store, dialogs_, kCdFormatHint, "Hint", "CDformat") ==
             SuppressibleAnswer::kYes) {
-            model_.SetChannelMode(kStereo);
-            model_.OnChannelModeChanged();
-            ShowSettings();
-            settings_->ChooseSamplingFrequency(kCdRate);
+            model.SetChannelMode(kStereo);
+            model.OnChannelModeChanged();
+            window_.ShowSettings();
+            settings->ChooseSamplingFrequency(kCdRate);
         }
     }
-    const bool loop = model_.values().loop;
-    model_.SetLoop(false);
-    RunGuarded([this] {
-        audioOutput_.StopImmediately();
-        PrepareEngineFromWindow();
+    const bool loop = model.values().loop;
+    model.SetLoop(false);
+    window_.RunGuarded([this, &model] {
+        window_.audioOut().StopImmediately();
+        window_.PrepareEngineFromWindow();
         Dialogs::FileDialogOptions options{"Save wave file",
                                            "WAVE file",
                                            "*.wav",
                                            "wav",
-                                           QString::fromStdString(model_.values().period) + "s ",
+                                           QString::fromStdString(model.values().period) + "s ",
                                            true,
                                            {}};
         if (const std::optional<QString> path = dialogs_.SaveFile(options)) {
-            WriteWaveFile(*path);
+            Write(*path);
         }
     });
-    model_.SetLoop(loop);  // in every outcome
-    ShowSettings();
+    model.SetLoop(loop);  // in every outcome
+    window_.ShowSettings();
 }
 
-void GeneratorWindow::WriteWaveFile(const QString& path) {
-    const ModalGuard exporting(*this, ModalOperation::kExport);
-    model_.RefreshLiveSettings();
-    const long double seconds = ReadNumber(model_.values().period);
+void WaveExport::Write(const QString& path) {
+    const GeneratorWindow::ModalGuard exporting(window_, ModalOperation::kExport);
+    window_.model().RefreshLiveSettings();
+    const long double seconds = ReadNumber(window_.model().values().period);
     ExportProgressWindow& wait = progressWindow();
     wait.ShowProgress(0);
-    setEnabled(false);
+    window_.setEnabled(false);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         wait.move(screen->geometry().center() - wait.rect().center());
     }
     wait.show();
-    repaint();
+    window_.repaint();
     wait.repaint();
     WaitHandlingEvents(100);
 
@@ -91,19 +98,19 @@ void GeneratorWindow::WriteWaveFile(const QString& path) {
         QApplication::processEvents();  // this is when a click on Cancel is seen
     };
     const WaveWriteResult result =
-        skarnel::WriteWaveFile(engine_, path.toStdString(), seconds, hooks);
+        WriteWaveFile(window_.engine(), path.toStdString(), seconds, hooks);
 
     wait.hide();
-    setEnabled(true);
-    raise();
-    activateWindow();
+    window_.setEnabled(true);
+    window_.raise();
+    window_.activateWindow();
     if (result.status != WaveWriteStatus::kCompleted &&
         result.status != WaveWriteStatus::kCancelled) {
         dialogs_.Note(QString::fromStdString(result.message));
     }
 }
 
-ExportProgressWindow& GeneratorWindow::progressWindow() {
+ExportProgressWindow& WaveExport::progressWindow() {
     if (!progress_) {
         // A window of its own: the generator is disabled while it shows, and
         // Cancel must stay usable.

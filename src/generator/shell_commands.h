@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QUrl>
+#include <functional>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QWidget;
+
+namespace skarnel {
+
+class DesktopServices;
+class HoverLink;
+
+// The mail address the "Email the author" entry hands to the mail client.
+QUrl FeedbackMailUrl();
+
+// The window's hand-overs to the desktop and to help: the script editor,
+// mail, the maker's web page, the About window, a new generator window, and
+// the help topics of the menus (F1 inside an open menu).
+class ShellCommands : public QObject {
+    Q_OBJECT
+public:
+    struct Widgets {
+        QAction* scriptEditor;
+        QAction* help;
+        QAction* mail;
+        QAction* makerWebPage;
+        QAction* about;
+        QAction* newWindow;
+        QLabel* credit;
+        HoverLink* crestFactorLink;
+        QMenu* fileMenu;
+        QAction* runScript;
+        QMenu* presetsMenu;
+    };
+    ShellCommands(Widgets widgets, QObject* parent);
+
+    void SetDesktopServices(DesktopServices* desktop) { desktop_ = desktop; }
+    // The folder of the files that lie beside the program.
+    void SetProgramFolder(const QString& folder) { programFolder_ = folder; }
+    const QString& programFolder() const noexcept { return programFolder_; }
+    // Shows the About window (the shell owns it).
+    void SetAboutHandler(std::function<void()> showAbout) { showAbout_ = std::move(showAbout); }
+
+    void OpenMakerWebPage();
+    // Starts the program again as a new process with "/nosplash".
+    static void OpenNewGeneratorWindow();
+
+private:
+    DesktopServices* desktop_;
+    QString programFolder_;
+    std::function<void()> showAbout_;
+};
+
+}  // namespace skarnel
