@@ -1,7 +1,11 @@
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <limits>
 
 #include "engine/channel_values.h"
 #include "engine/crest_modulation.h"
+#include "generator/script_control.h"
 #include "generator/window_commands.h"
 #include "generator_fixture.h"
 #include "platform/command_bus.h"
@@ -106,6 +110,36 @@ TEST_F(CommandTest, SyncSendsTheCommandsToEveryWindow) {
     window->findChild<QPushButton*>("btnOFF")->click();
     EXPECT_EQ(delivered, 4);
     EXPECT_FALSE(window->audioOut().Running());
+}
+
+// While a script waits, commands from outside that would change what it
+// plays are answered without effect; what stops or holds playback acts.
+TEST_F(CommandTest, DuringAScriptOnlyStopAndPauseAct) {
+    QTemporaryDir dir;
+    const QString script = dir.filePath("wait.wbs");
+    QFile file(script);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("delay 0.3\nend\n");
+    file.close();
+    bool looked = false;
+    QTimer::singleShot(50, window.get(), [&] {
+        window->ExecuteCommand(kCommandAmplitudeL, -6, 0);
+        window->ExecuteCommand(kCommandPreset, 1, 2);
+        window->ExecuteCommand(kCommandStart, 0, 0);
+        EXPECT_EQ(Entry("AmplitudeLeft")->text(), "0");
+        EXPECT_EQ(backend.OpenCount(), 0);
+        window->ExecuteCommand(kCommandPause, 0, 0);
+        EXPECT_TRUE(window->audioOut().Paused());
+        window->ExecuteCommand(kCommandPause, 0, 0);
+        looked = true;
+    });
+    const PresetSlots before = window->presets().records();
+    window->scripts().Run(script);
+    EXPECT_TRUE(looked);
+    EXPECT_EQ(window->presets().records(), before);
+    // Afterwards the same command acts again.
+    window->ExecuteCommand(kCommandAmplitudeL, -6, 0);
+    EXPECT_EQ(Entry("AmplitudeLeft")->text(), "-6");
 }
 
 }  // namespace
