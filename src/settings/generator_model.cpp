@@ -544,7 +544,10 @@ bool GeneratorModel::Load(const SettingsValues& stored,
     const StoredReader read(stored);
     using C = ChannelSettings;
     try {
-        SetWaveDevice(read.Integer(Key(&GeneratorSettings::waveDevice)));
+        // The device is one stored value: the list shows it now, the output
+        // takes it after the noise functions (even an item the list lacks).
+        const std::int32_t device = read.Integer(Key(&GeneratorSettings::waveDevice));
+        SetWaveDevice(device);
         SetPeriodText(read.Text(Key(&GeneratorSettings::period)));
         FinishPeriodEntry();
         SetLoop(read.Flag(Key(&GeneratorSettings::loop)));
@@ -569,9 +572,6 @@ bool GeneratorModel::Load(const SettingsValues& stored,
             SetNoiseFunction(c, read.Integer(Key(&C::noiseFunction, c)));
             OnNoiseFunctionChanged(c);
         }
-        // The device is read a second time; the output takes the stored item
-        // even where the list has no such item.
-        const std::int32_t device = read.Integer(Key(&GeneratorSettings::waveDevice));
         if (output_ != nullptr) {
             output_->SelectDevice(device);
         }
