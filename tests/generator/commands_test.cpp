@@ -116,11 +116,7 @@ TEST_F(CommandTest, SyncSendsTheCommandsToEveryWindow) {
 // plays are answered without effect; what stops or holds playback acts.
 TEST_F(CommandTest, DuringAScriptOnlyStopAndPauseAct) {
     QTemporaryDir dir;
-    const QString script = dir.filePath("wait.wbs");
-    QFile file(script);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("delay 0.3\nend\n");
-    file.close();
+    const QString script = WriteScript(dir, "wait.wbs", "delay 0.3\nend\n");
     bool looked = false;
     QTimer::singleShot(50, window.get(), [&] {
         window->ExecuteCommand(kCommandAmplitudeL, -6, 0);

@@ -311,11 +311,7 @@ TEST_F(ControlStatesTest, AnExportAndAScriptHoldTheWindow) {
     EXPECT_EQ(window->modalOperation(), ModalOperation::kNone);
     ExpectDiff("after the export", {});
 
-    const QString script = dir.filePath("wait.wbs");
-    QFile file(script);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("delay 0.3\nend\n");
-    file.close();
+    const QString script = WriteScript(dir, "wait.wbs", "delay 0.3\nend\n");
     States waiting;
     QTimer::singleShot(50, window.get(), [&] { look(waiting); });
     window->scripts().Run(script);

@@ -81,11 +81,8 @@ TEST_F(GeneratorTest, ScriptPlaysTwoPresetsOnePeriodEach) {
 
 TEST_F(GeneratorTest, ScriptFailureKeepsTheScriptWindowUntilClosed) {
     QTemporaryDir dir;
-    const QString script = dir.filePath("bad.wbs");
-    QFile file(script);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("rem a delay that is no number\ndelay soon\nend\n");
-    file.close();
+    const QString script =
+        WriteScript(dir, "bad.wbs", "rem a delay that is no number\ndelay soon\nend\n");
     window->scripts().Run(script);
     EXPECT_EQ(dialogs.Last(), "'soon' is not a valid floating point value");
     EXPECT_TRUE(window->scripts().window().isVisible());

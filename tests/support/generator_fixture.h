@@ -6,11 +6,13 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QSlider>
+#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
@@ -74,6 +76,13 @@ protected:
         QComboBox* list = List(name);
         list->setCurrentIndex(index);
         emit list->activated(index);
+    }
+    // Writes a script file into `dir` and returns its path.
+    static QString WriteScript(const QTemporaryDir& dir, const char* name, const QByteArray& text) {
+        const QString path = dir.filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(text) == text.size()) << name;
+        return path;
     }
     // Lets the device play one buffer and the window handle what follows.
     bool PlayOneBuffer() {
