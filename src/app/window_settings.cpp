@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 
+#include "audio/device_list.h"
 #include "generator/generator_window.h"
 #include "persistence/settings_store.h"
 #include "platform/logging.h"
@@ -62,6 +63,11 @@ void LoadSettings(SettingsStore& store, GeneratorWindow& generator,
     model.OnModulationToggled(kLeft);
     model.OnModulationToggled(kRight);
     generator.ShowSettings();
+    if (loaded && !model.missingDevice().empty()) {
+        generator.ShowStatusNote(
+            QString("The output device \"%1\" is not available; \"%2\" plays instead.")
+                .arg(QString::fromStdString(model.missingDevice()), kDefaultDeviceItem));
+    }
     generator.presets().FillFromWindow();
 }
 

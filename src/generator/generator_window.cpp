@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLoggingCategory>
+#include <QStatusBar>
 
 #include "audio/device_list.h"
 #include "generator/channel_controls.h"
@@ -148,7 +149,7 @@ void GeneratorWindow::BuildDeviceList() {
     for (const std::string& item : items) {
         ui->WaveDevice->addItem(QString::fromStdString(item));
     }
-    model_.SetDeviceItemCount(static_cast<std::int32_t>(items.size()));
+    model_.SetDeviceItems(items);
     model_.SetWaveDevice(0);
     audioOutput_.SetWaveDevice(kDefaultWaveDevice);
     hasOutputDevice_ = items.size() > 1;
@@ -207,6 +208,10 @@ void GeneratorWindow::ShowSettings() {
         ui->mnuAutostart->setChecked(model_.autostart());
     }
     UpdateControlStates();
+}
+
+void GeneratorWindow::ShowStatusNote(const QString& text) {
+    statusBar()->showMessage(text);
 }
 
 void GeneratorWindow::PrepareEngineFromWindow() {

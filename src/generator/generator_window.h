@@ -108,6 +108,8 @@ public:
     void ResetSettings();
     // Shows the model's values and derives every control's state from them.
     void ShowSettings();
+    // A one-line note in the status area (a stored device that is gone).
+    void ShowStatusNote(const QString& text);
     // Shows a conversion error of `action` as a message and goes on.
     void RunGuarded(const std::function<void()>& action);
 

@@ -400,8 +400,7 @@ void GeneratorModel::Prepare() {
 
 // ------------------------------------------------------------ reset, recall
 
-void GeneratorModel::SetPeriodLoopAndMode(const std::string& period, bool loop,
-                                          std::int32_t mode) {
+void GeneratorModel::SetPeriodLoopAndMode(const std::string& period, bool loop, std::int32_t mode) {
     SetPeriodText(period);
     FinishPeriodEntry();
     SetLoop(loop);
@@ -539,6 +538,25 @@ GeneratorSettings GeneratorModel::PresetValues() const {
 
 // ------------------------------------------------------------ settings store
 
+std::int32_t GeneratorModel::StoredDeviceItem(const SettingsValues& stored, std::int32_t index) {
+    missingDevice_.clear();
+    std::string name;
+    // Stores written before the name was kept, or a name of another kind,
+    // leave the index in charge.
+    if (stored.ReadText(kWaveDeviceNameKey, name) != ReadStatus::kOk || name.empty()) {
+        return index;
+    }
+    for (std::size_t item = 0; item < deviceItems_.size(); ++item) {
+        if (deviceItems_[item] == name) {
+            return static_cast<std::int32_t>(item);
+        }
+    }
+    // The device is gone: the default device plays, and the window says so
+    // rather than switching silently to whatever took the old position.
+    missingDevice_ = name;
+    return 0;
+}
+
 bool GeneratorModel::Load(const SettingsValues& stored,
                           const std::function<void(int x, int y)>& moveTo) {
     const StoredReader read(stored);
@@ -546,7 +564,8 @@ bool GeneratorModel::Load(const SettingsValues& stored,
     try {
         // The device is one stored value: the list shows it now, the output
         // takes it after the noise functions (even an item the list lacks).
-        const std::int32_t device = read.Integer(Key(&GeneratorSettings::waveDevice));
+        const std::int32_t device =
+            StoredDeviceItem(stored, read.Integer(Key(&GeneratorSettings::waveDevice)));
         SetWaveDevice(device);
         SetPeriodText(read.Text(Key(&GeneratorSettings::period)));
         FinishPeriodEntry();
@@ -632,6 +651,12 @@ std::vector<SettingValue> GeneratorModel::StoredValues(int x, int y) const {
                 field.member);
         }
     }
+    // The device's name beside its index: older readers use the index, and
+    // the name finds the device again when the list has changed.
+    const auto item = static_cast<std::size_t>(values_.waveDevice);
+    out.push_back({std::string(kWaveDeviceNameKey),
+                   values_.waveDevice >= 0 && item < deviceItems_.size() ? deviceItems_[item]
+                                                                         : std::string()});
     out.push_back(FlagValue(std::string(kAutostartKey), autostart_));
     out.push_back({std::string(kWindowXKey), std::int32_t{x}});
     out.push_back({std::string(kWindowYKey), std::int32_t{y}});

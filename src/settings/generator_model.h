@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/device_list.h"
 #include "engine/crest_modulation.h"
 #include "engine/filter.h"
 #include "engine/signal_engine.h"
@@ -90,9 +91,14 @@ public:
     void SetModFunction(int c, std::int32_t item) {
         SetChoice(mutableChannel(c).modFunction, item, 4);
     }
-    void SetWaveDevice(std::int32_t item) { SetChoice(values_.waveDevice, item, deviceItems_); }
-    // The number of items in the device list (the default device included).
-    void SetDeviceItemCount(std::int32_t count) { deviceItems_ = count; }
+    void SetWaveDevice(std::int32_t item) {
+        SetChoice(values_.waveDevice, item, static_cast<std::int32_t>(deviceItems_.size()));
+    }
+    // The device list's items, item 0 being the default device.
+    void SetDeviceItems(std::vector<std::string> items) { deviceItems_ = std::move(items); }
+    // Set by a load whose stored device is no longer listed: which device that
+    // was ("" when the stored device was found or none was named).
+    const std::string& missingDevice() const noexcept { return missingDevice_; }
     void SetSampleRate(std::int32_t hz) { engine_.state.sampleRate = hz; }
 
     // The lists' change handling.
@@ -141,6 +147,11 @@ public:
     // characters, the device not included.
     GeneratorSettings PresetValues() const;
 
+    // The stored device's item: by its stored name where one is stored and
+    // listed, the default device where the named one is gone (noted in
+    // missingDevice()), the stored index where no name is stored.
+    std::int32_t StoredDeviceItem(const SettingsValues& stored, std::int32_t index);
+
     // Reads the stored window values in their fixed order, each with its
     // consequences; `moveTo` receives the stored window position. False when
     // a value is missing or of the wrong kind or the preparation fails: the
@@ -165,7 +176,8 @@ private:
     std::array<int, kChannelCount> slider_{0, 0};
     std::array<FilterFieldsEnabled, kChannelCount> filterEntries_{};
     bool autostart_ = false;
-    std::int32_t deviceItems_ = 1;
+    std::vector<std::string> deviceItems_{std::string(kDefaultDeviceItem)};
+    std::string missingDevice_;
 };
 
 // A model for rendering outside a window: a new window's state after its

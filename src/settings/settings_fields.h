@@ -66,6 +66,8 @@ using ChannelField = SettingsField<ChannelSettings, std::array<std::size_t, kCha
 
 // Stored window values outside the settings record.
 inline constexpr std::string_view kAutostartKey = "PresetAutoStart";
+// The chosen output device's name, stored beside its "WaveDevice" index.
+inline constexpr std::string_view kWaveDeviceNameKey = "WaveDeviceName";
 inline constexpr std::string_view kWindowXKey = "FormX";
 inline constexpr std::string_view kWindowYKey = "FormY";
 

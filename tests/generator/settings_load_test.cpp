@@ -1,5 +1,6 @@
 // The settings store as the window meets it: what closing writes, what the
 // next start restores, the fallback to the reset, and the suppressible question.
+#include <QStatusBar>
 #include <map>
 
 #include "app/window_settings.h"
@@ -161,6 +162,25 @@ TEST_F(SettingsLoadTest, UnreadableWindowValuesFallBackToTheReset) {
     EXPECT_EQ(started->settings->SamplingFrequency(), 11025);
     EXPECT_EQ(started->settings->QuantizationBits(), 16);
     EXPECT_EQ(started->settings->BufferCount(), 2);
+}
+
+// A stored device that is no longer there: the default device, and a note in
+// the status area that says which one was missed.
+TEST_F(SettingsLoadTest, AStoredDeviceThatIsGoneLeavesTheDefaultWithANote) {
+    Pick("WaveDevice", 2);
+    SaveWindowSettings(store, *window);
+    auto found = Start(store);
+    EXPECT_EQ(found->window->findChild<QComboBox*>("WaveDevice")->currentIndex(), 2);
+    EXPECT_TRUE(found->window->statusBar()->currentMessage().isEmpty());
+
+    MemorySettingsStore gone = Spoiled("WaveDeviceName", std::string("USB Interface"));
+    auto started = Start(gone);
+    EXPECT_EQ(started->window->findChild<QComboBox*>("WaveDevice")->currentIndex(), 0);
+    EXPECT_EQ(started->window->audioOut().WaveDevice(), kDefaultWaveDevice);
+    EXPECT_EQ(started->window->statusBar()->currentMessage(),
+              "The output device \"USB Interface\" is not available; \"Windows Default\" plays "
+              "instead.");
+    EXPECT_TRUE(started->dialogs.shown.isEmpty());
 }
 
 TEST_F(SettingsLoadTest, SuppressibleQuestionKeepsOnlyTheTick) {

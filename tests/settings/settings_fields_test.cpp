@@ -18,23 +18,42 @@ enum class Kind { kText, kInteger };
 
 // The stored window values, typed in from the store's documented list.
 const std::map<std::string, Kind> kDocumentedValues = {
-    {"AmplitudeLeft", Kind::kText},       {"ModulationOnLeft", Kind::kInteger},
-    {"WaveFormLeft", Kind::kInteger},     {"AmplitudeRight", Kind::kText},
-    {"AsLeft", Kind::kInteger},           {"PeakRmsL", Kind::kInteger},
-    {"PeakRmsR", Kind::kInteger},         {"ModulationOnRight", Kind::kInteger},
-    {"WaveFormRight", Kind::kInteger},    {"Duration", Kind::kText},
-    {"Loop", Kind::kInteger},             {"mono", Kind::kInteger},
-    {"LeftTick", Kind::kInteger},         {"RightTick", Kind::kInteger},
-    {"ModPeriodLeftEdit", Kind::kText},   {"ModDepthLeftEdit", Kind::kText},
-    {"ModFunctionLeft", Kind::kInteger},  {"ModPhaseLeftEdit", Kind::kText},
-    {"ModPeriodRightEdit", Kind::kText},  {"ModDepthRightEdit", Kind::kText},
-    {"ModFunctionRight", Kind::kInteger}, {"ModPhaseRightEdit", Kind::kText},
-    {"WaveDevice", Kind::kInteger},       {"PresetAutoStart", Kind::kInteger},
-    {"cboFilterTypeL1", Kind::kInteger},  {"txtFZeroL", Kind::kText},
-    {"txtQL", Kind::kText},               {"txtGainL", Kind::kText},
-    {"cboFilterTypeR1", Kind::kInteger},  {"txtFZeroR", Kind::kText},
-    {"txtQR", Kind::kText},               {"txtGainR", Kind::kText},
-    {"FormX", Kind::kInteger},            {"FormY", Kind::kInteger},
+    {"AmplitudeLeft", Kind::kText},
+    {"ModulationOnLeft", Kind::kInteger},
+    {"WaveFormLeft", Kind::kInteger},
+    {"AmplitudeRight", Kind::kText},
+    {"AsLeft", Kind::kInteger},
+    {"PeakRmsL", Kind::kInteger},
+    {"PeakRmsR", Kind::kInteger},
+    {"ModulationOnRight", Kind::kInteger},
+    {"WaveFormRight", Kind::kInteger},
+    {"Duration", Kind::kText},
+    {"Loop", Kind::kInteger},
+    {"mono", Kind::kInteger},
+    {"LeftTick", Kind::kInteger},
+    {"RightTick", Kind::kInteger},
+    {"ModPeriodLeftEdit", Kind::kText},
+    {"ModDepthLeftEdit", Kind::kText},
+    {"ModFunctionLeft", Kind::kInteger},
+    {"ModPhaseLeftEdit", Kind::kText},
+    {"ModPeriodRightEdit", Kind::kText},
+    {"ModDepthRightEdit", Kind::kText},
+    {"ModFunctionRight", Kind::kInteger},
+    {"ModPhaseRightEdit", Kind::kText},
+    {"WaveDevice", Kind::kInteger},
+    {"PresetAutoStart", Kind::kInteger},
+    {"cboFilterTypeL1", Kind::kInteger},
+    {"txtFZeroL", Kind::kText},
+    {"txtQL", Kind::kText},
+    {"txtGainL", Kind::kText},
+    {"cboFilterTypeR1", Kind::kInteger},
+    {"txtFZeroR", Kind::kText},
+    {"txtQR", Kind::kText},
+    {"txtGainR", Kind::kText},
+    {"FormX", Kind::kInteger},
+    {"FormY", Kind::kInteger},
+    // Newer than the list: the device's name beside its index.
+    {"WaveDeviceName", Kind::kText},
 };
 
 class Devices : public OutputControl {
@@ -47,7 +66,7 @@ public:
 
 struct Window {
     Window() : engine(random), model(engine, &devices) {
-        model.SetDeviceItemCount(4);
+        model.SetDeviceItems({"Windows Default", "Speakers", "USB Interface", "HDMI"});
         StartAsNewWindow(model, 44100);
     }
     UniformRandom random;
@@ -115,6 +134,41 @@ TEST(StoredWindowValues, WhatOneWindowStoresTheNextLoads) {
     spoiled.Set({"PeakRmsR", std::string("4")});
     Window third;
     EXPECT_FALSE(third.model.Load(spoiled, nullptr));
+}
+
+// The device is found by its name when the list has changed, and a device
+// that is gone leaves the default device with a note, never another device.
+TEST(StoredWindowValues, TheDeviceIsFoundByItsName) {
+    Window first;
+    first.model.SetWaveDevice(2);  // "USB Interface"
+    const SettingsValues stored(first.model.StoredValues(0, 0));
+
+    Window added;  // a device came before the stored one
+    added.model.SetDeviceItems({"Windows Default", "Speakers", "JACK", "USB Interface", "HDMI"});
+    ASSERT_TRUE(added.model.Load(stored, nullptr));
+    EXPECT_EQ(added.model.values().waveDevice, 3);
+    EXPECT_EQ(added.devices.selected, 3);
+    EXPECT_EQ(added.model.missingDevice(), "");
+
+    Window gone;
+    gone.model.SetDeviceItems({"Windows Default", "Speakers", "HDMI"});
+    ASSERT_TRUE(gone.model.Load(stored, nullptr));
+    EXPECT_EQ(gone.model.values().waveDevice, 0);
+    EXPECT_EQ(gone.devices.selected, 0);
+    EXPECT_EQ(gone.model.missingDevice(), "USB Interface");
+
+    // A store from before names were kept: the index, as it always was.
+    std::vector<SettingValue> older;
+    for (const SettingValue& v : stored.entries()) {
+        if (v.name != "WaveDeviceName") {
+            older.push_back(v);
+        }
+    }
+    Window legacy;
+    legacy.model.SetDeviceItems({"Windows Default", "Speakers", "JACK", "USB Interface"});
+    ASSERT_TRUE(legacy.model.Load(SettingsValues(older), nullptr));
+    EXPECT_EQ(legacy.model.values().waveDevice, 2);
+    EXPECT_EQ(legacy.model.missingDevice(), "");
 }
 
 TEST(StoredWindowValues, ChannelKeysNameTheirSide) {
