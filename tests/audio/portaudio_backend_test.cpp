@@ -24,13 +24,14 @@
 
 #include "audio/audio_output.h"
 
-// These tests play through PortAudio's ALSA host API into a temporary
-// ~/.asoundrc whose default device is ALSA's file plug-in over the null
-// device: every byte written lands in a capture file, and nothing paces the
-// stream. ALSA reads ~/.asoundrc once per process, so HOME is pointed at the
-// temporary folder before the first back-end exists and stays there; the file
-// plug-in empties the capture at every open, so each test reads only what its
-// own playback wrote.
+// These tests play through PortAudio's ALSA host API into an ALSA
+// configuration of their own (ALSA_CONFIG_PATH) whose default device is
+// ALSA's file plug-in over the null device: every byte written lands in a
+// capture file, and nothing paces the stream. The machine's sound setup (a
+// desktop's PipeWire, PulseAudio or JACK plug-ins) is not read. ALSA reads its
+// configuration once per process, so it is written before the first back-end
+// exists; the file plug-in empties the capture at every open, so each test
+// reads only what its own playback wrote.
 
 namespace skarnel {
 namespace {
@@ -46,12 +47,30 @@ public:
         char pattern[] = "/tmp/skarnel-portaudio-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         home_ = pattern;
-        std::ofstream(home_ / ".asoundrc")
-            << "pcm.!default { type file; slave.pcm \"null\"; format \"raw\"; file { @func "
-               "getenv vars [ SKARNEL_TEST_CAPTURE ] default \""
-            << CapturePath().string() << "\" } }\n";
+        // A copy of the system's top-level configuration without its
+        // pre-load step: on a desktop that step loads the PipeWire,
+        // PulseAudio and JACK plug-ins (whose probing prints warnings and may
+        // change the default), and ~/.asoundrc. Then the test's own default.
+        std::ifstream system("/usr/share/alsa/alsa.conf");
+        std::ofstream config(home_ / "alsa.conf");
+        std::string line;
+        int skip = 0;  // 1 inside the first @hooks block, 2 after it
+        while (std::getline(system, line)) {
+            if (skip == 0 && line.starts_with("@hooks [")) {
+                skip = 1;
+            } else if (skip == 1) {
+                skip = line.starts_with("]") ? 2 : 1;
+            } else {
+                config << line << "\n";
+            }
+        }
+        config << "pcm.!default { type file; slave.pcm \"null\"; format \"raw\"; file { @func "
+                  "getenv vars [ SKARNEL_TEST_CAPTURE ] default \""
+               << CapturePath().string() << "\" } }\n";
+        config.close();
+        setenv("ALSA_CONFIG_PATH", (home_ / "alsa.conf").c_str(), 1);
         setenv("HOME", home_.c_str(), 1);
-        unsetenv("XDG_CONFIG_HOME");  // its alsa/asoundrc would be read as well
+        unsetenv("XDG_CONFIG_HOME");
     }
     void TearDown() override {
         std::error_code ignored;

@@ -49,9 +49,9 @@ EOF
 else
     sink="| cat >> $cap"
 fi
-cat >"$HOME/.asoundrc" <<EOF
-pcm.!default { type file; slave.pcm "null"; file "$sink"; format "raw" }
-EOF
+source "$(dirname "$0")/lib/private_alsa.sh"
+private_alsa "$HOME/alsa.conf" \
+    "pcm.!default { type file; slave.pcm \"null\"; file \"$sink\"; format \"raw\" }"
 
 block=16384
 min_capture=$((4 * block))

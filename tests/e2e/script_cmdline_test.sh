@@ -29,9 +29,9 @@ before=$(dump_store)
 
 cap=$HOME/cap.raw
 : >"$cap"
-cat >"$HOME/.asoundrc" <<EOF2
-pcm.!default { type file; slave.pcm "null"; file "| cat >> $cap"; format "raw" }
-EOF2
+source "$here/lib/private_alsa.sh"
+private_alsa "$HOME/alsa.conf" \
+    "pcm.!default { type file; slave.pcm \"null\"; file \"| cat >> $cap\"; format \"raw\" }"
 
 # Two preset files; the script plays slot 1 of the first (pink, 1 s), then
 # slot 2 of the second (white, 1.5 s). Each plays its period once (a script
