@@ -57,9 +57,6 @@ ChannelControls::ChannelControls(GeneratorModel& model, Widgets widgets,
 }
 
 void ChannelControls::Handle(const std::function<void()>& operation) {
-    if (showing_) {
-        return;  // a control set by Show() is no user's change
-    }
     guarded_(operation);
     Show();
     emit changed();
@@ -158,7 +155,6 @@ void ChannelControls::ConnectChannel(int c) {
 }
 
 void ChannelControls::Show() {
-    showing_ = true;
     const GeneratorSettings& v = model_.values();
     ShowChoice(widgets_.channelMode, v.channelMode);
     ShowTick(widgets_.asLeft, v.asLeft);
@@ -186,7 +182,6 @@ void ChannelControls::Show() {
         ShowText(p.modDepth, s.modDepth);
         ShowText(p.modPhase, s.modPhase);
     }
-    showing_ = false;
 }
 
 }  // namespace skarnel

@@ -53,7 +53,6 @@ private:
     GeneratorModel& model_;
     Widgets widgets_;
     std::function<void(const std::function<void()>&)> guarded_;
-    bool showing_ = false;
 };
 
 }  // namespace skarnel

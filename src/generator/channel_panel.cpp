@@ -2,23 +2,11 @@
 
 #include <QAction>
 
-#include "engine/crest_modulation.h"
-#include "engine/live_settings.h"
 #include "generator/hover_label.h"
 #include "generator/list_icons.h"
+#include "settings/choice_lists.h"
 
 namespace skarnel {
-
-namespace {
-
-const char* const kCrestItems[kCrestFactorCount] = {"1.42:1", "2:1", "3:1", "4:1",
-                                                    "6:1",    "8:1", "10:1"};
-const char* const kFilterItems[] = {"None",     "Peaking",   "High Pass",
-                                    "Low Pass", "Band Pass", "Notch"};
-const char* const kNoiseItems[] = {"White Noise", "Pink Noise"};
-const char* const kModFunctionItems[] = {"Sine ", "Cosine", "Square", "Triangular"};
-
-}  // namespace
 
 ChannelPanel::ChannelPanel(Channel side, QWidget* parent) : QGroupBox(parent), side_(side) {
     ui.setupUi(this);
@@ -81,33 +69,19 @@ void ChannelPanel::NameControls() {
 }
 
 void ChannelPanel::FillLists() {
-    for (int i = 0; i < 2; ++i) {
-        ui.noiseFunction->addItem(NoiseFunctionIcon(i), kNoiseItems[i]);
+    // Which item each list shows is the window's settings' business.
+    for (int i = 0; i < static_cast<int>(kNoiseFunctionItems.size()); ++i) {
+        ui.noiseFunction->addItem(NoiseFunctionIcon(i), kNoiseFunctionItems[i]);
     }
-    for (const char* item : kCrestItems) {
+    for (const char* item : kCrestFactorItems) {
         ui.crestFactor->addItem(item);
     }
-    for (const char* item : kFilterItems) {
+    for (const char* item : kFilterTypeItems) {
         ui.filterType->addItem(item);
     }
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < static_cast<int>(kModFunctionItems.size()); ++i) {
         ui.modFunction->addItem(ModFunctionIcon(i), kModFunctionItems[i]);
     }
-    // The choices of a window just built; the reset or the stored settings
-    // replace them before the window is shown.
-    ui.noiseFunction->setCurrentIndex(kWhiteNoise);
-    ui.crestFactor->setCurrentIndex(4);
-    ui.filterType->setCurrentIndex(kFilterNone);
-    ui.modFunction->setCurrentIndex(kModCosine);
-}
-
-void ChannelPanel::SetTextGrey(QWidget* widget, bool grey) {
-    QPalette palette = widget->palette();
-    const QColor colour = grey ? QColor(128, 128, 128) : QPalette().color(QPalette::WindowText);
-    palette.setColor(QPalette::WindowText, colour);
-    palette.setColor(QPalette::Text, colour);
-    palette.setColor(QPalette::ButtonText, colour);
-    widget->setPalette(palette);
 }
 
 }  // namespace skarnel

@@ -28,9 +28,6 @@ public:
     QAction* copyFromOtherAction() const noexcept { return copyFromOther_; }
     HoverLink* crestFactorLink() const noexcept { return crestLink_; }
 
-    // Sets the text colour of a widget: window text, or grey when greyed.
-    static void SetTextGrey(QWidget* widget, bool grey);
-
 private:
     void NameControls();
     void FillLists();

@@ -216,12 +216,14 @@ void GeneratorWindow::ShowStatusNote(const QString& text) {
 
 void GeneratorWindow::PrepareEngineFromWindow() {
     // The controls show what the model holds, so the model is prepared; a
-    // failure leaves what was set before it, shown.
-    struct ShowAfter {
-        GeneratorWindow& window;
-        ~ShowAfter() { window.ShowSettings(); }
-    } show{*this};
-    model_.Prepare();
+    // failure leaves what was set before it, shown, and propagates.
+    try {
+        model_.Prepare();
+    } catch (...) {
+        ShowSettings();
+        throw;
+    }
+    ShowSettings();
 }
 
 void GeneratorWindow::ResetSettings() {
@@ -236,19 +238,17 @@ void GeneratorWindow::RecallMemory(int slot) {
     if (slot < 1 || slot > MemoryPresets::kSlotCount) {
         return;
     }
-    RunGuarded([this, slot] {
+    bool recalled = false;
+    RunGuarded([this, slot, &recalled] {
         const GeneratorSettings preset = presets_->records()[slot - 1].settings;  // a copy
         audioOutput_.StopImmediately();
-        struct ShowAfter {
-            GeneratorWindow& window;
-            ~ShowAfter() { window.ShowSettings(); }
-        } show{*this};
         model_.Recall(preset);
-        if (model_.autostart()) {
-            ShowSettings();
-            OnCommand();
-        }
+        recalled = true;
     });
+    ShowSettings();
+    if (recalled && model_.autostart()) {
+        OnCommand();
+    }
 }
 
 std::string GeneratorWindow::LoadPresets(const QString& path) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QMainWindow>
-#include <QUrl>
 #include <array>
 #include <functional>
 #include <memory>

@@ -12,6 +12,7 @@
 #include "numtext/conversion_error.h"
 #include "numtext/number_format.h"
 #include "numtext/number_reader.h"
+#include "persistence/preset_file.h"
 #include "settings/settings_fields.h"
 
 namespace skarnel {
@@ -19,7 +20,7 @@ namespace skarnel {
 namespace {
 
 constexpr int kSliderMaximum = 10000;  // -100 dBFS
-constexpr std::size_t kShortTextLength = 255;
+constexpr std::size_t kShortTextLength = preset_record::kShortTextMaxLength;
 
 // The window as built, before any setting is applied: entries empty, the
 // lists' first choices, no channel mode.
@@ -663,9 +664,9 @@ std::vector<SettingValue> GeneratorModel::StoredValues(int x, int y) const {
     return out;
 }
 
-void GeneratorModel::SetChoice(std::int32_t& choice, std::int32_t item, std::int32_t count) {
+void GeneratorModel::SetChoice(std::int32_t& choice, std::int32_t item, std::size_t count) {
     // A list asked for an item it does not have shows no choice.
-    choice = item >= 0 && item < count ? item : -1;
+    choice = item >= 0 && static_cast<std::size_t>(item) < count ? item : -1;
 }
 
 void StartAsNewWindow(GeneratorModel& model, std::int32_t sampleRate) {

@@ -11,6 +11,7 @@
 #include "engine/filter.h"
 #include "engine/signal_engine.h"
 #include "persistence/settings_store.h"
+#include "settings/choice_lists.h"
 #include "settings/generator_settings.h"
 
 namespace skarnel {
@@ -78,21 +79,23 @@ public:
 
     // List choices, without their change handling. An item the list does
     // not have leaves it without a choice (-1).
-    void SetChannelMode(std::int32_t item) { SetChoice(values_.channelMode, item, 2); }
+    void SetChannelMode(std::int32_t item) {
+        SetChoice(values_.channelMode, item, kChannelModeItems.size());
+    }
     void SetNoiseFunction(int c, std::int32_t item) {
-        SetChoice(mutableChannel(c).noiseFunction, item, 2);
+        SetChoice(mutableChannel(c).noiseFunction, item, kNoiseFunctionItems.size());
     }
     void SetCrestFactor(int c, std::int32_t item) {
-        SetChoice(mutableChannel(c).crestFactor, item, kCrestFactorCount);
+        SetChoice(mutableChannel(c).crestFactor, item, kCrestFactorItems.size());
     }
     void SetFilterType(int c, std::int32_t item) {
-        SetChoice(mutableChannel(c).filterType, item, 6);
+        SetChoice(mutableChannel(c).filterType, item, kFilterTypeItems.size());
     }
     void SetModFunction(int c, std::int32_t item) {
-        SetChoice(mutableChannel(c).modFunction, item, 4);
+        SetChoice(mutableChannel(c).modFunction, item, kModFunctionItems.size());
     }
     void SetWaveDevice(std::int32_t item) {
-        SetChoice(values_.waveDevice, item, static_cast<std::int32_t>(deviceItems_.size()));
+        SetChoice(values_.waveDevice, item, deviceItems_.size());
     }
     // The device list's items, item 0 being the default device.
     void SetDeviceItems(std::vector<std::string> items) { deviceItems_ = std::move(items); }
@@ -162,7 +165,7 @@ public:
 
 private:
     ChannelSettings& mutableChannel(int c) { return values_.channels[c]; }
-    static void SetChoice(std::int32_t& choice, std::int32_t item, std::int32_t count);
+    static void SetChoice(std::int32_t& choice, std::int32_t item, std::size_t count);
     // Puts a text into a channel's entry; false when it already shows it.
     bool ChangeText(int c, std::string ChannelSettings::*member, const std::string& text);
     void ValidateFilterAndPrepare(int c, std::string ChannelSettings::*member);
@@ -181,7 +184,8 @@ private:
 };
 
 // A model for rendering outside a window: a new window's state after its
-// reset and first preparation, at `sampleRate`, with nothing to stop.
+// reset (as a first start without stored settings leaves it), at
+// `sampleRate`, with nothing to stop.
 void StartAsNewWindow(GeneratorModel& model, std::int32_t sampleRate);
 
 }  // namespace skarnel

@@ -139,30 +139,15 @@ std::optional<EntryRule> RuleOf(EntryCheck check, std::int32_t sampleRate) {
 }
 
 std::string CheckedEntryText(EntryCheck check, std::string_view text, std::int32_t sampleRate) {
-    switch (check) {
-        case EntryCheck::kNone:
-            return std::string(text);
-        case EntryCheck::kAmplitude:
-            return kAmplitudeRule.Apply(text);
-        case EntryCheck::kPeriod:
-            return kPeriodRule.Apply(text);
-        case EntryCheck::kModPeriod:
-            if (const auto v = TryReadNumber(text)) {
-                return FormatNumber(std::nearbyint(*v * 1000.0L) / 1000.0L);
-            }
-            return "1";
-        case EntryCheck::kModDepth:
-            return kModDepthRule.Apply(text);
-        case EntryCheck::kModPhase:
-            return kModPhaseRule.Apply(text);
-        case EntryCheck::kFilterFrequency:
-            return FilterFrequencyRule(sampleRate).Apply(text);
-        case EntryCheck::kFilterGain:
-            return kFilterGainRule.Apply(text);
-        case EntryCheck::kFilterQ:
-            return kFilterQRule.Apply(text);
+    if (check == EntryCheck::kModPeriod) {
+        // The plain number reader (no comma), 3 decimals, no range.
+        if (const auto v = TryReadNumber(text)) {
+            return FormatNumber(std::nearbyint(*v * 1000.0L) / 1000.0L);
+        }
+        return "1";
     }
-    return std::string(text);
+    const std::optional<EntryRule> rule = RuleOf(check, sampleRate);
+    return rule ? rule->Apply(text) : std::string(text);
 }
 
 }  // namespace skarnel

@@ -11,6 +11,7 @@
 #include "engine/uniform_random.h"
 #include "export/byte_sink.h"
 #include "export/wave_writer.h"
+#include "numtext/conversion_error.h"
 #include "render/render_options.h"
 
 namespace {
@@ -63,6 +64,11 @@ int main(int argc, char** argv) {
                       << options.sampleRate << " Hz) to "
                       << (toStandardOutput ? "standard output" : options.output) << "\n";
         }
+    } catch (const ConversionError& e) {
+        // A slot whose filter text cannot be read fails its recall.
+        std::cerr << "skarnel-render: " << (options.source.empty() ? "" : options.source + ": ")
+                  << e.what() << "\n";
+        return render::kExitRenderFailed;
     } catch (const std::exception& e) {
         std::cerr << "skarnel-render: " << e.what() << "\n";
         return render::kExitRenderFailed;

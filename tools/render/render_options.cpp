@@ -11,7 +11,6 @@
 #include "engine/channel_values.h"
 #include "engine/crest_modulation.h"
 #include "engine/preparation.h"
-#include "engine/uniform_random.h"
 #include "numtext/conversion_error.h"
 #include "numtext/decimal_entry.h"
 #include "numtext/entry_rules.h"
@@ -344,15 +343,8 @@ ParseResult ParseRenderOptions(int argc, const char* const* argv) {
     if (!raw.preset.empty()) {
         try {
             ApplyPreset(ReadPresetSlot(raw.preset, raw.slot), *result.options);
-            // The recall's failure, if any, is told here with the slot.
-            UniformRandom random;
-            SignalEngine trial(random);
-            ConfigureEngine(*result.options, trial);
-        } catch (const ConversionError& e) {
-            result.options.reset();
-            result.exitCode = kExitRenderFailed;
-            result.error = "skarnel-render: slot " + std::to_string(raw.slot) + " of \"" +
-                           raw.preset + "\": " + e.what() + "\n";
+            result.options->source =
+                "slot " + std::to_string(raw.slot) + " of \"" + raw.preset + "\"";
         } catch (const std::runtime_error& e) {
             result.options.reset();
             result.exitCode = kExitRenderFailed;

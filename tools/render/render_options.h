@@ -22,6 +22,9 @@ struct RenderOptions {
     std::string output;  // file path, or "-" for standard output
     std::int32_t sampleRate = 44100;
     bool verbose = false;
+    // Where the settings came from when not from the options ("slot 2 of
+    // \"set.vlm\""), for messages.
+    std::string source;
     GeneratorSettings settings = [] {
         GeneratorSettings s;
         s.loop = false;
