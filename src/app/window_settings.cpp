@@ -63,10 +63,8 @@ void LoadSettings(SettingsStore& store, GeneratorWindow& generator,
     model.OnModulationToggled(kLeft);
     model.OnModulationToggled(kRight);
     generator.ShowSettings();
-    if (loaded && !model.missingDevice().empty()) {
-        generator.ShowStatusNote(
-            QString("The output device \"%1\" is not available; \"%2\" plays instead.")
-                .arg(QString::fromStdString(model.missingDevice()), kDefaultDeviceItem));
+    if (loaded) {
+        generator.ShowMissingDeviceNote();
     }
     generator.presets().FillFromWindow();
 }

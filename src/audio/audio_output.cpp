@@ -116,6 +116,7 @@ void AudioOutput::SetPaused(bool paused) {
 }
 
 bool AudioOutput::BeginPlayback() {
+    playbackFault_.clear();
     if (!OpenDevice()) {
         return false;
     }
@@ -125,6 +126,7 @@ bool AudioOutput::BeginPlayback() {
     }
     if (!QueueNextBlock()) {
         CloseDevice();
+        playbackFault_.clear();  // playback never started; the caller reports it
         return false;
     }
     for (int i = 1; i < openNumBuffers_; ++i) {
@@ -205,8 +207,12 @@ bool AudioOutput::OpenDevice() {
     openNumBuffers_ = numBuffers_;
     ++generation_;  // notifications of earlier opens are now stale
 
+    StreamOptions options;
+    options.name = streamName_;
+    options.bufferBytes = static_cast<std::uint32_t>(openBufferSize_);
+    options.bufferCount = static_cast<std::uint32_t>(openNumBuffers_);
     const DeviceResult opened =
-        backend_.Open(waveDevice_, format_, {&channel_, generation_}, device_);
+        backend_.Open(waveDevice_, format_, options, {&channel_, generation_}, device_);
     if (opened != kDeviceOk) {
         lastError_ = ErrorText(opened);
         device_.reset();
@@ -316,6 +322,7 @@ bool AudioOutput::QueueNextBlock() {
     const DeviceResult written = device_->Write(headers_[nextBuffer_]);
     if (written != kDeviceOk) {
         lastError_ = ErrorText(written);
+        playbackFault_ = lastError_;
         if (counted_[nextBuffer_]) {
             --filledCount_;
             counted_[nextBuffer_] = false;

@@ -52,6 +52,9 @@ public:
     void SetQuantization(std::uint16_t bits) noexcept;  // clamped to 8..24
     std::uint32_t WaveDevice() const noexcept { return waveDevice_; }
     void SetWaveDevice(std::uint32_t device) noexcept { waveDevice_ = device; }
+    // The name sound servers show for the stream; used from the next open.
+    const std::string& StreamName() const noexcept { return streamName_; }
+    void SetStreamName(std::string name) { streamName_ = std::move(name); }
 
     const std::string& LastError() const noexcept { return lastError_; }
     const WaveFormat& Format() const noexcept { return format_; }
@@ -75,6 +78,7 @@ protected:
     std::int32_t bufferSize_ = 8192;
     std::int32_t numBuffers_ = kMaxBuffers;
     std::uint32_t waveDevice_ = kDefaultWaveDevice;
+    std::string streamName_;
 
     std::array<WaveHeader, kMaxBuffers> headers_{};
     // Sized for the requested size, so a later format change that enlarges
@@ -127,6 +131,11 @@ public:
     void StopImmediately();
     // Refills no more: the queued buffers play out, then the device closes.
     void StopWhenDrained();
+
+    // Why the device ended the current or last playback on its own (a write
+    // it refused, a sound server that went away), or "" when it did not.
+    // Cleared at each start.
+    const std::string& PlaybackFault() const noexcept { return playbackFault_; }
 
     NotificationChannel& Notifications() noexcept { return channel_; }
     // Handles every pending notification in order. Safe to call re-entrantly
@@ -192,6 +201,7 @@ private:
     int openNumBuffers_ = kMaxBuffers;
     // Whether FillBlock counted the buffer as filled, for a failed write.
     std::array<bool, kMaxBuffers> counted_{};
+    std::string playbackFault_;
 };
 
 }  // namespace skarnel

@@ -481,6 +481,7 @@ DeviceResult PortAudioBackend::OpenFailure(int paError) {
 }
 
 DeviceResult PortAudioBackend::Open(std::uint32_t index, const WaveFormat& format,
+                                    [[maybe_unused]] const StreamOptions& options,
                                     const NotificationTarget& target,
                                     std::unique_ptr<WaveOutDevice>& device) {
     if (!session_->Ready()) {

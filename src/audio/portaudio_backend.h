@@ -33,7 +33,7 @@ public:
     // PortAudio's output devices (those with output channels), in its order.
     std::uint32_t DeviceCount() override;
     std::string DeviceName(std::uint32_t index) override;
-    DeviceResult Open(std::uint32_t index, const WaveFormat& format,
+    DeviceResult Open(std::uint32_t index, const WaveFormat& format, const StreamOptions& options,
                       const NotificationTarget& target,
                       std::unique_ptr<WaveOutDevice>& device) override;
     std::string ErrorText(std::uint32_t code) override;

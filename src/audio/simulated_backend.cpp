@@ -57,6 +57,9 @@ DeviceResult SimulatedDevice::Write(WaveHeader& header) {
         if (closed_) {
             return kDeviceInvalidHandle;
         }
+        if (hostFailure_ != kDeviceOk) {
+            return hostFailure_;
+        }
         if ((header.flags & kHeaderPrepared) == 0) {
             return kWaveUnprepared;
         }
@@ -88,6 +91,14 @@ DeviceResult SimulatedDevice::Restart() {
     }
     wake_.notify_all();
     return kDeviceOk;
+}
+
+void SimulatedDevice::FailHost(DeviceResult code) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        hostFailure_ = code;
+    }
+    Reset();
 }
 
 DeviceResult SimulatedDevice::Reset() {
@@ -218,7 +229,7 @@ std::string SimulatedBackend::DeviceName(std::uint32_t index) {
 }
 
 DeviceResult SimulatedBackend::Open(std::uint32_t index, const WaveFormat& format,
-                                    const NotificationTarget& target,
+                                    const StreamOptions& options, const NotificationTarget& target,
                                     std::unique_ptr<WaveOutDevice>& device) {
     if (const DeviceResult failure = TakeFailure(failOpen_)) {
         return failure;
@@ -238,6 +249,7 @@ DeviceResult SimulatedBackend::Open(std::uint32_t index, const WaveFormat& forma
     auto simulated = std::make_unique<SimulatedDevice>(*this, format, target, paced_);
     lastDevice_ = simulated.get();
     lastIndex_ = index;
+    lastOptions_ = options;
     ++openCount_;
     device = std::move(simulated);
     target.Post(DeviceEvent::kOpened);
@@ -253,6 +265,17 @@ std::string SimulatedBackend::ErrorText(std::uint32_t code) {
         return "The simulated device failed on request.";
     }
     return "Unknown simulated device error " + std::to_string(code) + ".";
+}
+
+void SimulatedBackend::WatchDevices(std::function<void()> changed) {
+    watcher_ = std::move(changed);
+}
+
+void SimulatedBackend::SetDeviceNames(std::vector<std::string> names) {
+    names_ = std::move(names);
+    if (watcher_) {
+        watcher_();
+    }
 }
 
 std::vector<std::uint8_t> SimulatedBackend::Played() const {

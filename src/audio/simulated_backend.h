@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -44,6 +45,9 @@ public:
     // reports none done. With `evenOnReset` a reset returns none either, so
     // the device can never close; destroying it drops what it holds.
     void StopReturningBuffers(bool evenOnReset = false);
+    // The host goes away: every queued buffer comes back as done and every
+    // later write fails with `code`.
+    void FailHost(DeviceResult code);
 
     std::size_t QueuedCount() const;
     bool IsPaused() const;
@@ -70,6 +74,7 @@ private:
     bool stopping_ = false;
     bool stalled_ = false;
     bool stalledOnReset_ = false;
+    DeviceResult hostFailure_ = kDeviceOk;
     std::thread pacer_;
 };
 
@@ -86,10 +91,16 @@ public:
 
     std::uint32_t DeviceCount() override;
     std::string DeviceName(std::uint32_t index) override;
-    DeviceResult Open(std::uint32_t index, const WaveFormat& format,
+    DeviceResult Open(std::uint32_t index, const WaveFormat& format, const StreamOptions& options,
                       const NotificationTarget& target,
                       std::unique_ptr<WaveOutDevice>& device) override;
     std::string ErrorText(std::uint32_t code) override;
+    void WatchDevices(std::function<void()> changed) override;
+
+    // Devices come and go: replaces the list and tells the watcher.
+    void SetDeviceNames(std::vector<std::string> names);
+    // What the last successful Open was asked for.
+    const StreamOptions& LastStreamOptions() const noexcept { return lastOptions_; }
 
     // Test controls. The failure applies to the next such call only.
     void FailNextOpen(DeviceResult code) { failOpen_ = code; }
@@ -132,6 +143,8 @@ private:
     void Forget(SimulatedDevice* device);
 
     std::vector<std::string> names_;
+    std::function<void()> watcher_;
+    StreamOptions lastOptions_;
     DeviceResult failOpen_ = kDeviceOk;
     DeviceResult failPrepare_ = kDeviceOk;
     DeviceResult failWrite_ = kDeviceOk;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -15,6 +16,17 @@ inline constexpr std::uint32_t kDefaultWaveDevice = 0xFFFFFFFFu;
 // Device names are cut to this many characters.
 inline constexpr std::size_t kMaxDeviceNameLength = 32;
 
+// What a player asks of a stream besides its format.
+struct StreamOptions {
+    // Shown by sound servers and mixers to tell streams apart.
+    std::string name;
+    // The buffers the player keeps queued (count x bytes): a back-end with a
+    // buffer of its own sizes it from these, so larger settings give more
+    // protection against dropouts.
+    std::uint32_t bufferBytes = 8192;
+    std::uint32_t bufferCount = 4;
+};
+
 // One open output device. All operations are called on the owner's thread.
 //
 // The device plays the buffers written to it in order. For every written
@@ -22,6 +34,12 @@ inline constexpr std::size_t kMaxDeviceNameLength = 32;
 // been played or when Reset returned it, and clears kHeaderInQueue in its
 // flags before posting. It never touches a header after posting its done
 // notification.
+//
+// A device whose host fails while it is open (a sound server that went away)
+// returns every queued buffer as done, as Reset does, and from then on
+// refuses Write with a code whose text says what happened; Close still
+// succeeds. The player thus ends playback the way it does after any failed
+// write.
 class WaveOutDevice {
 public:
     // Destroying a device that has not closed drops what it holds and posts
@@ -62,10 +80,17 @@ public:
     // Opens device `index` (kDefaultWaveDevice: the default device) for the
     // format; on success stores the device and posts kOpened to `target`.
     virtual DeviceResult Open(std::uint32_t index, const WaveFormat& format,
-                              const NotificationTarget& target,
+                              const StreamOptions& options, const NotificationTarget& target,
                               std::unique_ptr<WaveOutDevice>& device) = 0;
     // The message for a code returned by this back-end (at most 256 characters).
     virtual std::string ErrorText(std::uint32_t code) = 0;
+
+    // A back-end whose devices come and go while the program runs calls
+    // `changed` (on any thread, never while the caller's lock is needed)
+    // whenever DeviceCount or DeviceName may answer differently. Null stops
+    // the calls; after WatchDevices(nullptr) returns, none is running or
+    // will come. The default list never changes.
+    virtual void WatchDevices(std::function<void()> changed) { (void)changed; }
 };
 
 // Cuts a device name to kMaxDeviceNameLength bytes without splitting a UTF-8

@@ -26,6 +26,7 @@
 #include "platform/notification_pump.h"
 #include "platform/screen_saver.h"
 #include "settings/choice_lists.h"
+#include "settings/stream_title.h"
 #include "settings_dialog/output_settings_dialog.h"
 #include "ui_generator_window.h"
 
@@ -38,6 +39,7 @@ constexpr const char* kShortSignalMessage =
     "settings' in the 'Options' menu";
 constexpr const char* kPerformanceMessage =
     "There is an issue with performance. See help for details";
+constexpr const char* kSoundDeviceError = "Sound Device Error: \r";
 constexpr const char* kNoDeviceMessage = "No Soundcard driver found. No sound output possible.";
 
 }  // namespace
@@ -110,6 +112,7 @@ GeneratorWindow::GeneratorWindow(WaveOutBackend& backend, Dialogs& dialogs,
 }
 
 GeneratorWindow::~GeneratorWindow() {
+    backend_.WatchDevices(nullptr);
     // The device must not outlive the window that renders into it.
     audioOutput_.StopImmediately();
     screenSaver_.Release();
@@ -146,15 +149,48 @@ void GeneratorWindow::BuildPanels() {
 
 void GeneratorWindow::BuildDeviceList() {
     const std::vector<std::string> items = OutputDeviceList(backend_);
-    for (const std::string& item : items) {
-        ui->WaveDevice->addItem(QString::fromStdString(item));
-    }
+    ShowDeviceItems(items);
     model_.SetDeviceItems(items);
     model_.SetWaveDevice(0);
     audioOutput_.SetWaveDevice(kDefaultWaveDevice);
     hasOutputDevice_ = items.size() > 1;
     if (!hasOutputDevice_) {
         dialogs_.Note(kNoDeviceMessage);
+    }
+    // The back-end calls from a thread of its own; the list is read again on
+    // this one. A call queued for a window that is gone is dropped.
+    backend_.WatchDevices([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { RefreshDeviceList(); }, Qt::QueuedConnection);
+    });
+}
+
+void GeneratorWindow::ShowDeviceItems(const std::vector<std::string>& items) {
+    const QSignalBlocker quiet(ui->WaveDevice);
+    ui->WaveDevice->clear();
+    for (const std::string& item : items) {
+        ui->WaveDevice->addItem(QString::fromStdString(item));
+    }
+}
+
+void GeneratorWindow::RefreshDeviceList() {
+    std::vector<std::string> items = OutputDeviceList(backend_);
+    if (items == model_.deviceItems()) {
+        return;
+    }
+    ShowDeviceItems(items);
+    hasOutputDevice_ = items.size() > 1;
+    model_.ReplaceDeviceItems(std::move(items));
+    controls_->Show();
+    ShowMissingDeviceNote();
+    UpdateControlStates();
+}
+
+void GeneratorWindow::ShowMissingDeviceNote() {
+    if (!model_.missingDevice().empty()) {
+        ShowStatusNote(
+            QString("The output device \"%1\" is not available; \"%2\" plays instead.")
+                .arg(QString::fromStdString(model_.missingDevice()), kDefaultDeviceItem));
     }
 }
 
@@ -269,13 +305,15 @@ void GeneratorWindow::StartGenerator() {
         audioOutput_.SetNumBuffers(settings_->BufferCount());
         audioOutput_.SetBufferSize(settings_->BufferBytes());  // last: allocates for the count
     }
+    audioOutput_.SetStreamName(
+        StreamTitle(model_.values(), bus_ != nullptr ? bus_->WindowNumber() : 1));
     if (!audioOutput_.BeginPlayback()) {
         const std::string& error = audioOutput_.LastError();
         qCWarning(lcWindow) << "playback did not start:" << error.c_str();
         if (error == kErrNoFilledBuffer) {
             dialogs_.Note(kShortSignalMessage);
         } else {
-            dialogs_.Note("Sound Device Error: \r" + QString::fromStdString(error));
+            dialogs_.Note(kSoundDeviceError + QString::fromStdString(error));
         }
     }
     ui->btnOFF->setFocus();
@@ -351,6 +389,15 @@ void GeneratorWindow::OnPlaybackStopped() {
     scripts_->waiting() = false;
     UpdateControlStates();
     screenSaver_.Release();
+    // The device ended playback on its own (a sound server that went away):
+    // the user must hear of it, or an unattended run would sit silent. The
+    // note waits until the notification that brought it has been handled.
+    if (const std::string& fault = audioOutput_.PlaybackFault(); !fault.empty()) {
+        qCWarning(lcWindow) << "playback ended by the device:" << fault.c_str();
+        const QString text = kSoundDeviceError + QString::fromStdString(fault);
+        QMetaObject::invokeMethod(
+            this, [this, text] { dialogs_.Note(text); }, Qt::QueuedConnection);
+    }
 }
 
 // Enter anywhere in the window presses the default button: ON while stopped,

@@ -109,6 +109,9 @@ public:
     void ShowSettings();
     // A one-line note in the status area (a stored device that is gone).
     void ShowStatusNote(const QString& text);
+    // Tells in the status area of a chosen device that is no longer listed
+    // (the model's missingDevice()), if any.
+    void ShowMissingDeviceNote();
     // Shows a conversion error of `action` as a message and goes on.
     void RunGuarded(const std::function<void()>& action);
 
@@ -165,6 +168,9 @@ private:
 
     void BuildPanels();
     void BuildDeviceList();
+    // Reads the back-end's list again after it announced a change.
+    void RefreshDeviceList();
+    void ShowDeviceItems(const std::vector<std::string>& items);
     void ConnectPlayback();
 
     bool FillNextBuffer(std::uint8_t* buffer, std::int32_t& size);

@@ -1,5 +1,7 @@
 #include "platform/command_bus.h"
 
+#include <algorithm>
+
 #include <unistd.h>
 
 #include <QDBusConnection>
@@ -18,6 +20,14 @@ DBusCommandBus::DBusCommandBus(CommandTarget target, QObject* parent)
     auto* adaptor = new GeneratorAdaptor(*this);
     registered_ = bus.registerObject(kPath, adaptor, QDBusConnection::ExportAllSlots) &&
                   bus.registerService(serviceName_);
+    if (registered_ && bus.interface() != nullptr) {
+        // The windows already running, this one included.
+        int windows = 0;
+        for (const QString& name : bus.interface()->registeredServiceNames().value()) {
+            windows += name.startsWith(kServicePrefix) ? 1 : 0;
+        }
+        windowNumber_ = std::max(windows, 1);
+    }
 }
 
 DBusCommandBus::~DBusCommandBus() {

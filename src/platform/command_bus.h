@@ -13,6 +13,9 @@ class CommandBus {
 public:
     virtual ~CommandBus() = default;
     virtual void Broadcast(std::uint32_t number, std::int32_t first, std::int32_t second) = 0;
+    // Which of the running generator windows this is (1 for the first one
+    // started); sound servers show it in the stream's name.
+    virtual int WindowNumber() const { return 1; }
 };
 
 // What a window offers to other programs: its commands and its state.
@@ -55,6 +58,7 @@ public:
     ~DBusCommandBus() override;
 
     void Broadcast(std::uint32_t number, std::int32_t first, std::int32_t second) override;
+    int WindowNumber() const override { return windowNumber_; }
     bool registered() const noexcept { return registered_; }
 
     const CommandTarget& target() const noexcept { return target_; }
@@ -62,6 +66,7 @@ public:
 private:
     CommandTarget target_;
     bool registered_ = false;
+    int windowNumber_ = 1;
     QString serviceName_;
 };
 

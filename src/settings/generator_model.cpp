@@ -266,6 +266,26 @@ void GeneratorModel::OnFilterTypeChanged(int) {
     Prepare();
 }
 
+void GeneratorModel::ReplaceDeviceItems(std::vector<std::string> items) {
+    missingDevice_.clear();
+    const auto old = static_cast<std::size_t>(values_.waveDevice);
+    // Item 0, the default device, is the same whatever the list holds.
+    const std::string chosen =
+        values_.waveDevice > 0 && old < deviceItems_.size() ? deviceItems_[old] : std::string();
+    deviceItems_ = std::move(items);
+    std::int32_t item = 0;
+    if (!chosen.empty() && !deviceItems_.empty()) {
+        const auto found = std::find(deviceItems_.begin() + 1, deviceItems_.end(), chosen);
+        if (found != deviceItems_.end()) {
+            item = static_cast<std::int32_t>(found - deviceItems_.begin());
+        } else {
+            missingDevice_ = chosen;
+        }
+    }
+    values_.waveDevice = item;
+    OnWaveDeviceChanged();
+}
+
 void GeneratorModel::OnWaveDeviceChanged() {
     if (output_ != nullptr) {
         output_->SelectDevice(values_.waveDevice);

@@ -99,8 +99,14 @@ public:
     }
     // The device list's items, item 0 being the default device.
     void SetDeviceItems(std::vector<std::string> items) { deviceItems_ = std::move(items); }
-    // Set by a load whose stored device is no longer listed: which device that
-    // was ("" when the stored device was found or none was named).
+    // The list changed while the program runs (a device plugged in or out, a
+    // sound server come or gone): the chosen device stays chosen by its name,
+    // wherever it now stands. When it is gone the default device is chosen
+    // and missingDevice() names it. The output follows the choice.
+    void ReplaceDeviceItems(std::vector<std::string> items);
+    const std::vector<std::string>& deviceItems() const noexcept { return deviceItems_; }
+    // Set by a load or a list change that lost the chosen device: which
+    // device that was ("" when it was found or none was named).
     const std::string& missingDevice() const noexcept { return missingDevice_; }
     void SetSampleRate(std::int32_t hz) { engine_.state.sampleRate = hz; }
 

@@ -131,7 +131,8 @@ class OpenDevice {
 public:
     OpenDevice(PortAudioBackend& backend, int buffers, std::size_t bytes)
         : headers(buffers), buffers_(buffers) {
-        EXPECT_EQ(backend.Open(kDefaultWaveDevice, Pcm(2, 16), {&channel, 7}, device), kDeviceOk);
+        EXPECT_EQ(backend.Open(kDefaultWaveDevice, Pcm(2, 16), {}, {&channel, 7}, device),
+                  kDeviceOk);
         for (int i = 0; i < buffers; ++i) {
             buffers_[i].resize(bytes);
             FillPattern(buffers_[i], static_cast<std::uint32_t>(i));
@@ -198,7 +199,7 @@ TEST(PortAudioBackend, StartsOpensAndClosesWithoutWritingToStandardError) {
         backend.DeviceCount();
         NotificationChannel channel;
         std::unique_ptr<WaveOutDevice> device;
-        if (backend.Open(kDefaultWaveDevice, Pcm(2, 16), {&channel, 1}, device) == kDeviceOk) {
+        if (backend.Open(kDefaultWaveDevice, Pcm(2, 16), {}, {&channel, 1}, device) == kDeviceOk) {
             device->Close();
         }
     }
@@ -233,15 +234,17 @@ TEST(PortAudioBackend, OpenRefusesUnknownDevicesAndSampleWidths) {
     std::unique_ptr<WaveOutDevice> device;
 
     const DeviceResult outOfRange =
-        backend.Open(backend.DeviceCount(), Pcm(2, 16), {&channel, 1}, device);
+        backend.Open(backend.DeviceCount(), Pcm(2, 16), {}, {&channel, 1}, device);
     EXPECT_EQ(outOfRange, kDeviceBadId);
     EXPECT_NE(backend.ErrorText(outOfRange), "");
 
-    EXPECT_EQ(backend.Open(kDefaultWaveDevice, Pcm(2, 32), {&channel, 1}, device), kWaveBadFormat);
-    EXPECT_EQ(backend.Open(kDefaultWaveDevice, Pcm(2, 12), {&channel, 1}, device), kWaveBadFormat);
+    EXPECT_EQ(backend.Open(kDefaultWaveDevice, Pcm(2, 32), {}, {&channel, 1}, device),
+              kWaveBadFormat);
+    EXPECT_EQ(backend.Open(kDefaultWaveDevice, Pcm(2, 12), {}, {&channel, 1}, device),
+              kWaveBadFormat);
     WaveFormat inconsistent = Pcm(2, 16);
     inconsistent.blockAlign = 2;
-    EXPECT_EQ(backend.Open(kDefaultWaveDevice, inconsistent, {&channel, 1}, device),
+    EXPECT_EQ(backend.Open(kDefaultWaveDevice, inconsistent, {}, {&channel, 1}, device),
               kWaveBadFormat);
 
     EXPECT_EQ(device, nullptr);
