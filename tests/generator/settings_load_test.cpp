@@ -164,6 +164,31 @@ TEST_F(SettingsLoadTest, UnreadableWindowValuesFallBackToTheReset) {
     EXPECT_EQ(started->settings->BufferCount(), 2);
 }
 
+// Each way of closing Output Settings writes its values: the Close button,
+// the title bar's close, and Escape (which bypasses the close event).
+TEST_F(SettingsLoadTest, EveryWayOfClosingOutputSettingsWritesItsValues) {
+    ConnectSettingsStore(store, *window, *settings);
+    const auto storedBuffers = [this] {
+        std::int32_t value = -1;
+        const std::optional<SettingsValues> stored = store.Load(SettingsKeyPath());
+        return stored && stored->ReadInteger("Buffers", value) == ReadStatus::kOk ? value : -1;
+    };
+    const std::vector<std::pair<const char*, std::function<void()>>> ways{
+        {"Close button", [this] { settings->ui.btnClose->click(); }},
+        {"title bar", [this] { settings->close(); }},
+        {"Escape", [this] { QTest::keyClick(settings.get(), Qt::Key_Escape); }},
+    };
+    int item = 0;
+    for (const auto& [way, closeIt] : ways) {
+        settings->show();
+        item = (item + 1) % 3;
+        settings->ui.cboBuffers->setCurrentIndex(item);
+        closeIt();
+        EXPECT_FALSE(settings->isVisible()) << way;
+        EXPECT_EQ(storedBuffers(), item) << way;
+    }
+}
+
 // A stored device that is no longer there: the default device, and a note in
 // the status area that says which one was missed.
 TEST_F(SettingsLoadTest, AStoredDeviceThatIsGoneLeavesTheDefaultWithANote) {
