@@ -307,7 +307,10 @@ void GeneratorWindow::StartGenerator() {
     }
     audioOutput_.SetStreamName(
         StreamTitle(model_.values(), bus_ != nullptr ? bus_->WindowNumber() : 1));
-    if (!audioOutput_.BeginPlayback()) {
+    starting_ = true;
+    const bool started = audioOutput_.BeginPlayback();
+    starting_ = false;
+    if (!started) {
         const std::string& error = audioOutput_.LastError();
         qCWarning(lcWindow) << "playback did not start:" << error.c_str();
         if (error == kErrNoFilledBuffer) {
@@ -374,7 +377,15 @@ void GeneratorWindow::OpenOutputSettings() {
 
 bool GeneratorWindow::FillNextBuffer(std::uint8_t* buffer, std::int32_t& size) {
     model_.RefreshLiveSettings();
-    return engine_.FillBlock(buffer, static_cast<std::size_t>(size)) == BlockStatus::kPlay;
+    const EngineState& state = engine_.state;
+    const bool holdsPeriodFrames = state.sampleCounter < state.periodSamples;
+    const BlockStatus status = engine_.FillBlock(buffer, static_cast<std::size_t>(size));
+    // The block that ends the period holds its last frames (silence after
+    // them): it is played, and the next fill ends playback. The first buffers
+    // of a start keep the plain rule, so a signal that ends within them
+    // still asks for smaller buffers.
+    return status == BlockStatus::kPlay ||
+           (status == BlockStatus::kEnded && holdsPeriodFrames && !starting_);
 }
 
 void GeneratorWindow::OnPlaybackStarted() {

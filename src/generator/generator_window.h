@@ -198,6 +198,7 @@ private:
     std::unique_ptr<MemoryPresets> presets_;
     QPushButton* defaultButton_ = nullptr;
     bool hasOutputDevice_ = true;
+    bool starting_ = false;  // the first buffers of a start are being filled
     ModalOperation modal_ = ModalOperation::kNone;
     CommandBus* bus_ = nullptr;
     MillisecondClock* performanceClock_ = nullptr;

@@ -314,3 +314,51 @@ TEST_F(PlaybackTest, PlayedSamplesAreTheEnginesRendering) {
 
 }  // namespace
 }  // namespace skarnel::testing
+
+namespace skarnel::testing {
+namespace {
+
+// Without Loop every frame of the period is played: the block that holds the
+// period's last frames too (with silence after them), then playback ends.
+TEST_F(PlaybackTest, APeriodWithoutLoopPlaysToItsLastFrame) {
+    Box("Loop")->setChecked(false);
+    TypeAndLeave("Duration", "10");
+    const std::size_t periodBytes = 10 * 11025 * 2;  // mono, 16-bit
+    const std::size_t bufferBytes = 16384;
+
+    UniformRandom random(ProcessRandom().seed());
+    SignalEngine reference(random);
+    reference.state.sampleRate = 11025;
+    reference.live.loop = false;
+    reference.live.noiseFunction = {kPinkNoise, kPinkNoise};
+    PrepareEngine(reference.state, reference.live,
+                  {"10", {FilterTexts{"1000", "1", "0"}, FilterTexts{"1000", "1", "0"}}}, nullptr);
+    reference.state.left().crestExponent = kCrestExponentsPink[4];
+    std::vector<std::uint8_t> expected;
+    std::vector<std::uint8_t> block(bufferBytes);
+    BlockStatus status = BlockStatus::kPlay;
+    while (status == BlockStatus::kPlay) {
+        status = reference.FillBlock(block.data(), block.size());
+        expected.insert(expected.end(), block.begin(), block.end());
+    }
+    ASSERT_GT(expected.size(), periodBytes);
+
+    backend.ClearPlayed();
+    window->findChild<QPushButton*>("btnON")->click();
+    HandleNotifications();
+    int buffers = 0;
+    while (buffers < 40 && PlayOneBuffer()) {
+        ++buffers;
+    }
+    EXPECT_FALSE(window->audioOut().Running());
+    const std::vector<std::uint8_t> played = backend.Played();
+    EXPECT_EQ(buffers, 14);  // 110250 frames in buffers of 8192
+    ASSERT_EQ(played.size(), expected.size());
+    EXPECT_TRUE(played == expected);
+    EXPECT_TRUE(std::all_of(played.begin() + periodBytes, played.end(),
+                            [](std::uint8_t b) { return b == 0; }));
+    EXPECT_NE(played[periodBytes - 1] | played[periodBytes - 2], 0);
+}
+
+}  // namespace
+}  // namespace skarnel::testing
