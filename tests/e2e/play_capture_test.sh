@@ -4,15 +4,17 @@
 # device routed to a file. The captured bytes must be the start of the same
 # signal rendered by skarnel-render.
 #
-# Usage: play_capture_test.sh SKARNEL SKARNEL_RENDER [paced|unpaced]
+# Usage: play_capture_test.sh SKARNEL SKARNEL_RENDER [paced|unpaced|period]
 #   paced    the device takes samples at their real rate, as a sound card does
 #   unpaced  the device takes them as fast as they come: the window must still
 #            answer F9 while it refills buffers back to back
+#   period   unpaced, with Loop off: the whole 10 s period must arrive, to its
+#            last frame, and playback then ends by itself
 set -euo pipefail
 
 fail() { echo "play_capture_test: FAIL: $*" >&2; exit 1; }
 
-[[ $# -eq 2 || $# -eq 3 ]] || fail "usage: $0 SKARNEL SKARNEL_RENDER [paced|unpaced]"
+[[ $# -eq 2 || $# -eq 3 ]] || fail "usage: $0 SKARNEL SKARNEL_RENDER [paced|unpaced|period]"
 mode=${3:-paced}
 skarnel=$(realpath "$1")
 render=$(realpath "$2")
@@ -77,15 +79,28 @@ drive() {
         echo "window title stayed '$(xdotool getwindowname "$wid")', expected '$1'" >&2
         return 1
     }
-    xdotool key F11
-    title_becomes "ON - Skarnel" || { eval "$end"; echo "F11 did not start playback" >&2; return 1; }
-    sleep 1
-    xdotool key F9
+    if [[ $mode == period ]]; then
+        # Loop off through the window's command, then ON: the null device
+        # takes the period at once and the window stops by itself.
+        local name=org.orvane.Skarnel.Generator.pid$pid
+        for ((i = 0; i < 50; i++)); do
+            gdbus call --session --dest "$name" --object-path /Generator \
+                --method org.orvane.Skarnel.Generator.Command 0x40B 0 0 >/dev/null 2>&1 && break
+            sleep 0.1
+        done
+        xdotool key F11
+        sleep 3
+    else
+        xdotool key F11
+        title_becomes "ON - Skarnel" || { eval "$end"; echo "F11 did not start playback" >&2; return 1; }
+        sleep 1
+        xdotool key F9
+    fi
     # Unpaced, a responsive window stops at once: allow 2 s for a loaded
     # machine. Paced, closing the device waits for the pacer to drain the
     # pipe (several seconds), which says nothing about the window.
-    local stop_limit=100
-    [[ $mode == unpaced ]] && stop_limit=20
+    local stop_limit=100 i
+    [[ $mode != paced ]] && stop_limit=20
     title_becomes "Skarnel" "$stop_limit" ||
         { eval "$end"; echo "F9 did not stop playback within $((stop_limit / 10)) s" >&2; return 1; }
     kill -TERM "$pid"
@@ -124,6 +139,14 @@ echo "captured $captured bytes, $lead of them leading zeros; rendered $rendered 
 
 ((played >= min_capture)) ||
     fail "only $played bytes were played (at least $min_capture expected, 4 buffers of $block)"
+if [[ $mode == period ]]; then
+    # Every frame of the period, then only the silence that fills its last
+    # buffer.
+    ((played >= rendered)) ||
+        fail "only $((played / 2)) of the period's $((rendered / 2)) frames were played"
+    tail -c +$((rendered + 1)) "$work/played.raw" | cmp -s - <(head -c $((played - rendered)) /dev/zero) ||
+        fail "something other than silence was played after the period's end"
+fi
 # Past one period the program loops on with fresh noise, which the one-period
 # render does not hold: compare what both have.
 n=$((played < rendered ? played : rendered))
