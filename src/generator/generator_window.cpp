@@ -396,7 +396,20 @@ void GeneratorWindow::OnPlaybackStarted() {
     }
 }
 
+void GeneratorWindow::SetLoopAfterPlayback(bool ticked) {
+    loopAfterPlayback_ = ticked && !model_.values().loop && audioOutput_.Running();
+    if (!loopAfterPlayback_) {
+        model_.SetLoop(ticked);
+        ShowSettings();
+    }
+}
+
 void GeneratorWindow::OnPlaybackStopped() {
+    if (loopAfterPlayback_) {
+        loopAfterPlayback_ = false;
+        model_.SetLoop(true);
+        ShowSettings();
+    }
     scripts_->waiting() = false;
     UpdateControlStates();
     screenSaver_.Release();

@@ -65,6 +65,10 @@ public:
     // Ctrl+Insert from anywhere on the desktop; the window lets go of it when
     // it closes, before its closing handler runs.
     void SetHotKey(GlobalHotKey* hotKey);
+    // Ticks or unticks Loop. Ticking waits while a period plays without
+    // Loop (a script's preset that Next left playing): ticked at once, the
+    // period would never end.
+    void SetLoopAfterPlayback(bool ticked);
     // Runs when the window closes, after the output has stopped.
     void SetClosingHandler(std::function<void()> onClosing) { onClosing_ = std::move(onClosing); }
 
@@ -198,7 +202,8 @@ private:
     std::unique_ptr<MemoryPresets> presets_;
     QPushButton* defaultButton_ = nullptr;
     bool hasOutputDevice_ = true;
-    bool starting_ = false;  // the first buffers of a start are being filled
+    bool starting_ = false;           // the first buffers of a start are being filled
+    bool loopAfterPlayback_ = false;  // tick Loop when the playing period ends
     ModalOperation modal_ = ModalOperation::kNone;
     CommandBus* bus_ = nullptr;
     MillisecondClock* performanceClock_ = nullptr;

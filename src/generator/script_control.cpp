@@ -26,10 +26,7 @@ public:
         : window_(window), popup_(popup), dialogs_(dialogs) {}
 
     bool LoopTicked() override { return window_.model().values().loop; }
-    void SetLoop(bool ticked) override {
-        window_.model().SetLoop(ticked);
-        window_.ShowSettings();
-    }
+    void SetLoop(bool ticked) override { window_.SetLoopAfterPlayback(ticked); }
     void DisableGenerator() override { window_.setEnabled(false); }
     void EnableAndRaiseGenerator() override {
         window_.setEnabled(true);

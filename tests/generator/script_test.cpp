@@ -1,6 +1,8 @@
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include "generator/script_control.h"
 #include "generator/script_window.h"
@@ -77,6 +79,41 @@ TEST_F(GeneratorTest, ScriptPlaysTwoPresetsOnePeriodEach) {
     }
     EXPECT_EQ(loud[0], 0);  // the quiet white preset
     EXPECT_GT(loud[1], 0);  // then the full-scale pink one
+}
+
+// Next ends the script while its preset goes on playing to the end of its
+// period; the Loop box ticked before the script comes back only then, or
+// the preset would loop for ever.
+TEST_F(GeneratorTest, ScriptNextLetsThePlayingPeriodEnd) {
+    backend.SetPaced(true);
+    settings->ui.cboFsList->setCurrentIndex(0);  // 8000 Hz
+    settings->OnSampleRateChosen();
+    settings->ui.cboBufferSize->setCurrentIndex(0);  // 4096 bytes: 2048 mono frames
+
+    QTemporaryDir dir;
+    PresetSlots presets{};
+    presets[0].settings.period = "1.5";  // longer than the four buffers of a start
+    ASSERT_EQ(SavePresetFile(dir.filePath("a.vlm").toStdString(), presets), "");
+    const QString script = WriteScript(
+        dir, "next.wbs", QString("play 1 %1\nend\n").arg(dir.filePath("a.vlm")).toUtf8());
+
+    Box("Loop")->setChecked(true);
+    QTimer::singleShot(300, window.get(), [this] {
+        window->scripts().window().findChild<QPushButton*>("Button2")->click();  // Next
+    });
+    window->scripts().Run(script);
+    ASSERT_TRUE(window->audioOut().Running()) << "Next must leave the preset playing";
+    EXPECT_FALSE(Box("Loop")->isChecked());
+
+    QElapsedTimer waited;
+    waited.start();
+    while (window->audioOut().Running() && waited.elapsed() < 5000) {
+        QTest::qWait(20);
+    }
+    EXPECT_FALSE(window->audioOut().Running()) << "the period never ended";
+    EXPECT_LT(waited.elapsed(), 2500);
+    EXPECT_TRUE(Box("Loop")->isChecked());
+    EXPECT_TRUE(window->isEnabled());
 }
 
 TEST_F(GeneratorTest, ScriptFailureKeepsTheScriptWindowUntilClosed) {
