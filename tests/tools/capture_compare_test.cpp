@@ -178,7 +178,11 @@ TEST_F(CaptureCompareTest, ASignalStartingLateIsALossOrALaterPlayback) {
 // A little-endian RIFF/WAVE file with an extra odd-sized chunk before "data".
 Bytes Wave(std::uint16_t blockAlign, std::uint32_t rate, const Bytes& samples) {
     Bytes out;
-    const auto tag = [&out](const char* t) { out.insert(out.end(), t, t + 4); };
+    const auto tag = [&out](const char* t) {
+        for (int i = 0; i < 4; ++i) {
+            out.push_back(static_cast<std::uint8_t>(t[i]));
+        }
+    };
     const auto le = [&out](std::uint32_t v, int size) {
         for (int i = 0; i < size; ++i) {
             out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
