@@ -97,6 +97,7 @@ public:
     std::string ErrorText(std::uint32_t code) override;
     void WatchDevices(std::function<void()> changed) override;
 
+    bool Watched() const noexcept { return static_cast<bool>(watcher_); }
     // Devices come and go: replaces the list and tells the watcher.
     void SetDeviceNames(std::vector<std::string> names);
     // What the last successful Open was asked for.

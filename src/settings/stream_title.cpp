@@ -21,7 +21,8 @@ std::string ChannelSummary(const ChannelSettings& channel) {
     }
     std::string_view noise = ItemText(kNoiseFunctionItems, channel.noiseFunction);
     noise = noise.substr(0, noise.find(' '));  // "Pink Noise" -> "Pink"
-    return std::string(noise) + " " + std::string(ItemText(kCrestFactorItems, channel.crestFactor));
+    const std::string_view crest = ItemText(kCrestFactorItems, channel.crestFactor);
+    return crest.empty() ? std::string(noise) : std::string(noise) + " " + std::string(crest);
 }
 
 }  // namespace

@@ -44,7 +44,8 @@ TEST_F(DeviceFaultsTest, RefusedOpenAndFailingWritesEndStopped) {
     ExpectNoBufferLost();
 
     // A device that goes away while playing: what it holds plays out, then
-    // the window stops by itself. Only a failed start is reported.
+    // the window stops by itself and says why, once the notification that
+    // ended playback has been handled.
     backend.FailAllWrites(kDeviceOk);
     window->findChild<QPushButton*>("btnON")->click();
     HandleNotifications();
@@ -57,7 +58,41 @@ TEST_F(DeviceFaultsTest, RefusedOpenAndFailingWritesEndStopped) {
     EXPECT_EQ(played, 4);
     EXPECT_TRUE(LooksStopped());
     EXPECT_EQ(dialogs.shown.size(), 2);
+    QApplication::processEvents();
+    ASSERT_EQ(dialogs.shown.size(), 3);
+    EXPECT_EQ(dialogs.shown[2], "Sound Device Error: \r" +
+                                    QString::fromStdString(backend.ErrorText(kDeviceNoDriver)));
     ExpectNoBufferLost();
+
+    // A start after that reports nothing old.
+    backend.FailAllWrites(kDeviceOk);
+    window->findChild<QPushButton*>("btnON")->click();
+    HandleNotifications();
+    ASSERT_TRUE(LooksPlaying());
+    window->findChild<QPushButton*>("btnOFF")->click();
+    HandleNotifications();
+    QApplication::processEvents();
+    EXPECT_TRUE(LooksStopped());
+    EXPECT_EQ(dialogs.shown.size(), 3);
+}
+
+// A sound server that goes away while playing takes every queued buffer
+// back at once: the window reaches Stopped at once and says why, where it
+// used to wait for buffers that never came.
+TEST_F(DeviceFaultsTest, AHostThatGoesAwayEndsPlaybackWithTheReason) {
+    window->findChild<QPushButton*>("btnON")->click();
+    HandleNotifications();
+    ASSERT_TRUE(LooksPlaying());
+    ASSERT_TRUE(PlayOneBuffer());
+    backend.LastDevice()->FailHost(SimulatedBackend::kInjectedFailure);
+    HandleNotifications();
+    EXPECT_TRUE(LooksStopped());
+    ExpectNoBufferLost();
+    EXPECT_TRUE(dialogs.shown.isEmpty());
+    QApplication::processEvents();
+    ASSERT_EQ(dialogs.shown.size(), 1);
+    EXPECT_EQ(dialogs.shown[0], "Sound Device Error: \rThe simulated device failed on request.");
+    EXPECT_FALSE(screenSaver.Inhibiting());
 }
 
 // The device plays in real time and the window's own event loop handles its

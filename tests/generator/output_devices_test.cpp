@@ -1,0 +1,84 @@
+// The window's output device list while devices come and go, and what the
+// window asks of the stream it opens.
+#include <QStatusBar>
+
+#include "generator_fixture.h"
+
+namespace skarnel::testing {
+namespace {
+
+class OutputDevicesTest : public GeneratorTest {
+protected:
+    QStringList Items() {
+        QStringList items;
+        QComboBox* list = List("WaveDevice");
+        for (int i = 0; i < list->count(); ++i) {
+            items << list->itemText(i);
+        }
+        return items;
+    }
+    // The back-end announces a change from a thread of its own; the window
+    // reads the list again on its own thread.
+    void ChangeDevices(std::vector<std::string> names) {
+        std::thread([&] { backend.SetDeviceNames(std::move(names)); }).join();
+        QApplication::processEvents();
+    }
+    QString StatusNote() { return window->statusBar()->currentMessage(); }
+};
+
+TEST_F(OutputDevicesTest, TheChosenDeviceStaysChosenByNameWhileDevicesComeAndGo) {
+    Pick("WaveDevice", 2);  // "Simulated Output 2"
+    ChangeDevices({"USB Interface", "Simulated Output 1", "Simulated Output 2"});
+    EXPECT_EQ(Items(), QStringList({"Windows Default", "USB Interface", "Simulated Output 1",
+                                    "Simulated Output 2"}));
+    EXPECT_EQ(List("WaveDevice")->currentIndex(), 3);
+    EXPECT_EQ(window->model().values().waveDevice, 3);
+    EXPECT_EQ(window->audioOut().WaveDevice(), 2u);
+    EXPECT_TRUE(StatusNote().isEmpty());
+
+    // It plays where the user chose it to.
+    window->findChild<QPushButton*>("btnON")->click();
+    HandleNotifications();
+    EXPECT_EQ(backend.LastDeviceIndex(), 2u);
+    window->findChild<QPushButton*>("btnOFF")->click();
+    HandleNotifications();
+
+    // Unplugged: the default device, and the window says so.
+    ChangeDevices({"USB Interface", "Simulated Output 1"});
+    EXPECT_EQ(List("WaveDevice")->currentIndex(), 0);
+    EXPECT_EQ(window->audioOut().WaveDevice(), kDefaultWaveDevice);
+    EXPECT_EQ(StatusNote(),
+              "The output device \"Simulated Output 2\" is not available; "
+              "\"Windows Default\" plays instead.");
+
+    // Every device gone: ON is no use; one back: ON again.
+    ChangeDevices({});
+    EXPECT_EQ(Items(), QStringList({"Windows Default"}));
+    EXPECT_FALSE(window->findChild<QPushButton*>("btnON")->isEnabled());
+    ChangeDevices({"Simulated Output 1"});
+    EXPECT_TRUE(window->findChild<QPushButton*>("btnON")->isEnabled());
+}
+
+TEST_F(OutputDevicesTest, AWindowGoneBeforeTheChangeArrivesIsNotCalled) {
+    EXPECT_TRUE(backend.Watched());
+    // A change queued for the window, which closes before it is handled.
+    backend.SetDeviceNames({"Late Device"});
+    settings.reset();  // a child of the window
+    window.reset();
+    EXPECT_FALSE(backend.Watched());
+    QApplication::processEvents();  // the queued call must find no window
+    backend.SetDeviceNames({"Later Device"});
+    QApplication::processEvents();
+}
+
+TEST_F(OutputDevicesTest, TheStreamIsNamedForTheWindowAndSizedByTheOutputSettings) {
+    window->findChild<QPushButton*>("btnON")->click();
+    HandleNotifications();
+    const StreamOptions& options = backend.LastStreamOptions();
+    EXPECT_EQ(options.name, "Generator 1 - Pink 6:1");
+    EXPECT_EQ(options.bufferCount, static_cast<std::uint32_t>(window->audioOut().NumBuffers()));
+    EXPECT_EQ(options.bufferBytes, static_cast<std::uint32_t>(window->audioOut().BufferSize()));
+}
+
+}  // namespace
+}  // namespace skarnel::testing
