@@ -44,7 +44,8 @@ fi
 # PortAudio reaches the server through ALSA's pulse plug-in.
 private_alsa "$work/alsa.conf" 'pcm.!default { type pulse }
 ctl.!default { type pulse }'
-echo "server   $server; back-end ${SKARNEL_AUDIO:-(program's choice)}"
+backend=${SKARNEL_AUDIO:-"the program's choice"}
+echo "server   $server; back-end $backend"
 unset XDG_CONFIG_HOME SKARNEL_STORE QT_QPA_PLATFORM DBUS_SESSION_BUS_ADDRESS
 seed_store "Fs|1|4" "Quant|1|1"  # 48000 Hz, 16 bits
 

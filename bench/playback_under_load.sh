@@ -40,7 +40,8 @@ for ((i = 1; i <= runs; i++)); do
         grep '^break at' <<<"$out" | sed 's/^/    /'
     fi
 done
-echo "backend: ${SKARNEL_AUDIO:-(program's choice)}"
+backend=${SKARNEL_AUDIO:-"the program's choice"}
+echo "back-end: $backend"
 echo "whole: $whole of $runs runs bit-exact"
 ((${#lost_list[@]} == 0)) || echo "lost ms of the others: ${lost_list[*]}"
 ((failed == 0)) || echo "runs without a comparison: $failed"

@@ -94,6 +94,7 @@ TEST_F(CaptureCompareTest, EachKindOfBreakIsCountedApart) {
         EXPECT_EQ(r.breaks[1].recordingFrame, 3000u + 1500u + 4976u);
         EXPECT_EQ(r.breaks[1].droppedFrames, 512u);
         EXPECT_EQ(r.LostFrames(), 1536u);
+        EXPECT_EQ(r.InsertedFrames(), 1500u);
         EXPECT_EQ(r.matchedFrames, 20000u - 1536u);
         EXPECT_NE(Describe(r, 48000).find("1024 frames (4 x 256, 21.333 ms)"), std::string::npos);
     }
@@ -127,6 +128,7 @@ TEST_F(CaptureCompareTest, ASignalCutShortIsALossUnlessTheRecorderStoppedFirst) 
     EXPECT_FALSE(r.breaks[0].resumed);
     EXPECT_EQ(r.breaks[0].droppedFrames, 768u);
     EXPECT_EQ(r.breaks[0].silentInserted, 4000u);
+    EXPECT_EQ(r.InsertedFrames(), 0u);
     EXPECT_NE(Describe(r, 48000).find("never resumes"), std::string::npos);
 
     // The recording ends while the signal still plays.

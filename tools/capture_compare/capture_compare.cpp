@@ -164,7 +164,8 @@ std::size_t CompareResult::LostFrames() const {
 std::size_t CompareResult::InsertedFrames() const {
     std::size_t inserted = 0;
     for (const Break& b : breaks) {
-        inserted += b.insertedFrames;
+        // After a signal that never resumes, the rest is no gap in it.
+        inserted += b.resumed ? b.insertedFrames : 0;
     }
     return inserted;
 }

@@ -70,7 +70,7 @@ struct CompareResult {
 
     bool BitExact() const { return found && breaks.empty(); }
     std::size_t LostFrames() const;      // dropped render frames, all breaks
-    std::size_t InsertedFrames() const;  // recording frames in their place
+    std::size_t InsertedFrames() const;  // frames in their place, within the signal
 };
 
 CompareResult Compare(std::span<const std::uint8_t> recording, std::span<const std::uint8_t> render,
