@@ -1,5 +1,7 @@
 #include "app/window_settings.h"
 
+#include "app/window_placement.h"
+
 #include <QComboBox>
 
 #include "audio/device_list.h"
@@ -55,8 +57,10 @@ void LoadSettings(SettingsStore& store, GeneratorWindow& generator,
     generator.SetSampleRate(settings.SamplingFrequency());
 
     GeneratorModel& model = generator.model();
+    std::optional<QPoint> place;
     const bool loaded =
-        values && model.Load(*values, [&generator](int x, int y) { generator.move(x, y); });
+        values && model.Load(*values, [&place](int x, int y) { place = QPoint(x, y); });
+    PlaceWindow(generator, place);
     if (!loaded) {
         model.Reset();
     }
@@ -70,7 +74,8 @@ void LoadSettings(SettingsStore& store, GeneratorWindow& generator,
 }
 
 void SaveWindowSettings(SettingsStore& store, GeneratorWindow& generator) {
-    Save(store, generator.model().StoredValues(generator.x(), generator.y()), "window values");
+    const QPoint place = StoredWindowPoint(generator);
+    Save(store, generator.model().StoredValues(place.x(), place.y()), "window values");
 }
 
 void SaveOutputSettings(SettingsStore& store, const OutputSettingsDialog& settings) {

@@ -1,6 +1,5 @@
 #include "settings_dialog/output_settings_dialog.h"
 
-#include <QCloseEvent>
 #include <QShortcut>
 
 #include "platform/help_router.h"
@@ -94,8 +93,10 @@ bool OutputSettingsDialog::DisableScreenSaver() const {
     return ui.chkDisableSS->isChecked();
 }
 
-void OutputSettingsDialog::closeEvent(QCloseEvent* event) {
-    QDialog::closeEvent(event);
+// Every way of closing ends here: the Close button and the title bar through
+// close() and reject(), Escape through reject() alone.
+void OutputSettingsDialog::done(int result) {
+    QDialog::done(result);
     emit closedByUser();
 }
 

@@ -47,8 +47,8 @@ public slots:
     // program-wide sampling frequency.
     void OnSampleRateChosen();
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
+public:
+    void done(int result) override;
 
 private:
     std::int32_t samplingFrequency_ = 11025;

@@ -82,7 +82,7 @@ TEST_F(SettingsLoadTest, ClosingWritesWhatTheNextStartRestores) {
     window->RecallMemory(1);
     Pick("WaveDevice", 2);
     window->findChild<QAction*>("mnuAutostart")->setChecked(true);
-    window->move(100, 200);
+    window->setGeometry(QRect(QPoint(10, 0), window->size()));  // fits the test screen
 
     settings->show();
     settings->close();
@@ -98,7 +98,7 @@ TEST_F(SettingsLoadTest, ClosingWritesWhatTheNextStartRestores) {
 
     const auto next = Start(store);
     EXPECT_EQ(Shown(*next->window), Shown(*window));
-    EXPECT_EQ(next->window->pos(), QPoint(100, 200));
+    EXPECT_EQ(next->window->geometry().topLeft(), QPoint(10, 0));
     EXPECT_TRUE(next->window->findChild<QAction*>("mnuAutostart")->isChecked());
     EXPECT_EQ(next->window->audioOut().WaveDevice(), 1u);
     const EngineState& was = window->engine().state;
@@ -122,7 +122,7 @@ TEST_F(SettingsLoadTest, UnreadableWindowValuesFallBackToTheReset) {
     Box("chkAsLeft")->setChecked(true);
     TypeAndLeave("AmplitudeLeft", "-9");
     window->findChild<QAction*>("mnuAutostart")->setChecked(true);
-    window->move(100, 200);
+    window->setGeometry(QRect(QPoint(10, 0), window->size()));  // the client area
     SaveWindowSettings(store, *window);
 
     // What the reset leaves keeps the value read before the failure, or the
@@ -137,7 +137,7 @@ TEST_F(SettingsLoadTest, UnreadableWindowValuesFallBackToTheReset) {
         EXPECT_EQ(Shown(*started->window), reset) << name;
         EXPECT_EQ(started->window->findChild<QAction*>("mnuAutostart")->isChecked(), name[0] == 't')
             << name;
-        EXPECT_NE(started->window->pos(), QPoint(100, 200)) << name;
+        EXPECT_NE(started->window->geometry().topLeft(), QPoint(10, 0)) << name;
         EXPECT_TRUE(started->dialogs.shown.isEmpty()) << name;
     }
 
@@ -148,7 +148,7 @@ TEST_F(SettingsLoadTest, UnreadableWindowValuesFallBackToTheReset) {
     EXPECT_TRUE(started->window->findChild<QCheckBox*>("chkAsLeft")->isChecked());
     EXPECT_FALSE(started->window->panel(kRight)->ui.noiseFunction->isEnabled());  // "= Left" greys
     EXPECT_FALSE(started->window->panel(kLeft)->ui.modPeriod->isEnabled());       // modulation off
-    EXPECT_EQ(started->window->pos(), QPoint(100, 200));
+    EXPECT_EQ(started->window->geometry().topLeft(), QPoint(10, 0));
     MemorySettingsStore noPhase = Spoiled("ModPhaseLeftEdit", std::nullopt);
     started = Start(noPhase);
     EXPECT_EQ(started->window->panel(kLeft)->ui.modPhase->text(), "");
@@ -162,6 +162,31 @@ TEST_F(SettingsLoadTest, UnreadableWindowValuesFallBackToTheReset) {
     EXPECT_EQ(started->settings->SamplingFrequency(), 11025);
     EXPECT_EQ(started->settings->QuantizationBits(), 16);
     EXPECT_EQ(started->settings->BufferCount(), 2);
+}
+
+// Each way of closing Output Settings writes its values: the Close button,
+// the title bar's close, and Escape (which bypasses the close event).
+TEST_F(SettingsLoadTest, EveryWayOfClosingOutputSettingsWritesItsValues) {
+    ConnectSettingsStore(store, *window, *settings);
+    const auto storedBuffers = [this] {
+        std::int32_t value = -1;
+        const std::optional<SettingsValues> stored = store.Load(SettingsKeyPath());
+        return stored && stored->ReadInteger("Buffers", value) == ReadStatus::kOk ? value : -1;
+    };
+    const std::vector<std::pair<const char*, std::function<void()>>> ways{
+        {"Close button", [this] { settings->ui.btnClose->click(); }},
+        {"title bar", [this] { settings->close(); }},
+        {"Escape", [this] { QTest::keyClick(settings.get(), Qt::Key_Escape); }},
+    };
+    int item = 0;
+    for (const auto& [way, closeIt] : ways) {
+        settings->show();
+        item = (item + 1) % 3;
+        settings->ui.cboBuffers->setCurrentIndex(item);
+        closeIt();
+        EXPECT_FALSE(settings->isVisible()) << way;
+        EXPECT_EQ(storedBuffers(), item) << way;
+    }
 }
 
 // A stored device that is no longer there: the default device, and a note in
