@@ -61,10 +61,13 @@ sound_sink_ready() {
 
 # start_pulseaudio: a PulseAudio server with only the native protocol and the
 # null sink; returns when the sink is there. Fails (with the server's log)
-# when it does not start within 10 s.
+# when it does not start within 10 s. The sink never rewinds: a rewind when a
+# stream starts re-renders what the monitor has already passed on, and the
+# stream's first milliseconds (130 to 900 frames, even from paplay) would be
+# missing from the recording.
 start_pulseaudio() {
     pulseaudio -n --daemonize=no --exit-idle-time=-1 --log-target=stderr \
-        -L module-native-protocol-unix -L "module-null-sink sink_name=s rate=48000" \
+        -L module-native-protocol-unix -L "module-null-sink sink_name=s rate=48000 norewinds=1" \
         >>"$SOUND_LOGS/pulseaudio.log" 2>&1 &
     _sound_started $!
     SOUND_SERVER_PIDS=($!)
