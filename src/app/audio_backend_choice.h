@@ -6,9 +6,13 @@
 
 namespace skarnel {
 
-// The audio back-end of this process: the real devices through PortAudio, or,
-// with SKARNEL_AUDIO=simulated, a simulated device that plays in real time
-// (for machines without sound hardware, demos and tests).
+// The audio back-end of this process, chosen by SKARNEL_AUDIO:
+// - unset: the sound server's sinks (PulseAudio or PipeWire) when a server
+//   answers at start, PortAudio's devices (ALSA, JACK) otherwise;
+// - "pulse": the sound server's sinks, waiting for a server if none runs;
+// - "portaudio": PortAudio's devices even when a server runs;
+// - "simulated": a simulated device that plays in real time (machines
+//   without sound hardware, demos and tests).
 std::unique_ptr<WaveOutBackend> CreateAudioBackend();
 
 }  // namespace skarnel
