@@ -87,8 +87,14 @@ done
 xdotool windowfocus --sync "$note" key Return 2>/dev/null || true
 [[ $(window_running "$pid") == false ]] || { echo "the window does not answer after the note" >&2; exit 1; }
 
-# A server again: ON plays again, and what it plays is the signal.
+# A server again: the program connects to it by itself (within 5 s, as a
+# client of the new server), ON plays again, and what it plays is the signal.
 start_pulseaudio || exit 1
+for ((i = 0; i < 50; i++)); do
+    pactl list clients 2>/dev/null | grep -q "application.process.id = \"$pid\"" && break
+    sleep 0.1
+done
+((i < 50)) || { echo "the program did not connect to the restarted server within 5 s" >&2; exit 1; }
 sound_record_start "$SOUND_LOGS/recording" parec || exit 1
 window_command "$pid" "$WINDOW_START" || { echo "ON after the restart failed" >&2; exit 1; }
 window_wait_running "$pid" true 50 || { echo "ON after the restart did not play" >&2; exit 1; }
