@@ -62,6 +62,10 @@ int main(int argc, char* argv[]) {
         // the display allows (X11); otherwise only the menu shortcut does.
         generator.SetHotKey(&hotKey);
         hotKey.Claim();
+        // Closing the generator ends the program; an open help window would
+        // otherwise keep it running, hidden, still answering the bus.
+        QObject::connect(&generator, &skarnel::GeneratorWindow::closed, &app, &QApplication::quit,
+                         Qt::QueuedConnection);
     };
     if (startup.Start(attach) == skarnel::SkarnelStartup::Outcome::kEnd) {
         hotKey.Release();

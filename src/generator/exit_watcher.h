@@ -7,9 +7,9 @@ class QWidget;
 
 namespace skarnel {
 
-// Runs a handler when the user leaves an entry: the keyboard focus moves to
-// another control of the window. Focus that only leaves with the whole window
-// (another window activated, a popup) is not leaving the entry.
+// Runs a handler when the user finishes an entry: presses Enter in it, or
+// leaves it (the keyboard focus moves to another control of the window). Focus that only leaves
+// with the whole window (another window activated, a popup) is not leaving the entry.
 class ExitWatcher : public QObject {
 public:
     ExitWatcher(QWidget* entry, std::function<void()> onExit);

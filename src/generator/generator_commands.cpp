@@ -94,15 +94,26 @@ const CommandEntry kCommands[] = {
     {kCommandModPeriod, BothTexts<&GeneratorModel::SetModPeriodText>},
     {kCommandModDepth, BothTexts<&GeneratorModel::SetModDepthText>},
     {kCommandModPhase, BothTexts<&GeneratorModel::SetModPhaseText>},
+    // A list set by a command runs the list's change handling, as a pick in
+    // the window does: a noise function without it would keep the other
+    // function's crest exponent and play up to 11 dB hotter than shown.
     {kCommandModFunction,
      [](GeneratorWindow&, GeneratorModel& m, std::int32_t first, std::int32_t second) {
          m.SetModFunction(kLeft, first);
+         m.OnModFunctionChanged(kLeft);
          m.SetModFunction(kRight, second);
+         m.OnModFunctionChanged(kRight);
      }},
-    {kCommandNoiseL, [](GeneratorWindow&, GeneratorModel& m, std::int32_t first,
-                        std::int32_t) { m.SetNoiseFunction(kLeft, first); }},
-    {kCommandNoiseR, [](GeneratorWindow&, GeneratorModel& m, std::int32_t first,
-                        std::int32_t) { m.SetNoiseFunction(kRight, first); }},
+    {kCommandNoiseL,
+     [](GeneratorWindow&, GeneratorModel& m, std::int32_t first, std::int32_t) {
+         m.SetNoiseFunction(kLeft, first);
+         m.OnNoiseFunctionChanged(kLeft);
+     }},
+    {kCommandNoiseR,
+     [](GeneratorWindow&, GeneratorModel& m, std::int32_t first, std::int32_t) {
+         m.SetNoiseFunction(kRight, first);
+         m.OnNoiseFunctionChanged(kRight);
+     }},
     // The list's change handling runs too, so the next start uses the device
     // the list shows; an item the list lacks is ignored.
     {kCommandDevice,

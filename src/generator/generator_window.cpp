@@ -438,6 +438,9 @@ void GeneratorWindow::closeEvent(QCloseEvent* event) {
         onClosing_();
     }
     QMainWindow::closeEvent(event);
+    if (event->isAccepted()) {
+        emit closed();
+    }
 }
 
 // ------------------------------------------------------------ modal operations

@@ -144,6 +144,11 @@ public:
         ModalOperation previous_;
     };
 
+signals:
+    // The window has closed: the program's work is done, whatever other
+    // windows (the help, a script's) are still open.
+    void closed();
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;

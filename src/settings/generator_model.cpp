@@ -128,19 +128,24 @@ void GeneratorModel::SetModPeriodText(int c, const std::string& text) {
     if (!ChangeText(c, &ChannelSettings::modPeriod, text)) {
         return;
     }
-    ChannelEngineState& engine = engine_.state.channels[c];
-    if (!text.empty()) {
-        const auto v = Read(text);
-        if (!v) {
-            return;  // unreadable: no live value, no zero test
-        }
-        engine.modPeriod = ModPeriodSeconds(*v);
+    if (text.empty()) {
+        return;
     }
-    // A period of 0 would divide by zero in the playing signal.
-    if (engine.modPeriod == 0.0f && output_ != nullptr && output_->Running()) {
-        output_->StopImmediately();
-        SetModPeriodText(c, "1");
+    const auto v = Read(text);
+    if (!v) {
+        return;  // unreadable: no live value
     }
+    // While the signal plays, a zero is a step of typing ("0" on the way to
+    // "0.5"), not a period: the signal keeps the one it has until the entry
+    // is finished.
+    const float seconds = ModPeriodSeconds(*v);
+    if (seconds != 0.0f || !Playing()) {
+        engine_.state.channels[c].modPeriod = seconds;
+    }
+}
+
+bool GeneratorModel::Playing() const {
+    return output_ != nullptr && output_->Running();
 }
 
 void GeneratorModel::SetModDepthText(int c, const std::string& text) {
@@ -327,8 +332,15 @@ void GeneratorModel::FinishPeriodEntry() {
 void GeneratorModel::FinishModPeriodEntry(int c) {
     const std::string& text = values_.channels[c].modPeriod;
     const auto v = Read(text);
-    engine_.state.channels[c].modPeriod = v ? ModPeriodSeconds(*v) : 1.0f;
+    float& period = engine_.state.channels[c].modPeriod;
+    period = v ? ModPeriodSeconds(*v) : 1.0f;
     SetModPeriodText(c, CheckedEntryText(EntryCheck::kModPeriod, text, sampleRate()));
+    // A finished period of 0 would divide by zero in the playing signal.
+    if (period == 0.0f && Playing()) {
+        output_->StopImmediately();
+        SetModPeriodText(c, "1");
+        period = 1.0f;
+    }
 }
 
 void GeneratorModel::FinishModDepthEntry(int c) {

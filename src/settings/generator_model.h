@@ -170,6 +170,8 @@ public:
     std::vector<SettingValue> StoredValues(int x, int y) const;
 
 private:
+    // The output plays (the model's output control says so).
+    bool Playing() const;
     ChannelSettings& mutableChannel(int c) { return values_.channels[c]; }
     static void SetChoice(std::int32_t& choice, std::int32_t item, std::size_t count);
     // Puts a text into a channel's entry; false when it already shows it.

@@ -51,11 +51,19 @@ TEST_F(CommandTest, EachCommandChangesWhatItNames) {
     EXPECT_EQ(window->engine().state.right().modPeriod, 7.0f);
     EXPECT_EQ(List("ModFunctionLeft")->currentIndex(), kModTriangular);
 
-    // A noise list set by command runs no change handling: the crest
-    // exponent stays that of pink noise.
+    // A noise list set by command leaves the engine as the same pick in the
+    // window does: the crest exponent follows the noise (a pink exponent on
+    // white noise plays far hotter than the window shows).
     window->ExecuteCommand(kCommandNoiseL, kWhiteNoise, 0);
     EXPECT_EQ(List("WaveFormLeft")->currentIndex(), kWhiteNoise);
+    const float commanded = window->engine().state.left().crestExponent;
+    Pick("WaveFormLeft", kPinkNoise);
     EXPECT_EQ(window->engine().state.left().crestExponent, kCrestExponentsPink[4]);
+    Pick("WaveFormLeft", kWhiteNoise);
+    EXPECT_EQ(window->engine().state.left().crestExponent, commanded);
+    EXPECT_NE(commanded, kCrestExponentsPink[4]);
+    window->ExecuteCommand(kCommandNoiseR, kWhiteNoise, 0);
+    EXPECT_EQ(window->engine().state.right().crestExponent, commanded);
 
     // The device list follows with its handling, so the next start uses it.
     window->ExecuteCommand(kCommandDevice, 1, 0);

@@ -100,11 +100,21 @@ TEST_F(EntriesTest, ModulationPeriodAndDepthFeedTheEngine) {
     EXPECT_EQ(Left("ModPeriodLeftEdit", "0,5"), "1");
     EXPECT_EQ(Engine(kLeft).modPeriod, 1.0f);
 
-    // A period of 0 typed while the signal plays stops it.
+    // While the signal plays, "0" on the way to "0.5" is a step of typing:
+    // the signal plays on with its period until a number arrives.
     window->findChild<QPushButton*>("btnON")->click();
     HandleNotifications();
     ASSERT_TRUE(window->audioOut().Running());
     Type("ModPeriodLeftEdit", "0");
+    EXPECT_TRUE(window->audioOut().Running());
+    EXPECT_EQ(Entry("ModPeriodLeftEdit")->text(), "0");
+    EXPECT_EQ(Engine(kLeft).modPeriod, 1.0f);
+    Type("ModPeriodLeftEdit", "0.");
+    Type("ModPeriodLeftEdit", "0.5");
+    EXPECT_TRUE(window->audioOut().Running());
+    EXPECT_EQ(Engine(kLeft).modPeriod, 0.5f);
+    // A period of 0 left as it is stops the signal.
+    EXPECT_EQ(Left("ModPeriodLeftEdit", "0"), "1");
     EXPECT_FALSE(window->audioOut().Running());
     EXPECT_EQ(Entry("ModPeriodLeftEdit")->text(), "1");
     EXPECT_EQ(Engine(kLeft).modPeriod, 1.0f);

@@ -97,6 +97,33 @@ TEST_F(PlaybackTest, OnOffAndPauseDriveTheWindowsLook) {
     ExpectLook(false);
 }
 
+// Enter in an entry finishes it first: ON plays the value the entry then
+// shows, not the text as typed.
+TEST_F(PlaybackTest, EnterInAnEntryPlaysTheFinishedValue) {
+    QLineEdit* period = Entry("Duration");
+    period->setFocus();
+    period->selectAll();
+    QTest::keyClicks(period, "0.05");
+    QTest::keyClick(period, Qt::Key_Return);
+    ASSERT_TRUE(window->audioOut().Running());
+    // 0.05 s is below the shortest period; the finished entry holds 0.1 s.
+    EXPECT_EQ(window->engine().state.periodSamples, 1103);  // 0.1 s at 11025 Hz
+    EXPECT_EQ(period->text(), "0.1000000015");
+    EXPECT_EQ(window->model().values().period, "0.1000000015");
+
+    QTest::keyClick(window.get(), Qt::Key_F9);
+    HandleNotifications();
+    QLineEdit* depth = Entry("ModDepthLeftEdit");
+    Box("ModulationOnLeft")->setChecked(true);
+    depth->setFocus();
+    depth->selectAll();
+    QTest::keyClicks(depth, "150");
+    QTest::keyClick(depth, Qt::Key_Enter);
+    EXPECT_EQ(depth->text(), "100");
+    EXPECT_EQ(window->engine().state.channels[kLeft].modDepth, 1.0f);
+    EXPECT_TRUE(window->audioOut().Running());
+}
+
 TEST_F(PlaybackTest, KeysStartAndStop) {
     // From an entry: the entry passes Enter on to the window.
     Entry("Duration")->setFocus();
