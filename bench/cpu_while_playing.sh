@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # How much of one core the program uses while it plays the heaviest chain
 # (stereo pink 10:1, Peaking 1 kHz -10 dB Q 3, Triangular modulation 2 s at
-# 100 % on both channels) at 48000 Hz on the simulated device, which takes
-# samples at their real rate. The program runs a script that plays the preset
-# once; its CPU time (user + system, from /proc) is read over a window of
-# WINDOW seconds that starts after the start-up has settled.
+# 100 % on both channels) at 48000 Hz 16-bit on a sound server, which takes
+# samples at their real rate: the user's server when one answers, else a
+# private PulseAudio server with a null sink. The program runs a script that
+# plays the preset once; its CPU time (user + system, from /proc) is read over
+# a window of WINDOW seconds that starts after the start-up has settled.
 #
 # Usage: bench/cpu_while_playing.sh [path/to/skarnel] [path/to/skarnel-make-presets]
-# Environment: WINDOW (default 60) seconds measured.
-# Needs xvfb-run, dbus-run-session and sqlite3.
+# Environment: WINDOW (default 60) seconds measured; SKARNEL_AUDIO is passed
+# on (unset: the program's own choice of back-end; simulated: no server).
+# Needs xvfb-run, dbus-run-session and sqlite3; pulseaudio and pactl for the
+# private server.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -21,12 +24,29 @@ for tool in xvfb-run dbus-run-session sqlite3; do
 done
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export HOME=$work/home XDG_RUNTIME_DIR=$work/run SKARNEL_AUDIO=simulated
-mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-unset XDG_CONFIG_HOME SKARNEL_STORE QT_QPA_PLATFORM DBUS_SESSION_BUS_ADDRESS
 source "$here/../tests/e2e/lib/store.sh"
+source "$here/../tests/e2e/lib/sound_servers.sh"
+source "$here/../tests/e2e/lib/private_alsa.sh"
+trap 'sound_cleanup; rm -rf "$work"' EXIT
+server="the user's server"
+if [[ ${SKARNEL_AUDIO:-} == simulated ]]; then
+    server="none (simulated device)"
+    sound_private_home "$work"
+elif command -v pactl >/dev/null && pactl info >/dev/null 2>&1; then
+    # The user's server stays reachable: only the settings go elsewhere.
+    export HOME=$work/home
+    mkdir -p "$HOME"
+else
+    server="a private PulseAudio server"
+    sound_private_home "$work"
+    start_pulseaudio || exit 2
+fi
+# PortAudio reaches the server through ALSA's pulse plug-in.
+private_alsa "$work/alsa.conf" 'pcm.!default { type pulse }
+ctl.!default { type pulse }'
+backend=${SKARNEL_AUDIO:-"the program's choice"}
+echo "server   $server; back-end $backend"
+unset XDG_CONFIG_HOME SKARNEL_STORE QT_QPA_PLATFORM DBUS_SESSION_BUS_ADDRESS
 seed_store "Fs|1|4" "Quant|1|1"  # 48000 Hz, 16 bits
 
 period=$((window + settle + 10))

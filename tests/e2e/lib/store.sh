@@ -38,3 +38,47 @@ SQL
 dump_store() {
     sqlite3 "$(store_path)" "SELECT name, text_value, int_value FROM key_values ORDER BY name"
 }
+
+# Prints, as seed_store entries, every value the generator window stores, at
+# the values a reset window shows; NAME=VALUE arguments replace single values
+# (the kind stays). A store with all of them makes the window start with
+# exactly these settings instead of resetting.
+window_values() {
+    local -A kind=() value=()
+    local -a order=()
+    local entry name
+    add() { order+=("$1"); kind[$1]=$2; value[$1]=$3; }
+    add mono 1 1
+    add AsLeft 1 0
+    add Duration 0 10
+    add Loop 1 1
+    add WaveDevice 1 0
+    add PresetAutoStart 1 0
+    add FormX 1 0
+    add FormY 1 0
+    for side in Left Right; do
+        local s=${side:0:1}
+        add "${side}Tick" 1 1
+        add "WaveForm$side" 1 1
+        add "PeakRms$s" 1 4
+        add "Amplitude$side" 0 0
+        add "cboFilterType${s}1" 1 0
+        add "txtFZero$s" 0 1000
+        add "txtGain$s" 0 0
+        add "txtQ$s" 0 1
+        add "ModulationOn$side" 1 0
+        add "ModFunction$side" 1 0
+        add "ModPeriod${side}Edit" 0 1
+        add "ModDepth${side}Edit" 0 100
+        add "ModPhase${side}Edit" 0 0
+    done
+    unset -f add
+    for entry in "$@"; do
+        name=${entry%%=*}
+        [[ -n ${kind[$name]+set} ]] || { echo "window_values: no stored value '$name'" >&2; return 1; }
+        value[$name]=${entry#*=}
+    done
+    for name in "${order[@]}"; do
+        echo "$name|${kind[$name]}|${value[$name]}"
+    done
+}
