@@ -87,10 +87,9 @@ dbus-run-session -- xvfb-run -a -s "-screen 0 1024x768x24" bash "$work/inner.sh"
 $(tail -n 20 "$work/skarnel.log" 2>/dev/null)"
 
 echo "$server$( ((load)) && echo ' under load'): $(stat -c %s "$work/recording") bytes recorded"
-# The window plays whole buffers: the one in which the period ends is not
-# played (a period shorter than one buffer does not start at all). With the
-# default buffers of 16384 bytes (4096 frames) that is 117 of them.
-played=$((10 * 48000 / 4096 * 4096))
+# Every frame of the period arrives, the last buffer's included (silence
+# follows the period's end within it).
+played=$((10 * 48000))
 sound_compare "$work/recording" "$work/render.wav" --frames "$played" ||
     fail "the recording is not the rendered signal (see above); the program's output:
 $(tail -n 20 "$work/skarnel.log" 2>/dev/null)"
