@@ -1,5 +1,8 @@
 #include "generator/memory_presets.h"
 
+#include <QStyle>
+#include <algorithm>
+
 #include <QAction>
 #include <QEvent>
 #include <QFileInfo>
@@ -46,7 +49,13 @@ MemoryPresets::MemoryPresets(Widgets widgets, Window window, const GeneratorMode
         menu->addAction("Rename", this, [this, slot] { Rename(slot); });
         connect(b, &QWidget::customContextMenuRequested, this,
                 [b, menu](const QPoint& at) { menu->popup(b->mapToGlobal(at)); });
+        // The row shares its width among the buttons, whatever their names.
+        QSizePolicy policy = b->sizePolicy();
+        policy.setHorizontalPolicy(QSizePolicy::Ignored);
+        b->setSizePolicy(policy);
+        b->installEventFilter(this);
     }
+    buttonHint_ = button(1)->toolTip();
     connect(widgets_.loadFile, &QAction::triggered, this, &MemoryPresets::LoadCommand);
     connect(widgets_.saveFile, &QAction::triggered, this, &MemoryPresets::SaveAsCommand);
 
@@ -96,14 +105,21 @@ void MemoryPresets::FinishRename() {
     const int slot = renamingSlot_;
     renamingSlot_ = 0;
     const QString name = renameField_->text();
-    button(slot)->setText(name);
     slots_[slot - 1].name = name.left(kShortTextLength).toStdString();
+    ShowCaption(slot);
     renameField_->hide();
     renameField_->setEnabled(false);
     window_.renamingChanged();
 }
 
 bool MemoryPresets::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Resize || event->type() == QEvent::FontChange) {
+        for (int slot = 1; slot <= kSlotCount; ++slot) {
+            if (watched == button(slot) && slot != renamingSlot_) {
+                ShowCaption(slot);
+            }
+        }
+    }
     if (watched == renameField_) {
         if (event->type() == QEvent::KeyPress) {
             const int key = static_cast<QKeyEvent*>(event)->key();
@@ -128,8 +144,20 @@ void MemoryPresets::FillFromWindow() {
 
 void MemoryPresets::ShowNames() {
     for (int slot = 1; slot <= kSlotCount; ++slot) {
-        button(slot)->setText(QString::fromStdString(slots_[slot - 1].name));
+        ShowCaption(slot);
     }
+}
+
+void MemoryPresets::ShowCaption(int slot) {
+    QPushButton* b = button(slot);
+    const QString name = QString::fromStdString(slots_[slot - 1].name);
+    // The room for text: the button less its frame and padding.
+    const int room = std::max(b->width() - 2 * b->style()->pixelMetric(QStyle::PM_ButtonMargin) -
+                                  2 * b->style()->pixelMetric(QStyle::PM_DefaultFrameWidth),
+                              0);
+    const QString caption = b->fontMetrics().elidedText(name, Qt::ElideRight, room);
+    b->setText(caption);
+    b->setToolTip(caption == name ? buttonHint_ : name + "\n" + buttonHint_);
 }
 
 std::string MemoryPresets::Load(const QString& path) {

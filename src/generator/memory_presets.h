@@ -68,6 +68,10 @@ protected:
 private:
     void FinishRename();
     void ShowNames();
+    // Shows a slot's name on its button, cut with "..." to the button's width
+    // (the whole name then in the hint), so a long name cannot widen the
+    // window.
+    void ShowCaption(int slot);
 
     Widgets widgets_;
     Window window_;
@@ -75,6 +79,7 @@ private:
     Dialogs& dialogs_;
     PresetSlots slots_{};
     QLineEdit* renameField_ = nullptr;
+    QString buttonHint_;  // the buttons' own hint
     int renamingSlot_ = 0;
 };
 

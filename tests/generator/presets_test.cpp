@@ -174,6 +174,37 @@ TEST_F(PresetsTest, RenameEndsOnEnterOrFocusLoss) {
     EXPECT_TRUE(window->findChild<QPushButton*>("btnON")->isDefault());
 }
 
+// A long name is cut to its button, whole in the hint: the window keeps its
+// width, and ON, OFF, Pause and the period stay within it.
+TEST_F(PresetsTest, ALongNameIsCutToItsButtonAndWhollyInTheHint) {
+    QPushButton* memory = window->findChild<QPushButton*>("btnMemory2");
+    const QString hint = memory->toolTip();
+    const auto rename = [this](const QString& name) {
+        window->presets().Rename(2);
+        Entry("MemoryNameEdit")->setText(name);
+        QTest::keyClick(Entry("MemoryNameEdit"), Qt::Key_Return);
+        QApplication::processEvents();
+    };
+    rename("Short");
+    EXPECT_EQ(Caption(2), "Short");
+    EXPECT_EQ(memory->toolTip(), hint);
+    const int width = window->width();
+    const int wanted = window->sizeHint().width();
+
+    rename(QString(200, 'W'));
+    EXPECT_EQ(window->width(), width);
+    EXPECT_EQ(window->sizeHint().width(), wanted);
+    EXPECT_TRUE(Caption(2).endsWith(QChar(0x2026))) << Caption(2).toStdString();
+    EXPECT_LE(memory->fontMetrics().horizontalAdvance(Caption(2)), memory->width());
+    EXPECT_EQ(memory->toolTip(), QString(200, 'W') + "\n" + hint);
+
+    // Renamed back, the name is whole again and the hint is the button's own.
+    rename("Short");
+    EXPECT_EQ(Caption(2), "Short");
+    EXPECT_EQ(memory->toolTip(), hint);
+    EXPECT_EQ(window->sizeHint().width(), wanted);
+}
+
 TEST_F(PresetsTest, FileMenuSavesAndLoadsTheSlots) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
