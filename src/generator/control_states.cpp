@@ -74,6 +74,12 @@ void GeneratorWindow::UpdateControlStates() {
         presets_->button(slot)->setEnabled(!playing);
     }
     ui->mnuPresets->setEnabled(!playing && !held);
+    // Right after a reset, Ctrl+Z undoes it; after any change it resets.
+    const bool undoable = ResetUndoable() && !playing && !held;
+    ui->mnuUndoReset->setEnabled(undoable);
+    ui->mnuUndoReset->setShortcut(undoable ? QKeySequence(Qt::CTRL | Qt::Key_Z) : QKeySequence());
+    ui->mnuResetSettings->setShortcut(undoable ? QKeySequence()
+                                               : QKeySequence(Qt::CTRL | Qt::Key_Z));
 
     // Starting needs a channel to play; the button also needs a device,
     // while the menu entry still tries and reports why it cannot. Stopping

@@ -94,6 +94,7 @@ GeneratorWindow::GeneratorWindow(WaveOutBackend& backend, Dialogs& dialogs,
                               [this] { UpdateControlStates(); }},
         model_, dialogs_);
     connect(ui->mnuResetSettings, &QAction::triggered, this, &GeneratorWindow::ResetSettings);
+    connect(ui->mnuUndoReset, &QAction::triggered, this, &GeneratorWindow::UndoReset);
     connect(ui->mnuAutostart, &QAction::toggled, this,
             [this](bool on) { model_.SetAutostart(on); });
 
@@ -263,7 +264,30 @@ void GeneratorWindow::PrepareEngineFromWindow() {
 }
 
 void GeneratorWindow::ResetSettings() {
+    beforeReset_ = model_.values();
     model_.Reset();
+    ShowSettings();
+    afterReset_ = model_.values();
+    UpdateControlStates();
+}
+
+bool GeneratorWindow::ResetUndoable() const {
+    return beforeReset_.has_value() && model_.values() == afterReset_;
+}
+
+// Brings back what a reset replaced, as long as nothing was changed since.
+void GeneratorWindow::UndoReset() {
+    if (!ResetUndoable()) {
+        ResetSettings();  // its shortcut came from before a change: Ctrl+Z resets
+        return;
+    }
+    const GeneratorSettings before = *beforeReset_;
+    beforeReset_.reset();
+    RunGuarded([this, &before] {
+        model_.Recall(before);
+        model_.SetWaveDevice(before.waveDevice);  // a preset does not carry the device
+        model_.OnWaveDeviceChanged();
+    });
     ShowSettings();
 }
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "audio/audio_output.h"
@@ -109,6 +110,10 @@ public:
     void PrepareEngineFromWindow();
     // The window's start state (also the fallback of a failed settings load).
     void ResetSettings();
+    // "Undo Reset": the values before the last reset, while nothing has
+    // changed since it.
+    void UndoReset();
+    bool ResetUndoable() const;
     // Shows the model's values and derives every control's state from them.
     void ShowSettings();
     // A one-line note in the status area (a stored device that is gone).
@@ -202,8 +207,11 @@ private:
     std::unique_ptr<MemoryPresets> presets_;
     QPushButton* defaultButton_ = nullptr;
     bool hasOutputDevice_ = true;
-    bool starting_ = false;           // the first buffers of a start are being filled
-    bool loopAfterPlayback_ = false;  // tick Loop when the playing period ends
+    bool starting_ = false;  // the first buffers of a start are being filled
+    bool loopAfterPlayback_ = false;
+    // The values a reset replaced, and what it left, for "Undo Reset".
+    std::optional<GeneratorSettings> beforeReset_;
+    GeneratorSettings afterReset_;  // tick Loop when the playing period ends
     ModalOperation modal_ = ModalOperation::kNone;
     CommandBus* bus_ = nullptr;
     MillisecondClock* performanceClock_ = nullptr;

@@ -205,6 +205,40 @@ TEST_F(PresetsTest, ALongNameIsCutToItsButtonAndWhollyInTheHint) {
     EXPECT_EQ(window->sizeHint().width(), wanted);
 }
 
+// Ctrl+Z resets; right after, Ctrl+Z (or "Undo Reset") brings the values
+// back. Once anything changes, Ctrl+Z resets again.
+TEST_F(PresetsTest, AResetCanBeUndoneUntilSomethingChanges) {
+    TypeAndLeave("AmplitudeLeft", "-12");
+    TypeAndLeave("Duration", "3");
+    Pick("cboChannels", kStereo);
+    Pick("WaveFormRight", kWhiteNoise);
+    Pick("WaveDevice", 1);
+    const GeneratorSettings before = window->model().values();
+    QAction* undo = window->findChild<QAction*>("mnuUndoReset");
+    EXPECT_FALSE(undo->isEnabled());
+
+    QTest::keySequence(window.get(), QKeySequence(Qt::CTRL | Qt::Key_Z));
+    EXPECT_EQ(Entry("AmplitudeLeft")->text(), "0");
+    EXPECT_EQ(window->model().values().channelMode, kMono);
+    EXPECT_TRUE(undo->isEnabled());
+
+    QTest::keySequence(window.get(), QKeySequence(Qt::CTRL | Qt::Key_Z));
+    EXPECT_TRUE(window->model().values() == before);
+    EXPECT_EQ(Entry("AmplitudeLeft")->text(), "-12");
+    EXPECT_EQ(List("WaveDevice")->currentIndex(), 1);
+    EXPECT_EQ(window->audioOut().WaveDevice(), 0u);
+    EXPECT_FALSE(undo->isEnabled());
+
+    // A reset, then a change: Ctrl+Z resets again and the undo is gone.
+    window->findChild<QAction*>("mnuResetSettings")->trigger();
+    TypeAndLeave("Duration", "5");
+    EXPECT_FALSE(undo->isEnabled());
+    QTest::keySequence(window.get(), QKeySequence(Qt::CTRL | Qt::Key_Z));
+    EXPECT_EQ(Entry("Duration")->text(), "10");
+    undo->trigger();
+    EXPECT_EQ(Entry("Duration")->text(), "5");
+}
+
 TEST_F(PresetsTest, FileMenuSavesAndLoadsTheSlots) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
