@@ -74,7 +74,11 @@ void GeneratorWindow::UpdateControlStates() {
         presets_->button(slot)->setEnabled(!playing);
     }
     ui->mnuPresets->setEnabled(!playing && !held);
-    // Right after a reset, Ctrl+Z undoes it; after any change it resets.
+    // Right after a reset, Ctrl+Z undoes it; after any change it resets, even
+    // when a later change happens to lead back to the reset values.
+    if (!ResetUndoable()) {
+        beforeReset_.reset();
+    }
     const bool undoable = ResetUndoable() && !playing && !held;
     ui->mnuUndoReset->setEnabled(undoable);
     ui->mnuUndoReset->setShortcut(undoable ? QKeySequence(Qt::CTRL | Qt::Key_Z) : QKeySequence());
