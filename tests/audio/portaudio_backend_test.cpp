@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "audio/audio_output.h"
+#include "private_alsa_config.h"
 
 // These tests play through PortAudio's ALSA host API into an ALSA
 // configuration of their own (ALSA_CONFIG_PATH) whose default device is
@@ -47,28 +48,12 @@ public:
         char pattern[] = "/tmp/skarnel-portaudio-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         home_ = pattern;
-        // A copy of the system's top-level configuration without its
-        // pre-load step: on a desktop that step loads the PipeWire,
-        // PulseAudio and JACK plug-ins (whose probing prints warnings and may
-        // change the default), and ~/.asoundrc. Then the test's own default.
-        std::ifstream system("/usr/share/alsa/alsa.conf");
-        std::ofstream config(home_ / "alsa.conf");
-        std::string line;
-        int skip = 0;  // 1 inside the first @hooks block, 2 after it
-        while (std::getline(system, line)) {
-            if (skip == 0 && line.starts_with("@hooks [")) {
-                skip = 1;
-            } else if (skip == 1) {
-                skip = line.starts_with("]") ? 2 : 1;
-            } else {
-                config << line << "\n";
-            }
-        }
-        config << "pcm.!default { type file; slave.pcm \"null\"; format \"raw\"; file { @func "
-                  "getenv vars [ SKARNEL_TEST_CAPTURE ] default \""
-               << CapturePath().string() << "\" } }\n";
-        config.close();
-        setenv("ALSA_CONFIG_PATH", (home_ / "alsa.conf").c_str(), 1);
+        // The test's own default: a file over the null device.
+        testing::UsePrivateAlsaConfig(
+            home_ / "alsa.conf",
+            "pcm.!default { type file; slave.pcm \"null\"; format \"raw\"; file { @func "
+            "getenv vars [ SKARNEL_TEST_CAPTURE ] default \"" +
+                CapturePath().string() + "\" } }");
         setenv("HOME", home_.c_str(), 1);
         unsetenv("XDG_CONFIG_HOME");
     }

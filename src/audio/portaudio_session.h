@@ -1,0 +1,45 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+namespace skarnel {
+
+// Holds one PortAudio initialisation. The back-end and every device it opened
+// share it, so PortAudio (which closes all streams when terminated) stays up
+// until the last of them is gone, a device thread held up in the host
+// included.
+//
+// The first session of a process also keeps the sound libraries quiet: it
+// sets JACK_NO_START_SERVER and JACK_NO_AUDIO_RESERVATION (unless already
+// set) and routes the ALSA and JACK library messages, which would otherwise
+// land on standard error, to handlers that drop them.
+class PortAudioSession {
+public:
+    PortAudioSession();
+    ~PortAudioSession();
+    PortAudioSession(const PortAudioSession&) = delete;
+    PortAudioSession& operator=(const PortAudioSession&) = delete;
+
+    bool Ready() const noexcept { return initError_ == 0; }
+
+    // Keeps PortAudio's text of its last unanticipated host error, for the
+    // message of the code that reported it.
+    void RememberHostError();
+    std::string HostErrorText() const;
+
+    // A gap of silence a device played between samples (see
+    // PortAudioBackend::UnderrunCount). Lock-free: real-time callbacks count.
+    void CountUnderrun() noexcept { underruns_.fetch_add(1, std::memory_order_relaxed); }
+    std::uint64_t Underruns() const noexcept { return underruns_.load(std::memory_order_relaxed); }
+
+private:
+    int initError_ = 0;
+    mutable std::mutex hostErrorMutex_;
+    std::string hostErrorText_;
+    std::atomic<std::uint64_t> underruns_{0};
+};
+
+}  // namespace skarnel
