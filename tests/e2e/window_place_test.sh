@@ -29,10 +29,16 @@ cat >"$work/inner.sh" <<'EOF'
 set -euo pipefail
 source "$STORE_LIB"
 fail() { echo "window_place_test: FAIL (${WM:-no window manager}): $*" >&2; exit 1; }
+# The X server may still be coming up when xvfb-run hands over.
+for ((i = 0; i < 50; i++)); do
+    xdotool getdisplaygeometry >/dev/null 2>&1 && break
+    sleep 0.1
+done
 wm_pid=
 if [[ -n $WM ]]; then
     "$WM" >"$WORK/wm.log" 2>&1 &
     wm_pid=$!
+    trap 'kill $wm_pid 2>/dev/null || true' EXIT
     sleep 1
 fi
 stored() { sqlite3 "$(store_path)" "SELECT int_value FROM key_values WHERE name = '$1'"; }
@@ -46,6 +52,7 @@ run_once() {
     # later; a window that answers twice, half a second apart, has settled.
     local geometry= previous=
     for ((i = 0; i < 40; i++)); do
+        kill -0 "$pid" 2>/dev/null || fail "the program ended before showing its window"
         win=$(xdotool search --all --pid "$pid" --onlyvisible --name '^Skarnel$' 2>/dev/null |
             head -n 1) || true
         geometry=$([[ -n $win ]] && xdotool getwindowgeometry --shell "$win" 2>/dev/null) || geometry=
@@ -108,6 +115,7 @@ echo "${WM:-no window manager}: centred at $first, kept on 3 more starts; an off
 EOF
 
 for wm in openbox ""; do
+    sleep 1  # the previous display's server is gone for good
     WM=$wm xvfb-run -a -s "-screen 0 1280x1024x24" dbus-run-session -- bash "$work/inner.sh" ||
         fail "see above; the program said: $(tail -n 5 "$work/skarnel.log" 2>/dev/null)"
 done
