@@ -29,7 +29,12 @@ for tool in xvfb-run Xvfb xdotool dbus-run-session gdbus sqlite3 pactl parec; do
     command -v "$tool" >/dev/null ||
         fail "'$tool' is missing; this test needs the packages xvfb, xdotool, dbus, libglib2.0-bin, sqlite3, pulseaudio-utils"
 done
-[[ $server == pulseaudio ]] && { command -v pulseaudio >/dev/null || fail "'pulseaudio' is missing"; }
+# PipeWire's pulse service replaces the PulseAudio server on a desktop (the
+# two packages exclude each other): without the server this test cannot run.
+if [[ $server == pulseaudio ]] && ! command -v pulseaudio >/dev/null; then
+    echo "SKIP: the PulseAudio server (package pulseaudio) is not installed; pipewire-pulse replaces it here, and e2e.pipewire_playback plays through that"
+    exit 77
+fi
 
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
