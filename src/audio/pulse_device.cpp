@@ -65,8 +65,9 @@ DeviceResult PulseDevice::Connect(const char* sink, const StreamOptions& options
         if (context == nullptr) {
             return static_cast<DeviceResult>(connection_->UnavailableCode());
         }
-        const pa_sample_spec spec{SampleFormat(format_.bitsPerSample), format_.samplesPerSec,
-                                  static_cast<std::uint8_t>(format_.channels)};
+        const pa_sample_spec sampleFormat{SampleFormat(format_.bitsPerSample),
+                                          format_.samplesPerSec,
+                                          static_cast<std::uint8_t>(format_.channels)};
         // The server takes UTF-8 only; a name it would refuse is not worth a failed open.
         const bool named = !options.name.empty() && pa_utf8_valid(options.name.c_str()) != nullptr;
         const char* mediaName = named ? options.name.c_str() : PulseBackend::kApplicationName;
@@ -75,7 +76,8 @@ DeviceResult PulseDevice::Connect(const char* sink, const StreamOptions& options
         pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, kMediaRole);
         pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, PulseBackend::kApplicationName);
         pa_proplist_sets(properties, PA_PROP_APPLICATION_ICON_NAME, PulseBackend::kIconName);
-        stream_ = pa_stream_new_with_proplist(context, mediaName, &spec, nullptr, properties);
+        stream_ =
+            pa_stream_new_with_proplist(context, mediaName, &sampleFormat, nullptr, properties);
         pa_proplist_free(properties);
         if (stream_ == nullptr) {
             return static_cast<DeviceResult>(
