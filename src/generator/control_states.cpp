@@ -88,9 +88,9 @@ void GeneratorWindow::UpdateControlStates() {
     // Starting needs a channel to play; the button also needs a device,
     // while the menu entry still tries and reports why it cannot. Stopping
     // stays possible whenever something plays.
-    ui->btnON->setEnabled(anyOn && hasOutputDevice_);
+    ui->btnON->setEnabled(anyOn && hasOutputDevice());
     ui->mnuON->setEnabled(anyOn);
-    ui->mnuOFF->setEnabled((anyOn && hasOutputDevice_) || playing);
+    ui->mnuOFF->setEnabled((anyOn && hasOutputDevice()) || playing);
     ui->SaveWaveFile1->setEnabled(anyOn);
 
     // The playing look.

@@ -154,8 +154,7 @@ void GeneratorWindow::BuildDeviceList() {
     model_.SetDeviceItems(items);
     model_.SetWaveDevice(0);
     audioOutput_.SetWaveDevice(kDefaultWaveDevice);
-    hasOutputDevice_ = items.size() > 1;
-    if (!hasOutputDevice_) {
+    if (!hasOutputDevice()) {
         dialogs_.Note(kNoDeviceMessage);
     }
     // The back-end calls from a thread of its own; the list is read again on
@@ -180,7 +179,6 @@ void GeneratorWindow::RefreshDeviceList() {
         return;
     }
     ShowDeviceItems(items);
-    hasOutputDevice_ = items.size() > 1;
     model_.ReplaceDeviceItems(std::move(items));
     controls_->Show();
     ShowMissingDeviceNote();

@@ -82,7 +82,8 @@ public:
     ShellCommands& shell() noexcept { return *shell_; }
     ChannelPanel* panel(int channel) const { return panels_[channel]; }
     QPushButton* defaultButton() const noexcept { return defaultButton_; }
-    bool hasOutputDevice() const noexcept { return hasOutputDevice_; }
+    // The list holds a device besides the default item.
+    bool hasOutputDevice() const noexcept { return model_.deviceItems().size() > 1; }
     ModalOperation modalOperation() const noexcept { return modal_; }
     bool SyncTicked() const;
     // Ticks or clears "Sync all Generators" (its click handling follows).
@@ -206,7 +207,6 @@ private:
     ChannelControls* controls_ = nullptr;
     std::unique_ptr<MemoryPresets> presets_;
     QPushButton* defaultButton_ = nullptr;
-    bool hasOutputDevice_ = true;
     bool starting_ = false;  // the first buffers of a start are being filled
     bool loopAfterPlayback_ = false;
     // The values a reset replaced, and what it left, for "Undo Reset".
