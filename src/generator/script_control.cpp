@@ -10,6 +10,7 @@
 
 #include "generator/generator_window.h"
 #include "generator/script_control.h"
+#include "generator/shell_commands.h"
 #include "generator/script_window.h"
 #include "platform/dialogs.h"
 #include "script/script_runner.h"
@@ -103,6 +104,7 @@ ScriptWindow& ScriptControl::window() {
 }
 
 void ScriptControl::Run(const QString& path) {
+    generator_.shell().SetLastScript(QFileInfo(path).absoluteFilePath());
     const GeneratorWindow::ModalGuard running(generator_, ModalOperation::kScript);
     WindowScriptHost host(generator_, window(), dialogs_);
     RunScriptFile(path.toStdString(), host);

@@ -1,5 +1,11 @@
 #include <QAction>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QUrl>
+#include <cstring>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -49,6 +55,19 @@ private:
     std::vector<std::pair<QAction*, int>> entryTopics_;
 };
 
+constexpr const char* kNewScriptName = "Skarnel script.wbs";
+
+// A new script: what each command does, then a line that runs as it stands.
+constexpr const char* kScriptTemplate =
+    "rem A Skarnel script: one command per line, run with File > Run Script.\n"
+    "rem play SLOT FILE  plays memory preset SLOT (1-4) of preset file FILE once\n"
+    "rem delay SECONDS   waits (steps of 0.1 s)\n"
+    "rem pause TEXT      shows TEXT and waits for OK\n"
+    "rem repeat          starts again from the first line\n"
+    "rem end             ends the script (keep it on the last line)\n"
+    "pause Edit this script, then run it again\n"
+    "end\n";
+
 DesktopServices& DefaultDesktop() {
     static QtDesktopServices desktop;
     return desktop;
@@ -66,8 +85,7 @@ ShellCommands::ShellCommands(Widgets w, QObject* parent)
     : QObject(parent),
       desktop_(&DefaultDesktop()),
       programFolder_(QCoreApplication::applicationDirPath()) {
-    connect(w.scriptEditor, &QAction::triggered, this,
-            [this] { desktop_->StartProgram(programFolder_ + "/ScriptEditor"); });
+    connect(w.scriptEditor, &QAction::triggered, this, &ShellCommands::OpenScriptEditor);
     connect(w.help, &QAction::triggered, this, [] { ShowHelpTopic(kGeneratorHelp); });
     connect(w.mail, &QAction::triggered, this, [this] { desktop_->OpenUrl(FeedbackMailUrl()); });
     connect(w.makerWebPage, &QAction::triggered, this, &ShellCommands::OpenMakerWebPage);
@@ -83,6 +101,32 @@ ShellCommands::ShellCommands(Widgets w, QObject* parent)
     connect(w.crestFactorLink, &HoverLink::clicked, this, [] { ShowHelpTopic(kCrestFactorHelp); });
     new MenuHelpKey(w.fileMenu, kFileMenuHelp, {{w.runScript, kScriptHelp}});
     new MenuHelpKey(w.presetsMenu, kPresetsMenuHelp, {});
+}
+
+void ShellCommands::OpenScriptEditor() {
+    const QString editor = programFolder_ + "/ScriptEditor";
+    if (QFileInfo(editor).isExecutable()) {
+        desktop_->StartProgram(editor);
+        return;
+    }
+    QString script = lastScript_;
+    if (script.isEmpty() || !QFileInfo(script).isFile()) {
+        QString folder = newScriptFolder_;
+        if (folder.isEmpty()) {
+            folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        }
+        QDir().mkpath(folder);
+        script = QDir(folder).filePath(kNewScriptName);
+        // An earlier new script is opened again, never written over.
+        if (!QFileInfo::exists(script)) {
+            QFile file(script);
+            if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) ||
+                file.write(kScriptTemplate) != qint64(std::strlen(kScriptTemplate))) {
+                return;  // no place to write: nothing to open
+            }
+        }
+    }
+    desktop_->OpenUrl(QUrl::fromLocalFile(script));
 }
 
 void ShellCommands::OpenMakerWebPage() {

@@ -46,6 +46,16 @@ public:
     // Shows the About window (the shell owns it).
     void SetAboutHandler(std::function<void()> showAbout) { showAbout_ = std::move(showAbout); }
 
+    // The script editor beside the program, when there is one; otherwise the
+    // user's own text editor, through the desktop, on the last script run or
+    // on a new script from a short commented template.
+    void OpenScriptEditor();
+    // The script most recently run, opened by OpenScriptEditor.
+    void SetLastScript(const QString& path) { lastScript_ = path; }
+    // Where OpenScriptEditor writes a new script (the user's documents folder
+    // unless set).
+    void SetNewScriptFolder(const QString& folder) { newScriptFolder_ = folder; }
+
     void OpenMakerWebPage();
     // Starts the program again as a new process with "/nosplash".
     static void OpenNewGeneratorWindow();
@@ -53,6 +63,8 @@ public:
 private:
     DesktopServices* desktop_;
     QString programFolder_;
+    QString lastScript_;
+    QString newScriptFolder_;
     std::function<void()> showAbout_;
 };
 

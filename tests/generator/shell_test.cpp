@@ -41,14 +41,51 @@ TEST_F(ShellTest, MailAndWebPageGoToTheDesktop) {
               QKeySequence("Ctrl+M"));
 }
 
+// Without a script editor beside the program, the user's own editor opens a
+// script: a new one from a template (kept, never written over), or the one
+// run last.
+TEST_F(ShellTest, WithoutAScriptEditorTheDesktopOpensAScript) {
+    QTemporaryDir folder;
+    window->shell().SetProgramFolder(folder.path());
+    window->shell().SetNewScriptFolder(folder.filePath("Documents"));
+    QAction* editor = window->findChild<QAction*>("OpenScriptEditor1");
+    editor->trigger();
+    const QString fresh = folder.filePath("Documents/Skarnel script.wbs");
+    ASSERT_EQ(desktop.urls, QStringList{QUrl::fromLocalFile(fresh).toString()});
+    EXPECT_TRUE(desktop.programs.isEmpty());
+    QFile file(fresh);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    file.close();
+    EXPECT_TRUE(text.startsWith("rem A Skarnel script")) << text.toStdString();
+    EXPECT_TRUE(text.endsWith("end\n"));
+
+    // The template runs as it stands: its pause shows, then it ends.
+    window->scripts().Run(fresh);
+    EXPECT_EQ(dialogs.Last(), "Edit this script, then run it again");
+    EXPECT_FALSE(window->scripts().window().isVisible());
+    EXPECT_TRUE(window->isEnabled());
+
+    // The script run last opens next; a new one is not written again.
+    const QString other = WriteScript(folder, "other.wbs", "end\n");
+    window->scripts().Run(other);
+    editor->trigger();
+    EXPECT_EQ(desktop.urls.last(), QUrl::fromLocalFile(other).toString());
+    QFile::remove(other);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Append));
+    file.write("rem mine\n");
+    file.close();
+    editor->trigger();
+    EXPECT_EQ(desktop.urls.last(), QUrl::fromLocalFile(fresh).toString());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll().endsWith("rem mine\n"));
+}
+
 TEST_F(ShellTest, ScriptEditorStartsWhenItLiesBesideTheProgram) {
     QTemporaryDir folder;
     window->shell().SetProgramFolder(folder.path());
     QtDesktopServices realDesktop;
     window->shell().SetDesktopServices(&realDesktop);
-    // Missing: nothing happens, no message.
-    window->findChild<QAction*>("OpenScriptEditor1")->trigger();
-    EXPECT_TRUE(dialogs.shown.isEmpty());
 
     const QString marker = folder.filePath("started");
     QFile editor(folder.filePath("ScriptEditor"));
