@@ -104,7 +104,7 @@ GeneratorWindow::GeneratorWindow(WaveOutBackend& backend, Dialogs& dialogs,
         {ui->OpenScriptEditor1, ui->Help1, ui->EmailAuthor1, ui->MoreAudioSoftware1, ui->About1,
          ui->mnuNewWindow, ui->lblCredit, panels_[kLeft]->crestFactorLink(), ui->mnuFile,
          ui->RunScript1, ui->mnuPresets},
-        this);
+        dialogs_, this);
 
     ui->LED->SetColour(StatusLamp::kStopped);
     ConnectPlayback();

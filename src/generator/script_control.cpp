@@ -10,8 +10,8 @@
 
 #include "generator/generator_window.h"
 #include "generator/script_control.h"
-#include "generator/shell_commands.h"
 #include "generator/script_window.h"
+#include "generator/shell_commands.h"
 #include "platform/dialogs.h"
 #include "script/script_runner.h"
 

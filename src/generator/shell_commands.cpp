@@ -1,20 +1,21 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QDir>
+#include <QEvent>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
-#include <QUrl>
-#include <cstring>
-#include <QEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QProcess>
+#include <QStandardPaths>
+#include <QUrl>
+#include <cstring>
 
 #include "generator/hover_label.h"
 #include "generator/shell_commands.h"
 #include "platform/desktop_services.h"
+#include "platform/dialogs.h"
 #include "platform/help_router.h"
 #include "platform/product_info.h"
 #include "ui_generator_window.h"
@@ -81,8 +82,9 @@ QUrl FeedbackMailUrl() {
                 kProductVersion + " feedback");
 }
 
-ShellCommands::ShellCommands(Widgets w, QObject* parent)
+ShellCommands::ShellCommands(Widgets w, Dialogs& dialogs, QObject* parent)
     : QObject(parent),
+      dialogs_(dialogs),
       desktop_(&DefaultDesktop()),
       programFolder_(QCoreApplication::applicationDirPath()) {
     connect(w.scriptEditor, &QAction::triggered, this, &ShellCommands::OpenScriptEditor);
@@ -121,8 +123,12 @@ void ShellCommands::OpenScriptEditor() {
         if (!QFileInfo::exists(script)) {
             QFile file(script);
             if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) ||
-                file.write(kScriptTemplate) != qint64(std::strlen(kScriptTemplate))) {
-                return;  // no place to write: nothing to open
+                file.write(kScriptTemplate) != qint64(std::strlen(kScriptTemplate)) ||
+                !file.flush()) {
+                const QString reason = file.errorString();
+                file.remove();
+                dialogs_.Note(QString("Cannot write the new script '%1': %2").arg(script, reason));
+                return;
             }
         }
     }

@@ -13,6 +13,7 @@ class QWidget;
 namespace skarnel {
 
 class DesktopServices;
+class Dialogs;
 class HoverLink;
 
 // The mail address the "Email the author" entry hands to the mail client.
@@ -37,7 +38,7 @@ public:
         QAction* runScript;
         QMenu* presetsMenu;
     };
-    ShellCommands(Widgets widgets, QObject* parent);
+    ShellCommands(Widgets widgets, Dialogs& dialogs, QObject* parent);
 
     void SetDesktopServices(DesktopServices* desktop) { desktop_ = desktop; }
     // The folder of the files that lie beside the program.
@@ -48,7 +49,8 @@ public:
 
     // The script editor beside the program, when there is one; otherwise the
     // user's own text editor, through the desktop, on the last script run or
-    // on a new script from a short commented template.
+    // on a new script from a short commented template. A new script that
+    // cannot be written is reported, and nothing opens.
     void OpenScriptEditor();
     // The script most recently run, opened by OpenScriptEditor.
     void SetLastScript(const QString& path) { lastScript_ = path; }
@@ -61,6 +63,7 @@ public:
     static void OpenNewGeneratorWindow();
 
 private:
+    Dialogs& dialogs_;
     DesktopServices* desktop_;
     QString programFolder_;
     QString lastScript_;

@@ -79,6 +79,19 @@ TEST_F(ShellTest, WithoutAScriptEditorTheDesktopOpensAScript) {
     EXPECT_EQ(desktop.urls.last(), QUrl::fromLocalFile(fresh).toString());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_TRUE(file.readAll().endsWith("rem mine\n"));
+    file.close();
+
+    // No place to write a new script: the user is told, and nothing opens.
+    QFile::remove(fresh);
+    QFile blocker(folder.filePath("plain file"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    window->shell().SetNewScriptFolder(folder.filePath("plain file/Documents"));
+    const qsizetype opened = desktop.urls.size();
+    editor->trigger();
+    EXPECT_EQ(desktop.urls.size(), opened);
+    EXPECT_TRUE(dialogs.Last().startsWith("Cannot write the new script"))
+        << dialogs.Last().toStdString();
 }
 
 TEST_F(ShellTest, ScriptEditorStartsWhenItLiesBesideTheProgram) {
