@@ -84,7 +84,12 @@ void WaveExport::Write(const QString& path) {
     wait.ShowProgress(0);
     window_.setEnabled(false);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        wait.move(screen->geometry().center() - wait.rect().center());
+        // Before its first show the window still has Qt's default size, not
+        // its layout's: size it first, or it is centred by the wrong size.
+        wait.adjustSize();
+        QRect centred = wait.geometry();
+        centred.moveCenter(screen->availableGeometry().center());
+        wait.setGeometry(centred);
     }
     wait.show();
     window_.repaint();

@@ -1,6 +1,8 @@
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QProcess>
+#include <QScreen>
 #include <QTemporaryDir>
 
 #include "generator/export_progress_window.h"
@@ -61,6 +63,12 @@ TEST_F(ExportTest, WritesOnePeriodThatOtherProgramsRead) {
     EXPECT_TRUE(Box("Loop")->isChecked());  // restored
     EXPECT_TRUE(window->isEnabled());
     EXPECT_FALSE(window->exporter().progressWindow().isVisible());
+    // The first progress window is centred at the size it shows with.
+    const QWidget& wait = window->exporter().progressWindow();
+    const QPoint off =
+        wait.geometry().center() - QGuiApplication::primaryScreen()->availableGeometry().center();
+    EXPECT_LE(off.manhattanLength(), 2) << off.x() << "," << off.y();
+    EXPECT_GE(wait.width(), wait.minimumSizeHint().width());
 
     QStringList soxiSays;
     for (const char* field : {"-r", "-c", "-b", "-s"}) {  // soxi answers one field a call
