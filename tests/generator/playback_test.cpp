@@ -159,6 +159,22 @@ TEST_F(PlaybackTest, KeysStartAndStop) {
     HandleNotifications();
     ExpectLook(false);
     EXPECT_EQ(backend.OpenCount(), 4);
+
+    // While the user types, Ctrl+Z, Ctrl+C and Ctrl+X belong to the entry:
+    // they edit its text and neither reset, open Output Settings nor exit.
+    QLineEdit* entry = Entry("Duration");
+    entry->setFocus();
+    entry->selectAll();
+    QTest::keyClicks(entry, "42");
+    QTest::keyClick(entry, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(entry, Qt::Key_C, Qt::ControlModifier);
+    QTest::keyClick(entry, Qt::Key_X, Qt::ControlModifier);
+    EXPECT_EQ(entry->text(), "");
+    QTest::keyClick(entry, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(entry->text(), "42");
+    EXPECT_FALSE(settings->isVisible());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->findChild<QAction*>("mnuUndoReset")->isEnabled());
 }
 
 TEST_F(PlaybackTest, StartFailuresAreReportedAndLeaveTheWindowStopped) {
