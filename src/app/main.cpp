@@ -10,6 +10,7 @@
 #include "app/startup.h"
 #include "app/startup_pacer.h"
 #include "generator/generator_window.h"
+#include "io/temporary_files.h"
 #include "persistence/sqlite_settings_store.h"
 #include "platform/command_bus.h"
 #include "platform/dialogs.h"
@@ -18,6 +19,8 @@
 #include "platform/screen_saver.h"
 
 int main(int argc, char* argv[]) {
+    // A session that ends the program mid-export leaves no hidden half file.
+    skarnel::temporary_files::RemoveOnTerminationSignals();
     // The audio back-end is created first: it adjusts the environment of the
     // sound libraries before any other thread exists.
     std::unique_ptr<skarnel::WaveOutBackend> backend = skarnel::CreateAudioBackend();

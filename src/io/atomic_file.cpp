@@ -10,6 +10,8 @@
 #include <random>
 #include <utility>
 
+#include "io/temporary_files.h"
+
 namespace skarnel {
 
 namespace {
@@ -114,6 +116,7 @@ std::optional<FileFailure> AtomicFile::Open(const std::string& path, Sync sync) 
         temporary_.clear();
         return FileFailure{FileStep::kCreate, error};
     }
+    temporary_files::Remember(temporary_.c_str());
     if (replacing_) {
         // Best effort: some file systems have no permissions.
         ::fchmod(fd_, static_cast<mode_t>(info.st_mode & 07777));
@@ -150,6 +153,7 @@ std::optional<FileFailure> AtomicFile::Commit() {
         Discard();
         return failure;
     }
+    temporary_files::Forget(temporary_.c_str());
     temporary_.clear();
     removable_ = false;
     if (sync_) {
@@ -163,6 +167,7 @@ void AtomicFile::Discard() {
         ::close(std::exchange(fd_, -1));
     }
     if (!temporary_.empty()) {
+        temporary_files::Forget(temporary_.c_str());
         ::unlink(temporary_.c_str());
         temporary_.clear();
     } else if (removable_) {

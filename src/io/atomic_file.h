@@ -44,7 +44,9 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size);
 //
 // A file that is not committed is discarded when the object goes: the
 // temporary is removed, and in place only a regular file is (one the dangling
-// link led to, made by this write).
+// link led to, made by this write). A process that installs
+// temporary_files::RemoveOnTerminationSignals also loses the temporary when a
+// signal ends it.
 class AtomicFile {
 public:
     enum class Sync {

@@ -11,6 +11,7 @@
 #include "engine/uniform_random.h"
 #include "export/byte_sink.h"
 #include "export/wave_writer.h"
+#include "io/temporary_files.h"
 #include "numtext/conversion_error.h"
 #include "render/render_options.h"
 
@@ -32,6 +33,8 @@ skarnel::WaveWriteResult WriteToStandardOutput(skarnel::SignalEngine& engine, lo
 
 int main(int argc, char** argv) {
     using namespace skarnel;
+    // Ctrl+C or a timeout during a long render leaves no hidden half file.
+    temporary_files::RemoveOnTerminationSignals();
     const render::ParseResult parsed = render::ParseRenderOptions(argc, argv);
     std::cout << parsed.output << std::flush;
     std::cerr << parsed.error;
