@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cstdint>
@@ -77,6 +80,21 @@ protected:
     // Runs skarnel-render with the options and the output (none when empty),
     // standard output and error caught in files.
     ProcessRun Render(const std::string& options, const std::string& output) const {
+        const pid_t pid = Start(options, output);
+        ProcessRun run;
+        if (pid > 0) {
+            int status = 0;
+            waitpid(pid, &status, 0);
+            run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        run.out = ReadBytes(Path("stdout"));
+        const Bytes e = ReadBytes(Path("stderr"));
+        run.err.assign(e.begin(), e.end());
+        return run;
+    }
+
+    // Starts skarnel-render as Render does; the process, or -1.
+    pid_t Start(const std::string& options, const std::string& output) const {
         std::vector<std::string> args = Words(options);
         args.insert(args.begin(), SKARNEL_RENDER_PATH);
         if (!output.empty()) {
@@ -95,18 +113,12 @@ protected:
                                          0644);
         posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
-        pid_t pid;
-        ProcessRun run;
-        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-            int status = 0;
-            waitpid(pid, &status, 0);
-            run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        pid_t pid = -1;
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+            pid = -1;
         }
         posix_spawn_file_actions_destroy(&actions);
-        run.out = ReadBytes(out);
-        const Bytes e = ReadBytes(err);
-        run.err.assign(e.begin(), e.end());
-        return run;
+        return pid;
     }
 
     fs::path dir_;
@@ -429,6 +441,50 @@ TEST_F(RenderTool, PresetSlotRendersAsTheEquivalentOptions) {
     EXPECT_EQ(Render("--preset " + Path("a.wav").string(), Path("c.wav")).exitCode, 1);
     EXPECT_EQ(Render("--preset " + Path("p.vlm").string() + " --slot 5", Path("c.wav")).exitCode,
               2);
+
+    // A file cut short holds no slot to render: refused, nothing written.
+    Bytes cut = ReadBytes(Path("p.vlm"));
+    for (const std::size_t size : {std::size_t{20}, std::size_t{21 + 2628 + 100}}) {
+        cut.resize(size);
+        std::ofstream(Path("cut.vlm"), std::ios::binary)
+            .write(reinterpret_cast<const char*>(cut.data()), static_cast<std::streamsize>(size));
+        const ProcessRun run = Render("--preset " + Path("cut.vlm").string(), Path("d.wav"));
+        EXPECT_EQ(run.exitCode, 1) << size;
+        EXPECT_NE(run.err.find("is not a preset file"), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(Path("d.wav")));
+    }
+}
+
+// Ctrl+C, a kill or a closed terminal during a long render: the process ends
+// as the signal says, and neither the target nor its hidden temporary stays.
+TEST_F(RenderTool, ASignalEndingARenderLeavesNoFileBehind) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        // About 3.8 GB: far from finished when the signal comes.
+        const pid_t pid = Start("-r 192000 -c stereo -d 5000", Path("long.wav"));
+        ASSERT_GT(pid, 0);
+        const auto temporaryExists = [&] {
+            for (const fs::directory_entry& e : fs::directory_iterator(dir_)) {
+                if (e.path().filename().string().starts_with(".long.wav.")) {
+                    return true;
+                }
+            }
+            return false;
+        };
+        for (int i = 0; i < 1000 && !temporaryExists(); ++i) {
+            usleep(10000);
+        }
+        ASSERT_TRUE(temporaryExists());
+        kill(pid, signal);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+        std::vector<std::string> left;
+        for (const fs::directory_entry& e : fs::directory_iterator(dir_)) {
+            left.push_back(e.path().filename().string());
+        }
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, (std::vector<std::string>{"stderr", "stdout"})) << signal;
+    }
 }
 
 }  // namespace
