@@ -15,9 +15,11 @@ inline constexpr const char* kDefaultDeviceItem = "Windows Default";
 std::vector<std::string> OutputDeviceList(WaveOutBackend& backend);
 
 // The component's WaveDevice for a list item: item - 1, so item 0 gives the
-// default device (0xFFFFFFFF).
+// default device (0xFFFFFFFF). Counted in unsigned arithmetic, which wraps: a
+// stored item of -2147483648 gives a device that is not there instead of an
+// overflow.
 inline std::uint32_t WaveDeviceForItem(int item) {
-    return static_cast<std::uint32_t>(item - 1);
+    return static_cast<std::uint32_t>(item) - 1u;
 }
 
 }  // namespace skarnel

@@ -1,6 +1,7 @@
 #include "persistence/preset_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -219,11 +220,30 @@ void DecodePresetFile(Bytes bytes, PresetSlots& slots) {
 }
 
 std::string LoadPresetFile(const std::string& path, PresetSlots& slots) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: opening a FIFO must not wait for a writer that never comes.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         return Failure("Cannot open file", path, errno);
     }
-    // Nothing after the fourth record matters, so no more is read.
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return Failure("Cannot read file", path, error);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd);
+        if (S_ISDIR(info.st_mode)) {
+            return Failure("Cannot read file", path, EISDIR);
+        }
+        // A pipe or a device such as /dev/zero has no end to read to.
+        return "Cannot read file \"" + path + "\". It is not a regular file.";
+    }
+    if (static_cast<std::uintmax_t>(info.st_size) != kPresetFileSize) {
+        ::close(fd);
+        return "\"" + path + "\" is not a preset file: it holds " + std::to_string(info.st_size) +
+               " bytes, a preset file " + std::to_string(kPresetFileSize) + ".";
+    }
     std::vector<std::uint8_t> bytes(kPresetFileSize);
     std::size_t size = 0;
     while (size < bytes.size()) {

@@ -82,10 +82,12 @@ std::vector<std::uint8_t> EncodePresetFile(const PresetSlots& slots);
 // filter texts.
 void DecodePresetFile(std::span<const std::uint8_t> bytes, PresetSlots& slots);
 
-// Loads the file into the slots. Returns "" on success, also when the file
-// turns out not to be a preset file (the slots then stay as they were), and a
-// message naming the file and the system's reason when it cannot be read (the
-// slots unchanged).
+// Loads the file into the slots. Returns "" on success, also when a file of
+// the preset file's size turns out not to be a preset file (the slots then
+// stay as they were). Returns a message naming the file, the slots unchanged,
+// when it cannot be read, is not a regular file (a FIFO is not waited for, a
+// device not read without end) or is not exactly kPresetFileSize bytes long
+// (a file cut short would otherwise leave some slots as they were).
 std::string LoadPresetFile(const std::string& path, PresetSlots& slots);
 
 // Writes the slots to the file, replacing it. The bytes go to a temporary file

@@ -1,10 +1,13 @@
 #include "script/script_runner.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -100,14 +103,33 @@ void RunPause(const ScriptLine& line, ScriptHost& host) {
 }
 
 // Lines of a file ending in "\n" or "\r\n"; the last one may lack its end.
+// A line longer than kLongestScriptLine is kept only to a byte or two past that
+// length (the rest is read over), so a file of one endless line costs no more
+// memory than a line that is just too long.
 class FileScriptSource : public ScriptSource {
 public:
-    explicit FileScriptSource(std::ifstream& file) : file_(file) {}
+    explicit FileScriptSource(int fd) : fd_(fd) {}
+    ~FileScriptSource() override { ::close(fd_); }
+    FileScriptSource(const FileScriptSource&) = delete;
+    FileScriptSource& operator=(const FileScriptSource&) = delete;
 
     std::string NextLine() override {
         std::string line;
-        if (!std::getline(file_, line)) {
-            return {};
+        for (;;) {
+            if (next_ == end_ && !Fill()) {
+                break;
+            }
+            const char* start = buffer_ + next_;
+            const void* found = std::memchr(start, '\n', end_ - next_);
+            const std::size_t take =
+                found != nullptr ? static_cast<const char*>(found) - start : end_ - next_;
+            const std::size_t room = kKept - std::min(line.size(), kKept);
+            line.append(start, std::min(take, room));
+            next_ += take;
+            if (found != nullptr) {
+                ++next_;  // the line feed
+                break;
+            }
         }
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
@@ -116,12 +138,30 @@ public:
     }
 
     void Rewind() override {
-        file_.clear();  // also after a read past the end, which seekg alone would refuse
-        file_.seekg(0);
+        ::lseek(fd_, 0, SEEK_SET);
+        next_ = end_ = 0;
     }
 
 private:
-    std::ifstream& file_;
+    // The longest line with its carriage return, and one byte more to tell
+    // that it is too long.
+    static constexpr std::size_t kKept = kLongestScriptLine + 2;
+
+    // False at the end of the file or on a read error (read as the end).
+    bool Fill() {
+        ssize_t got;
+        do {
+            got = ::read(fd_, buffer_, sizeof buffer_);
+        } while (got < 0 && errno == EINTR);
+        next_ = 0;
+        end_ = got > 0 ? static_cast<std::size_t>(got) : 0;
+        return end_ > 0;
+    }
+
+    int fd_;
+    char buffer_[65536];
+    std::size_t next_ = 0;
+    std::size_t end_ = 0;
 };
 
 }  // namespace
@@ -156,8 +196,16 @@ void RunScript(ScriptSource& source, ScriptHost& host) {
     int line_number = 0;
     try {
         do {
-            const ScriptLine line = SplitScriptLine(source.NextLine());
+            const std::string text = source.NextLine();
             ++line_number;
+            if (text.size() > kLongestScriptLine) {
+                // No command is that long: the line is invalid as it stands,
+                // and splitting it is not worth its time.
+                host.ShowMessage("Invalid command in line " + std::to_string(line_number));
+                host.HideScriptWindow();
+                break;
+            }
+            const ScriptLine line = SplitScriptLine(text);
             host.SetScriptLabel("Line " + std::to_string(line_number) + ": " + line.command + " " +
                                 line.arg1);
 
@@ -199,20 +247,22 @@ void RunScript(ScriptSource& source, ScriptHost& host) {
 void RunScriptFile(const std::string& path, ScriptHost& host) {
     // A script that cannot be opened never starts: the message is all, and the
     // generator window is neither disabled nor left waiting for the user.
-    std::error_code ignored;
-    const bool directory = std::filesystem::is_directory(path, ignored);
-    std::ifstream file;
-    errno = 0;
-    if (!directory) {
-        file.open(path, std::ios::in | std::ios::binary);
-    }
-    if (!file.is_open()) {
-        const int error = directory ? EISDIR : errno;
-        host.ShowMessage("Cannot open file \"" + path + "\". " +
-                         (error != 0 ? std::strerror(error) : "Unknown error") + ".");
+    // O_NONBLOCK: opening a FIFO must not wait for a writer that never comes.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info {};
+    const int error = fd < 0 ? errno : ::fstat(fd, &info) != 0 ? errno : 0;
+    if (fd < 0 || error != 0 || !S_ISREG(info.st_mode)) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        const std::string reason = error != 0              ? std::strerror(error)
+                                   : S_ISDIR(info.st_mode) ? std::strerror(EISDIR)
+                                                           // a pipe or a device has no end
+                                                           : "It is not a regular file";
+        host.ShowMessage("Cannot open file \"" + path + "\". " + reason + ".");
         return;
     }
-    FileScriptSource source(file);
+    FileScriptSource source(fd);
     RunScript(source, host);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -57,6 +58,9 @@ public:
     virtual bool& ScriptWaiting() = 0;
 };
 
+// The longest line a script may have; a longer one is an invalid command.
+inline constexpr std::size_t kLongestScriptLine = 64 * 1024;
+
 // Opens a script file for reading its lines.
 class ScriptSource {
 public:
@@ -72,8 +76,9 @@ public:
 // closes it. The Loop box is restored in every outcome.
 void RunScript(ScriptSource& source, ScriptHost& host);
 
-// RunScript on a file; a file that cannot be opened is reported through
-// host.ShowMessage as a failure of the script.
+// RunScript on a file; a file that cannot be opened, or is not a regular file
+// (a FIFO, a device), is reported through host.ShowMessage as a failure of the
+// script.
 void RunScriptFile(const std::string& path, ScriptHost& host);
 
 }  // namespace skarnel

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -532,6 +533,9 @@ TEST(DeviceList, DefaultItemThenTheDevicesCutTo32Characters) {
     EXPECT_EQ(items[3], std::string(31, 'x'));  // "é" would be split at 32 bytes
     EXPECT_EQ(WaveDeviceForItem(0), kDefaultWaveDevice);
     EXPECT_EQ(WaveDeviceForItem(2), 1u);
+    // A stored item far out of range gives a device that is not there (UBSan
+    // saw the signed overflow it used to be).
+    EXPECT_EQ(WaveDeviceForItem(std::numeric_limits<int>::min()), 0x7FFFFFFFu);
 }
 
 // The renderer as the buffer source: without Loop the period plays out, the

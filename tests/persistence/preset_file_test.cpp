@@ -1,6 +1,7 @@
 #include "persistence/preset_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <bit>
@@ -386,16 +387,39 @@ TEST(PresetFile, TakesTheWholeRecordsAFileHolds) {
     EXPECT_EQ(slots[2], h.slots[2]);
     EXPECT_EQ(slots[3], Stale());
 
+    // A file is loaded only at its exact size: one cut short or grown is
+    // reported and changes no slot.
     const fs::path folder = TestFolder();
-    Bytes longer = h.file;
-    longer.resize(12000, 0);
-    WriteFile(folder / "long.wbq", longer);
+    WriteFile(folder / "whole.wbq", h.file);
     slots = StaleSlots();
-    EXPECT_EQ(LoadPresetFile((folder / "long.wbq").string(), slots), "");
+    EXPECT_EQ(LoadPresetFile((folder / "whole.wbq").string(), slots), "");
     EXPECT_EQ(slots, h.slots);
-    WriteFile(folder / "empty.wbq", {});
-    EXPECT_EQ(LoadPresetFile((folder / "empty.wbq").string(), slots), "");
-    EXPECT_EQ(slots, h.slots);
+    for (const std::size_t size : {std::size_t{0}, std::size_t{20}, std::size_t{21 + 2628},
+                                   std::size_t{10532}, std::size_t{12000}}) {
+        Bytes changed = h.file;
+        changed.resize(size, 0);
+        const std::string path = (folder / "sized.wbq").string();
+        WriteFile(path, changed);
+        slots = StaleSlots();
+        EXPECT_EQ(LoadPresetFile(path, slots), "\"" + path + "\" is not a preset file: it holds " +
+                                                   std::to_string(size) +
+                                                   " bytes, a preset file 10533.");
+        EXPECT_EQ(slots, StaleSlots()) << size;
+    }
+}
+
+// A FIFO (which would block the open until a writer comes) and a device
+// without end are refused at once.
+TEST(PresetFileErrors, OnlyRegularFilesAreRead) {
+    const fs::path folder = TestFolder();
+    const std::string fifo = (folder / "fifo.wbq").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    PresetSlots slots = StaleSlots();
+    for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+        EXPECT_EQ(LoadPresetFile(path, slots),
+                  "Cannot read file \"" + path + "\". It is not a regular file.");
+    }
+    EXPECT_EQ(slots, StaleSlots());
 }
 
 TEST(PresetFile, TextsBecomeWindows1252CutTo255Characters) {

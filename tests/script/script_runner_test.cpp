@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace skarnel {
 namespace {
@@ -346,8 +347,15 @@ TEST(RunScriptFile, UnopenableFileIsReportedWithoutStartingTheScript) {
         const TempFile gone("");
         missing = gone.path();
     }
+    // A FIFO would block the open until a writer came; /dev/zero would be read
+    // without end.
+    const std::string fifo = missing + ".fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     for (const auto& [path, reason] : std::vector<std::pair<std::string, std::string>>{
-             {missing, "No such file or directory"}, {"/tmp", "Is a directory"}}) {
+             {missing, "No such file or directory"},
+             {"/tmp", "Is a directory"},
+             {fifo, "It is not a regular file"},
+             {"/dev/zero", "It is not a regular file"}}) {
         FakeHost host;
         RunScriptFile(path, host);
         EXPECT_EQ(host.messages, Lines{"Cannot open file \"" + path + "\". " + reason + "."});
@@ -355,6 +363,21 @@ TEST(RunScriptFile, UnopenableFileIsReportedWithoutStartingTheScript) {
         EXPECT_FALSE(host.window_visible);
         EXPECT_TRUE(host.generator_enabled);
     }
+    std::remove(fifo.c_str());
+}
+
+// A line longer than 64 KiB is no command: the script ends there, as for any
+// invalid line, without holding the line (50 MB of one line took minutes).
+TEST(RunScriptFile, AnOverlongLineIsAnInvalidCommand) {
+    const std::string longest = "rem " + std::string(kLongestScriptLine - 4, 'x');
+    const TempFile script(longest + "\r\nrem " + std::string(8 * kLongestScriptLine, 'y') +
+                          "\nrem never\n");
+    FakeHost host;
+    RunScriptFile(script.path(), host);
+    EXPECT_EQ(host.messages, Lines{"Invalid command in line 2"});
+    ASSERT_EQ(host.labels.size(), 1u);
+    EXPECT_EQ(host.labels[0], "Line 1: rem " + std::string(kLongestScriptLine - 4, 'x'));
+    host.ExpectEndedNormally(true);
 }
 
 }  // namespace
