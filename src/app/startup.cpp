@@ -10,6 +10,7 @@
 #include "generator/script_control.h"
 #include "generator/shell_commands.h"
 #include "generator/wave_export.h"
+#include "persistence/settings_store.h"
 #include "platform/dialogs.h"
 #include "platform/help_router.h"
 #include "platform/suppressible_question.h"
@@ -45,7 +46,15 @@ SkarnelStartup::Outcome SkarnelStartup::Start(const std::function<void(Generator
     if (attach) {
         attach(*generator_);
     }
-    AskWelcome();
+    // A store that another process holds is not a missing one: asking the
+    // welcome question again, or storing reset values over the user's at the
+    // end, would lose what is in it.
+    const bool storeReadable = WaitForStore();
+    if (storeReadable) {
+        AskWelcome();
+    } else {
+        services_.dialogs.Note(kStoreBusyMessage);
+    }
 
     generator_->scripts().window();
     about_ = std::make_unique<AboutWindow>();
@@ -60,9 +69,11 @@ SkarnelStartup::Outcome SkarnelStartup::Start(const std::function<void(Generator
     // script) must not disable the dialog that enables it again.
     settings_ = std::make_unique<OutputSettingsDialog>();
     generator_->SetSettingsDialog(settings_.get());
-    LoadSettings(services_.store, *generator_, *settings_);
+    const bool loaded = LoadSettings(services_.store, *generator_, *settings_);
     generator_->RunGuarded([this] { generator_->PrepareEngineFromWindow(); });
-    ConnectSettingsStore(services_.store, *generator_, *settings_);
+    ConnectSettingsStore(
+        services_.store, *generator_, *settings_,
+        storeReadable && loaded ? StoreOnClose::kWindowValues : StoreOnClose::kNothing);
     generator_->exporter().progressWindow();
 
     if (splash_) {
@@ -95,6 +106,17 @@ void SkarnelStartup::CreateGenerator() {
                                                    services_.screenSaver);
     generator_->shell().SetProgramFolder(services_.programFolder);
     generator_->SetStore(&services_.store);
+}
+
+bool SkarnelStartup::WaitForStore() {
+    // Each read waits a few seconds for the other process by itself.
+    for (int attempt = 0; attempt < kStoreReadAttempts; ++attempt) {
+        services_.store.Load(SettingsKeyPath());
+        if (!services_.store.busy()) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void SkarnelStartup::AskWelcome() {

@@ -55,6 +55,9 @@ public:
 
 private:
     void CreateGenerator();
+    // Reads the store until no other process holds it, kStoreReadAttempts
+    // times at most; false when it stayed held.
+    bool WaitForStore();
     void AskWelcome();
 
     StartupServices services_;
@@ -67,6 +70,11 @@ private:
 };
 
 inline constexpr const char* kExamplesFileName = "Examples.wbq";
+// With the SQLite store's own 5 s wait per read: about 30 s in all.
+inline constexpr int kStoreReadAttempts = 6;
+inline constexpr const char* kStoreBusyMessage =
+    "The stored settings cannot be read now: another program is using them. Skarnel starts "
+    "with its reset values and will not store its own over them when it closes.";
 inline constexpr const char* kWelcomeMessage =
     "Welcome to Skarnel! Would you like to see the introduction to this program?";
 

@@ -43,7 +43,7 @@ void Save(SettingsStore& store, const std::vector<SettingValue>& values, const c
 
 }  // namespace
 
-void LoadSettings(SettingsStore& store, GeneratorWindow& generator,
+bool LoadSettings(SettingsStore& store, GeneratorWindow& generator,
                   OutputSettingsDialog& settings) {
     settings.SetDefaults();
     const std::optional<SettingsValues> values = store.Load(SettingsKeyPath());
@@ -71,6 +71,7 @@ void LoadSettings(SettingsStore& store, GeneratorWindow& generator,
         generator.ShowMissingDeviceNote();
     }
     generator.presets().FillFromWindow();
+    return values.has_value() || !store.busy();
 }
 
 void SaveWindowSettings(SettingsStore& store, GeneratorWindow& generator) {
@@ -90,9 +91,13 @@ void SaveOutputSettings(SettingsStore& store, const OutputSettingsDialog& settin
 }
 
 void ConnectSettingsStore(SettingsStore& store, GeneratorWindow& generator,
-                          OutputSettingsDialog& settings) {
+                          OutputSettingsDialog& settings, StoreOnClose onClose) {
     generator.SetStore(&store);
-    generator.SetClosingHandler([&store, &generator] { SaveWindowSettings(store, generator); });
+    if (onClose == StoreOnClose::kWindowValues) {
+        generator.SetClosingHandler([&store, &generator] { SaveWindowSettings(store, generator); });
+    } else {
+        qCWarning(lcWindow) << "the window values will not be stored: the store was busy at start";
+    }
     QObject::connect(&settings, &OutputSettingsDialog::closedByUser, &generator,
                      [&store, &settings] { SaveOutputSettings(store, settings); });
 }

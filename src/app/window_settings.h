@@ -10,8 +10,10 @@ class SettingsStore;
 // and the generator window, each window value with the consequences of the
 // user's change. An unreadable window value (or a filter text the preparation
 // cannot read) falls back to the reset defaults, silently. Ends by filling the
-// memory presets from the window.
-void LoadSettings(SettingsStore& store, GeneratorWindow& generator, OutputSettingsDialog& settings);
+// memory presets from the window. False when the values are there but could
+// not be read now (another process held the store): the window then shows the
+// reset values, which must not be stored over the user's.
+bool LoadSettings(SettingsStore& store, GeneratorWindow& generator, OutputSettingsDialog& settings);
 
 // Writes the window's values as the entries show them (no validation).
 void SaveWindowSettings(SettingsStore& store, GeneratorWindow& generator);
@@ -19,9 +21,12 @@ void SaveWindowSettings(SettingsStore& store, GeneratorWindow& generator);
 // Writes the output values (list indexes and the screen-saver flag).
 void SaveOutputSettings(SettingsStore& store, const OutputSettingsDialog& settings);
 
-// Saves the window when it closes and the output values when the dialog
-// closes (which also enables the generator window again).
+enum class StoreOnClose { kWindowValues, kNothing };
+
+// Saves the window when it closes (unless told not to) and the output values
+// when the dialog closes (which also enables the generator window again).
 void ConnectSettingsStore(SettingsStore& store, GeneratorWindow& generator,
-                          OutputSettingsDialog& settings);
+                          OutputSettingsDialog& settings,
+                          StoreOnClose onClose = StoreOnClose::kWindowValues);
 
 }  // namespace skarnel

@@ -93,6 +93,12 @@ bool MemorySettingsStore::CaseInsensitiveLess::operator()(const std::string& a,
 }
 
 std::optional<SettingsValues> MemorySettingsStore::Load(std::string_view keyPath) {
+    busy_ = heldLoads_ > 0;
+    if (busy_) {
+        --heldLoads_;
+        lastError_ = "database is locked";
+        return std::nullopt;
+    }
     const auto key = keys_.find(std::string(keyPath));
     if (key == keys_.end()) {
         lastError_ = "key not found";

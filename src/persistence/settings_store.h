@@ -89,6 +89,10 @@ public:
 
     // A description of the last failure, for diagnostics; empty after success.
     virtual std::string lastError() const = 0;
+
+    // The last Load failed only because another process held the store:
+    // its values are there, and a later Load may read them.
+    virtual bool busy() const { return false; }
 };
 
 // Keeps the keys in memory: a stand-in for window tests. Save accepts any
@@ -103,6 +107,11 @@ public:
     // How many times Save was called (each call succeeds).
     int saveCount() const noexcept { return saveCount_; }
 
+    // For tests of a store that another process holds: the next `loads`
+    // calls of Load fail as busy.
+    void HoldForLoads(int loads) { heldLoads_ = loads; }
+    bool busy() const override { return busy_; }
+
 private:
     struct CaseInsensitiveLess {
         bool operator()(const std::string& a, const std::string& b) const noexcept;
@@ -111,6 +120,8 @@ private:
     std::map<std::string, SettingsValues, CaseInsensitiveLess> keys_;
     std::string lastError_;
     int saveCount_ = 0;
+    int heldLoads_ = 0;
+    bool busy_ = false;
 };
 
 }  // namespace skarnel

@@ -425,6 +425,7 @@ std::string SqliteSettingsStore::DefaultPath() {
 
 std::optional<SettingsValues> SqliteSettingsStore::Load(std::string_view keyPath) try {
     lastError_.clear();
+    busy_ = false;
     if (!StatFile(path_)) {
         lastError_ = "no settings store at " + path_;
         return std::nullopt;
@@ -432,6 +433,16 @@ std::optional<SettingsValues> SqliteSettingsStore::Load(std::string_view keyPath
     // Read-write (falling back to read-only when the file is write-protected)
     // so that a journal left by a killed writer can be played back.
     Connection db;
+    // Every way out but the last tells whether another process held the file.
+    struct BusyCheck {
+        Connection& db;
+        bool& busy;
+        bool loaded = false;
+        ~BusyCheck() {
+            const int primary = db.get() != nullptr ? sqlite3_errcode(db.get()) & 0xff : 0;
+            busy = !loaded && (primary == SQLITE_BUSY || primary == SQLITE_LOCKED);
+        }
+    } busyCheck{db, busy_};
     int rc = db.Open(path_, SQLITE_OPEN_READWRITE);
     if (rc != SQLITE_OK) {
         lastError_ = "cannot open " + path_ + ": " + db.Message();
@@ -496,6 +507,7 @@ std::optional<SettingsValues> SqliteSettingsStore::Load(std::string_view keyPath
     if (skipped > 0) {
         lastError_ = std::to_string(skipped) + " unreadable value(s) ignored";
     }
+    busyCheck.loaded = true;
     return SettingsValues(std::move(values));
 } catch (const std::exception& e) {
     lastError_ = e.what();

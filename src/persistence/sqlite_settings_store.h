@@ -12,7 +12,8 @@ namespace skarnel {
 // program's rare reads and writes.
 //
 // - Several processes may save at once: a writer waits up to kBusyTimeoutMs
-//   for another, and every Save commits all its values or none.
+//   for another, and every Save commits all its values or none. A Load that
+//   waited that long in vain says so through busy().
 // - A process killed while saving leaves the previous complete state (the
 //   rollback journal is played back by the next process that opens the file).
 // - A file that is not a store of this program (not SQLite, damaged, or a
@@ -39,12 +40,14 @@ public:
     // Creates the folder (with its parents) and the file when missing.
     bool Save(std::string_view keyPath, const std::vector<SettingValue>& values) override;
     std::string lastError() const override { return lastError_; }
+    bool busy() const override { return busy_; }
 
     const std::string& path() const noexcept { return path_; }
 
 private:
     std::string path_;
     std::string lastError_;
+    bool busy_ = false;
 };
 
 }  // namespace skarnel

@@ -211,6 +211,39 @@ TEST_F(StartupTest, WelcomeQuestionOpensTheIntroductionAndStaysAwayOnceTicked) {
     EXPECT_TRUE(dialogs.shown.isEmpty()) << "not asked again, whatever was answered";
 }
 
+// A store another process holds is waited for; one that stays held is said
+// so, and the reset values the window then shows never replace the user's.
+TEST_F(StartupTest, ABusyStoreIsWaitedForAndNeverWrittenOverWithDefaults) {
+    // A whole set of stored values, with the user's period.
+    dialogs.answers = {false};
+    dialogs.ticks = {true};
+    Start("/nosplash");
+    startup->generator().close();
+    startup.reset();
+    dialogs.shown.clear();
+    store.Save(SettingsKeyPath(), {{"Duration", std::string("7")}});
+
+    store.HoldForLoads(kStoreReadAttempts - 1);
+    Start("/nosplash");
+    EXPECT_TRUE(dialogs.shown.isEmpty()) << dialogs.Last().toStdString();
+    EXPECT_EQ(startup->generator().model().values().period, "7");
+
+    startup.reset();
+    dialogs.shown.clear();
+    store.HoldForLoads(1000);
+    const int saves = store.saveCount();
+    Start("/nosplash");
+    EXPECT_EQ(dialogs.shown, QStringList{kStoreBusyMessage}) << "a note, and no welcome question";
+    EXPECT_EQ(startup->generator().model().values().period, "10");  // the reset value
+    startup->generator().close();
+    startup.reset();
+    EXPECT_EQ(store.saveCount(), saves);
+    store.HoldForLoads(0);
+    std::string duration;
+    EXPECT_EQ(store.Load(SettingsKeyPath())->ReadText("Duration", duration), ReadStatus::kOk);
+    EXPECT_EQ(duration, "7");
+}
+
 TEST_F(StartupTest, AboutWindowKeepsTheGeneratorFromInputUntilItCloses) {
     Start("/nosplash");
     GeneratorWindow& generator = startup->generator();

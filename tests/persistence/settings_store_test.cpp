@@ -203,6 +203,45 @@ TEST_F(SqliteStore, LoadCreatesNothingAndValuesReachTheNextProcess) {
     EXPECT_EQ(SetMark(*values), 10005);
 }
 
+// Another process holding the store (as `sqlite3` with BEGIN EXCLUSIVE does)
+// makes a read fail as busy, not as missing: the values are still there, and
+// the next read after the hold gets them.
+TEST_F(SqliteStore, AStoreAnotherProcessHoldsReadsAsBusyNotMissing) {
+    ASSERT_TRUE(SqliteSettingsStore(path_).Save(kKey, MarkedSet(1, 7)));
+    int held[2];
+    ASSERT_EQ(::pipe(held), 0);
+    const pid_t holder = StartChild([&] {
+        sqlite3* db = nullptr;
+        if (sqlite3_open(path_.c_str(), &db) != SQLITE_OK ||
+            sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            return 1;
+        }
+        const char go = 'h';
+        if (::write(held[1], &go, 1) != 1) {
+            return 2;
+        }
+        ::sleep(SqliteSettingsStore::kBusyTimeoutMs / 1000 + 2);
+        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+        return 0;
+    });
+    char go = 0;
+    ASSERT_EQ(::read(held[0], &go, 1), 1);
+    SqliteSettingsStore store(path_);
+    EXPECT_FALSE(store.Load(kKey).has_value());
+    EXPECT_TRUE(store.busy()) << store.lastError();
+    EXPECT_EQ(WaitChild(holder), 0);
+    const auto values = store.Load(kKey);
+    ASSERT_TRUE(values.has_value()) << store.lastError();
+    EXPECT_FALSE(store.busy());
+    EXPECT_EQ(SetMark(*values), 10007);
+    // A missing key is not busy either.
+    EXPECT_FALSE(store.Load("\\Software\\Nobody").has_value());
+    EXPECT_FALSE(store.busy());
+    ::close(held[0]);
+    ::close(held[1]);
+}
+
 TEST_F(SqliteStore, ConcurrentWritersEachCommitWholeSets) {
     constexpr int kSaves = 200;
     // Each child also reads after every save: a read must never see a mix.
