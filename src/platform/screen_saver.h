@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
 #include <cstdint>
 
@@ -18,15 +19,31 @@ public:
 
 // Through the freedesktop org.freedesktop.ScreenSaver service on the session
 // bus. Without a session bus or without the service nothing happens.
-class DBusScreenSaverInhibitor : public ScreenSaverInhibitor {
+//
+// Nothing here waits for the service: Inhibit starts the call and returns,
+// the cookie arrives later (or not, after kReplyTimeoutMs), and a Release
+// that comes first is carried out once it arrives. A service that never
+// answers used to hold the window for some 50 s at every start of playback.
+class DBusScreenSaverInhibitor : public QObject, public ScreenSaverInhibitor {
+    Q_OBJECT
 public:
+    static constexpr int kReplyTimeoutMs = 1000;
+
     ~DBusScreenSaverInhibitor() override { Release(); }
     void Inhibit() override;
     void Release() override;
-    bool Inhibiting() const override { return inhibiting_; }
+    // Asked for and not released, whether or not the service has answered.
+    bool Inhibiting() const override { return wanted_; }
+    // The service has answered with a cookie that is still held.
+    bool Held() const noexcept { return held_; }
 
 private:
-    bool inhibiting_ = false;
+    void OnInhibitReply(bool ok, std::uint32_t cookie);
+    void SendUninhibit();
+
+    bool wanted_ = false;
+    bool pending_ = false;  // an Inhibit call awaits its reply
+    bool held_ = false;
     std::uint32_t cookie_ = 0;
 };
 

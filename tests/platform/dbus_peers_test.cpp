@@ -1,0 +1,118 @@
+// Calls to other D-Bus services never hold the window: a service that does
+// not answer costs nothing, and one that answers late still gets its calls in
+// the right order. Runs on a private session bus (dbus-run-session).
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
+#include <vector>
+
+#include "platform/screen_saver.h"
+
+namespace skarnel {
+namespace {
+
+// Owns names on the bus and never answers (a separate process, so that
+// nothing in this one can answer for it).
+class Squatter {
+public:
+    explicit Squatter(const QStringList& names) {
+        process_.start(SKARNEL_DBUS_SQUATTER, names);
+        ready_ = process_.waitForReadyRead(10000) && process_.readLine().trimmed() == "ready";
+    }
+    ~Squatter() {
+        process_.kill();
+        process_.waitForFinished();
+    }
+    bool ready() const { return ready_; }
+
+private:
+    QProcess process_;
+    bool ready_ = false;
+};
+
+void HandleEventsFor(int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+}
+
+// The screen-saver service as a stand-in on a connection of its own: it
+// answers at once and records what it was asked.
+class FakeScreenSaver : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.ScreenSaver")
+public:
+    std::vector<QString> calls;
+
+public slots:
+    uint Inhibit(const QString& application, const QString&) {
+        calls.push_back("Inhibit " + application);
+        return 42;
+    }
+    void UnInhibit(uint cookie) { calls.push_back("UnInhibit " + QString::number(cookie)); }
+};
+
+TEST(ScreenSaverPeer, AServiceThatNeverAnswersHoldsNothingUp) {
+    Squatter squatter({"org.freedesktop.ScreenSaver"});
+    ASSERT_TRUE(squatter.ready());
+    DBusScreenSaverInhibitor saver;
+    QElapsedTimer t;
+    t.start();
+    saver.Inhibit();
+    saver.Release();
+    saver.Inhibit();
+    // It used to wait for introspection, then for Inhibit: 25 s each.
+    EXPECT_LT(t.elapsed(), 500);
+    EXPECT_TRUE(saver.Inhibiting());
+    HandleEventsFor(DBusScreenSaverInhibitor::kReplyTimeoutMs + 500);
+    EXPECT_FALSE(saver.Held()) << "no answer, no cookie";
+    saver.Release();
+    EXPECT_FALSE(saver.Inhibiting());
+}
+
+TEST(ScreenSaverPeer, AReleaseBeforeTheAnswerIsCarriedOutWhenItComes) {
+    QDBusConnection service =
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, "screen-saver-service");
+    FakeScreenSaver fake;
+    ASSERT_TRUE(service.registerObject("/org/freedesktop/ScreenSaver", &fake,
+                                       QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(service.registerService("org.freedesktop.ScreenSaver"));
+
+    DBusScreenSaverInhibitor saver;
+    saver.Inhibit();
+    saver.Release();  // before the cookie has come
+    HandleEventsFor(300);
+    EXPECT_EQ(fake.calls, (std::vector<QString>{"Inhibit Skarnel", "UnInhibit 42"}));
+    EXPECT_FALSE(saver.Held());
+
+    fake.calls.clear();
+    saver.Inhibit();
+    HandleEventsFor(300);
+    EXPECT_TRUE(saver.Held());
+    saver.Release();
+    HandleEventsFor(300);
+    EXPECT_EQ(fake.calls, (std::vector<QString>{"Inhibit Skarnel", "UnInhibit 42"}));
+    service.unregisterService("org.freedesktop.ScreenSaver");
+    QDBusConnection::disconnectFromBus("screen-saver-service");
+}
+
+}  // namespace
+}  // namespace skarnel
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
+
+#include "dbus_peers_test.moc"
