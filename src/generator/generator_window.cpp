@@ -476,6 +476,11 @@ void GeneratorWindow::SetHotKey(GlobalHotKey* hotKey) {
 }
 
 void GeneratorWindow::closeEvent(QCloseEvent* event) {
+    if (modal_ == ModalOperation::kExport) {
+        // The export ends at its next progress step, removing its unfinished
+        // file; writing on with no window would keep the program alive.
+        export_->progressWindow().cancelRequested() = true;
+    }
     audioOutput_.StopImmediately();
     if (hotKey_ != nullptr) {
         hotKey_->Release();

@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include "generator/export_progress_window.h"
 #include "generator/script_control.h"
@@ -141,6 +142,27 @@ TEST_F(ExportTest, FailuresAndCancelAreReportedAndLeaveTheRightFiles) {
     EXPECT_EQ(Read(Export("kept.wav")), "kept");
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList({"folder.wav", "kept.wav"}));
+}
+
+// Closing the window while it exports cancels the export: the program can
+// end instead of writing on, hidden, with its D-Bus name still taken.
+TEST_F(ExportTest, ClosingTheWindowCancelsTheExport) {
+    store.Save(SettingsKeyPath(), {FlagValue("CDformat", true)});
+    TypeAndLeave("Duration", "3600");  // far longer than the test waits
+    QFile kept(dir.filePath("kept.wav"));
+    ASSERT_TRUE(kept.open(QIODevice::WriteOnly) && kept.write("kept") == 4);
+    kept.close();
+    bool closed = false;
+    QObject::connect(window.get(), &GeneratorWindow::closed, [&closed] { closed = true; });
+    // Comes while the export shows its progress window.
+    QTimer::singleShot(0, window.get(), [this] { window->close(); });
+    Export("kept.wav");
+    EXPECT_TRUE(closed);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(Read(dir.filePath("kept.wav")), "kept");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList({"kept.wav"}));
+    EXPECT_FALSE(window->exporter().progressWindow().isVisible());
 }
 
 TEST_F(ExportTest, CdFormatHintAdjustsOnlyOnYes) {
