@@ -1,6 +1,7 @@
 #include "generator/memory_presets.h"
 
 #include <QStyle>
+#include <QTextDocument>
 #include <algorithm>
 
 #include <QAction>
@@ -156,8 +157,11 @@ void MemoryPresets::ShowCaption(int slot) {
                                   2 * b->style()->pixelMetric(QStyle::PM_DefaultFrameWidth),
                               0);
     const QString caption = b->fontMetrics().elidedText(name, Qt::ElideRight, room);
-    b->setText(caption);
-    b->setToolTip(caption == name ? buttonHint_ : name + "\n" + buttonHint_);
+    // A name comes from a file: "&" is a letter, not a mnemonic, and a tag in
+    // it is text, not markup (a tooltip would render it).
+    b->setText(QString(caption).replace('&', "&&"));
+    b->setToolTip(
+        Qt::convertFromPlainText(caption == name ? buttonHint_ : name + "\n" + buttonHint_));
 }
 
 std::string MemoryPresets::Load(const QString& path) {

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QTemporaryDir>
+#include <QTextDocument>
 #include <map>
 
 #include "engine/crest_modulation.h"
@@ -196,13 +197,24 @@ TEST_F(PresetsTest, ALongNameIsCutToItsButtonAndWhollyInTheHint) {
     EXPECT_EQ(window->sizeHint().width(), wanted);
     EXPECT_TRUE(Caption(2).endsWith(QChar(0x2026))) << Caption(2).toStdString();
     EXPECT_LE(memory->fontMetrics().horizontalAdvance(Caption(2)), memory->width());
-    EXPECT_EQ(memory->toolTip(), QString(200, 'W') + "\n" + hint);
+    EXPECT_EQ(memory->toolTip(),
+              Qt::convertFromPlainText(QString(200, 'W') + "\n" +
+                                       "Recall Stored Preset (Right-click to Store)"));
 
     // Renamed back, the name is whole again and the hint is the button's own.
     rename("Short");
     EXPECT_EQ(Caption(2), "Short");
     EXPECT_EQ(memory->toolTip(), hint);
     EXPECT_EQ(window->sizeHint().width(), wanted);
+
+    // A name is text: markup shows as written, "&" as itself (not a mnemonic).
+    rename("<b>x</b> & y");
+    EXPECT_EQ(Caption(2), "<b>x</b> && y");
+    const QString marked = QString(60, 'W') + "<img src=\"/etc/passwd\"><b>x</b>";
+    rename(marked);
+    QTextDocument shown;
+    shown.setHtml(memory->toolTip());
+    EXPECT_TRUE(shown.toPlainText().startsWith(marked)) << shown.toPlainText().toStdString();
 }
 
 // Ctrl+Z resets; right after, Ctrl+Z (or "Undo Reset") brings the values

@@ -126,6 +126,14 @@ TEST_F(GeneratorTest, ScriptFailureKeepsTheScriptWindowUntilClosed) {
     EXPECT_FALSE(window->isEnabled());
     window->scripts().window().findChild<QPushButton*>("Button1")->click();  // Cancel
     EXPECT_TRUE(window->isEnabled());
+
+    // The line shown is text from a file: never rendered as markup.
+    const QString marked = WriteScript(dir, "marked.wbs", "delay <b>x</b><img src=x>\n");
+    window->scripts().Run(marked);
+    QLabel* line = window->scripts().window().findChild<QLabel*>("Label1");
+    EXPECT_EQ(line->text(), "Line 1: delay <b>x</b><img");
+    EXPECT_EQ(line->textFormat(), Qt::PlainText);
+    window->scripts().window().findChild<QPushButton*>("Button1")->click();
 }
 
 }  // namespace
