@@ -13,29 +13,6 @@ namespace skarnel {
 
 namespace {
 
-// Greyed text on a control that stays enabled (a group's title, a list's
-// items): the palette's own disabled colours, so it reads right in any theme.
-// Only the active and inactive groups change; the disabled look is the
-// palette's.
-void ShowGreyText(QWidget* widget, bool grey) {
-    if (widget->property("greyText").toBool() == grey) {
-        return;
-    }
-    widget->setProperty("greyText", grey);
-    widget->setPalette(QPalette());  // inherit again
-    if (!grey) {
-        return;
-    }
-    QPalette palette = widget->palette();
-    for (const QPalette::ColorRole role :
-         {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
-        const QColor disabled = palette.color(QPalette::Disabled, role);
-        palette.setColor(QPalette::Active, role, disabled);
-        palette.setColor(QPalette::Inactive, role, disabled);
-    }
-    widget->setPalette(palette);
-}
-
 void Enable(std::initializer_list<QWidget*> widgets, bool enabled) {
     for (QWidget* w : widgets) {
         w->setEnabled(enabled);
@@ -109,6 +86,12 @@ void GeneratorWindow::UpdateControlStates() {
         Ui::ChannelPanel& p = panels_[c]->ui;
         // The left side is always its own; the right one only with rightOwn.
         const bool own = c == kLeft || rightOwn;
+        // A channel that is not its own shows its settings greyed: each
+        // control disabled, and the amplitude group's title with them. Only
+        // enabled states change here, never palettes: a palette set at every
+        // toggle was a new key for caches that grew with each one while the
+        // window painted.
+        p.amplitudeGroup->setEnabled(own);
         p.onTick->setEnabled(rightOwn);  // Mono and "= Left" fix both ticks
         Enable({p.filterGroup, p.amplitudeSlider, p.amplitudeUnit, p.noiseFunctionLabel,
                 p.modulationOn, p.noiseFunction, p.crestFactor},
@@ -118,11 +101,6 @@ void GeneratorWindow::UpdateControlStates() {
         p.frequency->setEnabled(filter.frequency);
         p.gain->setEnabled(filter.gain);
         p.q->setEnabled(filter.q);
-        for (QWidget* w :
-             {static_cast<QWidget*>(p.noiseFunction), static_cast<QWidget*>(p.filterGroup),
-              static_cast<QWidget*>(p.amplitudeGroup)}) {
-            ShowGreyText(w, !own);
-        }
         // The right modulation follows "= Left" instead of its own box while
         // it is ticked.
         const bool modulation = model_.channel(c).modulationOn && (c == kLeft || !model_.AsLeft());
@@ -130,7 +108,6 @@ void GeneratorWindow::UpdateControlStates() {
             {p.modPeriodLabel, p.modPeriodUnit, p.modDepthUnit, p.modFunctionLabel, p.modDepthLabel,
              p.modPhaseLabel, p.modPeriod, p.modDepth, p.modFunction, p.modPhase},
             modulation);
-        ShowGreyText(p.modFunction, !modulation);
     }
 }
 

@@ -433,7 +433,14 @@ std::optional<SettingsValues> SqliteSettingsStore::Load(std::string_view keyPath
     // Read-write (falling back to read-only when the file is write-protected)
     // so that a journal left by a killed writer can be played back.
     Connection db;
-    // Every way out but the last tells whether another process held the file.
+    int rc = db.Open(path_, SQLITE_OPEN_READWRITE);
+    if (rc != SQLITE_OK) {
+        lastError_ = "cannot open " + path_ + ": " + db.Message();
+        return std::nullopt;
+    }
+    Transaction transaction(db);
+    // Every way out but the last tells whether another process held the file
+    // (checked before the transaction's rollback clears the error).
     struct BusyCheck {
         Connection& db;
         bool& busy;
@@ -443,12 +450,6 @@ std::optional<SettingsValues> SqliteSettingsStore::Load(std::string_view keyPath
             busy = !loaded && (primary == SQLITE_BUSY || primary == SQLITE_LOCKED);
         }
     } busyCheck{db, busy_};
-    int rc = db.Open(path_, SQLITE_OPEN_READWRITE);
-    if (rc != SQLITE_OK) {
-        lastError_ = "cannot open " + path_ + ": " + db.Message();
-        return std::nullopt;
-    }
-    Transaction transaction(db);
     rc = transaction.Begin("BEGIN");
     if (rc != SQLITE_OK) {
         lastError_ = db.Message();

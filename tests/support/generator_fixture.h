@@ -51,12 +51,12 @@ protected:
         EXPECT_NE(widget, nullptr) << name;
         return widget;
     }
-    // Text shown in the palette's disabled colour while the control itself
-    // may be enabled (the greyed look of a group title or a list).
+    // Text shown in the palette's disabled colour: the control is disabled,
+    // or its palette shows it so while it is enabled.
     static bool GreyText(const QWidget* widget) {
         const QPalette palette = widget->palette();
-        return palette.color(QPalette::Active, QPalette::Text) ==
-               palette.color(QPalette::Disabled, QPalette::Text);
+        return !widget->isEnabled() || palette.color(QPalette::Active, QPalette::Text) ==
+                                           palette.color(QPalette::Disabled, QPalette::Text);
     }
     QLineEdit* Entry(const char* name) { return Find<QLineEdit>(name); }
     QComboBox* List(const char* name) { return Find<QComboBox>(name); }
