@@ -1,5 +1,7 @@
 // The channel value entries: validation when the user leaves them and the
 // live values they feed to the engine while the user types.
+#include <vector>
+
 #include "engine/channel_values.h"
 #include "engine/crest_modulation.h"
 #include "generator_fixture.h"
@@ -22,6 +24,7 @@ protected:
         QTest::keyClicks(entry, text);
     }
     ChannelEngineState& Engine(Channel c) { return window->engine().state.channels[c]; }
+    const GeneratorSettings& Model() { return window->model().values(); }
 };
 
 TEST_F(EntriesTest, AmplitudeIsClampedRoundedAndFollowsItsSlider) {
@@ -140,6 +143,37 @@ TEST_F(EntriesTest, ModulationPeriodAndDepthFeedTheEngine) {
     // Emptying the entry keeps the last value.
     Entry("ModDepthRightEdit")->clear();
     EXPECT_FLOAT_EQ(Engine(kRight).modDepth, 0.07f);
+}
+
+// A decimal comma in a filter gain or Q is read alike on both sides: leaving
+// the entry validates it before any preparation reads it.
+TEST_F(EntriesTest, FilterGainAndQTakeTheDecimalCommaOnBothSides) {
+    Pick("cboChannels", kStereo);
+    Pick("cboFilterTypeL1", kFilterPeaking);
+    Pick("cboFilterTypeR1", kFilterPeaking);
+    for (const char* name : {"txtGainL", "txtGainR"}) {
+        EXPECT_EQ(Left(name, "3,5"), "3.5") << name;
+    }
+    for (const char* name : {"txtQL", "txtQR"}) {
+        EXPECT_EQ(Left(name, "2,5"), "2.5") << name;
+    }
+    EXPECT_TRUE(dialogs.shown.isEmpty()) << dialogs.Last().toStdString();
+    for (const int c : {kLeft, kRight}) {
+        EXPECT_EQ(Model().channels[c].gain, "3.5") << c;
+        EXPECT_EQ(Model().channels[c].q, "2.5") << c;
+    }
+    // The left filter took effect as its entries were left (a peaking filter
+    // without gain would have b0 == a0); the right one takes effect at the
+    // next preparation, with the same coefficients.
+    const ChannelEngineState left = Engine(kLeft);
+    EXPECT_NE(left.b0, left.a0);
+    window->RunGuarded([this] { window->PrepareEngineFromWindow(); });
+    const auto coefficients = [](const ChannelEngineState& s) {
+        return std::vector<double>{s.b0, s.b1, s.b2, s.a0, s.a1, s.a2};
+    };
+    EXPECT_EQ(coefficients(Engine(kLeft)), coefficients(left));
+    EXPECT_EQ(coefficients(Engine(kRight)), coefficients(left));
+    EXPECT_TRUE(dialogs.shown.isEmpty()) << dialogs.Last().toStdString();
 }
 
 }  // namespace
