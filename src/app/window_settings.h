@@ -15,7 +15,8 @@ class SettingsStore;
 // reset values, which must not be stored over the user's.
 bool LoadSettings(SettingsStore& store, GeneratorWindow& generator, OutputSettingsDialog& settings);
 
-// Writes the window's values as the entries show them (no validation).
+// Writes the window's values as the model holds them (no validation): typed
+// texts as typed, validated ones whole, not in the shorter form shown.
 void SaveWindowSettings(SettingsStore& store, GeneratorWindow& generator);
 
 // Writes the output values (list indexes and the screen-saver flag).

@@ -6,11 +6,15 @@
 #include <QLineEdit>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <stdexcept>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include "generator/channel_panel.h"
 #include "generator/exit_watcher.h"
 #include "settings/generator_model.h"
+#include "settings/settings_fields.h"
 
 namespace skarnel {
 
@@ -24,14 +28,15 @@ std::string Text(const QString& text) {
     return text.toStdString();
 }
 
-// Setting an entry to the text it has would move its cursor; only a changed
-// text is put in.
-void ShowText(QLineEdit* entry, const std::string& text) {
-    const QString shown = QString::fromStdString(text);
-    if (entry->text() != shown) {
-        const QSignalBlocker quiet(entry);
-        entry->setText(shown);
-    }
+using ChannelText = std::string ChannelSettings::*;
+
+// A channel's value entries with the value each shows.
+std::vector<std::pair<QLineEdit*, ChannelText>> ChannelEntries(const Ui::ChannelPanel& p) {
+    using C = ChannelSettings;
+    return {{p.amplitude, &C::amplitude}, {p.frequency, &C::frequency},
+            {p.gain, &C::gain},           {p.q, &C::q},
+            {p.modPeriod, &C::modPeriod}, {p.modDepth, &C::modDepth},
+            {p.modPhase, &C::modPhase}};
 }
 
 void ShowChoice(QComboBox* list, int item) {
@@ -49,7 +54,16 @@ void ShowTick(QCheckBox* box, bool ticked) {
 ChannelControls::ChannelControls(GeneratorModel& model, Widgets widgets,
                                  std::function<void(const std::function<void()>&)> guarded,
                                  QObject* parent)
-    : QObject(parent), model_(model), widgets_(widgets), guarded_(std::move(guarded)) {
+    : QObject(parent),
+      model_(model),
+      widgets_(widgets),
+      guarded_(std::move(guarded)),
+      period_(widgets.period, FieldOf(&GeneratorSettings::period)->check) {
+    for (int c = 0; c < kChannelCount; ++c) {
+        for (const auto& [entry, member] : ChannelEntries(widgets_.panels[c]->ui)) {
+            entries_[c].push_back({member, EntryView(entry, FieldOf(member)->check)});
+        }
+    }
     ConnectWindowWide();
     for (int c = 0; c < kChannelCount; ++c) {
         ConnectChannel(c);
@@ -60,6 +74,15 @@ void ChannelControls::Handle(const std::function<void()>& operation) {
     guarded_(operation);
     Show();
     emit changed();
+}
+
+EntryView& ChannelControls::View(int c, std::string ChannelSettings::*member) {
+    for (ChannelEntry& e : entries_[c]) {
+        if (e.member == member) {
+            return e.view;
+        }
+    }
+    throw std::logic_error("a channel value without an entry");
 }
 
 void ChannelControls::ConnectWindowWide() {
@@ -73,10 +96,16 @@ void ChannelControls::ConnectWindowWide() {
     });
     connect(w.asLeft, &QCheckBox::toggled, this,
             [this, &m](bool on) { Handle([&m, on] { m.SetAsLeft(on); }); });
+    // Show() writes the entries with their signals blocked, so a change seen
+    // here is the user's (or a test's stand-in for one).
     connect(w.period, &QLineEdit::textChanged, this, [this, &m](const QString& text) {
+        period_.Typed(Text(text));
         Handle([&m, t = Text(text)] { m.SetPeriodText(t); });
     });
-    new ExitWatcher(w.period, [this, &m] { Handle([&m] { m.FinishPeriodEntry(); }); });
+    new ExitWatcher(w.period, [this, &m] {
+        period_.Left();
+        Handle([&m] { m.FinishPeriodEntry(); });
+    });
     connect(w.loop, &QCheckBox::toggled, this,
             [this, &m](bool on) { Handle([&m, on] { m.SetLoop(on); }); });
     connect(w.device, &QComboBox::activated, this, [this, &m](int item) {
@@ -94,33 +123,41 @@ void ChannelControls::ConnectChannel(int c) {
     using C = ChannelSettings;
 
     // Texts: their change handling while typed, their validation when left.
-    const auto onText = [this, &m, c](QLineEdit* entry, auto set) {
-        connect(entry, &QLineEdit::textChanged, this, [this, &m, c, set](const QString& text) {
-            Handle([&m, c, set, t = Text(text)] { (m.*set)(c, t); });
+    // The entry shows the typing as it is until it is left.
+    const auto onText = [this, &m, c](ChannelText member, auto set) {
+        EntryView* view = &View(c, member);
+        connect(view->entry(), &QLineEdit::textChanged, this,
+                [this, &m, c, set, view](const QString& text) {
+                    view->Typed(Text(text));
+                    Handle([&m, c, set, t = Text(text)] { set(m, c, t); });
+                });
+    };
+    const auto setText = [](void (GeneratorModel::*set)(int, const std::string&)) {
+        return [set](GeneratorModel& model, int c, const std::string& t) { (model.*set)(c, t); };
+    };
+    onText(&C::amplitude, setText(&GeneratorModel::SetAmplitudeText));
+    onText(&C::modPeriod, setText(&GeneratorModel::SetModPeriodText));
+    onText(&C::modDepth, setText(&GeneratorModel::SetModDepthText));
+    onText(&C::modPhase, setText(&GeneratorModel::SetModPhaseText));
+    for (ChannelText member : {&C::frequency, &C::gain, &C::q}) {
+        onText(member, [member](GeneratorModel& model, int c, const std::string& t) {
+            model.SetFilterText(c, member, t);
+        });
+    }
+    const auto onExit = [this, &m, c](ChannelText member, void (GeneratorModel::*finish)(int)) {
+        EntryView* view = &View(c, member);
+        new ExitWatcher(view->entry(), [this, &m, c, finish, view] {
+            view->Left();
+            Handle([&m, c, finish] { (m.*finish)(c); });
         });
     };
-    onText(p.amplitude, &GeneratorModel::SetAmplitudeText);
-    onText(p.modPeriod, &GeneratorModel::SetModPeriodText);
-    onText(p.modDepth, &GeneratorModel::SetModDepthText);
-    onText(p.modPhase, &GeneratorModel::SetModPhaseText);
-    for (const auto& [entry, member] : {std::pair{p.frequency, &C::frequency},
-                                        std::pair{p.gain, &C::gain}, std::pair{p.q, &C::q}}) {
-        connect(entry, &QLineEdit::textChanged, this,
-                [this, &m, c, member = member](const QString& text) {
-                    Handle([&m, c, member, t = Text(text)] { m.SetFilterText(c, member, t); });
-                });
-    }
-    const auto onExit = [this, &m, c](QLineEdit* entry, void (GeneratorModel::*finish)(int)) {
-        new ExitWatcher(entry,
-                        [this, &m, c, finish] { Handle([&m, c, finish] { (m.*finish)(c); }); });
-    };
-    onExit(p.amplitude, &GeneratorModel::FinishAmplitudeEntry);
-    onExit(p.modPeriod, &GeneratorModel::FinishModPeriodEntry);
-    onExit(p.modDepth, &GeneratorModel::FinishModDepthEntry);
-    onExit(p.modPhase, &GeneratorModel::FinishModPhaseEntry);
-    onExit(p.frequency, &GeneratorModel::FinishFilterFrequencyEntry);
-    onExit(p.gain, &GeneratorModel::FinishFilterGainEntry);
-    onExit(p.q, &GeneratorModel::FinishFilterQEntry);
+    onExit(&C::amplitude, &GeneratorModel::FinishAmplitudeEntry);
+    onExit(&C::modPeriod, &GeneratorModel::FinishModPeriodEntry);
+    onExit(&C::modDepth, &GeneratorModel::FinishModDepthEntry);
+    onExit(&C::modPhase, &GeneratorModel::FinishModPhaseEntry);
+    onExit(&C::frequency, &GeneratorModel::FinishFilterFrequencyEntry);
+    onExit(&C::gain, &GeneratorModel::FinishFilterGainEntry);
+    onExit(&C::q, &GeneratorModel::FinishFilterQEntry);
     connect(p.amplitudeSlider, &QSlider::valueChanged, this, [this, &m, c](int position) {
         Handle([&m, c, position] { m.MoveAmplitudeSlider(c, position); });
     });
@@ -158,7 +195,7 @@ void ChannelControls::Show() {
     const GeneratorSettings& v = model_.values();
     ShowChoice(widgets_.channelMode, v.channelMode);
     ShowTick(widgets_.asLeft, v.asLeft);
-    ShowText(widgets_.period, v.period);
+    period_.Show(v.period);
     ShowTick(widgets_.loop, v.loop);
     ShowChoice(widgets_.device, v.waveDevice);
     for (int c = 0; c < kChannelCount; ++c) {
@@ -167,20 +204,16 @@ void ChannelControls::Show() {
         ShowTick(p.onTick, s.on);
         ShowChoice(p.noiseFunction, s.noiseFunction);
         ShowChoice(p.crestFactor, s.crestFactor);
-        ShowText(p.amplitude, s.amplitude);
         {
             const QSignalBlocker quiet(p.amplitudeSlider);
             p.amplitudeSlider->setValue(model_.sliderPosition(c));
         }
         ShowChoice(p.filterType, s.filterType);
-        ShowText(p.frequency, s.frequency);
-        ShowText(p.gain, s.gain);
-        ShowText(p.q, s.q);
         ShowTick(p.modulationOn, s.modulationOn);
         ShowChoice(p.modFunction, s.modFunction);
-        ShowText(p.modPeriod, s.modPeriod);
-        ShowText(p.modDepth, s.modDepth);
-        ShowText(p.modPhase, s.modPhase);
+        for (ChannelEntry& e : entries_[c]) {
+            e.view.Show(s.*e.member);
+        }
     }
 }
 

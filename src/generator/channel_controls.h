@@ -3,8 +3,12 @@
 #include <QObject>
 #include <array>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "engine/engine_state.h"
+#include "generator/entry_view.h"
+#include "settings/generator_settings.h"
 
 class QCheckBox;
 class QComboBox;
@@ -19,7 +23,8 @@ class GeneratorModel;
 // the channel mode, "= Left", period, Loop and device controls. Each user
 // change goes to the matching operation of the window's GeneratorModel, and
 // Show() puts the model's values back into every control, so the controls
-// always show what the model holds. Every handled change ends with
+// always show what the model holds (a validated number in its shortest
+// form, see EntryView). Every handled change ends with
 // `changed`, after which the window derives its control states anew.
 class ChannelControls : public QObject {
     Q_OBJECT
@@ -50,9 +55,20 @@ private:
     // Runs a model operation on a user's change, then shows the outcome.
     void Handle(const std::function<void()>& operation);
 
+    struct ChannelEntry {
+        std::string ChannelSettings::*member;
+        EntryView view;
+    };
+    // The entry of a channel's text value.
+    EntryView& View(int c, std::string ChannelSettings::*member);
+
     GeneratorModel& model_;
     Widgets widgets_;
     std::function<void(const std::function<void()>&)> guarded_;
+    EntryView period_;
+    // Filled once before any signal is connected: the handlers keep
+    // pointers to the views.
+    std::array<std::vector<ChannelEntry>, kChannelCount> entries_;
 };
 
 }  // namespace skarnel

@@ -55,4 +55,20 @@ std::string ClampAndRound(std::string_view text, float minimum, float maximum, i
     return FormatNumber(n / scale);
 }
 
+std::string ShownEntryText(std::string_view text, int decimals) {
+    float value = 0.0f;
+    try {
+        value = ParseDecimal(text);
+    } catch (const ConversionError&) {
+        return std::string(text);
+    }
+    std::string shortest = FormatShortestFloat(value);
+    // Rounded as a validation rounds, without its range; the shortest text
+    // always reads, so the fallback never applies.
+    if (ClampAndRound(shortest, kNoLowerLimit, kNoUpperLimit, decimals, value) != text) {
+        return std::string(text);
+    }
+    return shortest;
+}
+
 }  // namespace skarnel

@@ -24,4 +24,14 @@ float ParseDecimal(std::string_view text);
 std::string ClampAndRound(std::string_view text, float minimum, float maximum, int decimals,
                           float fallback);
 
+// What an entry shows for `text`, the text its model holds. A text that is the
+// shortest text of its own float32 value (FormatShortestFloat) rounded to
+// `decimals` places, as a validation gives it, is shown as that shorter text:
+// "0.1000000015", "0.1" validated with 10 decimals, shows "0.1". Any other
+// text (typed, unreadable, more digits than the validation keeps) is shown
+// as it is. The range plays no part, so a text validated within one range
+// (the filter frequency's, which follows the sampling frequency) shows the
+// same within another.
+std::string ShownEntryText(std::string_view text, int decimals);
+
 }  // namespace skarnel

@@ -21,6 +21,8 @@ struct EntryRule {
     std::string Apply(std::string_view text) const {
         return ClampAndRound(text, minimum, maximum, decimals, fallback);
     }
+    // What the entry shows for the text its model holds (see ShownEntryText).
+    std::string Shown(std::string_view text) const { return ShownEntryText(text, decimals); }
 };
 
 inline constexpr EntryRule kAmplitudeRule{-100.0f, 0.0f, 2, 0.0f};                  // dBFS

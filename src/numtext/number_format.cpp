@@ -1,5 +1,6 @@
 #include "numtext/number_format.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -18,21 +19,17 @@ struct Decimal {
     int exponent = 0;
 };
 
-// printf rounds exactly with ties to even, and its exponent already belongs to
-// the rounded value (9.9999999999999999E14 comes back as 1.0E15). Only the
-// digits and the exponent are taken from its text, so the decimal mark of the
-// process locale never matters.
-Decimal RoundToSignificant(long double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*Le", kSignificantDigits - 1, value);
-
+// The digits and exponent of a text in scientific notation ("-1.25e+20",
+// "1.2345679E-5"): the characters before the exponent give the digits, the
+// rest gives the exponent. Trailing zeros are dropped.
+Decimal FromScientific(const char* text) {
     Decimal result;
     const char* p = text;
     if (*p == '-') {
         result.negative = true;
         ++p;
     }
-    for (; *p != 'e'; ++p) {
+    for (; *p != 'e' && *p != 'E'; ++p) {
         if (*p >= '0' && *p <= '9') {
             result.digits += *p;
         }
@@ -40,6 +37,16 @@ Decimal RoundToSignificant(long double value) {
     result.exponent = std::atoi(p + 1);
     result.digits.erase(result.digits.find_last_not_of('0') + 1);
     return result;
+}
+
+// printf rounds exactly with ties to even, and its exponent already belongs to
+// the rounded value (9.9999999999999999E14 comes back as 1.0E15). Only the
+// digits and the exponent are taken from its text, so the decimal mark of the
+// process locale never matters.
+Decimal RoundToSignificant(long double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*Le", kSignificantDigits - 1, value);
+    return FromScientific(text);
 }
 
 std::string Fixed(const Decimal& d) {
@@ -61,9 +68,14 @@ std::string Scientific(const Decimal& d) {
     return text + "E" + std::to_string(d.exponent);
 }
 
-}  // namespace
+// The general format of a finite non-zero value's digits.
+std::string General(const Decimal& d) {
+    const bool fixed = d.exponent >= -4 && d.exponent < kSignificantDigits;
+    return (d.negative ? "-" : "") + (fixed ? Fixed(d) : Scientific(d));
+}
 
-std::string FormatNumber(long double value) {
+// The texts both formats give for values without digits.
+const char* Special(long double value) {
     if (std::isnan(value)) {
         return "NAN";
     }
@@ -73,9 +85,30 @@ std::string FormatNumber(long double value) {
     if (value == 0) {
         return "0";  // also for negative zero
     }
-    const Decimal d = RoundToSignificant(value);
-    const bool fixed = d.exponent >= -4 && d.exponent < kSignificantDigits;
-    return (d.negative ? "-" : "") + (fixed ? Fixed(d) : Scientific(d));
+    return nullptr;
+}
+
+}  // namespace
+
+std::string FormatNumber(long double value) {
+    if (const char* special = Special(value)) {
+        return special;
+    }
+    return General(RoundToSignificant(value));
+}
+
+std::string FormatShortestFloat(float value) {
+    if (const char* special = Special(value)) {
+        return special;
+    }
+    // Without a precision, to_chars gives the fewest digits that read back
+    // as the same float; scientific notation hands them over with their
+    // exponent whatever the magnitude.
+    char text[32];
+    const std::to_chars_result written =
+        std::to_chars(text, text + sizeof text - 1, value, std::chars_format::scientific);
+    *written.ptr = '\0';
+    return General(FromScientific(text));
 }
 
 }  // namespace skarnel

@@ -11,4 +11,9 @@ namespace skarnel {
 // "INF", "-INF" and "NAN".
 std::string FormatNumber(long double value);
 
+// The fewest significant digits that read back as the same float32 value (at
+// most 9), in the same general format as FormatNumber: 0.1f gives "0.1"
+// where FormatNumber gives "0.100000001490116".
+std::string FormatShortestFloat(float value);
+
 }  // namespace skarnel

@@ -7,8 +7,9 @@
 namespace skarnel {
 
 // One memory slot: a complete copy of the generator window's settings under a
-// name. Texts are UTF-8 and hold the entries exactly as shown; the device is
-// not part of a preset. A new record holds the reset settings.
+// name. Texts are UTF-8 and hold the entries' texts as typed or validated
+// (not the shorter form an entry may show); the device is not part of a
+// preset. A new record holds the reset settings.
 struct MemoryPreset {
     std::string name;
     GeneratorSettings settings;

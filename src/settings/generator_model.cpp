@@ -353,40 +353,37 @@ void GeneratorModel::FinishModPhaseEntry(int c) {
         c, CheckedEntryText(EntryCheck::kModPhase, values_.channels[c].modPhase, sampleRate()));
 }
 
-// The left filter entries take effect at once (preparation); the right ones
-// are validated like the left and take effect at the next preparation.
 void GeneratorModel::FinishFilterFrequencyEntry(int c) {
-    SetFilterText(c, &ChannelSettings::frequency,
-                  CheckedEntryText(EntryCheck::kFilterFrequency, values_.channels[c].frequency,
-                                   sampleRate()));
-    if (c == kLeft) {
-        Prepare();
-    }
+    FinishFilterEntry(c, &ChannelSettings::frequency);
 }
 
 void GeneratorModel::FinishFilterGainEntry(int c) {
-    if (c == kLeft) {
-        Prepare();
-    } else {
-        SetFilterText(
-            c, &ChannelSettings::gain,
-            CheckedEntryText(EntryCheck::kFilterGain, values_.channels[c].gain, sampleRate()));
-    }
+    FinishFilterEntry(c, &ChannelSettings::gain);
 }
 
 void GeneratorModel::FinishFilterQEntry(int c) {
+    FinishFilterEntry(c, &ChannelSettings::q);
+}
+
+// Both sides validate a filter entry the way a recall does, so a decimal
+// comma is read on either side before any preparation sees the text. The left
+// filter then takes effect at once (preparation); the right one takes effect
+// at the next preparation.
+void GeneratorModel::FinishFilterEntry(int c, std::string ChannelSettings::*member) {
+    ValidateFilterText(c, member);
     if (c == kLeft) {
         Prepare();
-    } else {
-        SetFilterText(c, &ChannelSettings::q,
-                      CheckedEntryText(EntryCheck::kFilterQ, values_.channels[c].q, sampleRate()));
     }
 }
 
-void GeneratorModel::ValidateFilterAndPrepare(int c, std::string ChannelSettings::*member) {
+void GeneratorModel::ValidateFilterText(int c, std::string ChannelSettings::*member) {
     SetFilterText(
         c, member,
         CheckedEntryText(FieldOf(member)->check, values_.channels[c].*member, sampleRate()));
+}
+
+void GeneratorModel::ValidateFilterAndPrepare(int c, std::string ChannelSettings::*member) {
+    ValidateFilterText(c, member);
     Prepare();
 }
 

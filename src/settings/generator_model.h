@@ -129,6 +129,7 @@ public:
     void CopyChannel(int from, int to);
 
     // Leaving an entry: its validation (and for the left filter, preparation).
+    // Each filter entry is validated on both sides alike.
     void FinishAmplitudeEntry(int c);
     void FinishPeriodEntry();
     void FinishModPeriodEntry(int c);
@@ -176,7 +177,11 @@ private:
     static void SetChoice(std::int32_t& choice, std::int32_t item, std::size_t count);
     // Puts a text into a channel's entry; false when it already shows it.
     bool ChangeText(int c, std::string ChannelSettings::*member, const std::string& text);
+    // A filter text with its entry's validation (the one a recall uses).
+    void ValidateFilterText(int c, std::string ChannelSettings::*member);
     void ValidateFilterAndPrepare(int c, std::string ChannelSettings::*member);
+    // Leaving a filter entry, the same on both sides but for the preparation.
+    void FinishFilterEntry(int c, std::string ChannelSettings::*member);
     // The period with its validation, Loop, and the channel mode with its
     // change: a step the reset and the recall share.
     void SetPeriodLoopAndMode(const std::string& period, bool loop, std::int32_t mode);

@@ -10,7 +10,9 @@
 namespace skarnel {
 
 // One channel's values as its panel shows them. Texts are UTF-8 and hold the
-// entries exactly as shown (typed, loaded or validated); choices are
+// entries' texts as typed, loaded or validated; a validated number may show
+// shorter in its entry ("0.1" for "0.1000000015") but is kept whole here,
+// which is what the store, the presets and the engine read. Choices are
 // zero-based list indexes, -1 for a list without a choice. The initial values
 // are the reset values.
 struct ChannelSettings {

@@ -150,4 +150,12 @@ std::string CheckedEntryText(EntryCheck check, std::string_view text, std::int32
     return rule ? rule->Apply(text) : std::string(text);
 }
 
+std::string DisplayedEntryText(EntryCheck check, std::string_view text) {
+    // The shown form takes the rule's decimals, not its range: any sampling
+    // frequency serves for the filter frequency's rule.
+    constexpr std::int32_t kAnySampleRate = 48000;
+    const std::optional<EntryRule> rule = RuleOf(check, kAnySampleRate);
+    return rule ? rule->Shown(text) : std::string(text);
+}
+
 }  // namespace skarnel

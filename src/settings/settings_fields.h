@@ -90,6 +90,14 @@ const WindowField* FieldOf(ValueMember<GeneratorSettings> member);
 // kNone returns the text unchanged.
 std::string CheckedEntryText(EntryCheck check, std::string_view text, std::int32_t sampleRate);
 
+// What an entry shows for the text its value holds: the shortest text of the
+// same float32 value where the text is that text rounded as the entry's
+// check rounds it ("0.1" for "0.1000000015"), the text itself otherwise
+// (EntryRule::Shown). The value keeps the long text; only the entry shows the
+// short one. Entries without a float32 check (the modulation period, kNone)
+// show their text as it is.
+std::string DisplayedEntryText(EntryCheck check, std::string_view text);
+
 // The range and rounding of an entry's check; nothing for kNone and for the
 // modulation period, which has no range.
 std::optional<EntryRule> RuleOf(EntryCheck check, std::int32_t sampleRate);

@@ -9,7 +9,10 @@
 // - a validated text lies within the entry's range, falls back as documented
 //   and is stable: validating it again gives it back;
 // - a formatted number has the documented shape, and reading it back gives
-//   the same float32 (every entry value) and the same text again.
+//   the same float32 (every entry value) and the same text again;
+// - the shortest text of a float32 reads back as that float, what an entry
+//   shows for a validated text validates back into that text, and what it
+//   shows for any other text is that text or rounds back into it.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -147,6 +150,8 @@ void CheckFloatRoundTrip(float value) {
     const std::optional<float> back = Parse(text);
     CHECK(back && *back == value);
     CheckFormat(value);
+    const std::optional<float> shortest = Parse(FormatShortestFloat(value));
+    CHECK(shortest && *shortest == value);
 }
 
 void CheckRule(const EntryRule& rule, std::string_view text, bool readable) {
@@ -155,6 +160,11 @@ void CheckRule(const EntryRule& rule, std::string_view text, bool readable) {
     CHECK(value.has_value());
     CHECK(*value >= rule.minimum && *value <= rule.maximum);
     CHECK(rule.Apply(validated) == validated);
+    const std::string shown = rule.Shown(validated);
+    CHECK(rule.Apply(shown) == validated);
+    const std::string shownAsIs = rule.Shown(text);
+    CHECK(shownAsIs == text ||
+          ClampAndRound(shownAsIs, kNoLowerLimit, kNoUpperLimit, rule.decimals, 0) == text);
     if (!readable) {
         CHECK(validated == rule.Apply(FormatNumber(rule.fallback)));
     }

@@ -30,9 +30,11 @@ protected:
 
 TEST_F(CommandTest, EachCommandChangesWhatItNames) {
     window->ExecuteCommand(kCommandPeriod, 3, 0);
-    EXPECT_EQ(Entry("Duration")->text(), "0.3000000119");  // after the period check
+    EXPECT_EQ(Entry("Duration")->text(), "0.3");  // after the period check, shown short
+    EXPECT_EQ(window->model().values().period, "0.3000000119");
     window->ExecuteCommand(kCommandPeriod, 0, 0);
-    EXPECT_EQ(Entry("Duration")->text(), "0.1000000015");  // the check's minimum
+    EXPECT_EQ(Entry("Duration")->text(), "0.1");  // the check's minimum
+    EXPECT_EQ(window->model().values().period, "0.1000000015");
 
     window->ExecuteCommand(kCommandChannels, 2, 0);
     EXPECT_EQ(List("cboChannels")->currentIndex(), kStereo);

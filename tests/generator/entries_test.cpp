@@ -1,8 +1,12 @@
 // The channel value entries: validation when the user leaves them and the
 // live values they feed to the engine while the user types.
+#include <vector>
+
+#include "app/window_settings.h"
 #include "engine/channel_values.h"
 #include "engine/crest_modulation.h"
 #include "generator_fixture.h"
+#include "persistence/settings_store.h"
 
 namespace skarnel::testing {
 namespace {
@@ -22,6 +26,13 @@ protected:
         QTest::keyClicks(entry, text);
     }
     ChannelEngineState& Engine(Channel c) { return window->engine().state.channels[c]; }
+    const GeneratorSettings& Model() { return window->model().values(); }
+    // Moves the keyboard focus into an entry and out again, typing nothing.
+    void Visit(const char* name) {
+        Entry(name)->setFocus();
+        window->findChild<QPushButton*>("btnPause")->setFocus();
+        QApplication::processEvents();
+    }
 };
 
 TEST_F(EntriesTest, AmplitudeIsClampedRoundedAndFollowsItsSlider) {
@@ -59,12 +70,17 @@ TEST_F(EntriesTest, AmplitudeIsClampedRoundedAndFollowsItsSlider) {
 }
 
 TEST_F(EntriesTest, PeriodDepthAndPhaseAreClampedOnLeaving) {
-    // The period keeps the float32 value of the text, to ten decimals.
-    EXPECT_EQ(Left("Duration", "0.05"), "0.1000000015");
-    EXPECT_EQ(Left("Duration", "0.1"), "0.1000000015");
-    EXPECT_EQ(Left("Duration", "0.3"), "0.3000000119");
+    // The period keeps the float32 value of the text, to ten decimals; the
+    // entry shows the shortest text of that float32 value.
+    EXPECT_EQ(Left("Duration", "0.05"), "0.1");
+    EXPECT_EQ(Model().period, "0.1000000015");
+    EXPECT_EQ(Left("Duration", "0.3"), "0.3");
+    EXPECT_EQ(Model().period, "0.3000000119");
+    EXPECT_EQ(Left("Duration", "0.1"), "0.1");
+    EXPECT_EQ(Model().period, "0.1000000015");
     EXPECT_EQ(Left("Duration", "text"), "1");
     EXPECT_EQ(Left("Duration", "2.5"), "2.5");
+    EXPECT_EQ(Model().period, "2.5");
 
     Box("ModulationOnLeft")->setChecked(true);
     EXPECT_EQ(Left("ModDepthLeftEdit", "150"), "100");
@@ -140,6 +156,74 @@ TEST_F(EntriesTest, ModulationPeriodAndDepthFeedTheEngine) {
     // Emptying the entry keeps the last value.
     Entry("ModDepthRightEdit")->clear();
     EXPECT_FLOAT_EQ(Engine(kRight).modDepth, 0.07f);
+}
+
+// A validated number shows as the shortest text of its float32 value while
+// the value, the store and the engine keep the validated text.
+TEST_F(EntriesTest, ValidatedNumbersShowShortWhileTheValueKeepsTheirText) {
+    // Typing shows as typed, and the value takes it as typed.
+    Type("Duration", "0.1000000015");
+    EXPECT_EQ(Entry("Duration")->text(), "0.1000000015");
+    window->findChild<QPushButton*>("btnPause")->setFocus();
+    EXPECT_EQ(Entry("Duration")->text(), "0.1");
+    // Leaving without typing validates the value's text, not the one shown.
+    Visit("Duration");
+    EXPECT_EQ(Entry("Duration")->text(), "0.1");
+    EXPECT_EQ(Model().period, "0.1000000015");
+    // The engine reads the kept text: 0.1000000015 s is 1102.50002 frames at
+    // 11025 Hz, where 0.1 s would round (to even) to 1102.
+    window->RunGuarded([this] { window->PrepareEngineFromWindow(); });
+    EXPECT_EQ(window->engine().state.periodSamples, 1103);
+    MemorySettingsStore store;
+    SaveWindowSettings(store, *window);
+    std::string stored;
+    store.Load(SettingsKeyPath())->ReadText("Duration", stored);
+    EXPECT_EQ(stored, "0.1000000015");
+
+    Pick("cboFilterTypeL1", kFilterPeaking);
+    EXPECT_EQ(Left("txtFZeroL", "1000.3"), "1000.3");
+    EXPECT_EQ(Model().channels[kLeft].frequency, "1000.29999");
+    EXPECT_EQ(Left("Duration", "1E20"), "1E20");
+    EXPECT_EQ(Model().period, "1.00000002004088E20");
+    Box("ModulationOnLeft")->setChecked(true);
+    EXPECT_EQ(Left("ModDepthLeftEdit", "0.00005"), "5E-5");
+    EXPECT_EQ(Left("ModDepthLeftEdit", "33.3"), "33.3");
+    // "= Left" copies the kept text; the right entry shows it short too.
+    Pick("cboChannels", kStereo);
+    Box("chkAsLeft")->setChecked(true);
+    EXPECT_EQ(Model().channels[kRight].modDepth, "33.2999992371");
+    EXPECT_EQ(Entry("ModDepthRightEdit")->text(), "33.3");
+}
+
+// A decimal comma in a filter gain or Q is read alike on both sides: leaving
+// the entry validates it before any preparation reads it.
+TEST_F(EntriesTest, FilterGainAndQTakeTheDecimalCommaOnBothSides) {
+    Pick("cboChannels", kStereo);
+    Pick("cboFilterTypeL1", kFilterPeaking);
+    Pick("cboFilterTypeR1", kFilterPeaking);
+    for (const char* name : {"txtGainL", "txtGainR"}) {
+        EXPECT_EQ(Left(name, "3,5"), "3.5") << name;
+    }
+    for (const char* name : {"txtQL", "txtQR"}) {
+        EXPECT_EQ(Left(name, "2,5"), "2.5") << name;
+    }
+    EXPECT_TRUE(dialogs.shown.isEmpty()) << dialogs.Last().toStdString();
+    for (const int c : {kLeft, kRight}) {
+        EXPECT_EQ(Model().channels[c].gain, "3.5") << c;
+        EXPECT_EQ(Model().channels[c].q, "2.5") << c;
+    }
+    // The left filter took effect as its entries were left (a peaking filter
+    // without gain would have b0 == a0); the right one takes effect at the
+    // next preparation, with the same coefficients.
+    const ChannelEngineState left = Engine(kLeft);
+    EXPECT_NE(left.b0, left.a0);
+    window->RunGuarded([this] { window->PrepareEngineFromWindow(); });
+    const auto coefficients = [](const ChannelEngineState& s) {
+        return std::vector<double>{s.b0, s.b1, s.b2, s.a0, s.a1, s.a2};
+    };
+    EXPECT_EQ(coefficients(Engine(kLeft)), coefficients(left));
+    EXPECT_EQ(coefficients(Engine(kRight)), coefficients(left));
+    EXPECT_TRUE(dialogs.shown.isEmpty()) << dialogs.Last().toStdString();
 }
 
 }  // namespace

@@ -90,6 +90,21 @@ TEST_F(PresetsTest, StoreAndRecallKeepEveryEntryAndTheEngine) {
     }
 }
 
+// A recall validates the period and the right filter: their entries show the
+// short text, the slot a store fills keeps the validated one.
+TEST_F(PresetsTest, RecalledNumbersShowShortAndAreStoredWhole) {
+    MemoryPreset slot = kDistinct;
+    slot.settings.period = "0.3";
+    slot.settings.channels[kRight].frequency = "1000.3";
+    window->presets().records()[0] = slot;
+    window->RecallMemory(1);
+    EXPECT_EQ(Entry("Duration")->text(), "0.3");
+    EXPECT_EQ(Entry("txtFZeroR")->text(), "1000.3");
+    window->presets().Store(2);
+    EXPECT_EQ(window->presets().records()[1].settings.period, "0.3000000119");
+    EXPECT_EQ(window->presets().records()[1].settings.channels[kRight].frequency, "1000.29999");
+}
+
 TEST_F(PresetsTest, AutostartPlayingLockAndSlotsOutsideOneToFour) {
     TypeAndLeave("Duration", "3");
     const PresetSlots before = window->presets().records();

@@ -113,6 +113,20 @@ TEST_F(SettingsLoadTest, ClosingWritesWhatTheNextStartRestores) {
     EXPECT_TRUE(next->dialogs.shown.isEmpty()) << next->dialogs.Last().toStdString();
 }
 
+// Loaded numbers show short: the period (validated by the load) and a filter
+// frequency (loaded as stored, the text a validation left).
+TEST_F(SettingsLoadTest, LoadedNumbersShowShort) {
+    Pick("cboChannels", kStereo);
+    Pick("cboFilterTypeR1", kFilterPeaking);
+    TypeAndLeave("Duration", "0.3");
+    TypeAndLeave("txtFZeroR", "1000.3");
+    SaveWindowSettings(store, *window);
+    const auto next = Start(store);
+    EXPECT_EQ(next->window->findChild<QLineEdit*>("Duration")->text(), "0.3");
+    EXPECT_EQ(next->window->findChild<QLineEdit*>("txtFZeroR")->text(), "1000.3");
+    EXPECT_EQ(next->window->model().values().channels[kRight].frequency, "1000.29999");
+}
+
 TEST_F(SettingsLoadTest, UnreadableWindowValuesFallBackToTheReset) {
     const auto reset = Shown(*window);  // the fixture's window is the reset state
     MemorySettingsStore empty;

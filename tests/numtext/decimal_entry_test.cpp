@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "numtext/conversion_error.h"
+#include "numtext/entry_rules.h"
 
 namespace skarnel {
 namespace {
@@ -91,6 +92,24 @@ INSTANTIATE_TEST_SUITE_P(
         ClampCase{"7", 10, 5, 2, 0, "10"},
         // An overflowing float is unreadable and takes the fallback.
         ClampCase{"1e39", kNoMin, kNone, 2, 3, "3"}));
+
+// What an entry shows for its value's text: a validated text shows as the
+// shortest text of its float32 value, every other text as it is.
+TEST(ShownEntryText, ShortensOnlyTheValidationOfAShorterText) {
+    EXPECT_EQ(kPeriodRule.Shown("0.3000000119"), "0.3");
+    EXPECT_EQ(kPeriodRule.Shown("2.5"), "2.5");
+    EXPECT_EQ(kFilterGainRule.Shown("-1.00000001504747E30"), "-1E30");
+    // Typed texts (a comma, a trailing zero, more digits than the rule
+    // keeps), an unreadable and an empty one.
+    for (const char* typed : {"0,3", "2.50", "0.1000000015000", "abc", ""}) {
+        EXPECT_EQ(kPeriodRule.Shown(typed), typed);
+    }
+    // Validated with other decimals than the rule's.
+    EXPECT_EQ(kFilterGainRule.Shown("33.2999992371"), "33.2999992371");
+    // The range plays no part: a frequency validated at a higher sampling
+    // frequency shows the same at a lower one.
+    EXPECT_EQ(FilterFrequencyRule(1000).Shown("1000.29999"), "1000.3");
+}
 
 }  // namespace
 }  // namespace skarnel

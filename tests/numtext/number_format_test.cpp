@@ -1,6 +1,9 @@
 #include "numtext/number_format.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -69,6 +72,45 @@ TEST(FormatNumber, ReadsBackAsTheValueRoundedTo15Digits) {
             const long double value = mantissa * std::pow(10.0L, exponent);
             const std::string text = FormatNumber(value);
             EXPECT_EQ(ReadNumber(text), RoundTo15Digits(value)) << text;
+        }
+    }
+}
+
+TEST(FormatShortestFloat, GivesTheFewestDigitsInTheGeneralFormat) {
+    EXPECT_EQ(FormatShortestFloat(0.1f), "0.1");
+    EXPECT_EQ(FormatShortestFloat(1000.3f), "1000.3");
+    EXPECT_EQ(FormatShortestFloat(-0.0f), "0");
+    // Fixed notation from 0.0001 up to 1E15, whole numbers without a mark.
+    EXPECT_EQ(FormatShortestFloat(0.0001f), "0.0001");
+    EXPECT_EQ(FormatShortestFloat(123456789012.0f), "123456790000");
+    EXPECT_EQ(FormatShortestFloat(1e15f), "1E15");
+    EXPECT_EQ(FormatShortestFloat(-2.5e-7f), "-2.5E-7");
+    EXPECT_EQ(FormatShortestFloat(std::numeric_limits<float>::denorm_min()), "1E-45");
+}
+
+// Floats scattered over the whole range read back from their text, and the
+// nearest text with one digit fewer would not.
+TEST(FormatShortestFloat, ReadsBackAsTheSameFloatWithNoDigitToSpare) {
+    std::uint32_t bits = 1;
+    for (int i = 0; i < 200000; ++i) {
+        bits = bits * 1664525u + 1013904223u;
+        const float value = std::bit_cast<float>(bits);
+        if (!std::isfinite(value)) {
+            continue;
+        }
+        const std::string text = FormatShortestFloat(value);
+        ASSERT_EQ(static_cast<float>(ReadNumber(text)), value) << text;
+        // The digits from the first to the last non-zero one, mark excluded.
+        const std::string mantissa = text.substr(0, text.find('E'));
+        const std::size_t first = mantissa.find_first_of("123456789");
+        const std::size_t last = mantissa.find_last_of("123456789");
+        const auto significant = std::count_if(
+            mantissa.begin() + first, mantissa.begin() + last + 1, [](char c) { return c != '.'; });
+        if (significant > 1) {
+            char fewer[64];
+            std::snprintf(fewer, sizeof fewer, "%.*e", static_cast<int>(significant) - 2,
+                          static_cast<double>(value));
+            EXPECT_NE(std::strtof(fewer, nullptr), value) << text << " could be " << fewer;
         }
     }
 }
