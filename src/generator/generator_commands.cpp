@@ -50,15 +50,28 @@ struct CommandEntry {
     Run run;
 };
 
-// A text command for both channels: left := first, right := second.
-template <void (GeneratorModel::*set)(int, const std::string&)>
-void BothTexts(GeneratorWindow&, GeneratorModel& m, std::int32_t first, std::int32_t second) {
+// A value command for both channels: left := first, right := second, each
+// then checked as the entry checks a typed value when the user leaves it.
+// Without the check a command could set any number: 40 dBFS played wrapped
+// full-scale noise, and a depth of 1,000,000 % was taken as it stood.
+template <void (GeneratorModel::*set)(int, const std::string&), void (GeneratorModel::*finish)(int)>
+void BothChecked(GeneratorWindow&, GeneratorModel& m, std::int32_t first, std::int32_t second) {
     (m.*set)(kLeft, Decimal(first));
+    (m.*finish)(kLeft);
     (m.*set)(kRight, Decimal(second));
+    (m.*finish)(kRight);
 }
 
-// Texts set here run their change handling but not their exit check (unless
-// the command says so); check boxes run their click handling when they
+// A level for one channel, checked as a typed level is (-100..0 dBFS).
+template <int channel>
+void CheckedAmplitude(GeneratorWindow&, GeneratorModel& m, std::int32_t first, std::int32_t) {
+    m.SetAmplitudeText(channel, Decimal(first));
+    m.FinishAmplitudeEntry(channel);
+}
+
+// Texts set here run their change handling and then the check the entry runs
+// when the user leaves it, so no command sets a value the window would not
+// take from the keyboard; check boxes run their click handling when they
 // change; list items are selected without their change handling.
 const CommandEntry kCommands[] = {
     {kCommandStart,
@@ -83,17 +96,18 @@ const CommandEntry kCommands[] = {
          m.SetOnTick(kLeft, (first & 1) != 0 || first == 0);
          m.SetOnTick(kRight, (first & 2) != 0 || first == 0);
      }},
-    {kCommandAmplitudeL, [](GeneratorWindow&, GeneratorModel& m, std::int32_t first,
-                            std::int32_t) { m.SetAmplitudeText(kLeft, Decimal(first)); }},
-    {kCommandAmplitudeR, [](GeneratorWindow&, GeneratorModel& m, std::int32_t first,
-                            std::int32_t) { m.SetAmplitudeText(kRight, Decimal(first)); }},
+    {kCommandAmplitudeL, CheckedAmplitude<kLeft>},
+    {kCommandAmplitudeR, CheckedAmplitude<kRight>},
     {kCommandModOnL, [](GeneratorWindow&, GeneratorModel& m, std::int32_t first,
                         std::int32_t) { m.SetModulationOn(kLeft, first > 0); }},
     {kCommandModOnR, [](GeneratorWindow&, GeneratorModel& m, std::int32_t first,
                         std::int32_t) { m.SetModulationOn(kRight, first > 0); }},
-    {kCommandModPeriod, BothTexts<&GeneratorModel::SetModPeriodText>},
-    {kCommandModDepth, BothTexts<&GeneratorModel::SetModDepthText>},
-    {kCommandModPhase, BothTexts<&GeneratorModel::SetModPhaseText>},
+    {kCommandModPeriod,
+     BothChecked<&GeneratorModel::SetModPeriodText, &GeneratorModel::FinishModPeriodEntry>},
+    {kCommandModDepth,
+     BothChecked<&GeneratorModel::SetModDepthText, &GeneratorModel::FinishModDepthEntry>},
+    {kCommandModPhase,
+     BothChecked<&GeneratorModel::SetModPhaseText, &GeneratorModel::FinishModPhaseEntry>},
     // A list set by a command runs the list's change handling, as a pick in
     // the window does: a noise function without it would keep the other
     // function's crest exponent and play up to 11 dB hotter than shown.

@@ -45,7 +45,24 @@ TEST_F(CommandTest, EachCommandChangesWhatItNames) {
     window->ExecuteCommand(kCommandAmplitudeL, -6, 0);
     EXPECT_EQ(Entry("AmplitudeLeft")->text(), "-6");
     EXPECT_EQ(window->engine().state.left().linearAmplitude, LinearAmplitude(-6.0L));
-    EXPECT_EQ(Find<QSlider>("AmplitudeSliderLeft")->value(), 0);  // no exit check
+    EXPECT_EQ(Find<QSlider>("AmplitudeSliderLeft")->value(), 600);  // the entry's check ran
+
+    // Values go through the rules typed values go through: a level above
+    // 0 dBFS used to play wrapped full-scale noise.
+    window->ExecuteCommand(kCommandAmplitudeR, 40, 0);
+    EXPECT_EQ(Entry("AmplitudeRight")->text(), "0");
+    EXPECT_EQ(window->engine().state.right().linearAmplitude, 1.0f);
+    window->ExecuteCommand(kCommandAmplitudeL, -150, 0);
+    EXPECT_EQ(Entry("AmplitudeLeft")->text(), "-100");
+    window->ExecuteCommand(kCommandModDepth, 1000000, -5);
+    EXPECT_EQ(window->model().channel(kLeft).modDepth, "100");
+    EXPECT_EQ(window->model().channel(kRight).modDepth, "0");
+    EXPECT_EQ(window->engine().state.left().modDepth, 1.0f);
+    EXPECT_EQ(window->engine().state.right().modDepth, 0.0f);
+    window->ExecuteCommand(kCommandModPhase, -90, 450);
+    EXPECT_EQ(window->model().channel(kLeft).modPhase, "0");
+    EXPECT_EQ(window->model().channel(kRight).modPhase, "450");
+    window->ExecuteCommand(kCommandAmplitudeL, -6, 0);
 
     window->ExecuteCommand(kCommandModPeriod, 2, 7);
     window->ExecuteCommand(kCommandModFunction, 3, 2);
