@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -452,6 +453,41 @@ TEST_F(RenderTool, PresetSlotRendersAsTheEquivalentOptions) {
         EXPECT_EQ(run.exitCode, 1) << size;
         EXPECT_NE(run.err.find("is not a preset file"), std::string::npos) << run.err;
         EXPECT_FALSE(fs::exists(Path("d.wav")));
+    }
+}
+
+// List indexes a file holds outside their lists are read as the window reads
+// them: no choice. A filter type of 99 plays unfiltered, a crest factor of 99
+// keeps the crest the window starts with, a noise of INT_MAX plays nothing;
+// none of them overflows (UBSan watches the sanitizer run).
+TEST_F(RenderTool, ListIndexesOutsideTheirListsRenderAsTheWindowShowsThem) {
+    PresetSlots slots{};
+    GeneratorSettings& odd = slots[0].settings;
+    odd.period = "0.2";
+    odd.channelMode = kStereo;
+    odd.channels[kLeft].filterType = 99;
+    odd.channels[kLeft].crestFactor = 99;
+    odd.channels[kLeft].modulationOn = true;
+    odd.channels[kLeft].modFunction = -5;
+    odd.channels[kRight].noiseFunction = std::numeric_limits<std::int32_t>::max();
+    GeneratorSettings& plain = slots[1].settings;
+    plain = odd;
+    plain.channels[kLeft].filterType = kFilterNone;
+    plain.channels[kLeft].crestFactor = GeneratorSettings{}.channels[kLeft].crestFactor;
+    plain.channels[kRight].noiseFunction = -1;
+    plain.channels[kLeft].modFunction = -1;
+    ASSERT_EQ(SavePresetFile(Path("odd.vlm").string(), slots), "");
+    const ProcessRun a =
+        Render("--preset " + Path("odd.vlm").string() + " --slot 1", Path("a.wav"));
+    const ProcessRun b =
+        Render("--preset " + Path("odd.vlm").string() + " --slot 2", Path("b.wav"));
+    ASSERT_EQ(a.exitCode, 0) << a.err;
+    ASSERT_EQ(b.exitCode, 0) << b.err;
+    const Bytes oddWav = ReadBytes(Path("a.wav"));
+    ExpectSameWav(oddWav, ReadBytes(Path("b.wav")));
+    // The right channel is silent.
+    for (std::size_t at = 44 + 2; at + 1 < oddWav.size(); at += 4) {
+        ASSERT_EQ(oddWav[at] | oddWav[at + 1], 0) << at;
     }
 }
 
