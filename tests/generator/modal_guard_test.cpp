@@ -15,6 +15,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <limits>
+#include <random>
+#include <string>
 
 #include "audio/simulated_backend.h"
 #include "engine/uniform_random.h"
@@ -73,6 +76,8 @@ private:
     std::vector<QDBusPendingCall> pending_;
 };
 
+// Any command, with any arguments, while an export runs changes nothing of
+// what it writes.
 TEST(ModalGuard, CommandsDuringAnExportChangeNothing) {
     ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "run under dbus-run-session";
     SimulatedBackend backend;
@@ -101,6 +106,8 @@ TEST(ModalGuard, CommandsDuringAnExportChangeNothing) {
     window.findChild<QLineEdit*>("Duration")->setText("60");
     window.RunGuarded([&] { window.PrepareEngineFromWindow(); });
 
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("random commands from seed " + std::to_string(seed));
     QTemporaryDir dir;
     const QString exported = dir.filePath("window.wav");
     dialogs.paths.push_back(exported);
@@ -114,6 +121,18 @@ TEST(ModalGuard, CommandsDuringAnExportChangeNothing) {
         caller.Command(kCommandAmplitudeL, -3, 0);
         caller.Command(kCommandPreset, 0, 2);
         caller.Command(kCommandStop, 0, 0);
+        // Then any command with any arguments, the table's numbers and their
+        // neighbours, from a seed the failure message names.
+        std::mt19937 draw(seed);
+        std::uniform_int_distribution<std::uint32_t> number(0x3F8, 0x480);
+        std::uniform_int_distribution<std::int32_t> argument(
+            std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max());
+        std::uniform_int_distribution<std::int32_t> small(-200, 200);
+        for (int i = 0; i < 300; ++i) {
+            const auto pick = [&] { return draw() % 2 == 0 ? small(draw) : argument(draw); };
+            const std::int32_t first = pick();
+            caller.Command(number(draw), first, pick());
+        }
         caller.State();
         answered = caller.AllAnswered();
     });
