@@ -4,8 +4,12 @@
 # device routed to a file. The captured bytes must be the start of the same
 # signal rendered by skarnel-render.
 #
-# Usage: play_capture_test.sh SKARNEL SKARNEL_RENDER [paced|unpaced|period]
+# Usage: play_capture_test.sh SKARNEL SKARNEL_RENDER [paced|unpaced|period|level]
 #   paced    the device takes samples at their real rate, as a sound card does
+#   level    paced, and while it plays other programs ask over D-Bus for
+#            +40 dBFS and a depth of 1,000,000 %: the entries' checks make
+#            that 0 dBFS (the level playing) and 100 %, so not one sample
+#            may change
 #   unpaced  the device takes them as fast as they come: the window must still
 #            answer F9 while it refills buffers back to back
 #   period   unpaced, with Loop off: the whole 10 s period must arrive, to its
@@ -14,7 +18,7 @@ set -euo pipefail
 
 fail() { echo "play_capture_test: FAIL: $*" >&2; exit 1; }
 
-[[ $# -eq 2 || $# -eq 3 ]] || fail "usage: $0 SKARNEL SKARNEL_RENDER [paced|unpaced|period]"
+[[ $# -eq 2 || $# -eq 3 ]] || fail "usage: $0 SKARNEL SKARNEL_RENDER [paced|unpaced|period|level]"
 mode=${3:-paced}
 skarnel=$(realpath "$1")
 render=$(realpath "$2")
@@ -34,7 +38,7 @@ source "$(dirname "$0")/lib/store.sh"
 seed_store
 cap=$HOME/cap.raw
 : >"$cap"
-if [[ $mode == paced ]]; then
+if [[ $mode == paced || $mode == level ]]; then
     # A sound card takes samples at their rate; ALSA's null device takes them
     # at once. So the device's bytes go through a pacer passing 0.1 s of
     # 11025 Hz 16-bit mono every 0.1 s; a full pipe blocks the writer as a
@@ -93,6 +97,14 @@ drive() {
     else
         xdotool key F11
         title_becomes "ON - Skarnel" || { eval "$end"; echo "F11 did not start playback" >&2; return 1; }
+        if [[ $mode == level ]]; then
+            local name=org.orvane.Skarnel.Generator.pid$pid
+            gdbus call --session --dest "$name" --object-path /Generator \
+                --method org.orvane.Skarnel.Generator.Command -- 0x410 40 0 >/dev/null
+            gdbus call --session --dest "$name" --object-path /Generator \
+                --method org.orvane.Skarnel.Generator.Command -- 0x413 1000000 1000000 >/dev/null
+            sleep 3  # past the 1.5 s of buffers queued before the commands
+        fi
         sleep 1
         xdotool key F9
     fi
@@ -100,7 +112,7 @@ drive() {
     # machine. Paced, closing the device waits for the pacer to drain the
     # pipe (several seconds), which says nothing about the window.
     local stop_limit=100 i
-    [[ $mode != paced ]] && stop_limit=20
+    [[ $mode != paced && $mode != level ]] && stop_limit=20
     title_becomes "Skarnel" "$stop_limit" ||
         { eval "$end"; echo "F9 did not stop playback within $((stop_limit / 10)) s" >&2; return 1; }
     kill -TERM "$pid"
