@@ -16,12 +16,25 @@ HoverLink::HoverLink(QLabel* label) : QObject(label), label_(label) {
 }
 
 void HoverLink::SetHighlighted(bool on) {
+    if (on == highlighted_) {
+        return;
+    }
+    highlighted_ = on;
     QFont font = label_->font();
     font.setUnderline(on);
     label_->setFont(font);
-    QPalette palette = label_->palette();
-    palette.setColor(QPalette::WindowText, on ? Qt::blue : Qt::black);
-    label_->setPalette(palette);
+    if (on) {
+        // Kept with its resolve mask: a label that inherited its palette
+        // inherits again after the hover, and follows later theme changes.
+        normal_ = label_->palette();
+        QPalette link = normal_;
+        for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+            link.setColor(group, QPalette::WindowText, normal_.color(group, QPalette::Link));
+        }
+        label_->setPalette(link);
+    } else {
+        label_->setPalette(normal_);
+    }
 }
 
 bool HoverLink::eventFilter(QObject* watched, QEvent* event) {

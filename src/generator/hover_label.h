@@ -1,13 +1,16 @@
 #pragma once
 
 #include <QObject>
+#include <QPalette>
 
 class QLabel;
 
 namespace skarnel {
 
-// Makes a label look like a link while the mouse is over it: blue and
-// underlined, back to black and plain when the mouse leaves. Emits clicked.
+// Makes a label look like a link while the mouse is over it: the palette's
+// link colour and underlined; when the mouse leaves, the label gets back the
+// palette it had (an inherited one inherits again), so it reads in any theme.
+// Emits clicked.
 class HoverLink : public QObject {
     Q_OBJECT
 public:
@@ -24,6 +27,8 @@ private:
     void SetHighlighted(bool on);
 
     QLabel* label_;
+    bool highlighted_ = false;
+    QPalette normal_;  // the label's own palette while it is highlighted
 };
 
 }  // namespace skarnel
