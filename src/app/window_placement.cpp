@@ -1,6 +1,7 @@
 #include "app/window_placement.h"
 
 #include <QGuiApplication>
+#include <QLayout>
 #include <QScreen>
 #include <QStyle>
 #include <QWidget>
@@ -20,6 +21,25 @@ QRect Inside(QRect rect, const QRect& area) {
     rect.moveLeft(std::max(area.left(), std::min(rect.left(), area.right() + 1 - rect.width())));
     rect.moveTop(std::max(area.top(), std::min(rect.top(), area.bottom() + 1 - rect.height())));
     return rect;
+}
+
+// A window not yet shown can hold sizes its layouts cached before its last
+// changes (a list given its items and pictures, captions set): showing
+// refreshes them, too late for placing. Every cached size is dropped and
+// each layout worked out afresh, the innermost first.
+void RefreshLayouts(QWidget& window) {
+    const QList<QWidget*> children = window.findChildren<QWidget*>();
+    for (QWidget* child : children) {
+        child->updateGeometry();
+    }
+    for (auto child = children.rbegin(); child != children.rend(); ++child) {
+        if ((*child)->layout() != nullptr) {
+            (*child)->layout()->activate();
+        }
+    }
+    if (window.layout() != nullptr) {
+        window.layout()->activate();
+    }
 }
 
 }  // namespace
@@ -50,6 +70,7 @@ QPoint StoredWindowPoint(const QWidget& window) {
 void PlaceWindow(QWidget& window, const std::optional<QPoint>& stored) {
     // Before it is first shown a window has not yet grown to what its
     // layout needs; placing it by its default size would centre it wrongly.
+    RefreshLayouts(window);
     const QSize wanted = (window.testAttribute(Qt::WA_Resized) ? window.size() : window.sizeHint())
                              .expandedTo(window.minimumSizeHint());
     QRect placed = PlacedGeometry(stored, wanted);

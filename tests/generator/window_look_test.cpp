@@ -1,12 +1,14 @@
 // How the generator window reads and handles: colours taken from the palette
 // (dark themes), pictures drawn for the screen's pixel density, a layout that
 // fits small and scaled screens, and the keyboard's way through it.
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStyleOptionSlider>
 #include <algorithm>
 #include <set>
 
+#include "app/window_placement.h"
 #include "generator/hover_label.h"
 #include "generator/list_icons.h"
 #include "generator_fixture.h"
@@ -127,6 +129,21 @@ TEST_F(WindowLookTest, FitsALaptopScreenWholeAndAScaledOneByScrolling) {
     QApplication::processEvents();
     const QRect inViewport(last->mapTo(Scroll()->viewport(), QPoint(0, 0)), last->size());
     EXPECT_TRUE(Scroll()->viewport()->rect().contains(inViewport));
+}
+
+// The window is placed by the size it asks for before it is first shown: a
+// size from before its lists got their items and pictures would leave it
+// short of its content, with a scroll bar where the screen has room.
+TEST_F(WindowLookTest, ANewWindowIsPlacedAtTheSizeItWantsWhenShown) {
+    GeneratorWindow fresh(backend, dialogs, screenSaver);
+    PlaceWindow(fresh, std::nullopt);
+    const QSize placed = fresh.size();
+    fresh.show();
+    QApplication::processEvents();
+    const QSize area = fresh.screen()->availableGeometry().size();
+    const QSize wanted = fresh.sizeHint();
+    EXPECT_EQ(placed.height(), std::min(wanted.height(), area.height() - 44));
+    EXPECT_EQ(placed.width() >= wanted.width(), area.width() - 16 >= wanted.width());
 }
 
 // 100 dB over at least 200 pixels of groove: a drag sets the level to half a
