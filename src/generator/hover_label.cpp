@@ -20,20 +20,23 @@ void HoverLink::SetHighlighted(bool on) {
         return;
     }
     highlighted_ = on;
-    QFont font = label_->font();
-    font.setUnderline(on);
-    label_->setFont(font);
     if (on) {
-        // Kept with its resolve mask: a label that inherited its palette
-        // inherits again after the hover, and follows later theme changes.
-        normal_ = label_->palette();
-        QPalette link = normal_;
+        // Kept with their resolve masks: a label that inherited its palette
+        // and font inherits them again after the hover, and follows later
+        // theme changes.
+        normalPalette_ = label_->palette();
+        normalFont_ = label_->font();
+        QPalette link = normalPalette_;
         for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
-            link.setColor(group, QPalette::WindowText, normal_.color(group, QPalette::Link));
+            link.setColor(group, QPalette::WindowText, normalPalette_.color(group, QPalette::Link));
         }
         label_->setPalette(link);
+        QFont underlined = normalFont_;
+        underlined.setUnderline(true);
+        label_->setFont(underlined);
     } else {
-        label_->setPalette(normal_);
+        label_->setPalette(normalPalette_);
+        label_->setFont(normalFont_);
     }
 }
 

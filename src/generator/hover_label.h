@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QObject>
 #include <QPalette>
 
@@ -28,7 +29,9 @@ private:
 
     QLabel* label_;
     bool highlighted_ = false;
-    QPalette normal_;  // the label's own palette while it is highlighted
+    // The label's own palette and font while it is highlighted.
+    QPalette normalPalette_;
+    QFont normalFont_;
 };
 
 }  // namespace skarnel
