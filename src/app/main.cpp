@@ -5,6 +5,7 @@
 #include <QIcon>
 #include <clocale>
 
+#include "app/app_identity.h"
 #include "app/audio_backend_choice.h"
 #include "app/help_window.h"
 #include "app/startup.h"
@@ -29,9 +30,7 @@ int main(int argc, char* argv[]) {
     // Numbers are converted by our own routines with "." as the decimal mark;
     // keep the C library neutral too, whatever the user's locale.
     std::setlocale(LC_NUMERIC, "C");
-    QApplication::setApplicationName("Skarnel");
-    QApplication::setApplicationDisplayName("Skarnel");
-    QApplication::setDesktopFileName("skarnel");
+    skarnel::SetApplicationIdentity();
 
     skarnel::HelpWindow helpViewer;
     skarnel::HelpRouter helpRouter(helpViewer);

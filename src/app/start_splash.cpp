@@ -30,6 +30,13 @@ QFont TitleFont() {
     return font;
 }
 
+// Platforms that take a top-level window's opacity. The others (Wayland,
+// offscreen, minimal, ...) print a warning on every attempt.
+bool PlatformFadesWindows() {
+    const QString platform = QGuiApplication::platformName();
+    return platform == "xcb" || platform == "windows" || platform == "cocoa";
+}
+
 }  // namespace
 
 StartSplash::StartSplash(QWidget* parent)
@@ -49,12 +56,15 @@ StartSplash::StartSplash(QWidget* parent)
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->geometry().center() - rect().center());
     }
+    fades_ = PlatformFadesWindows();
     SetOpacityLevel(0);
 }
 
 void StartSplash::SetOpacityLevel(int level) {
     opacity_ = level;
-    setWindowOpacity(level / 255.0);
+    if (fades_) {
+        setWindowOpacity(level / 255.0);
+    }
 }
 
 void StartSplash::FadeIn(StartupPacer& pacer) {

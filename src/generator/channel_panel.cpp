@@ -1,6 +1,7 @@
 #include "generator/channel_panel.h"
 
 #include <QAction>
+#include <QEvent>
 
 #include "generator/hover_label.h"
 #include "generator/list_icons.h"
@@ -70,8 +71,8 @@ void ChannelPanel::NameControls() {
 
 void ChannelPanel::FillLists() {
     // Which item each list shows is the window's settings' business.
-    for (int i = 0; i < static_cast<int>(kNoiseFunctionItems.size()); ++i) {
-        ui.noiseFunction->addItem(NoiseFunctionIcon(i), kNoiseFunctionItems[i]);
+    for (const char* item : kNoiseFunctionItems) {
+        ui.noiseFunction->addItem(item);
     }
     for (const char* item : kCrestFactorItems) {
         ui.crestFactor->addItem(item);
@@ -79,9 +80,37 @@ void ChannelPanel::FillLists() {
     for (const char* item : kFilterTypeItems) {
         ui.filterType->addItem(item);
     }
-    for (int i = 0; i < static_cast<int>(kModFunctionItems.size()); ++i) {
-        ui.modFunction->addItem(ModFunctionIcon(i), kModFunctionItems[i]);
+    for (const char* item : kModFunctionItems) {
+        ui.modFunction->addItem(item);
     }
+    DrawListIcons();
+}
+
+QList<QWidget*> ChannelPanel::TabStops() const {
+    QList<QWidget*> stops;
+    for (QWidget* w = nextInFocusChain(); w != this; w = w->nextInFocusChain()) {
+        if (isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) != 0) {
+            stops.append(w);
+        }
+    }
+    return stops;
+}
+
+void ChannelPanel::DrawListIcons() {
+    const QPalette colours = palette();
+    for (int i = 0; i < ui.noiseFunction->count(); ++i) {
+        ui.noiseFunction->setItemIcon(i, NoiseFunctionIcon(i, colours));
+    }
+    for (int i = 0; i < ui.modFunction->count(); ++i) {
+        ui.modFunction->setItemIcon(i, ModFunctionIcon(i, colours));
+    }
+}
+
+void ChannelPanel::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange) {
+        DrawListIcons();
+    }
+    QGroupBox::changeEvent(event);
 }
 
 }  // namespace skarnel

@@ -27,10 +27,17 @@ public:
     // the right one.
     QAction* copyFromOtherAction() const noexcept { return copyFromOther_; }
     HoverLink* crestFactorLink() const noexcept { return crestLink_; }
+    // The controls Tab reaches, in the order the form gives them.
+    QList<QWidget*> TabStops() const;
+
+protected:
+    void changeEvent(QEvent* event) override;
 
 private:
     void NameControls();
     void FillLists();
+    // The lists' pictures in the panel's current colours.
+    void DrawListIcons();
 
     Channel side_;
     QAction* copyFromOther_ = nullptr;

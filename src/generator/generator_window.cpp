@@ -54,10 +54,12 @@ GeneratorWindow::GeneratorWindow(WaveOutBackend& backend, Dialogs& dialogs,
       audioOutput_(backend, this),
       model_(engine_, this) {
     ui->setupUi(this);
-    for (int mode = 0; mode < static_cast<int>(kChannelModeItems.size()); ++mode) {
-        ui->cboChannels->addItem(ChannelModeIcon(mode), kChannelModeItems[mode]);
+    for (const char* mode : kChannelModeItems) {
+        ui->cboChannels->addItem(mode);
     }
+    DrawChannelModeIcons();
     BuildPanels();
+    OrderTabStops();
 
     audioOutput_.SetFrameRate(22050);
     audioOutput_.OnStart = [this] { OnPlaybackStarted(); };
@@ -145,6 +147,25 @@ void GeneratorWindow::BuildPanels() {
     for (int c = 0; c < kChannelCount; ++c) {
         panels_[c] = new ChannelPanel(static_cast<Channel>(c), ui->centralWidget);
         ui->panelsLayout->addWidget(panels_[c]);
+    }
+}
+
+void GeneratorWindow::DrawChannelModeIcons() {
+    for (int mode = 0; mode < ui->cboChannels->count(); ++mode) {
+        ui->cboChannels->setItemIcon(mode, ChannelModeIcon(mode, palette()));
+    }
+}
+
+void GeneratorWindow::OrderTabStops() {
+    // The rows above the panels are ordered in the form; the panels, built
+    // here, follow them, left before right, each in its own form's order.
+    QWidget* previous = ui->btnMemory4;
+    for (const ChannelPanel* panel : panels_) {
+        const QList<QWidget*> stops = panel->TabStops();
+        for (QWidget* stop : stops) {
+            setTabOrder(previous, stop);
+            previous = stop;
+        }
     }
 }
 
@@ -458,6 +479,9 @@ void GeneratorWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 void GeneratorWindow::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange) {
+        DrawChannelModeIcons();
+    }
     if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
         setWindowTitle(WindowTitle(audioOutput_.Running()));
         UpdateFsLabel();

@@ -182,6 +182,10 @@ private:
     bool CommandAllowed(std::uint32_t number) const;
 
     void BuildPanels();
+    // The channel mode list's pictures in the window's current colours.
+    void DrawChannelModeIcons();
+    // Keyboard focus moves through the controls as they are laid out.
+    void OrderTabStops();
     void BuildDeviceList();
     // Reads the back-end's list again after it announced a change.
     void RefreshDeviceList();

@@ -16,12 +16,28 @@ HoverLink::HoverLink(QLabel* label) : QObject(label), label_(label) {
 }
 
 void HoverLink::SetHighlighted(bool on) {
-    QFont font = label_->font();
-    font.setUnderline(on);
-    label_->setFont(font);
-    QPalette palette = label_->palette();
-    palette.setColor(QPalette::WindowText, on ? Qt::blue : Qt::black);
-    label_->setPalette(palette);
+    if (on == highlighted_) {
+        return;
+    }
+    highlighted_ = on;
+    if (on) {
+        // Kept with their resolve masks: a label that inherited its palette
+        // and font inherits them again after the hover, and follows later
+        // theme changes.
+        normalPalette_ = label_->palette();
+        normalFont_ = label_->font();
+        QPalette link = normalPalette_;
+        for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+            link.setColor(group, QPalette::WindowText, normalPalette_.color(group, QPalette::Link));
+        }
+        label_->setPalette(link);
+        QFont underlined = normalFont_;
+        underlined.setUnderline(true);
+        label_->setFont(underlined);
+    } else {
+        label_->setPalette(normalPalette_);
+        label_->setFont(normalFont_);
+    }
 }
 
 bool HoverLink::eventFilter(QObject* watched, QEvent* event) {

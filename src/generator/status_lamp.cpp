@@ -18,7 +18,9 @@ void StatusLamp::paintEvent(QPaintEvent*) {
     painter.setRenderHint(QPainter::Antialiasing);
     const int d = std::min(width(), height()) - 2;
     const QRectF circle((width() - d) / 2.0, (height() - d) / 2.0, d, d);
-    painter.setPen(QPen(Qt::black, 1));
+    // The rim in the text colour stands out on light and dark windows; the
+    // lamp's own colour says stopped or playing.
+    painter.setPen(QPen(palette().color(QPalette::WindowText), 1));
     painter.setBrush(colour_);
     painter.drawEllipse(circle);
 }

@@ -5,8 +5,10 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 
 #include "app/about_window.h"
+#include "app/app_identity.h"
 #include "app/start_splash.h"
 #include "app/startup.h"
 #include "app/startup_pacer.h"
@@ -35,6 +37,23 @@ public:
     StartSplash* splash = nullptr;
     std::vector<std::pair<int, int>> waits;  // (milliseconds, opacity)
     int eventRounds = 0;
+};
+
+// Collects what Qt prints while it exists.
+class QtMessages {
+public:
+    QtMessages() { previous_ = qInstallMessageHandler(&QtMessages::Collect); }
+    ~QtMessages() { qInstallMessageHandler(previous_); }
+    static QStringList& all() {
+        static QStringList messages;
+        return messages;
+    }
+
+private:
+    static void Collect(QtMsgType, const QMessageLogContext&, const QString& message) {
+        all().append(message);
+    }
+    QtMessageHandler previous_;
 };
 
 PresetSlots NamedSlots(const std::string& prefix) {
@@ -93,7 +112,15 @@ protected:
 };
 
 TEST_F(StartupTest, WithoutArgumentTheSplashFadesAndTheExamplesAreLoaded) {
-    Start("");
+    QtMessages::all().clear();
+    {
+        const QtMessages collect;
+        Start("");
+    }
+    // The offscreen platform takes no window opacity: the splash shows
+    // without fading rather than have Qt complain at every step.
+    EXPECT_FALSE(QtMessages::all().join('\n').contains("opacity"))
+        << QtMessages::all().join('\n').toStdString();
     EXPECT_EQ(outcome, SkarnelStartup::Outcome::kRunEventLoop);
     EXPECT_TRUE(startup->generator().isVisible());
     EXPECT_EQ(ButtonCaption(1), "Example 1");
@@ -123,6 +150,29 @@ TEST_F(StartupTest, NoSplashStartsTheSameWindowsWithoutTheSplash) {
     EXPECT_FALSE(startup->settings().isVisible());
     EXPECT_FALSE(startup->about().isVisible());
     EXPECT_EQ(startup->generator().windowTitle(), "Skarnel");
+}
+
+// The windows' titles are the program's own: Qt appends an application
+// display name, where one is set, to every title it gives the desktop
+// ("Output Settings — Skarnel"), so none may be set; the desktop still knows
+// the program by its name and desktop entry.
+TEST_F(StartupTest, WindowTitlesAreThePrograms) {
+    Start("/nosplash");
+    startup->settings().show();
+    EXPECT_EQ(startup->settings().windowTitle(), "Output Settings");
+    ASSERT_NE(startup->settings().windowHandle(), nullptr);
+    EXPECT_EQ(startup->settings().windowHandle()->title(), "Output Settings");
+    startup->settings().close();
+
+    SetApplicationIdentity();
+    EXPECT_EQ(QGuiApplication::applicationName(), "Skarnel");
+    EXPECT_EQ(QGuiApplication::desktopFileName(), "skarnel");
+    // Without a display name of its own, the display name is the
+    // application name, whatever that is at the moment.
+    QGuiApplication::setApplicationName("Probe");
+    const QString displayName = QGuiApplication::applicationDisplayName();
+    SetApplicationIdentity();
+    EXPECT_EQ(displayName, "Probe") << "a display name is set and would end every title";
 }
 
 TEST_F(StartupTest, PresetFileArgumentReplacesTheExamples) {

@@ -4,6 +4,7 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QStyle>
 #include <QWidget>
 
 namespace skarnel::testing {
@@ -33,10 +34,35 @@ TEST(WindowPlacement, KeepsAFittingPlaceAndBringsOthersOnScreen) {
     EXPECT_LE(std::abs(centred.center().x() - area.center().x()), 1);
     EXPECT_LE(std::abs(centred.center().y() - area.center().y()), 1);
 
-    // Larger than the screen: its top-left corner stays reachable.
-    EXPECT_EQ(
-        PlacedGeometry(area.topLeft() + QPoint(50, 50), area.size() + QSize(200, 200)).topLeft(),
-        area.topLeft());
+    // Larger than the screen (a small one, or a high scale factor): made
+    // smaller, it lies whole on the screen with room for a frame.
+    for (const std::optional<QPoint> stored :
+         {std::optional<QPoint>(area.topLeft() + QPoint(50, 50)), std::optional<QPoint>()}) {
+        const QRect large = PlacedGeometry(stored, area.size() + QSize(200, 200));
+        EXPECT_TRUE(area.contains(large));
+        EXPECT_LT(large.width(), area.width());
+        EXPECT_LT(large.height(), area.height());
+        EXPECT_GE(large.height(), area.height() - 60);
+    }
+}
+
+// A window asks for its layout's size; on a screen too short for it, it is
+// cut to the screen and made a scroll bar wider, and nothing of it lies
+// off the screen.
+TEST(WindowPlacement, AWindowTallerThanTheScreenIsCutToItAndWidenedForTheScrollBar) {
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    struct Tall : QWidget {
+        QSize sizeHint() const override { return {400, 3000}; }
+    } tall;
+    PlaceWindow(tall, std::nullopt);
+    EXPECT_TRUE(area.contains(tall.geometry()));
+    EXPECT_EQ(tall.width(), 400 + tall.style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+
+    struct Fitting : QWidget {
+        QSize sizeHint() const override { return {300, 200}; }
+    } fitting;
+    PlaceWindow(fitting, std::nullopt);
+    EXPECT_EQ(fitting.size(), QSize(300, 200));
 }
 
 // What is stored is what placing restores: the client area's corner.

@@ -6,11 +6,12 @@
 #include <clocale>
 #include <cstdlib>
 
+#include "app/app_identity.h"
+
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
-    QApplication::setApplicationName("Skarnel");
-    QApplication::setApplicationDisplayName("Skarnel");
+    skarnel::SetApplicationIdentity();
     std::setlocale(LC_NUMERIC, "C");
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
