@@ -35,7 +35,8 @@ SkarnelStartup::~SkarnelStartup() {
     generator_.reset();
 }
 
-SkarnelStartup::Outcome SkarnelStartup::Start(const std::function<void(GeneratorWindow&)>& attach) {
+SkarnelStartup::Outcome SkarnelStartup::Start(const std::function<void(GeneratorWindow&)>& attach,
+                                              const std::function<void(GeneratorWindow&)>& ready) {
     plan_ =
         PlanCommandLine(argument_, [](const QString& path) { return QFileInfo(path).isFile(); });
     if (plan_.showSplash) {
@@ -85,7 +86,13 @@ SkarnelStartup::Outcome SkarnelStartup::Start(const std::function<void(Generator
         // Without the examples the slots keep what they were given at start.
         generator_->LoadPresets(services_.programFolder + "/" + kExamplesFileName);
     }
+    const auto openToCommands = [&] {
+        if (ready) {
+            ready(*generator_);
+        }
+    };
     if (!plan_.scriptPath.isEmpty()) {
+        openToCommands();  // other windows' sync commands reach a script too
         generator_->hide();
         generator_->scripts().Run(plan_.scriptPath);
         // The window is not closed, so its settings are not stored.
@@ -97,6 +104,7 @@ SkarnelStartup::Outcome SkarnelStartup::Start(const std::function<void(Generator
             services_.dialogs.Note(QString::fromStdString(error));
         }
     }
+    openToCommands();
     generator_->show();
     return Outcome::kRunEventLoop;
 }

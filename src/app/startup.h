@@ -44,7 +44,11 @@ public:
     };
     // `attach` runs as soon as the generator window exists (commands from
     // other programs, the hot key), before anything can play.
-    Outcome Start(const std::function<void(GeneratorWindow&)>& attach = {});
+    // `ready` runs once the window holds its settings, its presets and a
+    // prepared engine, before a command-line script runs and before the
+    // window shows: from then on other programs may drive it.
+    Outcome Start(const std::function<void(GeneratorWindow&)>& attach = {},
+                  const std::function<void(GeneratorWindow&)>& ready = {});
 
     const CommandLinePlan& plan() const noexcept { return plan_; }
     GeneratorWindow& generator() { return *generator_; }

@@ -17,6 +17,7 @@
 #include "generator/generator_window.h"
 #include "generator/script_control.h"
 #include "generator/script_window.h"
+#include "generator/window_commands.h"
 #include "persistence/preset_file.h"
 #include "persistence/settings_store.h"
 #include "recording_help_viewer.h"
@@ -259,6 +260,29 @@ TEST_F(StartupTest, WelcomeQuestionOpensTheIntroductionAndStaysAwayOnceTicked) {
     dialogs.answers = {false};
     Start("/nosplash");
     EXPECT_TRUE(dialogs.shown.isEmpty()) << "not asked again, whatever was answered";
+}
+
+// Other programs may drive the window only once it is ready: after the
+// welcome question, with its settings loaded and its engine prepared (a start
+// asked for during the question used to read an empty period).
+TEST_F(StartupTest, CommandsAreOpenedOnlyToAReadyWindow) {
+    dialogs.answers = {false};
+    startup = std::make_unique<SkarnelStartup>(
+        StartupServices{backend, dialogs, screenSaver, store, pacer, dir.path()}, "/nosplash");
+    QStringList askedBeforeReady;
+    std::string periodAtReady;
+    bool shownAtReady = true;
+    startup->Start({}, [&](GeneratorWindow& g) {
+        askedBeforeReady = dialogs.titles;
+        periodAtReady = g.model().values().period;
+        shownAtReady = g.isVisible();
+        g.ExecuteCommand(kCommandStart, 0, 0);  // as a caller would, at once
+    });
+    EXPECT_EQ(askedBeforeReady, QStringList{"Welcome"});
+    EXPECT_EQ(periodAtReady, "10");
+    EXPECT_FALSE(shownAtReady);
+    EXPECT_TRUE(startup->generator().audioOut().Running());
+    EXPECT_EQ(dialogs.shown, QStringList{kWelcomeMessage}) << dialogs.Last().toStdString();
 }
 
 // A store another process holds is waited for; one that stays held is said
