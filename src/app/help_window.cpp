@@ -1,6 +1,8 @@
 #include "app/help_window.h"
 
+#include <QApplication>
 #include <QListWidgetItem>
+#include <QWindow>
 
 // The help pages are compiled into the static skarnel_app library; their
 // registration must be pulled in explicitly, from outside any namespace.
@@ -120,8 +122,20 @@ void HelpWindow::ShowPage(const QUrl& page) {
     if (isMinimized()) {
         showNormal();
     }
+    FollowModalWindow();
     raise();
     activateWindow();
+}
+
+// A modal window blocks input to every window except those it owns (its
+// transients). Help asked for while one is open comes from that window (a
+// message box's Help button) and is read beside it, so the help window
+// belongs to it: the box still blocks its own window, not the help. A
+// transient parent is held weakly and drops out when the box is destroyed;
+// closed but kept, the box is not modal any more and exempts nothing.
+void HelpWindow::FollowModalWindow() {
+    QWidget* modal = QApplication::activeModalWidget();
+    windowHandle()->setTransientParent(modal != nullptr ? modal->windowHandle() : nullptr);
 }
 
 // Keeps the contents list on the page shown, whichever way it was reached.

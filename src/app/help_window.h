@@ -50,6 +50,7 @@ public:
 private:
     void ShowPage(const QUrl& page);
     void SelectListEntry(const QUrl& page);
+    void FollowModalWindow();
 };
 
 }  // namespace skarnel

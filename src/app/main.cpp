@@ -5,6 +5,8 @@
 #include <QIcon>
 #include <clocale>
 
+#include <unistd.h>
+
 #include "app/app_identity.h"
 #include "app/audio_backend_choice.h"
 #include "app/help_window.h"
@@ -13,6 +15,7 @@
 #include "generator/generator_window.h"
 #include "io/temporary_files.h"
 #include "persistence/sqlite_settings_store.h"
+#include "platform/active_window.h"
 #include "platform/command_bus.h"
 #include "platform/dialogs.h"
 #include "platform/global_hotkey.h"
@@ -48,6 +51,7 @@ int main(int argc, char* argv[]) {
 
     std::unique_ptr<skarnel::DBusCommandBus> commandBus;
     skarnel::GlobalHotKey hotKey;
+    skarnel::X11ActiveWindow activeWindow;
     const auto attach = [&](skarnel::GeneratorWindow& generator) {
         dialogs.SetParent(&generator);
         // Commands from the other generator windows and from other programs.
@@ -58,12 +62,19 @@ int main(int argc, char* argv[]) {
             [&generator] { return generator.audioOut().Running(); },
             [&generator] { return generator.audioOut().Paused(); },
             [&generator] { return generator.SyncTicked(); },
+            [&generator] { generator.HotKeyToggle(); },
         });
         generator.SetCommandBus(commandBus.get());
         // Ctrl+Insert toggles the output from anywhere on the desktop, where
         // the display allows (X11); otherwise only the menu shortcut does.
         generator.SetHotKey(&hotKey);
         hotKey.Claim();
+        // Only the first instance gets the key; it passes a press on to the
+        // generator window the user is in.
+        QObject::connect(&hotKey, &skarnel::GlobalHotKey::activated, &generator, [&] {
+            skarnel::RouteHotKey(activeWindow, *commandBus, ::getpid(),
+                                 [&generator] { generator.HotKeyToggle(); });
+        });
         // Closing the generator ends the program; an open help window would
         // otherwise keep it running, hidden, still answering the bus.
         QObject::connect(&generator, &skarnel::GeneratorWindow::closed, &app, &QApplication::quit,

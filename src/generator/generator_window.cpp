@@ -496,7 +496,6 @@ void GeneratorWindow::UpdateFsLabel() {
 
 void GeneratorWindow::SetHotKey(GlobalHotKey* hotKey) {
     hotKey_ = hotKey;
-    connect(hotKey, &GlobalHotKey::activated, this, &GeneratorWindow::HotKeyToggle);
 }
 
 void GeneratorWindow::closeEvent(QCloseEvent* event) {

@@ -63,8 +63,9 @@ public:
     void SetCommandBus(CommandBus* bus) { bus_ = bus; }
     // The clock that times the performance test's rendering (tests set one).
     void SetPerformanceClock(MillisecondClock* clock) { performanceClock_ = clock; }
-    // Ctrl+Insert from anywhere on the desktop; the window lets go of it when
-    // it closes, before its closing handler runs.
+    // The hold on Ctrl+Insert for the whole desktop (its presses reach the
+    // window through HotKeyToggle); the window lets go of it when it closes,
+    // before its closing handler runs.
     void SetHotKey(GlobalHotKey* hotKey);
     // Ticks or unticks Loop. Ticking waits while a period plays without
     // Loop (a script's preset that Next left playing): ticked at once, the
@@ -99,7 +100,8 @@ public:
     void OffCommand();
     void PauseCommand();
     void ToggleCommand();
-    // The global hot key: the toggle, as far as a running modal operation
+    // The global hot key's toggle (pressed here, or in this window while
+    // another instance holds the key), as far as a running modal operation
     // lets it act.
     void HotKeyToggle();
     // Pauses or resumes this window's output (the caption follows).

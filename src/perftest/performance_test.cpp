@@ -11,9 +11,9 @@ namespace skarnel {
 
 namespace {
 
-// The opening box and three of the announcements offer the help page on the
-// sampling frequency.
-constexpr int kHelpTopic = kOutputSettingsHelp;
+// The opening box and three of the announcements offer the help page on
+// performance: what the test measures and what to do when it fails.
+constexpr int kHelpTopic = kPerformanceHelp;
 constexpr int kNoHelp = 0;
 const QString kTitle = QStringLiteral("Skarnel");
 

@@ -7,6 +7,10 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusReply>
+
+#include "platform/logging.h"
 
 namespace skarnel {
 
@@ -60,8 +64,40 @@ void DBusCommandBus::Broadcast(std::uint32_t number, std::int32_t first, std::in
     }
 }
 
+bool DBusCommandBus::HasWindow(std::int64_t pid) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!registered_ || !bus.isConnected()) {
+        return false;
+    }
+    QDBusMessage ask = QDBusMessage::createMethodCall(
+        "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner");
+    ask << QString(kServicePrefix) + QString::number(pid);
+    const QDBusReply<bool> owned = bus.call(ask, QDBus::Block, kPeerTimeoutMs);
+    return owned.isValid() && owned.value();
+}
+
+void DBusCommandBus::SendToggle(std::int64_t pid) {
+    const QString name = QString(kServicePrefix) + QString::number(pid);
+    QDBusMessage call = QDBusMessage::createMethodCall(name, kPath, kInterface, "Toggle");
+    auto* watcher = new QDBusPendingCallWatcher(
+        QDBusConnection::sessionBus().asyncCall(call, kPeerTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [name](QDBusPendingCallWatcher* w) {
+        if (w->isError()) {
+            qCWarning(lcWindow) << "The hot key's toggle for" << name
+                                << "failed:" << w->error().message();
+        }
+        w->deleteLater();
+    });
+}
+
 void GeneratorAdaptor::Command(uint number, int first, int second) {
     bus_.target().execute(number, first, second);
+}
+
+void GeneratorAdaptor::Toggle() {
+    if (bus_.target().toggle) {
+        bus_.target().toggle();
+    }
 }
 
 bool GeneratorAdaptor::State(bool& paused, bool& sync) {

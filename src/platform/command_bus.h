@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "platform/hotkey_routing.h"
+
 namespace skarnel {
 
 // Numbered window commands, delivered to every generator window of every
@@ -24,6 +26,8 @@ struct CommandTarget {
     std::function<bool()> running;
     std::function<bool()> paused;
     std::function<bool()> sync;
+    // The hot key's toggle, pressed while the user was in this window.
+    std::function<void()> toggle;
 };
 
 // Delivers only to this process's own window: the bus of a window without a
@@ -42,12 +46,13 @@ private:
 // The generator windows on the D-Bus session bus. Each instance owns the name
 // org.orvane.Skarnel.Generator.pid<PID> with the object /Generator, interface
 // org.orvane.Skarnel.Generator: Command(u number, i first, i second) runs a
-// window command and returns when it has finished; State() returns
-// (running, paused, sync). A broadcast calls every such name in sorted order,
-// its own included, waiting for each while still serving incoming calls, so a
-// receiver may broadcast in turn without a deadlock. Without a session bus the
-// command reaches the own window only.
-class DBusCommandBus : public QObject, public CommandBus {
+// window command and returns when it has finished; Toggle() runs the hot
+// key's ON/OFF toggle there (for the instance that holds the key); State()
+// returns (running, paused, sync). A broadcast calls every such name in
+// sorted order, its own included, waiting for each while still serving
+// incoming calls, so a receiver may broadcast in turn without a deadlock.
+// Without a session bus the command reaches the own window only.
+class DBusCommandBus : public QObject, public CommandBus, public PeerWindows {
     Q_OBJECT
 public:
     static constexpr const char* kServicePrefix = "org.orvane.Skarnel.Generator.pid";
@@ -60,6 +65,13 @@ public:
     void Broadcast(std::uint32_t number, std::int32_t first, std::int32_t second) override;
     int WindowNumber() const override { return windowNumber_; }
     bool registered() const noexcept { return registered_; }
+
+    // PeerWindows: the instance's name on the bus. Asking the bus waits at
+    // most kPeerTimeoutMs; a toggle is sent without waiting, and a peer that
+    // has not answered it within that time is logged and left alone.
+    static constexpr int kPeerTimeoutMs = 1000;
+    bool HasWindow(std::int64_t pid) override;
+    void SendToggle(std::int64_t pid) override;
 
     const CommandTarget& target() const noexcept { return target_; }
 
@@ -79,6 +91,7 @@ public:
 
 public slots:
     void Command(uint number, int first, int second);
+    void Toggle();
     bool State(bool& paused, bool& sync);
 
 private:

@@ -20,7 +20,7 @@ protected:
                    ++delivered;
                    window->ExecuteCommand(n, a, b);
                },
-               [] { return false; }, [] { return false; }, [] { return false; }}) {
+               [] { return false; }, [] { return false; }, [] { return false; }, nullptr}) {
         window->SetCommandBus(&bus);
     }
 

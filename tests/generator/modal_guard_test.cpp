@@ -50,6 +50,7 @@ public:
         pending_.push_back(bus_.asyncCall(call, 5000));
     }
     void State() { pending_.push_back(bus_.asyncCall(Message("State"), 5000)); }
+    void Toggle() { pending_.push_back(bus_.asyncCall(Message("Toggle"), 5000)); }
 
     // Every call answered, without an error.
     bool AllAnswered() {
@@ -99,7 +100,7 @@ TEST(ModalGuard, CommandsDuringAnExportChangeNothing) {
     DBusCommandBus bus(
         {[&](std::uint32_t n, std::int32_t a, std::int32_t b) { window.ExecuteCommand(n, a, b); },
          [&] { return window.audioOut().Running(); }, [&] { return window.audioOut().Paused(); },
-         [&] { return window.SyncTicked(); }});
+         [&] { return window.SyncTicked(); }, [&] { window.HotKeyToggle(); }});
     ASSERT_TRUE(bus.registered());
     window.SetCommandBus(&bus);
     window.findChild<QLineEdit*>("AmplitudeLeft")->setText("-20");
@@ -118,6 +119,7 @@ TEST(ModalGuard, CommandsDuringAnExportChangeNothing) {
     QTimer::singleShot(0, &window, [&] {
         during = window.modalOperation();
         caller.Command(kCommandStart, 0, 0);
+        caller.Toggle();
         caller.Command(kCommandAmplitudeL, -3, 0);
         caller.Command(kCommandPreset, 0, 2);
         caller.Command(kCommandStop, 0, 0);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "perftest/performance_test.h"
+#include "platform/help_router.h"
 #include "scripted_dialogs.h"
 
 namespace skarnel::testing {
@@ -163,8 +164,10 @@ TEST_F(PerformanceTest, SlowMachinePlaysMonoAt22050ThenAt44100) {
     EXPECT_EQ(dialogs.shown.size(), 8);
     EXPECT_EQ(dialogs.shown.back(), kFroze);
     EXPECT_EQ(host.choice, host.SampleRateChoiceOf(44100));
-    // The opening box and the two mono announcements offer help topic 2.
-    EXPECT_EQ(dialogs.helpTopics, (std::vector<int>{2, 2, 0, 2, 0, 2, 0, 0}));
+    // The opening box and the two mono announcements offer the performance
+    // page.
+    const int p = kPerformanceHelp;
+    EXPECT_EQ(dialogs.helpTopics, (std::vector<int>{p, p, 0, p, 0, p, 0, 0}));
     EXPECT_EQ(dialogs.titles, QStringList({"Skarnel", "Skarnel", "Skarnel"}));
 
     // A freeze at 44.1 kHz sets 22050 Hz.
@@ -210,8 +213,10 @@ TEST_F(PerformanceTest, FastMachinePlaysStereoThenModulated) {
               "Congratulations, your computer can handle the most complex signal generation at "
               "CD quality and is perfectly suitable for use with this program.");
     EXPECT_EQ(host.choice, host.SampleRateChoiceOf(44100));
-    // The modulated announcement offers no help.
-    EXPECT_EQ(dialogs.helpTopics, (std::vector<int>{2, 2, 0, 2, 0, 0, 0, 0, 0}));
+    // The stereo announcement offers the performance page, the modulated one
+    // no help.
+    const int p = kPerformanceHelp;
+    EXPECT_EQ(dialogs.helpTopics, (std::vector<int>{p, p, 0, p, 0, 0, 0, 0, 0}));
 
     // A freeze in stereo: 22050 Hz, and no modulated test.
     log.clear();
@@ -266,7 +271,7 @@ TEST_F(PerformanceTest, MissingOrUnreadableFileEndsTheTest) {
     EXPECT_EQ(dialogs.shown.size(), 2);
     EXPECT_EQ(dialogs.Last(),
               "Preset file not found. Please re-install application before trying again.");
-    EXPECT_EQ(dialogs.helpTopics, (std::vector<int>{2, 0}));
+    EXPECT_EQ(dialogs.helpTopics, (std::vector<int>{kPerformanceHelp, 0}));
     EXPECT_TRUE(log.empty());
 
     // A file that is there but cannot be read: its message.

@@ -106,6 +106,7 @@ int main(int argc, char** argv) {
         [&] { return window.audioOut().Running(); },
         [&] { return window.audioOut().Paused(); },
         [&] { return window.SyncTicked(); },
+        [&] { window.HotKeyToggle(); },
     });
     window.SetCommandBus(&bus);
     const QString service = QString(DBusCommandBus::kServicePrefix) +
