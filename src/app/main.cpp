@@ -20,6 +20,7 @@
 #include "platform/dialogs.h"
 #include "platform/global_hotkey.h"
 #include "platform/help_router.h"
+#include "platform/notes_after_commands.h"
 #include "platform/screen_saver.h"
 
 int main(int argc, char* argv[]) {
@@ -37,7 +38,10 @@ int main(int argc, char* argv[]) {
 
     skarnel::HelpWindow helpViewer;
     skarnel::HelpRouter helpRouter(helpViewer);
-    skarnel::QtDialogs dialogs;
+    skarnel::QtDialogs boxes;
+    // What a command from another program has to say is shown after its call
+    // has returned, never inside it.
+    skarnel::NotesAfterCommands dialogs(boxes);
     skarnel::DBusScreenSaverInhibitor screenSaver;
     // Settings of the last window closed, per user (SKARNEL_STORE overrides).
     skarnel::SqliteSettingsStore store;
@@ -53,17 +57,24 @@ int main(int argc, char* argv[]) {
     skarnel::GlobalHotKey hotKey;
     skarnel::X11ActiveWindow activeWindow;
     const auto attach = [&](skarnel::GeneratorWindow& generator) {
-        dialogs.SetParent(&generator);
-        // Commands from the other generator windows and from other programs.
-        commandBus = std::make_unique<skarnel::DBusCommandBus>(skarnel::CommandTarget{
-            [&generator](std::uint32_t n, std::int32_t a, std::int32_t b) {
-                generator.ExecuteCommand(n, a, b);
+        boxes.SetParent(&generator);
+        // Commands from the other generator windows and from other programs;
+        // the name on the bus is taken once the window is ready for them.
+        commandBus = std::make_unique<skarnel::DBusCommandBus>(
+            skarnel::CommandTarget{
+                [&generator](std::uint32_t n, std::int32_t a, std::int32_t b) {
+                    generator.ExecuteCommand(n, a, b);
+                },
+                [&generator] { return generator.audioOut().Running(); },
+                [&generator] { return generator.audioOut().Paused(); },
+                [&generator] { return generator.SyncTicked(); },
+                [&generator] { generator.HotKeyToggle(); },
+                [&dialogs](const std::function<void()>& call) {
+                    const skarnel::NotesAfterCommands::CommandScope fromBus(dialogs);
+                    call();
+                },
             },
-            [&generator] { return generator.audioOut().Running(); },
-            [&generator] { return generator.audioOut().Paused(); },
-            [&generator] { return generator.SyncTicked(); },
-            [&generator] { generator.HotKeyToggle(); },
-        });
+            nullptr, skarnel::DBusCommandBus::Attach::kLater);
         generator.SetCommandBus(commandBus.get());
         // Ctrl+Insert toggles the output from anywhere on the desktop, where
         // the display allows (X11); otherwise only the menu shortcut does.
@@ -80,7 +91,8 @@ int main(int argc, char* argv[]) {
         QObject::connect(&generator, &skarnel::GeneratorWindow::closed, &app, &QApplication::quit,
                          Qt::QueuedConnection);
     };
-    if (startup.Start(attach) == skarnel::SkarnelStartup::Outcome::kEnd) {
+    const auto ready = [&](skarnel::GeneratorWindow&) { commandBus->Register(); };
+    if (startup.Start(attach, ready) == skarnel::SkarnelStartup::Outcome::kEnd) {
         hotKey.Release();
         helpRouter.HelpRequest(skarnel::HelpCommand::kQuit, 0);
         return 0;

@@ -14,11 +14,17 @@
 
 namespace skarnel {
 
-DBusCommandBus::DBusCommandBus(CommandTarget target, QObject* parent)
+DBusCommandBus::DBusCommandBus(CommandTarget target, QObject* parent, Attach attach)
     : QObject(parent), target_(std::move(target)) {
+    if (attach == Attach::kNow) {
+        Register();
+    }
+}
+
+bool DBusCommandBus::Register() {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        return;
+    if (registered_ || !bus.isConnected()) {
+        return registered_;
     }
     serviceName_ = QString(kServicePrefix) + QString::number(::getpid());
     auto* adaptor = new GeneratorAdaptor(*this);
@@ -32,6 +38,7 @@ DBusCommandBus::DBusCommandBus(CommandTarget target, QObject* parent)
         }
         windowNumber_ = std::max(windows, 1);
     }
+    return registered_;
 }
 
 DBusCommandBus::~DBusCommandBus() {
@@ -43,24 +50,33 @@ DBusCommandBus::~DBusCommandBus() {
 }
 
 void DBusCommandBus::Broadcast(std::uint32_t number, std::int32_t first, std::int32_t second) {
+    // The own window first and at once: a peer that hangs must not keep OFF
+    // from stopping this window's sound (it took 25 s per hung peer).
+    target_.execute(number, first, second);
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!registered_ || !bus.isConnected() || bus.interface() == nullptr) {
-        target_.execute(number, first, second);
         return;
     }
     QStringList names;
     for (const QString& name : bus.interface()->registeredServiceNames().value()) {
-        if (name.startsWith(kServicePrefix)) {
+        if (name.startsWith(kServicePrefix) && name != serviceName_) {
             names << name;
         }
     }
     names.sort();
+    // Then the other windows one after the other, each finishing the command
+    // before the next gets it, as the sync box's cascade needs. BlockWithGui
+    // keeps serving incoming calls (a receiver's own broadcast reaching this
+    // window) while a call waits; one that has no answer within
+    // kPeerTimeoutMs is skipped.
     for (const QString& name : names) {
         QDBusMessage call = QDBusMessage::createMethodCall(name, kPath, kInterface, "Command");
         call << static_cast<uint>(number) << static_cast<int>(first) << static_cast<int>(second);
-        // BlockWithGui keeps serving incoming calls (a receiver's own
-        // broadcast reaching us) while this one waits for its reply.
-        bus.call(call, QDBus::BlockWithGui);
+        const QDBusMessage reply = bus.call(call, QDBus::BlockWithGui, kPeerTimeoutMs);
+        if (reply.type() == QDBusMessage::ErrorMessage) {
+            qCWarning(lcWindow) << "A command for" << name
+                                << "was skipped:" << reply.errorMessage();
+        }
     }
 }
 
@@ -90,13 +106,27 @@ void DBusCommandBus::SendToggle(std::int64_t pid) {
     });
 }
 
+namespace {
+
+void RunFromBus(const CommandTarget& target, const std::function<void()>& call) {
+    if (target.fromBus) {
+        target.fromBus(call);
+    } else {
+        call();
+    }
+}
+
+}  // namespace
+
 void GeneratorAdaptor::Command(uint number, int first, int second) {
-    bus_.target().execute(number, first, second);
+    const CommandTarget& target = bus_.target();
+    RunFromBus(target, [&] { target.execute(number, first, second); });
 }
 
 void GeneratorAdaptor::Toggle() {
-    if (bus_.target().toggle) {
-        bus_.target().toggle();
+    const CommandTarget& target = bus_.target();
+    if (target.toggle) {
+        RunFromBus(target, target.toggle);
     }
 }
 

@@ -28,6 +28,10 @@ struct CommandTarget {
     std::function<bool()> sync;
     // The hot key's toggle, pressed while the user was in this window.
     std::function<void()> toggle;
+    // Runs a call that came over the bus (a command or the toggle); by
+    // default the call itself. The program shows what such a call has to say
+    // only after it has returned.
+    std::function<void(const std::function<void()>&)> fromBus = nullptr;
 };
 
 // Delivers only to this process's own window: the bus of a window without a
@@ -48,10 +52,12 @@ private:
 // org.orvane.Skarnel.Generator: Command(u number, i first, i second) runs a
 // window command and returns when it has finished; Toggle() runs the hot
 // key's ON/OFF toggle there (for the instance that holds the key); State()
-// returns (running, paused, sync). A broadcast calls every such name in
-// sorted order, its own included, waiting for each while still serving
-// incoming calls, so a receiver may broadcast in turn without a deadlock.
-// Without a session bus the command reaches the own window only.
+// returns (running, paused, sync). A broadcast runs the command in the own
+// window first, then calls every other such name in sorted order, waiting
+// for each at most kPeerTimeoutMs while still serving incoming calls, so a
+// receiver may broadcast in turn without a deadlock and a hung peer costs a
+// second, not 25. Without a session bus the command reaches the own window
+// only.
 class DBusCommandBus : public QObject, public CommandBus, public PeerWindows {
     Q_OBJECT
 public:
@@ -59,8 +65,16 @@ public:
     static constexpr const char* kPath = "/Generator";
     static constexpr const char* kInterface = "org.orvane.Skarnel.Generator";
 
-    explicit DBusCommandBus(CommandTarget target, QObject* parent = nullptr);
+    // kLater: the window takes calls only from Register() on, once it is
+    // ready for them; until then callers get an error reply (no such name).
+    enum class Attach { kNow, kLater };
+
+    explicit DBusCommandBus(CommandTarget target, QObject* parent = nullptr,
+                            Attach attach = Attach::kNow);
     ~DBusCommandBus() override;
+
+    // Takes the window's name on the bus; true when it has it.
+    bool Register();
 
     void Broadcast(std::uint32_t number, std::int32_t first, std::int32_t second) override;
     int WindowNumber() const override { return windowNumber_; }

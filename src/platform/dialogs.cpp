@@ -36,6 +36,8 @@ QMessageBox::StandardButton InformationBox(QWidget* parent, const QString& text,
                                            QMessageBox::StandardButtons buttons, int helpTopic) {
     QMessageBox box(QMessageBox::Information, QApplication::applicationDisplayName(), text, buttons,
                     parent);
+    // Texts come from scripts, files and other programs: never markup.
+    box.setTextFormat(Qt::PlainText);
     if (helpTopic != 0) {
         QPushButton* help = box.addButton(QMessageBox::Help);
         // A standard button would close the box; the help button only shows help.
@@ -59,12 +61,15 @@ bool QtDialogs::Announce(const QString& text, int helpTopic) {
 }
 
 bool QtDialogs::Ask(const QString& text, const QString& title) {
-    return QMessageBox::question(parent_, title, text, QMessageBox::Yes | QMessageBox::No) ==
-           QMessageBox::Yes;
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No,
+                    parent_);
+    box.setTextFormat(Qt::PlainText);
+    return box.exec() == QMessageBox::Yes;
 }
 
 bool QtDialogs::AskSuppressible(const QString& text, const QString& title, bool& dontShowAgain) {
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Yes | QMessageBox::No, parent_);
+    box.setTextFormat(Qt::PlainText);
     auto* tick = new QCheckBox("Don't show this message again.", &box);
     box.setCheckBox(tick);
     const bool yes = box.exec() == QMessageBox::Yes;

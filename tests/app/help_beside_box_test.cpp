@@ -107,6 +107,28 @@ TEST_F(HelpBesideBoxTest, HelpOfAnAnnouncementLeavesItsAnswersAlone) {
     }
 }
 
+// A script's pause text with markup shows as written: no link to click, no
+// image read from the disk.
+TEST_F(HelpBesideBoxTest, BoxesShowTheirTextsAsPlainText) {
+    const QString marked = "<b>x</b><img src=\"/etc/passwd\"><a href=\"file:///tmp/e\">Click</a>";
+    for (int kind = 0; kind < 3; ++kind) {
+        WhileBoxOpen(
+            [&](QMessageBox& box) {
+                EXPECT_EQ(box.textFormat(), Qt::PlainText) << kind;
+                EXPECT_EQ(box.text(), marked);
+            },
+            kind == 0 ? QMessageBox::Ok : QMessageBox::Yes);
+        if (kind == 0) {
+            dialogs.Note(marked);
+        } else if (kind == 1) {
+            dialogs.Ask(marked, "Question");
+        } else {
+            bool tick = false;
+            dialogs.AskSuppressible(marked, "Hint", tick);
+        }
+    }
+}
+
 TEST_F(HelpBesideBoxTest, OnlyTheBoxsHelpFreesTheHelpWindowAndOnlyWhileItIsOpen) {
     help.DisplayTopic(kGeneratorHelp);
     WhileBoxOpen(

@@ -13,6 +13,7 @@
 #include <QThread>
 #include <vector>
 
+#include "platform/command_bus.h"
 #include "platform/screen_saver.h"
 
 namespace skarnel {
@@ -104,6 +105,26 @@ TEST(ScreenSaverPeer, AReleaseBeforeTheAnswerIsCarriedOutWhenItComes) {
     EXPECT_EQ(fake.calls, (std::vector<QString>{"Inhibit Skarnel", "UnInhibit 42"}));
     service.unregisterService("org.freedesktop.ScreenSaver");
     QDBusConnection::disconnectFromBus("screen-saver-service");
+}
+
+// Two squatters on generator names that never answer: the own window acts
+// at once, and each squatter costs at most a second (it was 25 s each, on
+// the GUI thread, before the own sound stopped).
+TEST(CommandBusPeer, HungPeersAreSkippedAfterTheOwnWindowHasActed) {
+    Squatter squatter({QString(DBusCommandBus::kServicePrefix) + "1",
+                       QString(DBusCommandBus::kServicePrefix) + "2"});
+    ASSERT_TRUE(squatter.ready());
+    QElapsedTimer t;
+    qint64 ownAfter = -1;
+    DBusCommandBus bus({[&](std::uint32_t, std::int32_t, std::int32_t) { ownAfter = t.elapsed(); },
+                        [] { return false; }, [] { return false; }, [] { return false; }, nullptr});
+    ASSERT_TRUE(bus.registered());
+    t.start();
+    bus.Broadcast(0x401, 0, 0);
+    const qint64 took = t.elapsed();
+    EXPECT_GE(ownAfter, 0);
+    EXPECT_LT(ownAfter, 100);
+    EXPECT_LT(took, 2 * DBusCommandBus::kPeerTimeoutMs + 1000);
 }
 
 }  // namespace
