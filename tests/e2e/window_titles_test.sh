@@ -62,6 +62,12 @@ class=$(xprop -id "$generator" WM_CLASS)
 echo "titles: '$(xdotool getwindowname "$generator")', '$title'; $class"
 EOF
 
-xvfb-run -a -s "-screen 0 1280x1024x24" dbus-run-session -- bash "$work/inner.sh" ||
-    fail "see above; the program said: $(tail -n 5 "$work/skarnel.log" 2>/dev/null)"
+# Once more when the first X server gave out at once (seen once in a full
+# run right after other X tests, in under half a second): the check is
+# about titles, not about the display starting.
+if ! xvfb-run -a -s "-screen 0 1280x1024x24" dbus-run-session -- bash "$work/inner.sh"; then
+    echo "window_titles_test: the first run failed (program said: $(tail -n 5 "$work/skarnel.log" 2>/dev/null)); once more"
+    xvfb-run -a -s "-screen 0 1280x1024x24" dbus-run-session -- bash "$work/inner.sh" ||
+        fail "see above; the program said: $(tail -n 5 "$work/skarnel.log" 2>/dev/null)"
+fi
 echo "window_titles_test: PASS"
