@@ -335,6 +335,11 @@ long ResidentKiB() {
 // Greying and ungreying controls must not leave something behind each time:
 // 70,000 channel-mode commands once took 177 MB.
 TEST_F(ControlStatesTest, TogglingModesAndModulationKeepsMemoryFlat) {
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer keeps freed memory in its quarantine on purpose, so
+    // the resident size grows with every allocation, leak or not.
+    GTEST_SKIP() << "resident memory is not a measure under AddressSanitizer";
+#endif
     const auto toggle = [this](int times) {
         for (int i = 0; i < times; ++i) {
             window->ExecuteCommand(kCommandChannels, i % 2 == 0 ? 0 : 3, 0);
