@@ -13,14 +13,8 @@ for tool in xvfb-run Xvfb xdotool dbus-run-session sqlite3; do
         fail "'$tool' is missing; this test needs the packages xvfb, xdotool, dbus, sqlite3"
 done
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export HOME=$work/home XDG_RUNTIME_DIR=$work/run SKARNEL_STORE=$work/settings.db
-export SKARNEL_AUDIO=simulated SKARNEL_BIN=$skarnel WORK=$work
-export STORE_LIB=$(realpath "$(dirname "$0")/lib/store.sh")
-mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-unset XDG_CONFIG_HOME QT_QPA_PLATFORM DBUS_SESSION_BUS_ADDRESS
+source "$(dirname "$0")/lib/private_session.sh"
+private_session "$skarnel"
 
 cat >"$work/inner.sh" <<'EOF'
 set -euo pipefail
