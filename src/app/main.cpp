@@ -73,6 +73,9 @@ int main(int argc, char* argv[]) {
                     const skarnel::NotesAfterCommands::CommandScope fromBus(dialogs);
                     call();
                 },
+                [&generator](std::uint32_t n, std::int32_t a, std::int32_t b, std::uint64_t stamp) {
+                    generator.ExecutePeerCommand(n, a, b, stamp);
+                },
             },
             nullptr, skarnel::DBusCommandBus::Attach::kLater);
         generator.SetCommandBus(commandBus.get());

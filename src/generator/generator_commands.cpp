@@ -1,6 +1,8 @@
 // The numbered window commands of other generator windows and programs, and
 // the window's side of the "Sync all Generators" mode.
 
+#include <chrono>
+
 #include "generator/generator_window.h"
 #include "generator/window_commands.h"
 #include "numtext/number_format.h"
@@ -177,23 +179,38 @@ void GeneratorWindow::SetSyncTicked(bool ticked) {
     ui->chkSync->setChecked(ticked);
 }
 
-// Checking or unchecking the box tells every window; a window whose box
-// changes tells them again, so the cascade ends once all boxes agree.
-// A broadcast waits for each window while serving incoming commands, so the
-// box can change again during it (windows toggled at the same moment). A
-// nested broadcast for each such change would recurse without end; instead
-// the running broadcast is repeated until the box matches what it sent.
+// Checking or unchecking the box, by hand or by a command, tells every
+// window, with a stamp that orders it among the changes of all windows.
 void GeneratorWindow::OnSyncToggled() {
-    if (bus_ == nullptr || syncBroadcasting_) {
-        return;  // the running broadcast sends the box again if it changed
+    if (takingPeerSync_ || bus_ == nullptr) {
+        return;  // ExecutePeerCommand passes a peer's change on itself
     }
-    syncBroadcasting_ = true;
-    bool sent = false;
-    do {
-        sent = SyncTicked();
-        bus_->Broadcast(kCommandSync, sent ? 1 : 0, 0);
-    } while (SyncTicked() != sent);
-    syncBroadcasting_ = false;
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    const SyncBoxOrder::Change change = syncOrder_.Local(
+        SyncTicked(), static_cast<std::uint64_t>(
+                          std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
+    bus_->Broadcast(kCommandSync, change.ticked ? 1 : 0, 0, change.stamp);
+}
+
+// A window whose box a peer's change turns passes the change on with the
+// same stamp, so a window that missed the first broadcast still gets it; the
+// windows that already hold it ignore it, and the cascade ends.
+void GeneratorWindow::ExecutePeerCommand(std::uint32_t number, std::int32_t first,
+                                         std::int32_t second, std::uint64_t stamp) {
+    if (number != kCommandSync) {
+        ExecuteCommand(number, first, second);
+        return;
+    }
+    if (!CommandAllowed(number) || !syncOrder_.TakeFromPeer({first != 0, stamp}) ||
+        SyncTicked() == (first != 0)) {
+        return;
+    }
+    takingPeerSync_ = true;
+    SetSyncTicked(first != 0);
+    takingPeerSync_ = false;
+    if (bus_ != nullptr) {
+        bus_->Broadcast(kCommandSync, first != 0 ? 1 : 0, 0, stamp);
+    }
 }
 
 void GeneratorWindow::HotKeyToggle() {

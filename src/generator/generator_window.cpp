@@ -369,7 +369,7 @@ void GeneratorWindow::StartGenerator() {
 // window, this one included through its own copy of the broadcast.
 void GeneratorWindow::OnCommand() {
     if (Synced()) {
-        bus_->Broadcast(kCommandStart, 0, 0);
+        bus_->Broadcast(kCommandStart, 0, 0, 0);
         raise();
         activateWindow();
         return;
@@ -379,7 +379,7 @@ void GeneratorWindow::OnCommand() {
 
 void GeneratorWindow::OffCommand() {
     if (Synced()) {
-        bus_->Broadcast(kCommandStop, 0, 0);
+        bus_->Broadcast(kCommandStop, 0, 0, 0);
     } else {
         audioOutput_.StopImmediately();
     }
@@ -390,7 +390,7 @@ void GeneratorWindow::OffCommand() {
 
 void GeneratorWindow::PauseCommand() {
     if (Synced()) {
-        bus_->Broadcast(kCommandPause, 0, 0);
+        bus_->Broadcast(kCommandPause, 0, 0, 0);
         return;
     }
     InvertPause();

@@ -11,6 +11,7 @@
 #include "engine/signal_engine.h"
 #include "generator/channel_panel.h"
 #include "generator/memory_presets.h"
+#include "generator/sync_box_order.h"
 #include "settings/generator_model.h"
 
 class QPushButton;
@@ -137,6 +138,10 @@ public:
 
     // Window commands (from other windows and programs) and the sync mode.
     void ExecuteCommand(std::uint32_t number, std::int32_t first, std::int32_t second);
+    // A command another generator window broadcast: the sync box takes it
+    // only when it is newer than the box's last change (SyncBoxOrder).
+    void ExecutePeerCommand(std::uint32_t number, std::int32_t first, std::int32_t second,
+                            std::uint64_t stamp);
     void OnSyncToggled();
 
     // Exit: stops the output at once, then closes the window.
@@ -223,7 +228,8 @@ private:
     MillisecondClock* performanceClock_ = nullptr;
     GlobalHotKey* hotKey_ = nullptr;
     std::function<void()> onClosing_;
-    bool syncBroadcasting_ = false;  // a sync-box broadcast is under way
+    SyncBoxOrder syncOrder_;
+    bool takingPeerSync_ = false;  // the sync box follows another window
     std::unique_ptr<WaveExport> export_;
     std::unique_ptr<ScriptControl> scripts_;
     ShellCommands* shell_ = nullptr;

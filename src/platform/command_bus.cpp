@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusReply>
@@ -30,13 +29,9 @@ bool DBusCommandBus::Register() {
     auto* adaptor = new GeneratorAdaptor(*this);
     registered_ = bus.registerObject(kPath, adaptor, QDBusConnection::ExportAllSlots) &&
                   bus.registerService(serviceName_);
-    if (registered_ && bus.interface() != nullptr) {
+    if (registered_) {
         // The windows already running, this one included.
-        int windows = 0;
-        for (const QString& name : bus.interface()->registeredServiceNames().value()) {
-            windows += name.startsWith(kServicePrefix) ? 1 : 0;
-        }
-        windowNumber_ = std::max(windows, 1);
+        windowNumber_ = std::max(static_cast<int>(GeneratorNames().size()), 1);
     }
     return registered_;
 }
@@ -49,34 +44,50 @@ DBusCommandBus::~DBusCommandBus() {
     }
 }
 
-void DBusCommandBus::Broadcast(std::uint32_t number, std::int32_t first, std::int32_t second) {
+QStringList DBusCommandBus::GeneratorNames() const {
+    QDBusMessage ask = QDBusMessage::createMethodCall(
+        "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "ListNames");
+    const QDBusReply<QStringList> names =
+        QDBusConnection::sessionBus().call(ask, QDBus::Block, kPeerTimeoutMs);
+    QStringList generators;
+    if (names.isValid()) {
+        for (const QString& name : names.value()) {
+            if (name.startsWith(kServicePrefix)) {
+                generators << name;
+            }
+        }
+    }
+    return generators;
+}
+
+void DBusCommandBus::CallWithoutWaiting(const QDBusMessage& call, const QString& what) {
+    auto* watcher = new QDBusPendingCallWatcher(
+        QDBusConnection::sessionBus().asyncCall(call, kPeerTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [what](QDBusPendingCallWatcher* w) {
+        if (w->isError()) {
+            qCWarning(lcWindow).noquote() << what << "failed:" << w->error().message();
+        }
+        w->deleteLater();
+    });
+}
+
+void DBusCommandBus::Broadcast(std::uint32_t number, std::int32_t first, std::int32_t second,
+                               std::uint64_t stamp) {
     // The own window first and at once: a peer that hangs must not keep OFF
-    // from stopping this window's sound (it took 25 s per hung peer).
+    // from stopping this window's sound.
     target_.execute(number, first, second);
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!registered_ || !bus.isConnected() || bus.interface() == nullptr) {
+    if (!registered_ || !QDBusConnection::sessionBus().isConnected()) {
         return;
     }
-    QStringList names;
-    for (const QString& name : bus.interface()->registeredServiceNames().value()) {
-        if (name.startsWith(kServicePrefix) && name != serviceName_) {
-            names << name;
+    for (const QString& name : GeneratorNames()) {
+        if (name == serviceName_) {
+            continue;
         }
-    }
-    names.sort();
-    // Then the other windows one after the other, each finishing the command
-    // before the next gets it, as the sync box's cascade needs. BlockWithGui
-    // keeps serving incoming calls (a receiver's own broadcast reaching this
-    // window) while a call waits; one that has no answer within
-    // kPeerTimeoutMs is skipped.
-    for (const QString& name : names) {
-        QDBusMessage call = QDBusMessage::createMethodCall(name, kPath, kInterface, "Command");
-        call << static_cast<uint>(number) << static_cast<int>(first) << static_cast<int>(second);
-        const QDBusMessage reply = bus.call(call, QDBus::BlockWithGui, kPeerTimeoutMs);
-        if (reply.type() == QDBusMessage::ErrorMessage) {
-            qCWarning(lcWindow) << "A command for" << name
-                                << "was skipped:" << reply.errorMessage();
-        }
+        QDBusMessage call = QDBusMessage::createMethodCall(name, kPath, kInterface, "PeerCommand");
+        call << static_cast<uint>(number) << static_cast<int>(first) << static_cast<int>(second)
+             << static_cast<qulonglong>(stamp);
+        CallWithoutWaiting(call,
+                           QStringLiteral("Command 0x%1 for %2").arg(number, 0, 16).arg(name));
     }
 }
 
@@ -94,16 +105,8 @@ bool DBusCommandBus::HasWindow(std::int64_t pid) {
 
 void DBusCommandBus::SendToggle(std::int64_t pid) {
     const QString name = QString(kServicePrefix) + QString::number(pid);
-    QDBusMessage call = QDBusMessage::createMethodCall(name, kPath, kInterface, "Toggle");
-    auto* watcher = new QDBusPendingCallWatcher(
-        QDBusConnection::sessionBus().asyncCall(call, kPeerTimeoutMs), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [name](QDBusPendingCallWatcher* w) {
-        if (w->isError()) {
-            qCWarning(lcWindow) << "The hot key's toggle for" << name
-                                << "failed:" << w->error().message();
-        }
-        w->deleteLater();
-    });
+    CallWithoutWaiting(QDBusMessage::createMethodCall(name, kPath, kInterface, "Toggle"),
+                       "The hot key's toggle for " + name);
 }
 
 namespace {
@@ -121,6 +124,17 @@ void RunFromBus(const CommandTarget& target, const std::function<void()>& call) 
 void GeneratorAdaptor::Command(uint number, int first, int second) {
     const CommandTarget& target = bus_.target();
     RunFromBus(target, [&] { target.execute(number, first, second); });
+}
+
+void GeneratorAdaptor::PeerCommand(uint number, int first, int second, qulonglong stamp) {
+    const CommandTarget& target = bus_.target();
+    RunFromBus(target, [&] {
+        if (target.fromPeer) {
+            target.fromPeer(number, first, second, stamp);
+        } else {
+            target.execute(number, first, second);
+        }
+    });
 }
 
 void GeneratorAdaptor::Toggle() {

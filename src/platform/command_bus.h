@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QDBusMessage>
 #include <QObject>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
 
@@ -9,12 +11,14 @@
 namespace skarnel {
 
 // Numbered window commands, delivered to every generator window of every
-// running instance (this one included), one window after the other; each
-// receiver finishes the command before the next receives it.
+// running instance: the own window first and at once, then every other
+// window without waiting for it. `stamp` orders the sync box's changes
+// (SyncBoxOrder); other commands send 0.
 class CommandBus {
 public:
     virtual ~CommandBus() = default;
-    virtual void Broadcast(std::uint32_t number, std::int32_t first, std::int32_t second) = 0;
+    virtual void Broadcast(std::uint32_t number, std::int32_t first, std::int32_t second,
+                           std::uint64_t stamp) = 0;
     // Which of the running generator windows this is (1 for the first one
     // started); sound servers show it in the stream's name.
     virtual int WindowNumber() const { return 1; }
@@ -32,6 +36,10 @@ struct CommandTarget {
     // default the call itself. The program shows what such a call has to say
     // only after it has returned.
     std::function<void(const std::function<void()>&)> fromBus = nullptr;
+    // A command another generator window broadcast, with its stamp; by
+    // default `execute`.
+    std::function<void(std::uint32_t, std::int32_t, std::int32_t, std::uint64_t)> fromPeer =
+        nullptr;
 };
 
 // Delivers only to this process's own window: the bus of a window without a
@@ -39,7 +47,8 @@ struct CommandTarget {
 class LocalCommandBus : public CommandBus {
 public:
     explicit LocalCommandBus(CommandTarget target) : target_(std::move(target)) {}
-    void Broadcast(std::uint32_t number, std::int32_t first, std::int32_t second) override {
+    void Broadcast(std::uint32_t number, std::int32_t first, std::int32_t second,
+                   std::uint64_t) override {
         target_.execute(number, first, second);
     }
 
@@ -50,13 +59,17 @@ private:
 // The generator windows on the D-Bus session bus. Each instance owns the name
 // org.orvane.Skarnel.Generator.pid<PID> with the object /Generator, interface
 // org.orvane.Skarnel.Generator: Command(u number, i first, i second) runs a
-// window command and returns when it has finished; Toggle() runs the hot
-// key's ON/OFF toggle there (for the instance that holds the key); State()
-// returns (running, paused, sync). A broadcast runs the command in the own
-// window first, then calls every other such name in sorted order, waiting
-// for each at most kPeerTimeoutMs while still serving incoming calls, so a
-// receiver may broadcast in turn without a deadlock and a hung peer costs a
-// second, not 25. Without a session bus the command reaches the own window
+// window command and returns when it has finished; PeerCommand(u, i, i,
+// t stamp) is the same command as another generator window broadcasts it;
+// Toggle() runs the hot key's ON/OFF toggle there (for the instance that
+// holds the key); State() returns (running, paused, sync).
+//
+// A broadcast runs the command in the own window first, then sends it to
+// every other such name at once and returns without waiting: no window ever
+// waits for another, so nothing nests, and a peer that has not answered
+// within kPeerTimeoutMs is logged and left alone (a hung peer cost 25 s on
+// the GUI thread per call before). The calls to one peer arrive in the order
+// they were sent. Without a session bus the command reaches the own window
 // only.
 class DBusCommandBus : public QObject, public CommandBus, public PeerWindows {
     Q_OBJECT
@@ -76,13 +89,14 @@ public:
     // Takes the window's name on the bus; true when it has it.
     bool Register();
 
-    void Broadcast(std::uint32_t number, std::int32_t first, std::int32_t second) override;
+    void Broadcast(std::uint32_t number, std::int32_t first, std::int32_t second,
+                   std::uint64_t stamp) override;
     int WindowNumber() const override { return windowNumber_; }
     bool registered() const noexcept { return registered_; }
 
     // PeerWindows: the instance's name on the bus. Asking the bus waits at
-    // most kPeerTimeoutMs; a toggle is sent without waiting, and a peer that
-    // has not answered it within that time is logged and left alone.
+    // most kPeerTimeoutMs; a toggle is sent without waiting, like a
+    // broadcast.
     static constexpr int kPeerTimeoutMs = 1000;
     bool HasWindow(std::int64_t pid) override;
     void SendToggle(std::int64_t pid) override;
@@ -90,6 +104,13 @@ public:
     const CommandTarget& target() const noexcept { return target_; }
 
 private:
+    // The generator names on the bus, this one's included; empty when the
+    // bus does not answer within kPeerTimeoutMs.
+    QStringList GeneratorNames() const;
+    // Sends a call and returns at once; an error or no answer within
+    // kPeerTimeoutMs is logged as `what`.
+    void CallWithoutWaiting(const QDBusMessage& call, const QString& what);
+
     CommandTarget target_;
     bool registered_ = false;
     int windowNumber_ = 1;
@@ -105,6 +126,7 @@ public:
 
 public slots:
     void Command(uint number, int first, int second);
+    void PeerCommand(uint number, int first, int second, qulonglong stamp);
     void Toggle();
     bool State(bool& paused, bool& sync);
 

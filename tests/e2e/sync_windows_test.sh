@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
 # End to end: three instances on one session bus under Xvfb. The
 # "Sync all Generators" box must follow in every window, ON/OFF/Pause keys of a
-# synced window must act on all windows, boxes toggled in all windows at once
-# must settle on one value without a deadlock, and Ctrl+N must start a fourth.
+# synced window must act on all windows, also beside two names on the bus
+# that never answer (within a second; it was 25 s per such name), boxes
+# toggled in all windows at once must settle on one value without a deadlock,
+# and Ctrl+N must start a fourth.
 #
-# Usage: sync_windows_test.sh SKARNEL
+# Usage: sync_windows_test.sh SKARNEL SQUATTER
 set -euo pipefail
 
 fail() { echo "sync_windows_test: FAIL: $*" >&2; exit 1; }
 
-[[ $# -eq 1 ]] || fail "usage: $0 SKARNEL"
+[[ $# -eq 2 ]] || fail "usage: $0 SKARNEL SQUATTER"
 skarnel=$(realpath "$1")
 [[ -x $skarnel ]] || fail "not executable: $skarnel"
+[[ -x $2 ]] || fail "not executable: $2"
 for tool in dbus-run-session xvfb-run Xvfb xdotool gdbus timeout; do
     command -v "$tool" >/dev/null ||
         fail "'$tool' is missing; this test needs the packages dbus, xvfb, xdotool, libglib2.0-bin"
@@ -20,7 +23,7 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export HOME=$work/home XDG_RUNTIME_DIR=$work/run SKARNEL_STORE=$work/settings.db
-export SKARNEL_AUDIO=simulated SKARNEL_BIN=$skarnel WORK=$work
+export SKARNEL_AUDIO=simulated SKARNEL_BIN=$skarnel WORK=$work SQUATTER=$(realpath "$2")
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 unset XDG_CONFIG_HOME QT_QPA_PLATFORM DBUS_SESSION_BUS_ADDRESS
@@ -116,6 +119,33 @@ expect 0 true "${pids[@]}"
 # OFF in another window stops all, paused or not.
 press "$p3" F9
 expect 0 false "${pids[@]}"
+
+# Two names that never answer (a hung or hostile peer; process numbers no
+# process can have, so that the clean-up kills nothing else).
+coproc squat { exec "$SQUATTER" "${prefix}999999991" "${prefix}999999992"; }
+read -r -t 10 line <&"${squat[0]}" && [[ $line == ready ]] || fail "the squatter did not start"
+# SECONDS FIELD VALUE PID...: like expect, within SECONDS of $since.
+expect_within() {
+    local limit=$1; shift
+    expect "$@"
+    local took=$(((${EPOCHREALTIME/./} - since) / 1000))
+    echo "  ${names[$1]} $2 in ${*:3} after $took ms"
+    ((took < limit * 1000)) || fail "${names[$1]} $2 took $took ms, more than $limit s"
+}
+since=${EPOCHREALTIME/./}
+cmd "$p1" 0x403 0 0 || fail "unticking sync beside the squatter failed"
+expect_within 1 2 false "${pids[@]}"
+since=${EPOCHREALTIME/./}
+cmd "$p2" 0x403 1 0 || fail "ticking sync beside the squatter failed"
+expect_within 1 2 true "${pids[@]}"
+press "$p1" F11
+expect 0 true "${pids[@]}"
+since=${EPOCHREALTIME/./}
+press "$p2" F9
+expect_within 1 0 false "$p2"
+expect_within 1 0 false "${pids[@]}"
+kill "$squat_PID"
+wait "$squat_PID" 2>/dev/null || true
 
 # Every window toggles its box at the same moment, with values that disagree
 # (the bits of 1..6), many times over since the timing decides: all calls must

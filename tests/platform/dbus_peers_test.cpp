@@ -107,24 +107,59 @@ TEST(ScreenSaverPeer, AReleaseBeforeTheAnswerIsCarriedOutWhenItComes) {
     QDBusConnection::disconnectFromBus("screen-saver-service");
 }
 
-// Two squatters on generator names that never answer: the own window acts
-// at once, and each squatter costs at most a second (it was 25 s each, on
-// the GUI thread, before the own sound stopped).
-TEST(CommandBusPeer, HungPeersAreSkippedAfterTheOwnWindowHasActed) {
+// A generator window of another instance on a connection of its own: it
+// answers at once and notes when each broadcast command arrived.
+class RecordingPeer : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.orvane.Skarnel.Generator")
+public:
+    explicit RecordingPeer(const QElapsedTimer& clock) : clock_(clock) {}
+    std::vector<std::pair<uint, qulonglong>> received;
+    qint64 firstAt = -1;
+
+public slots:
+    void PeerCommand(uint number, int, int, qulonglong stamp) {
+        if (firstAt < 0) {
+            firstAt = clock_.elapsed();
+        }
+        received.emplace_back(number, stamp);
+    }
+
+private:
+    const QElapsedTimer& clock_;
+};
+
+// Two squatters on generator names that never answer, beside a window that
+// does: the broadcast returns at once, the own window has acted before it
+// returns, and the answering window gets each command at once, in order. It
+// was 25 s per squatter, on the GUI thread, before the own sound stopped.
+TEST(CommandBusPeer, HungPeersHoldUpNeitherTheOwnWindowNorTheOthers) {
     Squatter squatter({QString(DBusCommandBus::kServicePrefix) + "1",
                        QString(DBusCommandBus::kServicePrefix) + "2"});
     ASSERT_TRUE(squatter.ready());
     QElapsedTimer t;
+    RecordingPeer peer(t);
+    QDBusConnection peerBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "peer");
+    ASSERT_TRUE(
+        peerBus.registerObject(DBusCommandBus::kPath, &peer, QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(peerBus.registerService(QString(DBusCommandBus::kServicePrefix) + "3"));
     qint64 ownAfter = -1;
     DBusCommandBus bus({[&](std::uint32_t, std::int32_t, std::int32_t) { ownAfter = t.elapsed(); },
                         [] { return false; }, [] { return false; }, [] { return false; }, nullptr});
     ASSERT_TRUE(bus.registered());
     t.start();
-    bus.Broadcast(0x401, 0, 0);
+    bus.Broadcast(0x401, 0, 0, 0);
+    bus.Broadcast(0x403, 1, 0, 77);
     const qint64 took = t.elapsed();
     EXPECT_GE(ownAfter, 0);
-    EXPECT_LT(ownAfter, 100);
-    EXPECT_LT(took, 2 * DBusCommandBus::kPeerTimeoutMs + 1000);
+    EXPECT_LT(took, 500);
+    HandleEventsFor(DBusCommandBus::kPeerTimeoutMs / 2);
+    EXPECT_EQ(peer.received, (std::vector<std::pair<uint, qulonglong>>{{0x401, 0}, {0x403, 77}}));
+    EXPECT_GE(peer.firstAt, 0);
+    EXPECT_LT(peer.firstAt, DBusCommandBus::kPeerTimeoutMs / 2);
+    // The squatters' calls end after their time limit without effect.
+    HandleEventsFor(DBusCommandBus::kPeerTimeoutMs + 500);
+    QDBusConnection::disconnectFromBus("peer");
 }
 
 }  // namespace
