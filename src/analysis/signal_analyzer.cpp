@@ -1,0 +1,54 @@
+#include "analysis/signal_analyzer.h"
+
+#include <algorithm>
+
+namespace skarnel {
+
+SignalAnalyzer::SignalAnalyzer(Format format, int fftSize) : format_(format) {
+    format_.channels = std::clamp(format_.channels, 1, kMaxChannels);
+    format_.bitsPerSample = format_.bitsPerSample == 8 ? 8 : 16;
+    for (int c = 0; c < kMaxChannels; ++c) {
+        meters_[static_cast<std::size_t>(c)].SetSampleRate(format_.sampleRate);
+        spectra_[static_cast<std::size_t>(c)] =
+            std::make_unique<SpectrumAnalyzer>(format_.sampleRate, fftSize);
+    }
+}
+
+void SignalAnalyzer::Reset() noexcept {
+    for (int c = 0; c < kMaxChannels; ++c) {
+        meters_[static_cast<std::size_t>(c)].Reset();
+        spectra_[static_cast<std::size_t>(c)]->Reset();
+    }
+    frames_ = 0;
+}
+
+void SignalAnalyzer::Feed(const std::int16_t* interleaved, std::size_t frames) noexcept {
+    const auto channels = static_cast<std::size_t>(format_.channels);
+    for (std::size_t f = 0; f < frames; ++f) {
+        for (std::size_t c = 0; c < channels; ++c) {
+            AddFrameSample(static_cast<int>(c), interleaved[f * channels + c]);
+        }
+    }
+    frames_ += frames;
+}
+
+void SignalAnalyzer::Feed(const std::uint8_t* bytes, std::size_t byteCount) noexcept {
+    const std::size_t sampleBytes = format_.bitsPerSample == 8 ? 1 : 2;
+    const auto channels = static_cast<std::size_t>(format_.channels);
+    const std::size_t frames = byteCount / (sampleBytes * channels);
+    for (std::size_t f = 0; f < frames; ++f) {
+        for (std::size_t c = 0; c < channels; ++c) {
+            const std::uint8_t* at = bytes + (f * channels + c) * sampleBytes;
+            // Little-endian 16-bit, or 8-bit offset by 128 (the 16-bit value
+            // the byte stands for).
+            const auto sample =
+                sampleBytes == 2
+                    ? static_cast<std::int16_t>(static_cast<std::uint16_t>(at[0] | (at[1] << 8)))
+                    : static_cast<std::int16_t>((static_cast<int>(at[0]) - 128) * 256);
+            AddFrameSample(static_cast<int>(c), sample);
+        }
+    }
+    frames_ += frames;
+}
+
+}  // namespace skarnel

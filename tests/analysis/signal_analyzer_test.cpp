@@ -1,0 +1,143 @@
+// The meter and the spectrum on signals whose figures are known exactly.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <random>
+#include <vector>
+
+#include "analysis/level_text.h"
+#include "analysis/signal_analyzer.h"
+
+namespace skarnel {
+namespace {
+
+constexpr int kRate = 48000;
+
+// One second of stereo frames: `left(n)` and `right(n)` as 16-bit samples.
+template <typename Left, typename Right>
+std::vector<std::int16_t> Stereo(int frames, Left left, Right right) {
+    std::vector<std::int16_t> samples;
+    for (int n = 0; n < frames; ++n) {
+        samples.push_back(left(n));
+        samples.push_back(right(n));
+    }
+    return samples;
+}
+
+std::int16_t FullScaleSine(double hz, int n) {
+    return static_cast<std::int16_t>(
+        std::lround(32767.0 * std::sin(2.0 * std::numbers::pi * hz * n / kRate)));
+}
+
+TEST(LevelMeter, KnownSignalsReadTheirFigures) {
+    SignalAnalyzer analyzer({kRate, 2, 16});
+    // Left a full-scale square wave (+32767/-32768, 100 Hz), right a
+    // full-scale 1 kHz sine.
+    const auto frames = Stereo(
+        kRate, [](int n) { return static_cast<std::int16_t>((n / 240) % 2 ? -32768 : 32767); },
+        [](int n) { return FullScaleSine(1000.0, n); });
+    analyzer.Feed(frames.data(), kRate);
+    EXPECT_EQ(analyzer.frames(), static_cast<std::uint64_t>(kRate));
+    for (const LevelFigures& square :
+         {analyzer.meter(0).SinceReset(), analyzer.meter(0).Window()}) {
+        ASSERT_FALSE(square.silent);
+        EXPECT_NEAR(square.rmsDbfs, 0.0, 0.001);
+        EXPECT_NEAR(square.peakDbfs, 0.0, 1e-9);
+        EXPECT_EQ(CrestRatioText(square.crestRatio), "1.00:1");
+    }
+    const LevelFigures sine = analyzer.meter(1).SinceReset();
+    EXPECT_NEAR(sine.rmsDbfs, -3.0103, 0.001);
+    EXPECT_NEAR(sine.peakDbfs, 0.0, 0.001);
+    EXPECT_EQ(CrestRatioText(sine.crestRatio), "1.41:1");
+    EXPECT_NEAR(sine.crestDb, 3.01, 0.005);
+    EXPECT_EQ(DbfsText(sine.rmsDbfs), "-3.0");
+
+    // Silence: no decibels, nothing that would print as -inf or NaN.
+    analyzer.Reset();
+    const std::vector<std::int16_t> silence(2 * 4800, 0);
+    analyzer.Feed(silence.data(), 4800);
+    EXPECT_TRUE(analyzer.meter(0).SinceReset().silent);
+    EXPECT_TRUE(analyzer.meter(1).Window().silent);
+    EXPECT_EQ(DbfsText(-INFINITY), "\u2014");
+    EXPECT_EQ(CrestRatioText(NAN), "\u2014");
+    std::vector<double> bands;
+    analyzer.spectrum(0).BandLevels(SpectrumAnalyzer::Average::kRecent, bands);
+    for (const double level : bands) {
+        EXPECT_EQ(level, SpectrumAnalyzer::kFloorDb);
+    }
+}
+
+// The window holds the last second only: after a loud second and a quiet
+// one, the window reads the quiet level and the total both.
+TEST(LevelMeter, TheWindowForgetsWhatIsOlderThanASecond) {
+    LevelMeter meter(kRate);
+    for (int n = 0; n < kRate; ++n) {
+        meter.Add(n % 2 ? 16384 : -16384);  // -6.02 dBFS
+    }
+    for (int n = 0; n < kRate; ++n) {
+        meter.Add(n % 2 ? 1638 : -1638);  // -26.02 dBFS
+    }
+    EXPECT_NEAR(meter.Window().rmsDbfs, -26.02, 0.01);
+    EXPECT_NEAR(meter.Window().peakDbfs, -26.02, 0.01);
+    EXPECT_NEAR(meter.SinceReset().rmsDbfs, 10 * std::log10((0.25 + 0.0025) / 2), 0.01);
+    EXPECT_NEAR(meter.SinceReset().peakDbfs, -6.02, 0.01);
+}
+
+TEST(SpectrumAnalyzer, BandsHoldTheSignalsPowerWhereItLies) {
+    const std::vector<double> centres = ThirdOctaveCentres(kRate);
+    ASSERT_GE(centres.size(), 30u);
+    EXPECT_NEAR(centres.front(), 19.95, 0.01);
+    EXPECT_LT(centres.back(), kRate / 2.0);
+    EXPECT_EQ(NominalBandText(centres.front()), "20");
+    EXPECT_EQ(NominalBandText(centres[17]), "1k");
+    EXPECT_EQ(NominalBandText(centres[18]), "1.25k");
+    EXPECT_EQ(NominalBandText(centres[12]), "315");
+
+    // A full-scale 1 kHz sine left, white noise at -20 dBFS RMS right.
+    SignalAnalyzer analyzer({kRate, 2, 16});
+    std::mt19937 random(7);
+    std::normal_distribution<double> gauss(0.0, 3276.8);
+    const auto frames = Stereo(
+        4 * kRate, [](int n) { return FullScaleSine(1000.0, n); },
+        [&](int) { return static_cast<std::int16_t>(std::lround(gauss(random))); });
+    analyzer.Feed(frames.data(), 4 * kRate);
+    std::vector<double> sine;
+    std::vector<double> noise;
+    analyzer.spectrum(0).BandLevels(SpectrumAnalyzer::Average::kSinceReset, sine);
+    analyzer.spectrum(1).BandLevels(SpectrumAnalyzer::Average::kSinceReset, noise);
+    EXPECT_NEAR(sine[17], -3.01, 0.05);
+    EXPECT_LT(sine[15], -60.0);  // two bands away the window's leakage is gone
+    EXPECT_LT(sine[19], -60.0);
+    // The bands of white noise add up to its RMS level in the share of the
+    // spectrum they cover (20 Hz to the top band's upper edge, 22.4 kHz), and
+    // each holds a share in proportion to its width.
+    double total = 0.0;
+    for (const double level : noise) {
+        total += std::pow(10.0, level / 10.0);
+    }
+    const double low = centres.front() * std::pow(10.0, -0.05);
+    const double high = centres.back() * std::pow(10.0, 0.05);
+    EXPECT_NEAR(
+        10 * std::log10(total),
+        analyzer.meter(1).SinceReset().rmsDbfs + 10 * std::log10((high - low) / (kRate / 2.0)),
+        0.1);
+    const double bandwidth1k = 1000.0 * (std::pow(10.0, 0.05) - std::pow(10.0, -0.05));
+    EXPECT_NEAR(noise[17], -20.0 + 10 * std::log10(bandwidth1k / (kRate / 2.0)), 0.5);
+    // The fine curve runs along the bands' tops: its eight points within the
+    // 1 kHz band hold on average what the band holds.
+    std::vector<double> fine;
+    analyzer.spectrum(1).FineLevels(SpectrumAnalyzer::Average::kSinceReset, fine);
+    const auto& fineHz = analyzer.spectrum(1).fineFrequencies();
+    ASSERT_EQ(fine.size(), fineHz.size());
+    const auto at1k = static_cast<std::size_t>(std::lround(24 * std::log2(1000.0 / 20.0)));
+    EXPECT_NEAR(fineHz[at1k], 1000.0, 15.0);
+    double mean = 0.0;
+    for (std::size_t i = at1k - 4; i < at1k + 4; ++i) {
+        mean += std::pow(10.0, fine[i] / 10.0) / 8.0;
+    }
+    EXPECT_NEAR(10 * std::log10(mean), noise[17], 0.3);
+}
+
+}  // namespace
+}  // namespace skarnel
