@@ -3,16 +3,21 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <optional>
 #include <stdexcept>
 #include <tuple>
 #include <utility>
 #include <vector>
 
+#include "analysis/expected_level.h"
+#include "analysis/level_text.h"
 #include "generator/channel_panel.h"
 #include "generator/exit_watcher.h"
+#include "numtext/number_reader.h"
 #include "settings/generator_model.h"
 #include "settings/settings_fields.h"
 
@@ -191,6 +196,25 @@ void ChannelControls::ConnectChannel(int c) {
             [this, &m, c] { Handle([&m, c] { m.CopyChannel(Other(c), c); }); });
 }
 
+namespace {
+
+// "≈ -15.3 dBFS RMS": the amplitude entry's peak level less how far this
+// noise and crest choice's RMS lies below it; empty while the entry holds no
+// number.
+void ShowExpectedRms(QLabel* readout, const ChannelSettings& s) {
+    const std::optional<long double> amplitude = TryReadNumber(s.amplitude);
+    if (!amplitude) {
+        readout->clear();
+        return;
+    }
+    const double rms =
+        static_cast<double>(*amplitude) + RmsBelowAmplitudeDb(s.noiseFunction, s.crestFactor);
+    readout->setText(QString::fromUtf8("\u2248 ") + QString::fromStdString(DbfsText(rms)) +
+                     " dBFS RMS");
+}
+
+}  // namespace
+
 void ChannelControls::Show() {
     const GeneratorSettings& v = model_.values();
     ShowChoice(widgets_.channelMode, v.channelMode);
@@ -208,6 +232,7 @@ void ChannelControls::Show() {
             const QSignalBlocker quiet(p.amplitudeSlider);
             p.amplitudeSlider->setValue(model_.sliderPosition(c));
         }
+        ShowExpectedRms(p.rmsReadout, s);
         ShowChoice(p.filterType, s.filterType);
         ShowTick(p.modulationOn, s.modulationOn);
         ShowChoice(p.modFunction, s.modFunction);

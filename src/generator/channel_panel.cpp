@@ -62,7 +62,8 @@ void ChannelPanel::NameControls() {
     // Labels and groups keep their role name with the side appended.
     const QString suffix = left ? "Left" : "Right";
     const QList<QWidget*> others = {ui.noiseFunctionLabel, ui.crestFactorLabel, ui.filterGroup,
-                                    ui.amplitudeGroup,     ui.amplitudeUnit,    ui.modulationGroup};
+                                    ui.amplitudeGroup,     ui.amplitudeUnit,    ui.rmsReadout,
+                                    ui.modulationGroup};
     for (QWidget* w : others) {
         w->setObjectName(w->objectName() + suffix);
     }

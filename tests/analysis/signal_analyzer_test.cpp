@@ -6,8 +6,11 @@
 #include <random>
 #include <vector>
 
+#include "analysis/expected_level.h"
 #include "analysis/level_text.h"
 #include "analysis/signal_analyzer.h"
+#include "engine/live_settings.h"
+#include "engine/uniform_random.h"
 
 namespace skarnel {
 namespace {
@@ -137,6 +140,30 @@ TEST(SpectrumAnalyzer, BandsHoldTheSignalsPowerWhereItLies) {
         mean += std::pow(10.0, fine[i] / 10.0) / 8.0;
     }
     EXPECT_NEAR(10 * std::log10(mean), noise[17], 0.3);
+}
+
+}  // namespace
+}  // namespace skarnel
+
+namespace skarnel {
+namespace {
+
+// The readout beside the level entry: the known figures of the example
+// presets, from an engine and generator of its own, so measuring leaves the
+// program's generator (and with it every signal it plays) untouched.
+TEST(ExpectedLevel, MatchesTheSignalAndLeavesTheProgramsGeneratorAlone) {
+    const std::uint32_t before = ProcessRandom().seed();
+    const double pink6 = RmsBelowAmplitudeDb(kPinkNoise, 4);    // "6:1"
+    const double pink4 = RmsBelowAmplitudeDb(kPinkNoise, 3);    // "4:1"
+    const double white1 = RmsBelowAmplitudeDb(kWhiteNoise, 0);  // "1.42:1", unshaped
+    EXPECT_EQ(ProcessRandom().seed(), before);
+    EXPECT_NEAR(pink6, -15.35, 0.1);  // 15.3 to 15.4 dB over a few seconds
+    // "Pink -20 dBFS RMS" plays pink 4:1 at -8.1 dBFS.
+    EXPECT_NEAR(-8.1 + pink4, -20.0, 0.1);
+    // Evenly spread values: RMS 1/sqrt(3) of the peak, -4.77 dB.
+    EXPECT_NEAR(white1, -4.77, 0.05);
+    EXPECT_EQ(RmsBelowAmplitudeDb(kPinkNoise, 4), pink6);  // measured once
+    EXPECT_EQ(RmsBelowAmplitudeDb(7, 99), 0.0);
 }
 
 }  // namespace

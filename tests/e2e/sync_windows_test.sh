@@ -122,8 +122,13 @@ expect 0 false "${pids[@]}"
 
 # Two names that never answer (a hung or hostile peer; process numbers no
 # process can have, so that the clean-up kills nothing else).
-coproc squat { exec "$SQUATTER" "${prefix}999999991" "${prefix}999999992"; }
-read -r -t 10 line <&"${squat[0]}" && [[ $line == ready ]] || fail "the squatter did not start"
+"$SQUATTER" "${prefix}999999991" "${prefix}999999992" >"$WORK/squatter.out" &
+squatter=$!
+for ((i = 0; i < 100; i++)); do
+    grep -q ready "$WORK/squatter.out" && break
+    sleep 0.1
+done
+grep -q ready "$WORK/squatter.out" || fail "the squatter did not start"
 # SECONDS FIELD VALUE PID...: like expect, within SECONDS of $since.
 expect_within() {
     local limit=$1; shift
@@ -144,8 +149,9 @@ since=${EPOCHREALTIME/./}
 press "$p2" F9
 expect_within 1 0 false "$p2"
 expect_within 1 0 false "${pids[@]}"
-kill "$squat_PID"
-wait "$squat_PID" 2>/dev/null || true
+kill -0 "$squatter" 2>/dev/null || fail "the squatter ended before the steps beside it did"
+kill "$squatter"
+wait "$squatter" 2>/dev/null || true
 
 # Every window toggles its box at the same moment, with values that disagree
 # (the bits of 1..6), many times over since the timing decides: all calls must

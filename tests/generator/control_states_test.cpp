@@ -125,6 +125,7 @@ protected:
                 {"R.AmplitudeRight", "-"},
                 {"R.AmplitudeSliderRight", "-"},
                 {"R.amplitudeUnitRight", "-"},
+                {"R.rmsReadoutRight", "-"},
                 {"R.amplitudeGroupRight", "-"},  // its title greys with it
                 {"R.noiseFunctionLabelRight", "-"},
                 {"R.ModulationOnRight", "-"}};

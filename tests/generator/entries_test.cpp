@@ -2,6 +2,8 @@
 // live values they feed to the engine while the user types.
 #include <vector>
 
+#include "analysis/expected_level.h"
+#include "analysis/level_text.h"
 #include "app/window_settings.h"
 #include "engine/channel_values.h"
 #include "engine/crest_modulation.h"
@@ -224,6 +226,38 @@ TEST_F(EntriesTest, FilterGainAndQTakeTheDecimalCommaOnBothSides) {
     EXPECT_EQ(coefficients(Engine(kLeft)), coefficients(left));
     EXPECT_EQ(coefficients(Engine(kRight)), coefficients(left));
     EXPECT_TRUE(dialogs.shown.isEmpty()) << dialogs.Last().toStdString();
+}
+
+}  // namespace
+}  // namespace skarnel::testing
+
+namespace skarnel::testing {
+namespace {
+
+// Beside each level entry, the RMS level its noise and crest factor give:
+// it follows the amplitude, the crest choice and the noise function.
+TEST_F(EntriesTest, TheRmsReadoutFollowsLevelNoiseAndCrestFactor) {
+    const auto readout = [this](const char* name) { return Find<QLabel>(name)->text(); };
+    const auto expected = [](double amplitude, int noise, int crest) {
+        return QString::fromUtf8("\u2248 ") +
+               QString::fromStdString(DbfsText(amplitude + RmsBelowAmplitudeDb(noise, crest))) +
+               " dBFS RMS";
+    };
+    EXPECT_EQ(readout("rmsReadoutLeft"), expected(0, kPinkNoise, 4));
+    // The example preset "Pink -20 dBFS RMS": pink 4:1 at -8.1 dBFS.
+    TypeAndLeave("AmplitudeLeft", "-8.1");
+    Pick("cboCrestFactorL", 3);
+    EXPECT_EQ(readout("rmsReadoutLeft"), expected(-8.1, kPinkNoise, 3));
+    EXPECT_NEAR(-8.1 + RmsBelowAmplitudeDb(kPinkNoise, 3), -20.0, 0.15);
+    // 1.42:1 is where white and pink differ most (4.8 dB against 3.0 dB).
+    Pick("cboCrestFactorL", 0);
+    EXPECT_EQ(readout("rmsReadoutLeft"), expected(-8.1, kPinkNoise, 0));
+    Pick("WaveFormLeft", kWhiteNoise);
+    EXPECT_EQ(readout("rmsReadoutLeft"), expected(-8.1, kWhiteNoise, 0));
+    EXPECT_NE(expected(-8.1, kWhiteNoise, 0), expected(-8.1, kPinkNoise, 0));
+    // While the entry holds no number there is nothing to show.
+    Entry("AmplitudeLeft")->setText("-");
+    EXPECT_EQ(readout("rmsReadoutLeft"), "");
 }
 
 }  // namespace
