@@ -124,6 +124,9 @@ WaveWriteResult WriteWaveStream(SignalEngine& engine, ByteSink& sink, long doubl
         if (!sink.Write(bytes, len * frameBytes)) {
             return {WaveWriteStatus::kWriteFailed, kWaveWriteFailedMessage};
         }
+        if (hooks.written) {
+            hooks.written(bytes, len * frameBytes);
+        }
         const bool reported = len == 1 && i % kWaveProgressInterval == 0;
         if (reported && hooks.progress) {
             hooks.progress(Round(static_cast<long double>(i) * 100.0L / frames));

@@ -52,6 +52,11 @@ struct WaveExportHooks {
     // The program's cancel request; read after every frame and cleared when
     // acted on. May be null.
     bool* cancelRequested = nullptr;
+    // Called with each run of frames once the sink has taken it: whole frames
+    // of the data chunk as written (little-endian 16-bit, interleaved), never
+    // the header. For measuring the signal while it is written, without a
+    // second pass over the file. May be null.
+    std::function<void(const std::uint8_t* frames, std::size_t bytes)> written;
 };
 
 // Renders one period of `durationSeconds` through the engine into `sink`: the

@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -162,6 +163,29 @@ TEST(WaveWriter, ProgressEveryTenThousandFramesFromFrameZero) {
     const std::vector<std::pair<std::int32_t, int>> expected = {
         {0, 0}, {10000, 23}, {20000, 45}, {30000, 68}, {40000, 91}};
     EXPECT_EQ(points, expected);
+}
+
+// What the written hook sees is the data chunk as it went to the sink, in
+// whole frames, header left out; stereo so a split frame would show.
+TEST(WaveWriter, WrittenHookSeesTheDataChunkInWholeFrames) {
+    UniformRandom random;
+    SignalEngine e(random);
+    e.live.channelMode = kStereo;
+    SetChannel(e, kLeft, kWhiteNoise, 4);
+    SetChannel(e, kRight, kPinkNoise, 2);
+    Prepare(e, {.duration = "0.5"});
+    std::vector<std::uint8_t> seen;
+    bool wholeFrames = true;
+    WaveExportHooks hooks;
+    hooks.written = [&](const std::uint8_t* bytes, std::size_t size) {
+        wholeFrames = wholeFrames && size % 4 == 0;
+        seen.insert(seen.end(), bytes, bytes + size);
+    };
+    MemorySink sink;
+    ASSERT_EQ(WriteWaveStream(e, sink, 0.5L, hooks).status, WaveWriteStatus::kCompleted);
+    EXPECT_TRUE(wholeFrames);
+    ASSERT_EQ(seen.size() + kWaveHeaderSize, sink.bytes.size());
+    EXPECT_TRUE(std::equal(seen.begin(), seen.end(), sink.bytes.begin() + kWaveHeaderSize));
 }
 
 TEST(WaveWriter, CancelDeletesThePartialFileAndClearsTheRequest) {

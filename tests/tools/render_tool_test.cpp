@@ -11,12 +11,14 @@
 #include <csignal>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -301,7 +303,8 @@ TEST_F(RenderTool, HelpExitsWithZeroAndDocumentsEveryOption) {
     const ProcessRun run = Render("--help", "");
     EXPECT_EQ(run.exitCode, 0);
     const std::string help(run.out.begin(), run.out.end());
-    for (const char* option : {"--rate", "--duration", "--channels", "--as-left", "--verbose"}) {
+    for (const char* option : {"--rate", "--duration", "--channels", "--as-left", "--verbose",
+                               "--stats ", "--stats-json"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
     for (const std::string side : {"--left-", "--right-"}) {
@@ -321,6 +324,101 @@ TEST_F(RenderTool, FailedWritesExitWithOne) {
     const ProcessRun tooLong = Render("-d 6000 -r 192000 -c stereo", Path("long.wav"));
     EXPECT_EQ(tooLong.exitCode, 1);
     EXPECT_FALSE(fs::exists(Path("long.wav")));
+}
+
+// The numbers a --stats-json file gives for one key, in order (NaN for null).
+std::vector<double> JsonFigures(const std::string& json, const std::string& key) {
+    std::vector<double> values;
+    const std::regex pattern("\"" + key + "\": (null|[-0-9.]+)");
+    for (auto it = std::sregex_iterator(json.begin(), json.end(), pattern);
+         it != std::sregex_iterator(); ++it) {
+        const std::string text = (*it)[1];
+        values.push_back(text == "null" ? std::nan("") : std::stod(text));
+    }
+    return values;
+}
+
+// RMS in dBFS of one channel of a 16-bit WAV, worked out from its samples.
+double RmsDbfs(const Bytes& wav, int channels, int channel) {
+    double sum = 0.0;
+    std::size_t count = 0;
+    for (std::size_t at = 44 + 2 * static_cast<std::size_t>(channel); at + 1 < wav.size();
+         at += 2 * static_cast<std::size_t>(channels)) {
+        const double v = static_cast<std::int16_t>(Le(wav, at, 2)) / 32768.0;
+        sum += v * v;
+        ++count;
+    }
+    return 10.0 * std::log10(sum / static_cast<double>(count));
+}
+
+// --stats and --stats-json report on the frames written and leave the WAV as
+// it is without them; a silent channel reads "silence" and null, never -inf.
+TEST_F(RenderTool, StatsDescribeTheWrittenFramesAndLeaveTheWavAlone) {
+    const std::string signal = "-r 48000 -d 1 -c stereo --left-noise white --right-off";
+    const std::string json = Path("s.json").string();
+    const ProcessRun withStats = Render(signal + " --stats --stats-json " + json, Path("a.wav"));
+    ASSERT_EQ(withStats.exitCode, 0) << withStats.err;
+    ASSERT_EQ(Render(signal, Path("b.wav")).exitCode, 0);
+    const Bytes wav = ReadBytes(Path("a.wav"));
+    ExpectSameWav(wav, ReadBytes(Path("b.wav")));
+
+    const std::string& table = withStats.err;
+    for (const char* row :
+         {"RMS dBFS", "Peak dBFS", "Crest factor", "Crest dB", "\n1k ", "\n20 ", "\n20k "}) {
+        EXPECT_NE(table.find(row), std::string::npos) << row << " in\n" << table;
+    }
+    EXPECT_NE(table.find("silence"), std::string::npos);
+    for (const char* bad : {"inf", "nan", "-200"}) {
+        EXPECT_EQ(table.find(bad), std::string::npos) << bad << " in\n" << table;
+    }
+    // The left column: the figures worked out from the file.
+    std::istringstream rows(table);
+    std::string line, label, left, right;
+    std::getline(rows, line);  // channel names
+    rows >> label >> label >> left >> right;
+    EXPECT_EQ(label, "dBFS");
+    EXPECT_NEAR(std::stod(left), RmsDbfs(wav, 2, 0), 0.005);
+    EXPECT_EQ(right, "silence");
+
+    const Bytes jsonBytes = ReadBytes(json);
+    const std::string text(jsonBytes.begin(), jsonBytes.end());
+    const std::vector<double> rms = JsonFigures(text, "rms_dbfs");
+    ASSERT_EQ(rms.size(), 2u) << text;
+    EXPECT_NEAR(rms[0], RmsDbfs(wav, 2, 0), 1e-4);
+    EXPECT_TRUE(std::isnan(rms[1]));
+    EXPECT_NE(text.find("\"silent\": true"), std::string::npos);
+    // 31 third-octave bands from 20 Hz to 20 kHz per channel.
+    EXPECT_EQ(JsonFigures(text, "hz").size(), 2u * 31u);
+    EXPECT_EQ(text.find("inf"), std::string::npos);
+
+    // Mono: one channel. Standard output: the same WAV as a file.
+    const ProcessRun mono = Render("-r 8000 -d 0.1 --left-noise white --stats-json " + json, "-");
+    ASSERT_EQ(mono.exitCode, 0) << mono.err;
+    ExpectSameWav(mono.out, Reference(kMono, 8000, 0.1L, {.noise = kWhiteNoise}));
+    const Bytes monoJson = ReadBytes(json);
+    const std::string monoText(monoJson.begin(), monoJson.end());
+    const std::vector<double> monoRms = JsonFigures(monoText, "rms_dbfs");
+    ASSERT_EQ(monoRms.size(), 1u) << monoText;
+    EXPECT_NEAR(monoRms[0], RmsDbfs(mono.out, 1, 0), 1e-4);
+    // Even a tenth of a second at 8 kHz gets band levels.
+    const std::vector<double> bands = JsonFigures(monoText, "dbfs");
+    ASSERT_FALSE(bands.empty());
+    EXPECT_TRUE(std::none_of(bands.begin(), bands.end(), [](double v) { return std::isnan(v); }));
+}
+
+TEST_F(RenderTool, StatsGoWithPresetsAndAFailedJsonFileExitsWithOne) {
+    PresetSlots slots{};
+    slots[0].settings.period = "0.2";
+    ASSERT_EQ(SavePresetFile(Path("p.vlm").string(), slots), "");
+    const ProcessRun preset =
+        Render("--preset " + Path("p.vlm").string() + " --stats", Path("a.wav"));
+    EXPECT_EQ(preset.exitCode, 0) << preset.err;
+    EXPECT_NE(preset.err.find("Crest factor"), std::string::npos) << preset.err;
+
+    const ProcessRun unwritable =
+        Render("-d 0.1 --stats-json " + Path("no/such/folder.json").string(), Path("b.wav"));
+    EXPECT_EQ(unwritable.exitCode, 1);
+    EXPECT_NE(unwritable.err.find("folder.json"), std::string::npos) << unwritable.err;
 }
 
 render::ParseResult Parse(const std::string& options) {

@@ -6,7 +6,9 @@
 #include <csignal>
 #include <cstring>
 #include <exception>
+#include <fstream>
 #include <iostream>
+#include <optional>
 
 #include "engine/uniform_random.h"
 #include "export/byte_sink.h"
@@ -14,19 +16,42 @@
 #include "io/temporary_files.h"
 #include "numtext/conversion_error.h"
 #include "render/render_options.h"
+#include "render/render_stats.h"
 
 namespace {
 
-skarnel::WaveWriteResult WriteToStandardOutput(skarnel::SignalEngine& engine, long double seconds) {
+skarnel::WaveWriteResult WriteToStandardOutput(skarnel::SignalEngine& engine, long double seconds,
+                                               const skarnel::WaveExportHooks& hooks) {
     // A reader that goes away must show up as a write error, not end the
     // process silently.
     std::signal(SIGPIPE, SIG_IGN);
     skarnel::FileDescriptorSink sink(STDOUT_FILENO, /*ownsDescriptor=*/false);
-    skarnel::WaveWriteResult result = skarnel::WriteWaveStream(engine, sink, seconds);
+    skarnel::WaveWriteResult result = skarnel::WriteWaveStream(engine, sink, seconds, hooks);
     if (result.status == skarnel::WaveWriteStatus::kWriteFailed && sink.error() != 0) {
         result.message += std::string(" (") + std::strerror(sink.error()) + ")";
     }
     return result;
+}
+
+// Prints the figures on standard error and writes the JSON file; false (with
+// a message) when the file cannot be written.
+bool ReportFigures(const skarnel::render::RenderOptions& options,
+                   const skarnel::SignalAnalyzer& analyzer) {
+    if (options.stats) {
+        std::cerr << skarnel::render::StatsTable(analyzer) << std::flush;
+    }
+    if (options.statsJsonPath.empty()) {
+        return true;
+    }
+    std::ofstream json(options.statsJsonPath, std::ios::binary | std::ios::trunc);
+    json << skarnel::render::StatsJson(analyzer);
+    json.close();
+    if (!json) {
+        std::cerr << "skarnel-render: " << options.statsJsonPath
+                  << ": the figures could not be written.\n";
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -50,9 +75,17 @@ int main(int argc, char** argv) {
         SignalEngine engine(ProcessRandom());
         std::string period;
         const long double seconds = render::ConfigureEngine(options, engine, &period);
+        // The figures come from the frames as they are written.
+        std::optional<render::RenderMeasurement> measurement;
+        WaveExportHooks hooks;
+        if (options.stats || !options.statsJsonPath.empty()) {
+            measurement.emplace(options.sampleRate, engine.live.channelMode == kStereo ? 2 : 1,
+                                WaveFrameCount(seconds, options.sampleRate));
+            hooks = measurement->Hooks();
+        }
         const WaveWriteResult result = toStandardOutput
-                                           ? WriteToStandardOutput(engine, seconds)
-                                           : WriteWaveFile(engine, options.output, seconds);
+                                           ? WriteToStandardOutput(engine, seconds, hooks)
+                                           : WriteWaveFile(engine, options.output, seconds, hooks);
         if (result.status != WaveWriteStatus::kCompleted) {
             std::cerr << "skarnel-render: "
                       << (toStandardOutput ? "standard output" : options.output) << ": "
@@ -66,6 +99,9 @@ int main(int argc, char** argv) {
                       << (options.settings.channelMode == kStereo ? "stereo" : "mono") << ", "
                       << options.sampleRate << " Hz) to "
                       << (toStandardOutput ? "standard output" : options.output) << "\n";
+        }
+        if (measurement && !ReportFigures(options, measurement->analyzer)) {
+            return render::kExitRenderFailed;
         }
     } catch (const ConversionError& e) {
         // A slot whose filter text cannot be read fails its recall.

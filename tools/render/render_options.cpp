@@ -99,6 +99,8 @@ struct RawOptions {
     std::string channels = "mono";
     bool asLeft = false;
     bool verbose = false;
+    bool stats = false;
+    std::string statsJson;
     std::string preset;
     int slot = 1;
     std::array<RawChannel, kChannelCount> channel;
@@ -172,6 +174,8 @@ RenderOptions Validate(const RawOptions& raw) {
     options.output = raw.output;
     options.sampleRate = std::stoi(raw.rate);
     options.verbose = raw.verbose;
+    options.stats = raw.stats;
+    options.statsJsonPath = raw.statsJson;
     GeneratorSettings& settings = options.settings;
     settings.period = Validate("--duration", raw.duration, {kPeriodRule, "at least 0.1 seconds"});
     settings.channelMode = IndexOf(kChannelWords, raw.channels);
@@ -240,12 +244,13 @@ void AddChannelOptions(CLI::App& app, const std::string& side, RawChannel& raw) 
 }
 
 // A slot carries every signal setting: only the rate and the output (and
-// --verbose) go with --preset.
+// --verbose and the figures) go with --preset.
 void RejectSignalOptionsWithPreset(const CLI::App& app) {
     for (const CLI::Option* option : app.get_options()) {
         const std::string name = option->get_name();
         if (option->count() > 0 && name != "output" && name != "--rate" && name != "--preset" &&
-            name != "--slot" && name != "--verbose") {
+            name != "--slot" && name != "--verbose" && name != "--stats" &&
+            name != "--stats-json") {
             throw OptionError(name +
                               " cannot be combined with --preset: the slot holds the signal");
         }
@@ -314,6 +319,14 @@ ParseResult ParseRenderOptions(int argc, const char* const* argv) {
         ->group(signal)
         ->check(Quiet(CLI::Range(1, 4)))
         ->needs("--preset");
+    const std::string figures = "Figures of the rendered signal";
+    app.add_flag("--stats", raw.stats,
+                 "print per channel RMS and peak level (dBFS), crest factor and the "
+                 "third-octave band levels on standard error")
+        ->group(figures);
+    app.add_option("--stats-json", raw.statsJson, "write the same figures as JSON to this file")
+        ->type_name("FILE")
+        ->group(figures);
     AddChannelOptions(app, "left", raw.channel[kLeft]);
     AddChannelOptions(app, "right", raw.channel[kRight]);
 

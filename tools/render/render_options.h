@@ -22,6 +22,8 @@ struct RenderOptions {
     std::string output;  // file path, or "-" for standard output
     std::int32_t sampleRate = 44100;
     bool verbose = false;
+    bool stats = false;         // print the rendered signal's figures on standard error
+    std::string statsJsonPath;  // write them as JSON to this file too (when not empty)
     // Where the settings came from when not from the options ("slot 2 of
     // \"set.vlm\""), for messages.
     std::string source;
