@@ -30,6 +30,7 @@ constexpr PageEntry kPages[] = {
     {2, "output_settings.md", "Output Settings"},
     {4, "scripts.md", "Scripts"},
     {12, "crest_factor.md", "Crest factor"},
+    {15, "live_view.md", "The live view"},
     {11, "performance.md", "Performance and dropouts"},
     {14, "command_line.md", "Command line and remote control"},
     {3, "about.md", "About Skarnel"},

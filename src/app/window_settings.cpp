@@ -34,6 +34,9 @@ void LoadOutputValues(const SettingsValues& values, OutputSettingsDialog& settin
     }
 }
 
+// Whether the live view shows: a window's own choice, kept beside its values.
+constexpr const char* kLiveViewValue = "LiveView";
+
 void Save(SettingsStore& store, const std::vector<SettingValue>& values, const char* what) {
     // Writing never reports to the user; a failure is logged.
     if (!store.Save(SettingsKeyPath(), values)) {
@@ -56,6 +59,13 @@ bool LoadSettings(SettingsStore& store, GeneratorWindow& generator,
     settings.ApplyChosenFrequency();
     generator.SetSampleRate(settings.SamplingFrequency());
 
+    // Before the window is placed: the view is part of the size it wants.
+    bool liveView = true;  // a store from before the view: shown
+    if (values) {
+        values->ReadFlag(kLiveViewValue, liveView);
+    }
+    generator.ShowLiveView(liveView);
+
     GeneratorModel& model = generator.model();
     std::optional<QPoint> place;
     const bool loaded =
@@ -76,7 +86,9 @@ bool LoadSettings(SettingsStore& store, GeneratorWindow& generator,
 
 void SaveWindowSettings(SettingsStore& store, GeneratorWindow& generator) {
     const QPoint place = StoredWindowPoint(generator);
-    Save(store, generator.model().StoredValues(place.x(), place.y()), "window values");
+    std::vector<SettingValue> values = generator.model().StoredValues(place.x(), place.y());
+    values.push_back(FlagValue(kLiveViewValue, generator.LiveViewShown()));
+    Save(store, values, "window values");
 }
 
 void SaveOutputSettings(SettingsStore& store, const OutputSettingsDialog& settings) {

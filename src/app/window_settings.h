@@ -7,8 +7,8 @@ class OutputSettingsDialog;
 class SettingsStore;
 
 // Reads the stored output and window values into the Output Settings dialog
-// and the generator window, each window value with the consequences of the
-// user's change. An unreadable window value (or a filter text the preparation
+// and the generator window (the live view shown unless stored hidden), each window value with the
+// consequences of the user's change. An unreadable window value (or a filter text the preparation
 // cannot read) falls back to the reset defaults, silently. Ends by filling the
 // memory presets from the window. False when the values are there but could
 // not be read now (another process held the store): the window then shows the
@@ -16,7 +16,8 @@ class SettingsStore;
 bool LoadSettings(SettingsStore& store, GeneratorWindow& generator, OutputSettingsDialog& settings);
 
 // Writes the window's values as the model holds them (no validation): typed
-// texts as typed, validated ones whole, not in the shorter form shown.
+// texts as typed, validated ones whole, not in the shorter form shown; and
+// whether the live view shows.
 void SaveWindowSettings(SettingsStore& store, GeneratorWindow& generator);
 
 // Writes the output values (list indexes and the screen-saver flag).

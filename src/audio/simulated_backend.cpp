@@ -180,6 +180,16 @@ std::size_t SimulatedDevice::QueuedCount() const {
     return count_;
 }
 
+std::vector<std::uint8_t> SimulatedDevice::QueuedBytes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i < count_; ++i) {
+        const WaveHeader* header = queue_[(head_ + i) % kQueueCapacity];
+        bytes.insert(bytes.end(), header->data, header->data + header->bufferLength);
+    }
+    return bytes;
+}
+
 bool SimulatedDevice::IsPaused() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return paused_;

@@ -50,6 +50,8 @@ public:
     void FailHost(DeviceResult code);
 
     std::size_t QueuedCount() const;
+    // The bytes of the buffers written and not yet played, oldest first.
+    std::vector<std::uint8_t> QueuedBytes() const;
     bool IsPaused() const;
     bool IsClosed() const;
     const WaveFormat& format() const noexcept { return format_; }

@@ -40,7 +40,7 @@ void GeneratorWindow::UpdateControlStates() {
     ui->centralWidget->setEnabled(!held);  // the scroll bars stay usable
     menuBar()->setEnabled(!held);
     // Menus are windows of their own, which a disabled parent does not reach.
-    for (QMenu* menu : {ui->mnuFile, ui->mnuTools, ui->mnuHelp}) {
+    for (QMenu* menu : {ui->mnuFile, ui->mnuTools, ui->mnuView, ui->mnuHelp}) {
         menu->setEnabled(!held);
     }
 

@@ -5,12 +5,16 @@
 #include <QKeyEvent>
 #include <QLoggingCategory>
 #include <QStatusBar>
+#include <algorithm>
+#include <array>
 
+#include "analysis/signal_analyzer.h"
 #include "audio/device_list.h"
 #include "generator/channel_controls.h"
 #include "generator/export_progress_window.h"
 #include "generator/hover_label.h"
 #include "generator/list_icons.h"
+#include "generator/live_view.h"
 #include "generator/script_control.h"
 #include "generator/script_window.h"
 #include "generator/shell_commands.h"
@@ -42,6 +46,29 @@ constexpr const char* kPerformanceMessage =
 constexpr const char* kSoundDeviceError = "Sound Device Error: \r";
 constexpr const char* kNoDeviceMessage = "No Soundcard driver found. No sound output possible.";
 
+// Feeds `bytes` of 16-bit frames, as the fill handler writes them, to
+// `analyzer` in the width the device gets: an 8-bit device plays each
+// sample's high byte, offset by 128 (as the output component converts it);
+// a 24-bit one plays the 16 bits unchanged. No allocation: the 8-bit bytes
+// pass through a small buffer on the stack.
+void FeedPlayed(SignalAnalyzer& analyzer, const std::uint8_t* bytes, std::size_t count) {
+    if (analyzer.format().bitsPerSample != 8) {
+        analyzer.Feed(bytes, count);
+        return;
+    }
+    std::array<std::uint8_t, 1024> narrow{};
+    for (std::size_t done = 0; done + 1 < count;) {
+        const std::size_t samples = std::min(narrow.size(), (count - done) / 2);
+        for (std::size_t i = 0; i < samples; ++i) {
+            const auto sample = static_cast<std::int16_t>(
+                static_cast<std::uint16_t>(bytes[done + 2 * i] | (bytes[done + 2 * i + 1] << 8)));
+            narrow[i] = static_cast<std::uint8_t>((sample >> 8) + 128);
+        }
+        analyzer.Feed(narrow.data(), samples);
+        done += 2 * samples;
+    }
+}
+
 }  // namespace
 
 GeneratorWindow::GeneratorWindow(WaveOutBackend& backend, Dialogs& dialogs,
@@ -60,6 +87,10 @@ GeneratorWindow::GeneratorWindow(WaveOutBackend& backend, Dialogs& dialogs,
     DrawChannelModeIcons();
     BuildPanels();
     OrderTabStops();
+    liveView_ = new LiveView(ui->centralWidget);
+    liveView_->setObjectName("liveView");
+    ui->mainLayout->insertWidget(ui->mainLayout->count() - 1, liveView_);  // above the credit
+    connect(ui->mnuLiveView, &QAction::toggled, liveView_, &QWidget::setVisible);
 
     audioOutput_.SetFrameRate(22050);
     audioOutput_.OnStart = [this] { OnPlaybackStarted(); };
@@ -132,6 +163,15 @@ void GeneratorWindow::SetSettingsDialog(OutputSettingsDialog* settings) {
 
 void GeneratorWindow::SetStore(SettingsStore* store) {
     export_->SetStore(store);
+}
+
+bool GeneratorWindow::LiveViewShown() const {
+    return ui->mnuLiveView->isChecked();
+}
+
+void GeneratorWindow::ShowLiveView(bool shown) {
+    ui->mnuLiveView->setChecked(shown);
+    liveView_->setVisible(shown);
 }
 
 void GeneratorWindow::ExitCommand() {
@@ -350,10 +390,12 @@ void GeneratorWindow::StartGenerator() {
     }
     audioOutput_.SetStreamName(
         StreamTitle(model_.values(), bus_ != nullptr ? bus_->WindowNumber() : 1));
+    PrepareLiveAnalysis();
     starting_ = true;
     const bool started = audioOutput_.BeginPlayback();
     starting_ = false;
     if (!started) {
+        liveView_->Clear();
         const std::string& error = audioOutput_.LastError();
         qCWarning(lcWindow) << "playback did not start:" << error.c_str();
         if (error == kErrNoFilledBuffer) {
@@ -398,6 +440,7 @@ void GeneratorWindow::PauseCommand() {
 
 void GeneratorWindow::InvertPause() {
     audioOutput_.SetPaused(!audioOutput_.Paused());
+    liveView_->SetFrozen(audioOutput_.Paused());
     UpdateControlStates();
 }
 
@@ -427,8 +470,26 @@ bool GeneratorWindow::FillNextBuffer(std::uint8_t* buffer, std::int32_t& size) {
     // them): it is played, and the next fill ends playback. The first buffers
     // of a start keep the plain rule, so a signal that ends within them
     // still asks for smaller buffers.
-    return status == BlockStatus::kPlay ||
-           (status == BlockStatus::kEnded && holdsPeriodFrames && !starting_);
+    const bool plays = status == BlockStatus::kPlay ||
+                       (status == BlockStatus::kEnded && holdsPeriodFrames && !starting_);
+    if (plays && analyzer_ != nullptr) {
+        FeedPlayed(*analyzer_, buffer, static_cast<std::size_t>(size));
+    }
+    return plays;
+}
+
+void GeneratorWindow::PrepareLiveAnalysis() {
+    const WaveFormat& device = audioOutput_.Format();
+    const SignalAnalyzer::Format format{static_cast<int>(device.samplesPerSec),
+                                        static_cast<int>(device.channels),
+                                        device.bitsPerSample == 8 ? 8 : 16};
+    liveView_->Clear();
+    if (analyzer_ == nullptr || analyzer_->format() != format) {
+        analyzer_ = std::make_unique<SignalAnalyzer>(format);
+    } else {
+        analyzer_->Reset();
+    }
+    liveView_->Follow(analyzer_.get());
 }
 
 void GeneratorWindow::OnPlaybackStarted() {
@@ -454,6 +515,7 @@ void GeneratorWindow::OnPlaybackStopped() {
         ShowSettings();
     }
     scripts_->waiting() = false;
+    liveView_->Clear();
     UpdateControlStates();
     screenSaver_.Release();
     // The device ended playback on its own (a sound server that went away):

@@ -23,6 +23,8 @@ class GeneratorWindow;
 namespace skarnel {
 
 class ChannelControls;
+class LiveView;
+class SignalAnalyzer;
 class ScriptControl;
 class ShellCommands;
 class WaveExport;
@@ -83,6 +85,11 @@ public:
     ScriptControl& scripts() noexcept { return *scripts_; }
     ShellCommands& shell() noexcept { return *shell_; }
     ChannelPanel* panel(int channel) const { return panels_[channel]; }
+    // The levels and spectrum of what plays, below the panels (View > Live
+    // View shows or hides it).
+    LiveView* liveView() const noexcept { return liveView_; }
+    bool LiveViewShown() const;
+    void ShowLiveView(bool shown);
     QPushButton* defaultButton() const noexcept { return defaultButton_; }
     // The list holds a device besides the default item.
     bool hasOutputDevice() const noexcept { return model_.deviceItems().size() > 1; }
@@ -200,6 +207,8 @@ private:
     void ConnectPlayback();
 
     bool FillNextBuffer(std::uint8_t* buffer, std::int32_t& size);
+    // An analyzer for the format about to be opened, reset, followed by the view.
+    void PrepareLiveAnalysis();
     void OnPlaybackStarted();
     void OnPlaybackStopped();
     void UpdateFsLabel();
@@ -233,6 +242,10 @@ private:
     std::unique_ptr<WaveExport> export_;
     std::unique_ptr<ScriptControl> scripts_;
     ShellCommands* shell_ = nullptr;
+    // Measures the frames as the device gets them; kept from start to start
+    // while the format stays, so a start does not allocate its FFT storage.
+    std::unique_ptr<SignalAnalyzer> analyzer_;
+    LiveView* liveView_ = nullptr;
 };
 
 }  // namespace skarnel

@@ -64,7 +64,7 @@ TEST(HelpWindowTest, EveryTopicOpensItsPage) {
     const std::map<int, QString> headings = {
         {1, "generator window"}, {2, "Output Settings"}, {3, "About Skarnel"}, {4, "Scripts"},
         {5, "File menu"},        {6, "Presets menu"},    {10, "Introduction"}, {11, "Performance"},
-        {12, "Crest factor"},    {13, "Tools menu"},     {14, "Command line"},
+        {12, "Crest factor"},    {13, "Tools menu"},     {14, "Command line"}, {15, "live view"},
     };
     const std::map<int, QUrl> pages = HelpTopicPages();
     EXPECT_EQ(pages.size(), headings.size());

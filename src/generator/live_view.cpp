@@ -1,0 +1,224 @@
+#include "generator/live_view.h"
+
+#include <QPainter>
+#include <algorithm>
+
+#include "analysis/level_text.h"
+#include "analysis/signal_analyzer.h"
+#include "generator/live_view_drawing.h"
+
+namespace skarnel {
+
+namespace {
+
+constexpr int kMargin = 4;
+constexpr int kGap = 8;
+constexpr int kPlotHeight = 120;
+constexpr int kMinMeterWidth = 240;
+constexpr int kPlotWidth = 440;
+constexpr int kMinPlotWidth = 260;
+const QString kDash = QString::fromUtf8("\u2014");
+
+QString Text(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+// The figures since ON as the view writes them.
+QStringList FigureTexts(const LevelFigures& figures) {
+    if (figures.silent) {
+        return {"RMS " + kDash, "Peak " + kDash, "Crest " + kDash};
+    }
+    return {"RMS " + Text(DbfsText(figures.rmsDbfs)) + " dBFS",
+            "Peak " + Text(DbfsText(figures.peakDbfs)) + " dBFS",
+            "Crest " + Text(CrestRatioText(figures.crestRatio)) + " (" +
+                Text(DbfsText(figures.crestDb)) + " dB)"};
+}
+
+// Widths of the three figure columns, wide enough for their longest texts.
+std::array<int, 3> FigureColumns(const QFontMetrics& metrics) {
+    return {metrics.horizontalAdvance(QStringLiteral("RMS -100.0 dBFS")),
+            metrics.horizontalAdvance(QStringLiteral("Peak -100.0 dBFS")),
+            metrics.horizontalAdvance(QStringLiteral("Crest 99.99:1 (99.9 dB)"))};
+}
+
+QFont SmallFont(QFont font) {
+    font.setPointSizeF(font.pointSizeF() > 0 ? font.pointSizeF() * 0.85 : 8.0);
+    return font;
+}
+
+// Two blocks side by side, so the view adds little height to the window:
+// at the left the meters' scale (small), then per channel its meter and the
+// figures under it, and a small caption; at the right the spectrum plot,
+// as tall as the left block and at least kPlotHeight.
+struct Layout {
+    int small;         // a line of the small font
+    int meterRow;      // a meter
+    int figureRow;     // a line of figures
+    int labelWidth;    // "L" / "R" before the meters
+    int figuresWidth;  // the three figures and their gaps
+    int blockWidth;    // the left block, labels included
+
+    explicit Layout(const QWidget& view)
+        : small(QFontMetrics(SmallFont(view.font())).height()),
+          meterRow(view.fontMetrics().height() + 4),
+          figureRow(view.fontMetrics().height() + 2),
+          labelWidth(view.fontMetrics().horizontalAdvance(QStringLiteral("R")) + kGap),
+          figuresWidth(0),
+          blockWidth(0) {
+        for (const int column : FigureColumns(view.fontMetrics())) {
+            figuresWidth += column + kGap;
+        }
+        blockWidth = labelWidth + std::max(kMinMeterWidth, figuresWidth);
+    }
+    int ChannelTop(int channel) const { return kMargin + small + channel * (meterRow + figureRow); }
+    int Height() const { return std::max(ChannelTop(2) + small, kPlotHeight) + 2 * kMargin; }
+};
+
+}  // namespace
+
+LiveView::LiveView(QWidget* parent) : QWidget(parent) {
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    timer_.setInterval(kRefreshMs);
+    connect(&timer_, &QTimer::timeout, this, [this] {
+        if (isVisible()) {
+            Refresh();
+        }
+    });
+    ShowDashes();
+}
+
+void LiveView::Follow(const SignalAnalyzer* analyzer) {
+    analyzer_ = analyzer;
+    frozen_ = false;
+    channels_ = analyzer->format().channels;
+    bandCentres_ = analyzer->spectrum(0).bandCentres();
+    fineFrequencies_ = analyzer->spectrum(0).fineFrequencies();
+    ShowDashes();
+    timer_.start();
+}
+
+void LiveView::SetFrozen(bool frozen) {
+    frozen_ = frozen;
+    if (analyzer_ == nullptr) {
+        return;
+    }
+    if (frozen) {
+        // What was played up to the pause, shown until it ends.
+        Refresh();
+        timer_.stop();
+    } else {
+        timer_.start();
+    }
+}
+
+void LiveView::Clear() {
+    analyzer_ = nullptr;
+    timer_.stop();
+    ShowDashes();
+}
+
+void LiveView::ShowDashes() {
+    for (Channel& shown : shown_) {
+        shown.window = LevelFigures{};
+        shown.texts = FigureTexts(LevelFigures{});
+        shown.bands.clear();
+        shown.fine.clear();
+    }
+    update();
+}
+
+void LiveView::Refresh() {
+    if (analyzer_ == nullptr) {
+        return;
+    }
+    for (int c = 0; c < channels_; ++c) {
+        Channel& shown = shown_[static_cast<std::size_t>(c)];
+        const LevelMeter& meter = analyzer_->meter(c);
+        shown.window = meter.Window();
+        shown.texts = FigureTexts(meter.SinceReset());
+        const SpectrumAnalyzer& spectrum = analyzer_->spectrum(c);
+        if (spectrum.transforms() > 0) {
+            spectrum.BandLevels(SpectrumAnalyzer::Average::kRecent, shown.bands);
+            spectrum.FineLevels(SpectrumAnalyzer::Average::kRecent, shown.fine);
+        }
+    }
+    update();
+}
+
+QStringList LiveView::ShownTexts(int channel) const {
+    if (channel < 0 || channel >= channels_) {
+        return {};
+    }
+    return shown_[static_cast<std::size_t>(channel)].texts;
+}
+
+const std::vector<double>& LiveView::ShownBands(int channel) const {
+    static const std::vector<double> kNone;
+    if (channel < 0 || channel >= channels_) {
+        return kNone;
+    }
+    return shown_[static_cast<std::size_t>(channel)].bands;
+}
+
+QSize LiveView::sizeHint() const {
+    const Layout layout(*this);
+    return {kMargin + layout.blockWidth + kGap + kPlotWidth + kMargin, layout.Height()};
+}
+
+QSize LiveView::minimumSizeHint() const {
+    const Layout layout(*this);
+    return {kMargin + layout.blockWidth + kGap + kMinPlotWidth + kMargin, layout.Height()};
+}
+
+void LiveView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const QPalette& colours = palette();
+    const Layout layout(*this);
+    const QFontMetrics metrics = fontMetrics();
+    const QColor text = colours.color(QPalette::WindowText);
+    const int left = kMargin + layout.labelWidth;
+    const QRect meterSpan(left, 0, kMargin + layout.blockWidth - left, 1);
+
+    painter.setFont(SmallFont(font()));
+    DrawMeterScale(painter, meterSpan, QRect(kMargin, kMargin, layout.blockWidth, layout.small),
+                   kMeterFloorDb, colours);
+    painter.setPen(text);
+    painter.drawText(QPoint(left, layout.ChannelTop(channels_) + painter.fontMetrics().ascent()),
+                     QStringLiteral("Meters: last second. Figures: since ON."));
+    painter.setFont(font());
+
+    const std::array<int, 3> columns = FigureColumns(metrics);
+    for (int c = 0; c < channels_; ++c) {
+        const Channel& shown = shown_[static_cast<std::size_t>(c)];
+        const int top = layout.ChannelTop(c);
+        painter.setPen(text);
+        painter.drawText(
+            QPoint(kMargin, top + (layout.meterRow + metrics.ascent() - metrics.descent()) / 2),
+            channels_ == 2 && c == 1 ? "R" : "L");
+        const QRect bar(meterSpan.left(), top + 2, meterSpan.width(), layout.meterRow - 4);
+        DrawMeter(painter, bar, shown.window, kMeterFloorDb, ChannelColour(colours, c), colours);
+        painter.setPen(text);
+        int x = left;
+        const int baseline = top + layout.meterRow + 1 + metrics.ascent();
+        for (int i = 0; i < 3; ++i) {
+            painter.drawText(QPoint(x, baseline), shown.texts.value(i));
+            x += columns[static_cast<std::size_t>(i)] + kGap;
+        }
+    }
+
+    std::array<SpectrumTrace, 2> traces;
+    for (int c = 0; c < channels_; ++c) {
+        const Channel& shown = shown_[static_cast<std::size_t>(c)];
+        traces[static_cast<std::size_t>(c)] = {&shown.bands, &shown.fine,
+                                               ChannelColour(colours, c)};
+    }
+    const int plotLeft = kMargin + layout.blockWidth + kGap;
+    painter.setFont(SmallFont(font()));  // the axes' labels
+    DrawSpectrum(painter,
+                 QRect(plotLeft, kMargin, width() - kMargin - plotLeft, height() - 2 * kMargin),
+                 kPlotFloorDb, bandCentres_, fineFrequencies_,
+                 std::span<const SpectrumTrace>(traces.data(), static_cast<std::size_t>(channels_)),
+                 colours);
+}
+
+}  // namespace skarnel

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QStringList>
+#include <QTimer>
+#include <QWidget>
+#include <array>
+#include <vector>
+
+#include "analysis/level_meter.h"
+
+namespace skarnel {
+
+class SignalAnalyzer;
+
+// What leaves the program, measured: per channel a meter of the last second
+// (RMS bar, peak mark) with the RMS, peak and crest factor since ON beside
+// it, and below them the third-octave spectrum with its fine curve. It only
+// reads a SignalAnalyzer that the window feeds with the played frames, on the
+// GUI thread, at the display's pace; it never touches the signal.
+//
+// Drawn with QPainter in the palette's colours and the widget's font, so it
+// follows light and dark themes and the device pixel ratio by itself.
+class LiveView : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kRefreshMs = 40;
+    // The meters' and the plot's ranges in dBFS.
+    static constexpr double kMeterFloorDb = -60.0;
+    static constexpr double kPlotFloorDb = -100.0;
+
+    explicit LiveView(QWidget* parent = nullptr);
+
+    // Shows what `analyzer` holds from now on, refreshed every kRefreshMs
+    // while not frozen. The analyzer must outlive the following (until
+    // Clear or another Follow).
+    void Follow(const SignalAnalyzer* analyzer);
+    // Frozen (paused playback): the figures shown stay as they are.
+    void SetFrozen(bool frozen);
+    // Nothing plays: dashes and an empty plot.
+    void Clear();
+    // Reads the analyzer now (the timer's work).
+    void Refresh();
+
+    // The channels shown: 1 (mono) or 2.
+    int channels() const noexcept { return channels_; }
+    bool refreshing() const { return timer_.isActive(); }
+    // The texts drawn beside a channel's meter: "RMS -15.3 dBFS",
+    // "Peak -0.1 dBFS", "Crest 5.84:1 (15.2 dB)"; empty for a channel not shown.
+    QStringList ShownTexts(int channel) const;
+    // The third-octave levels drawn for a channel (dBFS); empty when none.
+    const std::vector<double>& ShownBands(int channel) const;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    struct Channel {
+        LevelFigures window;  // the last second
+        QStringList texts;
+        std::vector<double> bands;
+        std::vector<double> fine;
+    };
+
+    void ShowDashes();
+
+    const SignalAnalyzer* analyzer_ = nullptr;
+    QTimer timer_;
+    bool frozen_ = false;
+    int channels_ = 2;
+    std::array<Channel, 2> shown_;
+    std::vector<double> bandCentres_;
+    std::vector<double> fineFrequencies_;
+};
+
+}  // namespace skarnel

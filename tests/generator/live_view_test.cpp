@@ -1,0 +1,186 @@
+// The live view against a separate analyzer fed with exactly the bytes the
+// device got: its figures while playing, frozen while paused, cleared when
+// stopped; and the View menu's choice kept across a close and a new start.
+#include "generator/live_view.h"
+#include "analysis/level_text.h"
+#include "analysis/signal_analyzer.h"
+#include "app/window_settings.h"
+#include "generator_fixture.h"
+#include "persistence/settings_store.h"
+#include "settings/choice_lists.h"
+
+namespace skarnel::testing {
+namespace {
+
+const QString kDash = QString::fromUtf8("\u2014");
+
+class LiveViewTest : public GeneratorTest {
+protected:
+    LiveView* View() { return window->liveView(); }
+
+    // The output format: 48 kHz, `bits`, 8192-byte buffers.
+    void ChooseOutput(int bits) {
+        settings->ui.cboFsList->setCurrentIndex(SampleRateItem(48000));
+        emit settings->ui.cboFsList->activated(settings->ui.cboFsList->currentIndex());
+        settings->ui.cboQuant->setCurrentIndex(bits == 8 ? 0 : bits == 16 ? 1 : 2);
+        settings->ui.cboBufferSize->setCurrentIndex(1);
+    }
+    // Plays buffers until `seconds` of the signal reached the device.
+    void PlayFor(double seconds) {
+        const WaveFormat& format = backend.LastDevice()->format();
+        const auto bytes = static_cast<std::size_t>(seconds * format.avgBytesPerSec);
+        for (int i = 0; i < 1000 && backend.Played().size() < bytes; ++i) {
+            ASSERT_TRUE(PlayOneBuffer());
+        }
+    }
+    // What the device got so far: played and still queued (the window
+    // measures a buffer as it fills it).
+    SignalAnalyzer DeviceGot() {
+        const WaveFormat& format = backend.LastDevice()->format();
+        SignalAnalyzer analyzer(
+            {static_cast<int>(format.samplesPerSec), format.channels, format.bitsPerSample});
+        std::vector<std::uint8_t> bytes = backend.Played();
+        const std::vector<std::uint8_t> queued = backend.LastDevice()->QueuedBytes();
+        bytes.insert(bytes.end(), queued.begin(), queued.end());
+        analyzer.Feed(bytes.data(), bytes.size());
+        return analyzer;
+    }
+    static QStringList Expected(const SignalAnalyzer& analyzer, int channel) {
+        const LevelFigures f = analyzer.meter(channel).SinceReset();
+        const auto text = [](const std::string& s) { return QString::fromStdString(s); };
+        return {"RMS " + text(DbfsText(f.rmsDbfs)) + " dBFS",
+                "Peak " + text(DbfsText(f.peakDbfs)) + " dBFS",
+                "Crest " + text(CrestRatioText(f.crestRatio)) + " (" + text(DbfsText(f.crestDb)) +
+                    " dB)"};
+    }
+    static std::vector<double> Bands(const SignalAnalyzer& analyzer, int channel) {
+        std::vector<double> levels;
+        analyzer.spectrum(channel).BandLevels(SpectrumAnalyzer::Average::kRecent, levels);
+        return levels;
+    }
+    // Gives the view's timer time to run a few times.
+    static void LetTheViewRefresh() { QTest::qWait(4 * LiveView::kRefreshMs); }
+    // The view shows what `analyzer` measured, channel by channel.
+    void ExpectShows(const SignalAnalyzer& analyzer) {
+        for (int c = 0; c < analyzer.format().channels; ++c) {
+            EXPECT_EQ(View()->ShownTexts(c), Expected(analyzer, c)) << "channel " << c;
+            EXPECT_EQ(View()->ShownBands(c), Bands(analyzer, c)) << "channel " << c;
+        }
+    }
+};
+
+// Stereo at 16 bits with the right channel 20 dB lower: each channel's
+// figures and bands are those of its own bytes; pause freezes them, ON again
+// follows the signal, OFF clears the view.
+TEST_F(LiveViewTest, ShowsWhatTheDeviceGotFrozenWhilePausedClearedWhenStopped) {
+    ChooseOutput(16);
+    Pick("cboChannels", kStereo);
+    if (!Box("RightTick")->isChecked()) {
+        Box("RightTick")->click();
+    }
+    TypeAndLeave("AmplitudeLeft", "-6");
+    TypeAndLeave("AmplitudeRight", "-26");
+    ASSERT_TRUE(View()->isVisible());
+    EXPECT_EQ(View()->ShownTexts(0).value(0), "RMS " + kDash);
+
+    window->OnCommand();
+    ASSERT_TRUE(window->audioOut().Running());
+    PlayFor(1.2);
+    LetTheViewRefresh();
+    const SignalAnalyzer first = DeviceGot();
+    ASSERT_EQ(first.format().channels, 2);
+    EXPECT_EQ(View()->channels(), 2);
+    ExpectShows(first);
+    const LevelFigures left = first.meter(0).SinceReset();
+    const LevelFigures right = first.meter(1).SinceReset();
+    ASSERT_FALSE(left.silent);
+    EXPECT_NEAR(left.rmsDbfs - right.rmsDbfs, 20.0, 0.5);
+    EXPECT_FALSE(View()->ShownBands(0).empty());
+
+    window->PauseCommand();
+    ASSERT_TRUE(window->audioOut().Paused());
+    const QStringList frozen = View()->ShownTexts(0);
+    EXPECT_FALSE(PlayOneBuffer());
+    LetTheViewRefresh();
+    EXPECT_FALSE(View()->refreshing());
+    EXPECT_EQ(View()->ShownTexts(0), frozen);
+    ExpectShows(DeviceGot());
+
+    window->PauseCommand();
+    PlayFor(2.5);
+    LetTheViewRefresh();
+    ExpectShows(DeviceGot());
+
+    window->OffCommand();
+    HandleNotifications();
+    ASSERT_FALSE(window->audioOut().Running());
+    for (int c : {0, 1}) {
+        EXPECT_EQ(View()->ShownTexts(c),
+                  QStringList({"RMS " + kDash, "Peak " + kDash, "Crest " + kDash}));
+        EXPECT_TRUE(View()->ShownBands(c).empty());
+    }
+    EXPECT_FALSE(View()->refreshing());
+}
+
+// A mono 8-bit device plays each sample's high byte: the view measures that,
+// one channel, and a new start begins its figures again.
+TEST_F(LiveViewTest, MeasuresAnEightBitMonoDeviceInItsOwnWidthFromEachStart) {
+    ChooseOutput(8);
+    Pick("cboChannels", kMono);
+    TypeAndLeave("AmplitudeLeft", "-30");
+    window->OnCommand();
+    ASSERT_EQ(backend.LastDevice()->format().bitsPerSample, 8);
+    PlayFor(1.0);
+    LetTheViewRefresh();
+    EXPECT_EQ(View()->channels(), 1);
+    EXPECT_TRUE(View()->ShownTexts(1).isEmpty());
+    ExpectShows(DeviceGot());
+
+    window->OffCommand();
+    backend.ClearPlayed();
+    TypeAndLeave("AmplitudeLeft", "-10");
+    window->OnCommand();
+    PlayFor(0.5);
+    LetTheViewRefresh();
+    // Only the second start's bytes: the figures began again.
+    ExpectShows(DeviceGot());
+}
+
+// View > Live View (F12) hides the view; the choice is stored when the
+// window closes and read at the next start, and a store without it shows it.
+TEST_F(LiveViewTest, TheViewMenuHidesItAndTheChoiceIsKept) {
+    QAction* entry = window->findChild<QAction*>("mnuLiveView");
+    ASSERT_NE(entry, nullptr);
+    EXPECT_TRUE(entry->isChecked());
+    QTest::keyClick(window.get(), Qt::Key_F12);
+    QApplication::processEvents();
+    EXPECT_FALSE(entry->isChecked());
+    EXPECT_FALSE(View()->isVisible());
+
+    MemorySettingsStore store;
+    ConnectSettingsStore(store, *window, *settings);
+    window->close();
+    std::int32_t stored = -1;
+    ASSERT_EQ(store.Load(SettingsKeyPath())->ReadInteger("LiveView", stored), ReadStatus::kOk);
+    EXPECT_EQ(stored, 0);
+
+    const auto started = [this](SettingsStore& from) {
+        auto next = std::make_unique<GeneratorWindow>(backend, dialogs, screenSaver);
+        auto* nextSettings = new OutputSettingsDialog(next.get());
+        next->SetSettingsDialog(nextSettings);
+        LoadSettings(from, *next, *nextSettings);
+        next->show();
+        QApplication::processEvents();
+        const bool shown = next->liveView()->isVisible();
+        EXPECT_EQ(next->findChild<QAction*>("mnuLiveView")->isChecked(), shown);
+        return shown;
+    };
+    EXPECT_FALSE(started(store));
+    MemorySettingsStore empty;
+    EXPECT_TRUE(started(empty));
+    store.Save(SettingsKeyPath(), {FlagValue("LiveView", true)});
+    EXPECT_TRUE(started(store));
+}
+
+}  // namespace
+}  // namespace skarnel::testing
