@@ -157,7 +157,8 @@ EOF
 # or openbox may find it going away; such a set-up is tried once more.
 for attempt in 1 2; do
     status=0
-    dbus-run-session -- xvfb-run -a -s "-screen 0 1280x1024x24" bash "$work/inner.sh" || status=$?
+    dbus-run-session -- xvfb-run -a -n $((200 + RANDOM % 700)) -s "-screen 0 1280x1024x24" \
+        bash "$work/inner.sh" || status=$?
     ((status == 75)) || break
     echo "hotkey_active_window_test: the display or openbox did not come up (attempt $attempt)"
     sleep 1

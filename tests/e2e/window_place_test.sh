@@ -54,7 +54,12 @@ run_once() {
     # later; a window that answers twice, half a second apart, has settled.
     local geometry= previous=
     for ((i = 0; i < 40; i++)); do
-        kill -0 "$pid" 2>/dev/null || fail "the program ended before showing its window"
+        if ! kill -0 "$pid" 2>/dev/null; then
+            # No connection to the display is the set-up's fault (exit 75).
+            grep -q 'Could not load the Qt platform plugin "xcb"' "$WORK/skarnel.log" &&
+                { echo "the program could not reach the X display" >&2; exit 75; }
+            fail "the program ended before showing its window"
+        fi
         win=$(xdotool search --all --pid "$pid" --onlyvisible --name '^Skarnel$' 2>/dev/null |
             head -n 1) || true
         geometry=$([[ -n $win ]] && xdotool getwindowgeometry --shell "$win" 2>/dev/null) || geometry=
@@ -122,8 +127,12 @@ for wm in openbox ""; do
     for attempt in 1 2; do
         sleep 1  # the previous display's server is gone for good
         status=0
-        WM=$wm xvfb-run -a -s "-screen 0 1280x1024x24" dbus-run-session -- bash "$work/inner.sh" ||
-            status=$?
+        # A display number of its own: the server just gone may still remove
+        # its socket, and with it the socket of a new server that reused its
+        # number.
+        : >"$work/skarnel.log"
+        WM=$wm xvfb-run -a -n $((200 + RANDOM % 700)) -s "-screen 0 1280x1024x24" \
+            dbus-run-session -- bash "$work/inner.sh" || status=$?
         ((status == 75)) || break
         echo "window_place_test: no display came up (attempt $attempt)"
     done
