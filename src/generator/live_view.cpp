@@ -1,5 +1,6 @@
 #include "generator/live_view.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 #include <algorithm>
 
@@ -118,6 +119,7 @@ void LiveView::Clear() {
 }
 
 void LiveView::ShowDashes() {
+    shownTransforms_.fill(0);
     for (Channel& shown : shown_) {
         shown.window = LevelFigures{};
         shown.texts = FigureTexts(LevelFigures{});
@@ -131,18 +133,58 @@ void LiveView::Refresh() {
     if (analyzer_ == nullptr) {
         return;
     }
+    bool newSpectrum = false;
     for (int c = 0; c < channels_; ++c) {
         Channel& shown = shown_[static_cast<std::size_t>(c)];
         const LevelMeter& meter = analyzer_->meter(c);
         shown.window = meter.Window();
         shown.texts = FigureTexts(meter.SinceReset());
         const SpectrumAnalyzer& spectrum = analyzer_->spectrum(c);
-        if (spectrum.transforms() > 0) {
+        std::uint64_t& shownTransforms = shownTransforms_[static_cast<std::size_t>(c)];
+        if (spectrum.transforms() > 0 && spectrum.transforms() != shownTransforms) {
+            shownTransforms = spectrum.transforms();
             spectrum.BandLevels(SpectrumAnalyzer::Average::kRecent, shown.bands);
             spectrum.FineLevels(SpectrumAnalyzer::Average::kRecent, shown.fine);
+            newSpectrum = true;
         }
     }
-    update();
+    update(MeterBlock());
+    if (newSpectrum) {
+        update(SpectrumArea());
+    }
+}
+
+QRect LiveView::MeterBlock() const {
+    const Layout layout(*this);
+    return {0, 0, kMargin + layout.blockWidth + kGap, height()};
+}
+
+QRect LiveView::SpectrumArea() const {
+    const int left = MeterBlock().width();
+    return {left, kMargin, width() - kMargin - left, height() - 2 * kMargin};
+}
+
+const QPixmap& LiveView::SpectrumBackground() {
+    const qreal density = devicePixelRatioF();
+    const QString key = QStringLiteral("%1x%2@%3 %4 %5")
+                            .arg(width())
+                            .arg(height())
+                            .arg(density)
+                            .arg(palette().cacheKey())
+                            .arg(font().key());
+    if (key != backgroundKey_) {
+        const QRect area = SpectrumArea();
+        backgroundKey_ = key;
+        // Opaque (the view's own background colour), so drawing it is a copy.
+        background_ = QPixmap(area.size() * density);
+        background_.setDevicePixelRatio(density);
+        background_.fill(palette().color(backgroundRole()));
+        QPainter painter(&background_);
+        painter.translate(-area.topLeft());
+        painter.setFont(SmallFont(font()));
+        DrawSpectrumBackground(painter, area, kPlotFloorDb, palette());
+    }
+    return background_;
 }
 
 QStringList LiveView::ShownTexts(int channel) const {
@@ -170,8 +212,14 @@ QSize LiveView::minimumSizeHint() const {
     return {kMargin + layout.blockWidth + kGap + kMinPlotWidth + kMargin, layout.Height()};
 }
 
-void LiveView::paintEvent(QPaintEvent*) {
+void LiveView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
+    if (event->rect().intersects(SpectrumArea())) {
+        PaintSpectrum(painter);
+    }
+    if (!event->rect().intersects(MeterBlock())) {
+        return;
+    }
     const QPalette& colours = palette();
     const Layout layout(*this);
     const QFontMetrics metrics = fontMetrics();
@@ -205,20 +253,23 @@ void LiveView::paintEvent(QPaintEvent*) {
             x += columns[static_cast<std::size_t>(i)] + kGap;
         }
     }
+}
 
+void LiveView::PaintSpectrum(QPainter& painter) {
+    painter.drawPixmap(SpectrumArea().topLeft(), SpectrumBackground());
     std::array<SpectrumTrace, 2> traces;
     for (int c = 0; c < channels_; ++c) {
         const Channel& shown = shown_[static_cast<std::size_t>(c)];
         traces[static_cast<std::size_t>(c)] = {&shown.bands, &shown.fine,
-                                               ChannelColour(colours, c)};
+                                               ChannelColour(palette(), c)};
     }
-    const int plotLeft = kMargin + layout.blockWidth + kGap;
-    painter.setFont(SmallFont(font()));  // the axes' labels
-    DrawSpectrum(painter,
-                 QRect(plotLeft, kMargin, width() - kMargin - plotLeft, height() - 2 * kMargin),
-                 kPlotFloorDb, bandCentres_, fineFrequencies_,
-                 std::span<const SpectrumTrace>(traces.data(), static_cast<std::size_t>(channels_)),
-                 colours);
+    painter.save();
+    painter.setFont(SmallFont(font()));  // the plot's rectangle follows the labels' font
+    DrawSpectrumTraces(
+        painter, SpectrumArea(), kPlotFloorDb, bandCentres_, fineFrequencies_,
+        std::span<const SpectrumTrace>(traces.data(), static_cast<std::size_t>(channels_)),
+        palette());
+    painter.restore();
 }
 
 }  // namespace skarnel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPixmap>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
@@ -65,6 +66,13 @@ private:
     };
 
     void ShowDashes();
+    // Where the meters and figures lie, and where the spectrum lies.
+    QRect MeterBlock() const;
+    QRect SpectrumArea() const;
+    // The spectrum's frame, grid and labels, drawn again only when the size,
+    // palette, font or pixel density changed.
+    const QPixmap& SpectrumBackground();
+    void PaintSpectrum(QPainter& painter);
 
     const SignalAnalyzer* analyzer_ = nullptr;
     QTimer timer_;
@@ -73,6 +81,12 @@ private:
     std::array<Channel, 2> shown_;
     std::vector<double> bandCentres_;
     std::vector<double> fineFrequencies_;
+    // FFTs behind the spectrum shown, per channel: the plot is drawn again
+    // only when a new one has come (12 times a second at 48 kHz), the meters
+    // at every refresh.
+    std::array<std::uint64_t, 2> shownTransforms_{};
+    QPixmap background_;
+    QString backgroundKey_;
 };
 
 }  // namespace skarnel

@@ -7,6 +7,7 @@
 
 #include "analysis/level_meter.h"
 
+class QFontMetrics;
 class QPainter;
 class QPalette;
 
@@ -36,11 +37,16 @@ struct SpectrumTrace {
 };
 
 // The spectrum plot: a log frequency axis from 20 Hz to 20 kHz, levels from
-// `floorDb` to 0 dBFS with a grid and labels, and the traces (none: an
-// empty plot). `area` holds the axes' labels too.
-void DrawSpectrum(QPainter& painter, const QRect& area, double floorDb,
-                  const std::vector<double>& bandCentres,
-                  const std::vector<double>& fineFrequencies, std::span<const SpectrumTrace> traces,
-                  const QPalette& palette);
+// `floorDb` to 0 dBFS. `area` holds the axes' labels too; the plot itself is
+// SpectrumPlotRect. The background (frame, grid, labels) changes only with
+// the size, palette or font, so the view keeps it as a picture and draws
+// only the traces (none: an empty plot) over it at each refresh.
+QRect SpectrumPlotRect(const QFontMetrics& metrics, const QRect& area);
+void DrawSpectrumBackground(QPainter& painter, const QRect& area, double floorDb,
+                            const QPalette& palette);
+void DrawSpectrumTraces(QPainter& painter, const QRect& area, double floorDb,
+                        const std::vector<double>& bandCentres,
+                        const std::vector<double>& fineFrequencies,
+                        std::span<const SpectrumTrace> traces, const QPalette& palette);
 
 }  // namespace skarnel
