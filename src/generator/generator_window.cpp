@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLoggingCategory>
+#include <QScreen>
 #include <QStatusBar>
 #include <algorithm>
 #include <array>
@@ -90,7 +91,7 @@ GeneratorWindow::GeneratorWindow(WaveOutBackend& backend, Dialogs& dialogs,
     liveView_ = new LiveView(ui->centralWidget);
     liveView_->setObjectName("liveView");
     ui->mainLayout->insertWidget(ui->mainLayout->count() - 1, liveView_);  // above the credit
-    connect(ui->mnuLiveView, &QAction::toggled, liveView_, &QWidget::setVisible);
+    connect(ui->mnuLiveView, &QAction::toggled, this, &GeneratorWindow::SetLiveViewVisible);
 
     audioOutput_.SetFrameRate(22050);
     audioOutput_.OnStart = [this] { OnPlaybackStarted(); };
@@ -136,7 +137,7 @@ GeneratorWindow::GeneratorWindow(WaveOutBackend& backend, Dialogs& dialogs,
     shell_ = new ShellCommands(
         {ui->OpenScriptEditor1, ui->Help1, ui->EmailAuthor1, ui->MoreAudioSoftware1, ui->About1,
          ui->mnuNewWindow, ui->lblCredit, panels_[kLeft]->crestFactorLink(), ui->mnuFile,
-         ui->RunScript1, ui->mnuPresets},
+         ui->RunScript1, ui->mnuPresets, ui->mnuView, ui->mnuLiveView, liveView_},
         dialogs_, this);
 
     ui->LED->SetColour(StatusLamp::kStopped);
@@ -171,7 +172,28 @@ bool GeneratorWindow::LiveViewShown() const {
 
 void GeneratorWindow::ShowLiveView(bool shown) {
     ui->mnuLiveView->setChecked(shown);
+    SetLiveViewVisible(shown);
+}
+
+void GeneratorWindow::SetLiveViewVisible(bool shown) {
+    if (liveView_->isVisibleTo(this) == shown) {
+        return;
+    }
     liveView_->setVisible(shown);
+    // An open window grows by the view's height when it is shown (as far as
+    // its screen allows; the rest scrolls) and gives that height back when it
+    // is hidden, rather than leaving an empty band or scrolling at once.
+    if (!isVisible() || isMaximized() || isFullScreen()) {
+        return;
+    }
+    const int change = liveView_->sizeHint().height() + ui->mainLayout->spacing();
+    int height = this->height() + (shown ? change : -change);
+    if (const QScreen* screen = this->screen(); screen != nullptr && shown) {
+        const int frame = frameGeometry().height() - this->height();
+        const int room = screen->availableGeometry().bottom() + 1 - frameGeometry().top() - frame;
+        height = std::min(height, std::max(this->height(), room));
+    }
+    resize(width(), std::max(height, minimumSizeHint().height()));
 }
 
 void GeneratorWindow::ExitCommand() {

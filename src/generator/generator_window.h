@@ -209,6 +209,8 @@ private:
     bool FillNextBuffer(std::uint8_t* buffer, std::int32_t& size);
     // An analyzer for the format about to be opened, reset, followed by the view.
     void PrepareLiveAnalysis();
+    // Shows or hides the live view; an open window changes its height with it.
+    void SetLiveViewVisible(bool shown);
     void OnPlaybackStarted();
     void OnPlaybackStopped();
     void UpdateFsLabel();

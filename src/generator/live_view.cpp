@@ -35,6 +35,11 @@ QStringList FigureTexts(const LevelFigures& figures) {
                 Text(DbfsText(figures.crestDb)) + " dB)"};
 }
 
+bool SameFigures(const LevelFigures& a, const LevelFigures& b) {
+    return a.silent == b.silent &&
+           (a.silent || (a.rmsDbfs == b.rmsDbfs && a.peakDbfs == b.peakDbfs));
+}
+
 // Widths of the three figure columns, wide enough for their longest texts.
 std::array<int, 3> FigureColumns(const QFontMetrics& metrics) {
     return {metrics.horizontalAdvance(QStringLiteral("RMS -100.0 dBFS")),
@@ -47,38 +52,49 @@ QFont SmallFont(QFont font) {
     return font;
 }
 
+}  // namespace
+
 // Two blocks side by side, so the view adds little height to the window:
 // at the left the meters' scale (small), then per channel its meter and the
 // figures under it, and a small caption; at the right the spectrum plot,
 // as tall as the left block and at least kPlotHeight.
-struct Layout {
-    int small;         // a line of the small font
-    int meterRow;      // a meter
-    int figureRow;     // a line of figures
-    int labelWidth;    // "L" / "R" before the meters
-    int figuresWidth;  // the three figures and their gaps
-    int blockWidth;    // the left block, labels included
-
-    explicit Layout(const QWidget& view)
-        : small(QFontMetrics(SmallFont(view.font())).height()),
-          meterRow(view.fontMetrics().height() + 4),
-          figureRow(view.fontMetrics().height() + 2),
-          labelWidth(view.fontMetrics().horizontalAdvance(QStringLiteral("R")) + kGap),
-          figuresWidth(0),
-          blockWidth(0) {
-        for (const int column : FigureColumns(view.fontMetrics())) {
-            figuresWidth += column + kGap;
-        }
-        blockWidth = labelWidth + std::max(kMinMeterWidth, figuresWidth);
+LiveView::Layout::Layout(const QFont& font) : small(QFontMetrics(SmallFont(font)).height()) {
+    const QFontMetrics metrics(font);
+    meterRow = metrics.height() + 4;
+    figureRow = metrics.height() + 2;
+    labelWidth = metrics.horizontalAdvance(QStringLiteral("R")) + kGap;
+    columns = FigureColumns(metrics);
+    figuresWidth = 0;
+    for (const int column : columns) {
+        figuresWidth += column + kGap;
     }
-    int ChannelTop(int channel) const { return kMargin + small + channel * (meterRow + figureRow); }
-    int Height() const { return std::max(ChannelTop(2) + small, kPlotHeight) + 2 * kMargin; }
-};
+    blockWidth = labelWidth + std::max(kMinMeterWidth, figuresWidth);
+}
 
-}  // namespace
+int LiveView::Layout::ChannelTop(int channel) const {
+    return kMargin + small + channel * (meterRow + figureRow);
+}
+
+int LiveView::Layout::Height() const {
+    return std::max(ChannelTop(2) + small, kPlotHeight) + 2 * kMargin;
+}
+
+// Measuring text is dear (it shapes the text), and the view asks for its
+// geometry several times a refresh: the figures are measured again only when
+// the font changed.
+const LiveView::Layout& LiveView::layout() const {
+    if (!layout_ || layoutFont_ != font()) {
+        layoutFont_ = font();
+        layout_.emplace(layoutFont_);
+    }
+    return *layout_;
+}
 
 LiveView::LiveView(QWidget* parent) : QWidget(parent) {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    // The view paints every pixel of what it updates, so the window behind it
+    // is not painted again 25 times a second.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     timer_.setInterval(kRefreshMs);
     connect(&timer_, &QTimer::timeout, this, [this] {
         if (isVisible()) {
@@ -133,29 +149,53 @@ void LiveView::Refresh() {
     if (analyzer_ == nullptr) {
         return;
     }
-    bool newSpectrum = false;
+    // Only what changed is drawn again: a meter when its last second moved
+    // (20 times a second), a line of figures when its text changed, the plot
+    // when a new spectrum came.
+    QRegion changed;
     for (int c = 0; c < channels_; ++c) {
         Channel& shown = shown_[static_cast<std::size_t>(c)];
         const LevelMeter& meter = analyzer_->meter(c);
-        shown.window = meter.Window();
-        shown.texts = FigureTexts(meter.SinceReset());
+        const LevelFigures window = meter.Window();
+        if (!SameFigures(window, shown.window)) {
+            shown.window = window;
+            changed += MeterBar(c);
+        }
+        QStringList texts = FigureTexts(meter.SinceReset());
+        if (texts != shown.texts) {
+            shown.texts = std::move(texts);
+            changed += FiguresLine(c);
+        }
         const SpectrumAnalyzer& spectrum = analyzer_->spectrum(c);
         std::uint64_t& shownTransforms = shownTransforms_[static_cast<std::size_t>(c)];
         if (spectrum.transforms() > 0 && spectrum.transforms() != shownTransforms) {
             shownTransforms = spectrum.transforms();
             spectrum.BandLevels(SpectrumAnalyzer::Average::kRecent, shown.bands);
             spectrum.FineLevels(SpectrumAnalyzer::Average::kRecent, shown.fine);
-            newSpectrum = true;
+            changed += SpectrumArea();
         }
     }
-    update(MeterBlock());
-    if (newSpectrum) {
-        update(SpectrumArea());
+    if (!changed.isEmpty()) {
+        update(changed);
     }
 }
 
+QRect LiveView::MeterBar(int channel) const {
+    const Layout& layout = this->layout();
+    const int left = kMargin + layout.labelWidth;
+    return {left, layout.ChannelTop(channel) + 2, kMargin + layout.blockWidth - left,
+            layout.meterRow - 4};
+}
+
+QRect LiveView::FiguresLine(int channel) const {
+    const Layout& layout = this->layout();
+    const int left = kMargin + layout.labelWidth;
+    return {left, layout.ChannelTop(channel) + layout.meterRow, layout.figuresWidth,
+            layout.figureRow};
+}
+
 QRect LiveView::MeterBlock() const {
-    const Layout layout(*this);
+    const Layout& layout = this->layout();
     return {0, 0, kMargin + layout.blockWidth + kGap, height()};
 }
 
@@ -183,6 +223,7 @@ const QPixmap& LiveView::SpectrumBackground() {
         painter.translate(-area.topLeft());
         painter.setFont(SmallFont(font()));
         DrawSpectrumBackground(painter, area, kPlotFloorDb, palette());
+        plot_ = SpectrumPlotRect(painter.fontMetrics(), area);
     }
     return background_;
 }
@@ -203,54 +244,74 @@ const std::vector<double>& LiveView::ShownBands(int channel) const {
 }
 
 QSize LiveView::sizeHint() const {
-    const Layout layout(*this);
+    const Layout& layout = this->layout();
     return {kMargin + layout.blockWidth + kGap + kPlotWidth + kMargin, layout.Height()};
 }
 
 QSize LiveView::minimumSizeHint() const {
-    const Layout layout(*this);
+    const Layout& layout = this->layout();
     return {kMargin + layout.blockWidth + kGap + kMinPlotWidth + kMargin, layout.Height()};
 }
 
 void LiveView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
-    if (event->rect().intersects(SpectrumArea())) {
+    const QRegion& region = event->region();
+    const QPalette& colours = palette();
+    // The spectrum's picture is opaque; everything else starts from the
+    // view's background.
+    for (const QRect& rect : region - SpectrumArea()) {
+        painter.fillRect(rect, colours.color(backgroundRole()));
+    }
+    if (region.intersects(SpectrumArea())) {
         PaintSpectrum(painter);
     }
-    if (!event->rect().intersects(MeterBlock())) {
+    if (!region.intersects(MeterBlock())) {
         return;
     }
-    const QPalette& colours = palette();
-    const Layout layout(*this);
+    const Layout& layout = this->layout();
     const QFontMetrics metrics = fontMetrics();
     const QColor text = colours.color(QPalette::WindowText);
     const int left = kMargin + layout.labelWidth;
     const QRect meterSpan(left, 0, kMargin + layout.blockWidth - left, 1);
 
+    // The scale, the caption and the channel letters change only with the
+    // layout; a refresh leaves them out of its region.
     painter.setFont(SmallFont(font()));
-    DrawMeterScale(painter, meterSpan, QRect(kMargin, kMargin, layout.blockWidth, layout.small),
-                   kMeterFloorDb, colours);
-    painter.setPen(text);
-    painter.drawText(QPoint(left, layout.ChannelTop(channels_) + painter.fontMetrics().ascent()),
-                     QStringLiteral("Meters: last second. Figures: since ON."));
+    const QRect scaleRow(kMargin, kMargin, layout.blockWidth, layout.small);
+    if (region.intersects(scaleRow)) {
+        DrawMeterScale(painter, meterSpan, scaleRow, kMeterFloorDb, colours);
+    }
+    const QRect captionRow(left, layout.ChannelTop(channels_), layout.blockWidth, layout.small);
+    if (region.intersects(captionRow)) {
+        painter.setPen(text);
+        painter.drawText(QPoint(left, captionRow.top() + painter.fontMetrics().ascent()),
+                         QStringLiteral("Meters: last second. Figures: since ON."));
+    }
     painter.setFont(font());
 
-    const std::array<int, 3> columns = FigureColumns(metrics);
+    const std::array<int, 3>& columns = layout.columns;
     for (int c = 0; c < channels_; ++c) {
         const Channel& shown = shown_[static_cast<std::size_t>(c)];
         const int top = layout.ChannelTop(c);
-        painter.setPen(text);
-        painter.drawText(
-            QPoint(kMargin, top + (layout.meterRow + metrics.ascent() - metrics.descent()) / 2),
-            channels_ == 2 && c == 1 ? "R" : "L");
-        const QRect bar(meterSpan.left(), top + 2, meterSpan.width(), layout.meterRow - 4);
-        DrawMeter(painter, bar, shown.window, kMeterFloorDb, ChannelColour(colours, c), colours);
-        painter.setPen(text);
-        int x = left;
-        const int baseline = top + layout.meterRow + 1 + metrics.ascent();
-        for (int i = 0; i < 3; ++i) {
-            painter.drawText(QPoint(x, baseline), shown.texts.value(i));
-            x += columns[static_cast<std::size_t>(i)] + kGap;
+        const QRect letter(kMargin, top, layout.labelWidth, layout.meterRow);
+        if (region.intersects(letter)) {
+            painter.setPen(text);
+            painter.drawText(
+                QPoint(kMargin, top + (layout.meterRow + metrics.ascent() - metrics.descent()) / 2),
+                channels_ == 2 && c == 1 ? "R" : "L");
+        }
+        if (const QRect bar = MeterBar(c); region.intersects(bar)) {
+            DrawMeter(painter, bar, shown.window, kMeterFloorDb, ChannelColour(colours, c),
+                      colours);
+        }
+        if (region.intersects(FiguresLine(c))) {
+            painter.setPen(text);
+            int x = left;
+            const int baseline = top + layout.meterRow + 1 + metrics.ascent();
+            for (int i = 0; i < 3; ++i) {
+                painter.drawText(QPoint(x, baseline), shown.texts.value(i));
+                x += columns[static_cast<std::size_t>(i)] + kGap;
+            }
         }
     }
 }
@@ -263,13 +324,10 @@ void LiveView::PaintSpectrum(QPainter& painter) {
         traces[static_cast<std::size_t>(c)] = {&shown.bands, &shown.fine,
                                                ChannelColour(palette(), c)};
     }
-    painter.save();
-    painter.setFont(SmallFont(font()));  // the plot's rectangle follows the labels' font
     DrawSpectrumTraces(
-        painter, SpectrumArea(), kPlotFloorDb, bandCentres_, fineFrequencies_,
+        painter, plot_, kPlotFloorDb, bandCentres_, fineFrequencies_,
         std::span<const SpectrumTrace>(traces.data(), static_cast<std::size_t>(channels_)),
         palette());
-    painter.restore();
 }
 
 }  // namespace skarnel

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QFont>
 #include <QPixmap>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
 #include <array>
+#include <optional>
 #include <vector>
 
 #include "analysis/level_meter.h"
@@ -51,6 +53,9 @@ public:
     // The third-octave levels drawn for a channel (dBFS); empty when none.
     const std::vector<double>& ShownBands(int channel) const;
 
+    // Where a channel's meter bar lies, from kMeterFloorDb to 0 dBFS.
+    QRect MeterBar(int channel) const;
+
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
@@ -58,6 +63,22 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // The view's geometry for a font.
+    struct Layout {
+        explicit Layout(const QFont& font);
+        int ChannelTop(int channel) const;
+        int Height() const;
+
+        int small;                   // a line of the small font
+        int meterRow;                // a meter
+        int figureRow;               // a line of figures
+        int labelWidth;              // "L" / "R" before the meters
+        std::array<int, 3> columns;  // the three figures' widths
+        int figuresWidth;            // the three figures and their gaps
+        int blockWidth;              // the left block, labels included
+    };
+    const Layout& layout() const;
+
     struct Channel {
         LevelFigures window;  // the last second
         QStringList texts;
@@ -69,6 +90,8 @@ private:
     // Where the meters and figures lie, and where the spectrum lies.
     QRect MeterBlock() const;
     QRect SpectrumArea() const;
+    // The line of a channel's figures under its meter.
+    QRect FiguresLine(int channel) const;
     // The spectrum's frame, grid and labels, drawn again only when the size,
     // palette, font or pixel density changed.
     const QPixmap& SpectrumBackground();
@@ -85,8 +108,11 @@ private:
     // only when a new one has come (12 times a second at 48 kHz), the meters
     // at every refresh.
     std::array<std::uint64_t, 2> shownTransforms_{};
+    mutable std::optional<Layout> layout_;
+    mutable QFont layoutFont_;
     QPixmap background_;
     QString backgroundKey_;
+    QRect plot_;  // the plot inside the background, as drawn there
 };
 
 }  // namespace skarnel

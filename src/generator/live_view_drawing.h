@@ -44,7 +44,8 @@ struct SpectrumTrace {
 QRect SpectrumPlotRect(const QFontMetrics& metrics, const QRect& area);
 void DrawSpectrumBackground(QPainter& painter, const QRect& area, double floorDb,
                             const QPalette& palette);
-void DrawSpectrumTraces(QPainter& painter, const QRect& area, double floorDb,
+// `plot` is SpectrumPlotRect of the area the background was drawn for.
+void DrawSpectrumTraces(QPainter& painter, const QRect& plot, double floorDb,
                         const std::vector<double>& bandCentres,
                         const std::vector<double>& fineFrequencies,
                         std::span<const SpectrumTrace> traces, const QPalette& palette);

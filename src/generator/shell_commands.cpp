@@ -88,7 +88,12 @@ ShellCommands::ShellCommands(Widgets w, Dialogs& dialogs, QObject* parent)
       desktop_(&DefaultDesktop()),
       programFolder_(QCoreApplication::applicationDirPath()) {
     connect(w.scriptEditor, &QAction::triggered, this, &ShellCommands::OpenScriptEditor);
-    connect(w.help, &QAction::triggered, this, [] { ShowHelpTopic(kGeneratorHelp); });
+    // F1 with the pointer over the live view explains the view; anywhere else
+    // the window.
+    connect(w.help, &QAction::triggered, this, [view = w.liveView] {
+        ShowHelpTopic(view != nullptr && view->isVisible() && view->underMouse() ? kLiveViewHelp
+                                                                                 : kGeneratorHelp);
+    });
     connect(w.mail, &QAction::triggered, this, [this] { desktop_->OpenUrl(FeedbackMailUrl()); });
     connect(w.makerWebPage, &QAction::triggered, this, &ShellCommands::OpenMakerWebPage);
     connect(HoverLink::Attach(w.credit), &HoverLink::clicked, this,
@@ -103,6 +108,7 @@ ShellCommands::ShellCommands(Widgets w, Dialogs& dialogs, QObject* parent)
     connect(w.crestFactorLink, &HoverLink::clicked, this, [] { ShowHelpTopic(kCrestFactorHelp); });
     new MenuHelpKey(w.fileMenu, kFileMenuHelp, {{w.runScript, kScriptHelp}});
     new MenuHelpKey(w.presetsMenu, kPresetsMenuHelp, {});
+    new MenuHelpKey(w.viewMenu, kGeneratorHelp, {{w.liveViewEntry, kLiveViewHelp}});
 }
 
 void ShellCommands::OpenScriptEditor() {

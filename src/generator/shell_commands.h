@@ -37,6 +37,9 @@ public:
         QMenu* fileMenu;
         QAction* runScript;
         QMenu* presetsMenu;
+        QMenu* viewMenu;
+        QAction* liveViewEntry;
+        QWidget* liveView;
     };
     ShellCommands(Widgets widgets, Dialogs& dialogs, QObject* parent);
 

@@ -2,9 +2,13 @@
 // device got: its figures while playing, frozen while paused, cleared when
 // stopped; and the View menu's choice kept across a close and a new start.
 #include "generator/live_view.h"
+
+#include <QScreen>
+
 #include "analysis/level_text.h"
 #include "analysis/signal_analyzer.h"
 #include "app/window_settings.h"
+#include "generator/live_view_drawing.h"
 #include "generator_fixture.h"
 #include "persistence/settings_store.h"
 #include "settings/choice_lists.h"
@@ -152,11 +156,32 @@ TEST_F(LiveViewTest, TheViewMenuHidesItAndTheChoiceIsKept) {
     QAction* entry = window->findChild<QAction*>("mnuLiveView");
     ASSERT_NE(entry, nullptr);
     EXPECT_TRUE(entry->isChecked());
+    const int viewHeight = View()->height();
+    const int shownHeight = window->height();
     QTest::keyClick(window.get(), Qt::Key_F12);
     QApplication::processEvents();
     EXPECT_FALSE(entry->isChecked());
     EXPECT_FALSE(View()->isVisible());
-
+    // The window gives the view's height back rather than keep an empty band.
+    EXPECT_LE(window->height(), shownHeight - viewHeight);
+    EXPECT_GE(window->height(), window->minimumSizeHint().height());
+    const int hiddenHeight = window->height();
+    // Shown again, it grows back where the screen has room...
+    QTest::keyClick(window.get(), Qt::Key_F12);
+    QApplication::processEvents();
+    EXPECT_EQ(window->height(), shownHeight);
+    // ...and only down to the screen's bottom edge where it has not.
+    QTest::keyClick(window.get(), Qt::Key_F12);
+    QApplication::processEvents();
+    const QRect screen = window->screen()->availableGeometry();
+    window->move(window->x(), screen.bottom() - window->frameGeometry().height() - 20);
+    QApplication::processEvents();
+    QTest::keyClick(window.get(), Qt::Key_F12);
+    QApplication::processEvents();
+    EXPECT_GT(window->height(), hiddenHeight);
+    EXPECT_EQ(window->frameGeometry().bottom(), screen.bottom());
+    QTest::keyClick(window.get(), Qt::Key_F12);
+    QApplication::processEvents();
     MemorySettingsStore store;
     ConnectSettingsStore(store, *window, *settings);
     window->close();
@@ -180,6 +205,52 @@ TEST_F(LiveViewTest, TheViewMenuHidesItAndTheChoiceIsKept) {
     EXPECT_TRUE(started(empty));
     store.Save(SettingsKeyPath(), {FlagValue("LiveView", true)});
     EXPECT_TRUE(started(store));
+}
+
+// One second of a square wave of `level` (0..32767) on both channels.
+std::vector<std::int16_t> SquareSecond(std::int16_t level) {
+    std::vector<std::int16_t> frames(2 * 48000);
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        frames[i] = (i / 2 / 24) % 2 == 0 ? level : static_cast<std::int16_t>(-level);
+    }
+    return frames;
+}
+
+// The view redraws only what changed, over its own background: on the
+// screen (not a fresh picture of the widget) a meter that falls from 0 to
+// -40 dBFS leaves nothing of its old bar behind, and rises again.
+TEST(LiveViewOnScreen, AMeterThatFallsLeavesNothingOfItsOldBar) {
+    LiveView view;
+    SignalAnalyzer analyzer({48000, 2, 16});
+    view.Follow(&analyzer);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    const QColor channel = ChannelColour(view.palette(), 0);
+    const QRect bar = view.MeterBar(0);
+    // The bar's upper half at a level, clear of the ticks along its bottom.
+    const auto at = [&bar](double db) {
+        const double share = (db - LiveView::kMeterFloorDb) / -LiveView::kMeterFloorDb;
+        return QPoint(bar.left() + static_cast<int>(share * bar.width()), bar.top() + 3);
+    };
+    const auto onScreen = [&view](QPoint point) {
+        QApplication::processEvents();
+        const QImage shot = view.screen()->grabWindow(view.winId()).toImage();
+        return shot.pixelColor(point * shot.devicePixelRatio());
+    };
+
+    const auto feed = [&](std::int16_t level) {
+        const std::vector<std::int16_t> second = SquareSecond(level);
+        analyzer.Feed(second.data(), second.size() / 2);
+        view.Refresh();
+    };
+    feed(32767);
+    EXPECT_EQ(onScreen(at(-5)), channel);
+    feed(328);  // -40 dBFS
+    EXPECT_EQ(onScreen(at(-45)), channel);
+    EXPECT_NE(onScreen(at(-20)), channel);
+    EXPECT_NE(onScreen(at(-5)), channel);
+    feed(32767);
+    EXPECT_EQ(onScreen(at(-5)), channel);
 }
 
 }  // namespace

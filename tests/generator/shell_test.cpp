@@ -2,6 +2,7 @@
 #include <QMenu>
 #include <QTemporaryDir>
 
+#include "generator/live_view.h"
 #include "generator/script_control.h"
 #include "generator/script_window.h"
 #include "generator/shell_commands.h"
@@ -149,10 +150,25 @@ TEST_F(ShellTest, HelpKeysAndButtonsOpenTheirTopics) {
     QTest::keyClick(window->findChild<QMenu*>("mnuFile"), Qt::Key_F1);
     window->findChild<QMenu*>("mnuPresets")->popup(QPoint(0, 0));
     QTest::keyClick(window->findChild<QMenu*>("mnuPresets"), Qt::Key_F1);
+    // The live view's page: from its View menu entry, and for F1 with the
+    // pointer over the view.
+    auto* viewMenu = window->findChild<QMenu*>("mnuView");
+    viewMenu->popup(QPoint(0, 0));
+    viewMenu->setActiveAction(window->findChild<QAction*>("mnuLiveView"));
+    QTest::keyClick(viewMenu, Qt::Key_F1);
+    QWidget* view = window->liveView();
+    ASSERT_TRUE(view->isVisible());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    window->resize(window->sizeHint());  // the view in sight, not scrolled away
+    QApplication::processEvents();
+    QTest::mouseMove(window.get(), view->mapTo(window.get(), view->rect().center()));
+    QApplication::processEvents();
+    ASSERT_TRUE(view->underMouse());
+    window->findChild<QAction*>("Help1")->trigger();  // what F1 does
 
-    EXPECT_EQ(help.topics,
-              (std::vector<int>{kGeneratorHelp, kCrestFactorHelp, kOutputSettingsHelp, kScriptHelp,
-                                kScriptHelp, kFileMenuHelp, kPresetsMenuHelp}));
+    EXPECT_EQ(help.topics, (std::vector<int>{kGeneratorHelp, kCrestFactorHelp, kOutputSettingsHelp,
+                                             kScriptHelp, kScriptHelp, kFileMenuHelp,
+                                             kPresetsMenuHelp, kLiveViewHelp, kLiveViewHelp}));
 }
 
 }  // namespace
