@@ -35,8 +35,19 @@ int CreateTemporary(const std::string& target, std::string& temporary) {
             c = kLetters[letters() % (sizeof kLetters - 1)];
         }
         temporary = (folder / (name + suffix)).string();
+        // Remembered before it exists: a termination signal that comes just
+        // after the file was made must find it on the list, or the file
+        // would outlive the process. (A name that turns out to be taken is
+        // forgotten at once.)
+        temporary_files::Remember(temporary.c_str());
         const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) {
+        if (fd >= 0) {
+            return fd;
+        }
+        const int error = errno;
+        temporary_files::Forget(temporary.c_str());
+        if (error != EEXIST) {
+            errno = error;
             return fd;
         }
     }
@@ -116,7 +127,6 @@ std::optional<FileFailure> AtomicFile::Open(const std::string& path, Sync sync) 
         temporary_.clear();
         return FileFailure{FileStep::kCreate, error};
     }
-    temporary_files::Remember(temporary_.c_str());
     if (replacing_) {
         // Best effort: some file systems have no permissions.
         ::fchmod(fd_, static_cast<mode_t>(info.st_mode & 07777));
