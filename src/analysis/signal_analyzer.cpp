@@ -22,6 +22,15 @@ void SignalAnalyzer::Reset() noexcept {
     frames_ = 0;
 }
 
+void SignalAnalyzer::SetSpectrumOn(bool on) noexcept {
+    if (on && !spectrumOn_) {
+        for (const std::unique_ptr<SpectrumAnalyzer>& spectrum : spectra_) {
+            spectrum->Reset();
+        }
+    }
+    spectrumOn_ = on;
+}
+
 void SignalAnalyzer::Feed(const std::int16_t* interleaved, std::size_t frames) noexcept {
     const auto channels = static_cast<std::size_t>(format_.channels);
     for (std::size_t f = 0; f < frames; ++f) {

@@ -35,6 +35,12 @@ public:
     void Feed(const std::uint8_t* bytes, std::size_t byteCount) noexcept;
     void Feed(const std::int16_t* interleaved, std::size_t frames) noexcept;
 
+    // The spectrum costs most of the analysis; it can be left out while no
+    // one looks at it. Turned on again, it starts afresh from the next
+    // frame, so no transform spans the gap. The meters always run.
+    void SetSpectrumOn(bool on) noexcept;
+    bool spectrumOn() const noexcept { return spectrumOn_; }
+
     std::uint64_t frames() const noexcept { return frames_; }
     const LevelMeter& meter(int channel) const {
         return meters_[static_cast<std::size_t>(channel)];
@@ -46,13 +52,16 @@ public:
 private:
     void AddFrameSample(int channel, std::int16_t sample) noexcept {
         meters_[static_cast<std::size_t>(channel)].Add(sample);
-        spectra_[static_cast<std::size_t>(channel)]->Add(sample);
+        if (spectrumOn_) {
+            spectra_[static_cast<std::size_t>(channel)]->Add(sample);
+        }
     }
 
     Format format_;
     std::array<LevelMeter, kMaxChannels> meters_;
     std::array<std::unique_ptr<SpectrumAnalyzer>, kMaxChannels> spectra_;
     std::uint64_t frames_ = 0;
+    bool spectrumOn_ = true;
 };
 
 }  // namespace skarnel

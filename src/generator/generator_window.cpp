@@ -495,6 +495,9 @@ bool GeneratorWindow::FillNextBuffer(std::uint8_t* buffer, std::int32_t& size) {
     const bool plays = status == BlockStatus::kPlay ||
                        (status == BlockStatus::kEnded && holdsPeriodFrames && !starting_);
     if (plays && analyzer_ != nullptr) {
+        // The spectrum is measured only while someone can see it (the view
+        // shown in a visible window); the meters always.
+        analyzer_->SetSpectrumOn(liveView_->isVisible());
         FeedPlayed(*analyzer_, buffer, static_cast<std::size_t>(size));
     }
     return plays;

@@ -168,6 +168,14 @@ void LiveView::Refresh() {
         }
         const SpectrumAnalyzer& spectrum = analyzer_->spectrum(c);
         std::uint64_t& shownTransforms = shownTransforms_[static_cast<std::size_t>(c)];
+        if (spectrum.transforms() < shownTransforms) {
+            // The spectrum started afresh (it rested while the view was
+            // hidden): no bars until its first transform.
+            shownTransforms = 0;
+            shown.bands.clear();
+            shown.fine.clear();
+            changed += SpectrumArea();
+        }
         if (spectrum.transforms() > 0 && spectrum.transforms() != shownTransforms) {
             shownTransforms = spectrum.transforms();
             spectrum.BandLevels(SpectrumAnalyzer::Average::kRecent, shown.bands);

@@ -142,6 +142,35 @@ TEST(SpectrumAnalyzer, BandsHoldTheSignalsPowerWhereItLies) {
     EXPECT_NEAR(10 * std::log10(mean), noise[17], 0.3);
 }
 
+// Left out while the view is hidden, the spectrum holds nothing of what
+// played meanwhile, and starts afresh when turned on, with no transform
+// across the gap; the meters count every frame throughout.
+TEST(SignalAnalyzer, TheSpectrumRestsWhileTheMetersRun) {
+    SignalAnalyzer analyzer({kRate, 1, 16});
+    const auto second = [&](double hz) {
+        std::vector<std::int16_t> samples(kRate);
+        for (int n = 0; n < kRate; ++n) {
+            samples[static_cast<std::size_t>(n)] = FullScaleSine(hz, n);
+        }
+        analyzer.Feed(samples.data(), samples.size());
+    };
+    second(1000.0);
+    const std::uint64_t transforms = analyzer.spectrum(0).transforms();
+    EXPECT_GT(transforms, 0u);
+    analyzer.SetSpectrumOn(false);
+    second(5000.0);
+    EXPECT_EQ(analyzer.spectrum(0).transforms(), transforms);
+    analyzer.SetSpectrumOn(true);
+    second(5000.0);
+    std::vector<double> bands;
+    analyzer.spectrum(0).BandLevels(SpectrumAnalyzer::Average::kSinceReset, bands);
+    EXPECT_NEAR(bands[24], -3.01, 0.1);  // 5 kHz
+    EXPECT_LT(bands[17], -60.0);         // nothing left of the 1 kHz second
+    EXPECT_LT(bands[20], -60.0);         // nor of a transform across the gap
+    EXPECT_EQ(analyzer.frames(), 3u * kRate);
+    EXPECT_NEAR(analyzer.meter(0).SinceReset().rmsDbfs, -3.01, 0.01);
+}
+
 }  // namespace
 }  // namespace skarnel
 
