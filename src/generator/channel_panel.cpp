@@ -37,28 +37,34 @@ void ChannelPanel::NameControls() {
         QWidget* widget;
         const char* left;
         const char* right;
+        const char* role;  // what a screen reader says after the side
     };
-    // The objectName of every control on each side.
+    // The objectName of every control on each side, and its accessible
+    // name: the two panels are alike, so the name says the side first.
     const SideName names[] = {
-        {ui.onTick, "Lefttick", "RightTick"},
-        {ui.noiseFunction, "WaveFormLeft", "WaveFormRight"},
-        {ui.crestFactor, "cboCrestFactorL", "cboCrestFactorR"},
-        {ui.filterType, "cboFilterTypeL1", "cboFilterTypeR1"},
-        {ui.frequency, "txtFZeroL", "txtFZeroR"},
-        {ui.gain, "txtGainL", "txtGainR"},
-        {ui.q, "txtQL", "txtQR"},
-        {ui.amplitude, "AmplitudeLeft", "AmplitudeRight"},
-        {ui.amplitudeSlider, "AmplitudeSliderLeft", "AmplitudeSliderRight"},
-        {ui.modulationOn, "ModulationOnLeft", "ModulationOnRight"},
-        {ui.modFunction, "ModFunctionLeft", "ModFunctionRight"},
-        {ui.modDepth, "ModDepthLeftEdit", "ModDepthRightEdit"},
-        {ui.modPeriod, "ModPeriodLeftEdit", "ModPeriodRightEdit"},
-        {ui.modPhase, "ModPhaseLeftEdit", "ModPhaseRightEdit"},
+        {ui.onTick, "Lefttick", "RightTick", "channel on"},
+        {ui.noiseFunction, "WaveFormLeft", "WaveFormRight", "noise function"},
+        {ui.crestFactor, "cboCrestFactorL", "cboCrestFactorR", "crest factor"},
+        {ui.filterType, "cboFilterTypeL1", "cboFilterTypeR1", "filter type"},
+        {ui.frequency, "txtFZeroL", "txtFZeroR", "filter frequency in Hz"},
+        {ui.gain, "txtGainL", "txtGainR", "filter gain in dB"},
+        {ui.q, "txtQL", "txtQR", "filter Q"},
+        {ui.amplitude, "AmplitudeLeft", "AmplitudeRight", "channel amplitude in dBFS"},
+        {ui.amplitudeSlider, "AmplitudeSliderLeft", "AmplitudeSliderRight",
+         "channel amplitude slider in dBFS"},
+        {ui.modulationOn, "ModulationOnLeft", "ModulationOnRight", "amplitude modulation on"},
+        {ui.modFunction, "ModFunctionLeft", "ModFunctionRight", "modulation function"},
+        {ui.modDepth, "ModDepthLeftEdit", "ModDepthRightEdit", "modulation depth in percent"},
+        {ui.modPeriod, "ModPeriodLeftEdit", "ModPeriodRightEdit", "modulation period in seconds"},
+        {ui.modPhase, "ModPhaseLeftEdit", "ModPhaseRightEdit", "modulation phase in degrees"},
     };
     const bool left = side_ == kLeft;
+    const QString sideWord = left ? "Left" : "Right";
     for (const SideName& name : names) {
         name.widget->setObjectName(left ? name.left : name.right);
+        name.widget->setAccessibleName(sideWord + " " + name.role);
     }
+    ui.rmsReadout->setAccessibleName(sideWord + " expected RMS level");
     // Labels and groups keep their role name with the side appended.
     const QString suffix = left ? "Left" : "Right";
     const QList<QWidget*> others = {ui.noiseFunctionLabel, ui.crestFactorLabel, ui.filterGroup,

@@ -5,6 +5,7 @@ namespace skarnel {
 ExportProgressWindow::ExportProgressWindow(QWidget* parent) : QDialog(parent) {
     ui.setupUi(this);
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    ui.ProgressBar1->setAccessibleName("Export progress");
     connect(ui.btnCancel, &QPushButton::clicked, this, [this] { cancelRequested_ = true; });
 }
 

@@ -28,6 +28,7 @@
 #include "platform/global_hotkey.h"
 #include "platform/help_router.h"
 #include "platform/logging.h"
+#include "platform/named_list_accessible.h"
 #include "platform/notification_pump.h"
 #include "platform/screen_saver.h"
 #include "settings/choice_lists.h"
@@ -81,7 +82,11 @@ GeneratorWindow::GeneratorWindow(WaveOutBackend& backend, Dialogs& dialogs,
       screenSaver_(screenSaver),
       audioOutput_(backend, this),
       model_(engine_, this) {
+    InstallNamedListAccessibility();
     ui->setupUi(this);
+    // Before the lists are filled: a list's interface for screen readers is
+    // made at the first question about it and then kept.
+    NameControlsForScreenReaders();
     for (const char* mode : kChannelModeItems) {
         ui->cboChannels->addItem(mode);
     }
@@ -228,6 +233,31 @@ void GeneratorWindow::OrderTabStops() {
             setTabOrder(previous, stop);
             previous = stop;
         }
+    }
+}
+
+void GeneratorWindow::NameControlsForScreenReaders() {
+    // Names that say what a control is, never what it shows now: a list is
+    // otherwise read out by its current item, a tick by its short caption.
+    const std::pair<QWidget*, const char*> names[] = {
+        {ui->cboChannels, "Channel mode"},
+        {ui->chkAsLeft, "Right channel as left"},
+        {ui->Duration, "Period in seconds"},
+        {ui->Loop, "Loop"},
+        {ui->WaveDevice, "Output device"},
+        {ui->lblFS, "Sampling frequency"},
+        {ui->chkSync, "Sync all generators"},
+        {ui->LED, "Playback status"},
+        {ui->btnON, "ON"},
+        {ui->btnOFF, "OFF"},
+        {ui->btnPause, "Pause"},
+    };
+    for (const auto& [widget, name] : names) {
+        widget->setAccessibleName(name);
+    }
+    // The menu bar's button for menus that do not fit.
+    if (auto* more = ui->menuBar->findChild<QWidget*>("qt_menubar_ext_button")) {
+        more->setAccessibleName("More menus");
     }
 }
 

@@ -200,6 +200,7 @@ private:
     void DrawChannelModeIcons();
     // Keyboard focus moves through the controls as they are laid out.
     void OrderTabStops();
+    void NameControlsForScreenReaders();
     void BuildDeviceList();
     // Reads the back-end's list again after it announced a change.
     void RefreshDeviceList();

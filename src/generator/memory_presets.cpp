@@ -36,6 +36,9 @@ MemoryPresets::MemoryPresets(Widgets widgets, Window window, const GeneratorMode
       dialogs_(dialogs) {
     for (int slot = 1; slot <= kSlotCount; ++slot) {
         QPushButton* b = button(slot);
+        // The caption is the preset's name; the name a screen reader gives
+        // the button says which slot it is.
+        b->setAccessibleName(QString("Memory slot %1").arg(slot));
         const auto recall = [this, slot] { window_.recall(slot); };
         connect(b, &QPushButton::clicked, this, recall);
         connect(widgets_.recallEntries[slot - 1], &QAction::triggered, this, recall);
@@ -62,6 +65,7 @@ MemoryPresets::MemoryPresets(Widgets widgets, Window window, const GeneratorMode
 
     renameField_ = new QLineEdit(window_.widget);
     renameField_->setObjectName("MemoryNameEdit");
+    renameField_->setAccessibleName("Memory slot name");
     renameField_->setFrame(false);
     renameField_->hide();
     renameField_->setEnabled(false);
@@ -162,6 +166,7 @@ void MemoryPresets::ShowCaption(int slot) {
     b->setText(QString(caption).replace('&', "&&"));
     b->setToolTip(
         Qt::convertFromPlainText(caption == name ? buttonHint_ : name + "\n" + buttonHint_));
+    b->setAccessibleDescription(name);
 }
 
 std::string MemoryPresets::Load(const QString& path) {

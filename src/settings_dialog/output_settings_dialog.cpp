@@ -3,6 +3,7 @@
 #include <QShortcut>
 
 #include "platform/help_router.h"
+#include "platform/named_list_accessible.h"
 #include "settings/choice_lists.h"
 
 namespace skarnel {
@@ -23,8 +24,16 @@ int ItemNumber(const QComboBox* box) {
 }  // namespace
 
 OutputSettingsDialog::OutputSettingsDialog(QWidget* parent) : QDialog(parent) {
+    InstallNamedListAccessibility();
     ui.setupUi(this);
     setWindowFlag(Qt::Tool);
+    // A list's name for screen readers, rather than its current item (set
+    // before the lists are filled: the interface is made at the first question
+    // about a list and then kept).
+    ui.cboFsList->setAccessibleName("Sampling frequency");
+    ui.cboQuant->setAccessibleName("Sample size in bits");
+    ui.cboBufferSize->setAccessibleName("Buffer size");
+    ui.cboBuffers->setAccessibleName("Number of buffers");
     // The items' order and count are part of the stored format: the store
     // keeps indexes.
     Fill(ui.cboFsList, kSampleRateItems);
