@@ -6,7 +6,8 @@ namespace skarnel {
 
 void SetApplicationIdentity() {
     QGuiApplication::setApplicationName("Skarnel");
-    QGuiApplication::setDesktopFileName("skarnel");
+    // The menu entry's name, which Wayland compositors match to find its icon.
+    QGuiApplication::setDesktopFileName("org.orvane.Skarnel");
 }
 
 }  // namespace skarnel

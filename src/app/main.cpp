@@ -4,12 +4,14 @@
 #include <QApplication>
 #include <QIcon>
 #include <clocale>
+#include <cstdio>
 
 #include <unistd.h>
 
 #include "app/app_identity.h"
 #include "app/audio_backend_choice.h"
 #include "app/help_window.h"
+#include "app/quick_answer.h"
 #include "app/startup.h"
 #include "app/startup_pacer.h"
 #include "generator/generator_window.h"
@@ -24,6 +26,12 @@
 #include "platform/screen_saver.h"
 
 int main(int argc, char* argv[]) {
+    // --version and --help are answered before anything else starts: no
+    // display, sound server, session bus or settings store is needed for them.
+    if (const auto answer = skarnel::QuickAnswer(argc > 1 ? argv[1] : "")) {
+        // A full disk or a closed pipe is an error, not an answer given.
+        return std::fputs(answer->c_str(), stdout) >= 0 && std::fflush(stdout) == 0 ? 0 : 1;
+    }
     // A session that ends the program mid-export leaves no hidden half file.
     skarnel::temporary_files::RemoveOnTerminationSignals();
     // The audio back-end is created first: it adjusts the environment of the

@@ -167,7 +167,7 @@ TEST_F(StartupTest, WindowTitlesAreThePrograms) {
 
     SetApplicationIdentity();
     EXPECT_EQ(QGuiApplication::applicationName(), "Skarnel");
-    EXPECT_EQ(QGuiApplication::desktopFileName(), "skarnel");
+    EXPECT_EQ(QGuiApplication::desktopFileName(), "org.orvane.Skarnel");
     // Without a display name of its own, the display name is the
     // application name, whatever that is at the moment.
     QGuiApplication::setApplicationName("Probe");

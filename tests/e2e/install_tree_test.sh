@@ -21,13 +21,13 @@ stage=$work/stage
 DESTDIR=$stage cmake --install "$build" --prefix /usr >"$work/install.log" ||
     fail "cmake --install failed: $(cat "$work/install.log")"
 for file in usr/bin/skarnel usr/lib/skarnel/skarnel usr/lib/skarnel/Examples.wbq \
-    "usr/lib/skarnel/Compatibility Test.vlm" usr/share/applications/skarnel.desktop \
+    "usr/lib/skarnel/Compatibility Test.vlm" usr/share/applications/org.orvane.Skarnel.desktop \
     usr/share/icons/hicolor/256x256/apps/skarnel.png; do
     [[ -e $stage/$file ]] || fail "the installed tree lacks $file"
 done
 [[ -L $stage/usr/bin/skarnel ]] || fail "usr/bin/skarnel is not a link"
 if command -v desktop-file-validate >/dev/null; then
-    desktop-file-validate "$stage/usr/share/applications/skarnel.desktop" ||
+    desktop-file-validate "$stage/usr/share/applications/org.orvane.Skarnel.desktop" ||
         fail "the menu entry is not valid"
 fi
 
