@@ -360,6 +360,7 @@ ParseResult ParseRenderOptions(int argc, const char* const* argv) {
     app.footer(kFooter);
 
     const std::string signal = "Signal";
+    app.set_help_flag("-h,--help", "print this help and exit");
     app.set_version_flag("--version", std::string("skarnel-render ") + kProductVersion,
                          "print the program's name and version and exit");
     app.add_option("output", raw.output,
