@@ -90,6 +90,13 @@ WaveWriteResult WriteWaveStream(SignalEngine& engine, ByteSink& sink, long doubl
         return {WaveWriteStatus::kWriteFailed, kWaveWriteFailedMessage};
     }
 
+    return WritePcmFrames(engine, sink, frames, hooks);
+}
+
+WaveWriteResult WritePcmFrames(SignalEngine& engine, ByteSink& sink, std::int64_t frames,
+                               const WaveExportHooks& hooks) {
+    const bool stereo = engine.live.channelMode == kStereo;
+    const int channels = stereo ? 2 : 1;
     const int leftSelector = engine.live.noiseFunction[kLeft];
     const int rightSelector = engine.live.noiseFunction[kRight] + kRightSourceOffset;
     const auto frameBytes = static_cast<std::size_t>(channels) * 2u;

@@ -68,6 +68,14 @@ struct WaveExportHooks {
 WaveWriteResult WriteWaveStream(SignalEngine& engine, ByteSink& sink, long double durationSeconds,
                                 const WaveExportHooks& hooks = {});
 
+// The frames of one period as WriteWaveStream writes them, without the header:
+// `frames` frames of 16-bit little-endian interleaved PCM (mono: the left
+// chain), the engine's frame counter set to 0 first, progress and cancel
+// handled alike, then the sink flushed. For containers other than WAV, which
+// must carry the very samples a WAV export holds.
+WaveWriteResult WritePcmFrames(SignalEngine& engine, ByteSink& sink, std::int64_t frames,
+                               const WaveExportHooks& hooks = {});
+
 // As WriteWaveStream into a file created (or replaced) under `path`. A regular
 // file, new or existing, is written beside its target under a hidden name
 // and renamed over it once complete (through a symbolic link, the file the

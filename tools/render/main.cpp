@@ -1,5 +1,5 @@
-// skarnel-render: renders one period of a generator's signal to a WAV file or
-// to standard output, from command-line settings.
+// skarnel-render: renders one period of a generator's signal to a WAV, W64,
+// RF64 or FLAC file or to standard output, from command-line settings.
 
 #include <unistd.h>
 
@@ -15,8 +15,11 @@
 #include "export/wave_writer.h"
 #include "io/temporary_files.h"
 #include "numtext/conversion_error.h"
+#include "render/output_type.h"
+#include "render/progress_meter.h"
 #include "render/render_options.h"
 #include "render/render_stats.h"
+#include "render/sound_file_writer.h"
 
 namespace {
 
@@ -75,17 +78,41 @@ int main(int argc, char** argv) {
         SignalEngine engine(ProcessRandom());
         std::string period;
         const long double seconds = render::ConfigureEngine(options, engine, &period);
+        const int channels = engine.live.channelMode == kStereo ? 2 : 1;
+        const std::int64_t frames = WaveFrameCount(seconds, options.sampleRate);
         // The figures come from the frames as they are written.
         std::optional<render::RenderMeasurement> measurement;
         WaveExportHooks hooks;
         if (options.stats || !options.statsJsonPath.empty()) {
-            measurement.emplace(options.sampleRate, engine.live.channelMode == kStereo ? 2 : 1,
-                                WaveFrameCount(seconds, options.sampleRate));
+            measurement.emplace(options.sampleRate, channels, frames);
             hooks = measurement->Hooks();
         }
-        const WaveWriteResult result = toStandardOutput
-                                           ? WriteToStandardOutput(engine, seconds, hooks)
-                                           : WriteWaveFile(engine, options.output, seconds, hooks);
+        std::optional<render::ProgressMeter> progress;
+        if (render::ProgressMeter::WantedOnStandardError(options.quiet)) {
+            progress.emplace(
+                render::ProgressMeter::ForStandardError(frames, 2 * channels, options.sampleRate));
+            hooks.written = [measured = std::move(hooks.written), &progress](
+                                const std::uint8_t* data, std::size_t bytes) {
+                if (measured) {
+                    measured(data, bytes);
+                }
+                progress->Written(bytes);
+            };
+        }
+        WaveWriteResult result;
+        if (toStandardOutput) {
+            result = WriteToStandardOutput(engine, seconds, hooks);
+        } else if (options.type == render::OutputType::kWav) {
+            result = WriteWaveFile(engine, options.output, seconds, hooks);
+            if (result.status == WaveWriteStatus::kRefused) {
+                result.message += " Longer periods fit a .w64 file or --type rf64.";
+            }
+        } else {
+            result = render::WriteSoundFile(engine, options.output, options.type, frames, hooks);
+        }
+        if (progress) {
+            progress->Finish(result.status == WaveWriteStatus::kCompleted);
+        }
         if (result.status != WaveWriteStatus::kCompleted) {
             std::cerr << "skarnel-render: "
                       << (toStandardOutput ? "standard output" : options.output) << ": "
@@ -94,11 +121,10 @@ int main(int argc, char** argv) {
             return render::kExitRenderFailed;
         }
         if (options.verbose) {
-            std::cerr << "skarnel-render: wrote " << WaveFrameCount(seconds, options.sampleRate)
-                      << " frames (" << period << " s, "
+            std::cerr << "skarnel-render: wrote " << frames << " frames (" << period << " s, "
                       << (options.settings.channelMode == kStereo ? "stereo" : "mono") << ", "
-                      << options.sampleRate << " Hz) to "
-                      << (toStandardOutput ? "standard output" : options.output) << "\n";
+                      << options.sampleRate << " Hz, " << render::OutputTypeName(options.type)
+                      << ") to " << (toStandardOutput ? "standard output" : options.output) << "\n";
         }
         if (measurement && !ReportFigures(options, measurement->analyzer)) {
             return render::kExitRenderFailed;

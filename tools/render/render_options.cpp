@@ -11,11 +11,14 @@
 #include "engine/channel_values.h"
 #include "engine/crest_modulation.h"
 #include "engine/preparation.h"
+#include "export/wave_writer.h"
 #include "numtext/conversion_error.h"
 #include "numtext/decimal_entry.h"
 #include "numtext/entry_rules.h"
 #include "numtext/number_format.h"
 #include "numtext/number_reader.h"
+#include "platform/product_info.h"
+#include "render/duration_text.h"
 #include "render/preset_options.h"
 #include "settings/choice_lists.h"
 #include "settings/generator_model.h"
@@ -97,8 +100,10 @@ struct RawOptions {
     std::string rate = "44100";
     std::string duration = "10";
     std::string channels = "mono";
+    std::string type;  // empty: from the file name
     bool asLeft = false;
     bool verbose = false;
+    bool quiet = false;
     bool stats = false;
     std::string statsJson;
     std::string preset;
@@ -169,15 +174,80 @@ void RequireModPeriod(const std::string& prefix, const RawChannel& raw, const Ch
     }
 }
 
-RenderOptions Validate(const RawOptions& raw) {
+constexpr const char* kDurationsAccepted =
+    "seconds, M:SS, H:MM:SS or frames as in 48000s; at least 0.1 s";
+
+// The period's text as the window's validation leaves it, from a duration in
+// any of ReadDuration's forms; `note` receives a warning when a frame count
+// cannot be held exactly (the period is a float of seconds, as the window's).
+std::string ValidateDuration(const std::string& text, std::int32_t sampleRate, std::string& note) {
+    const DurationReading reading = ReadDuration(text, sampleRate);
+    if (!reading.problem.empty()) {
+        throw OptionError("--duration: '" + text + "' is not a duration: " + reading.problem +
+                          " (accepted: " + kDurationsAccepted + ")");
+    }
+    const std::string shown =
+        reading.seconds == text ? "'" + text + "'" : "'" + text + "' (" + reading.seconds + " s)";
+    float value;
+    try {
+        value = ParseDecimal(reading.seconds);
+    } catch (const ConversionError&) {
+        throw OptionError("--duration: " + shown +
+                          " is not a duration (accepted: " + kDurationsAccepted + ")");
+    }
+    const EntryRule& rule = kPeriodRule;
+    if (value > rule.maximum || !(value >= rule.minimum)) {
+        throw OptionError("--duration: " + shown +
+                          " is out of range (accepted: " + kDurationsAccepted + ")");
+    }
+    const std::string period =
+        ClampAndRound(reading.seconds, rule.minimum, rule.maximum, rule.decimals, value);
+    if (reading.frames) {
+        const std::int64_t frames = WaveFrameCount(ReadNumber(period), sampleRate);
+        if (frames != *reading.frames) {
+            note = "skarnel-render: --duration: " + text + " is a period of " + period +
+                   " s as the generator holds it: " + std::to_string(frames) +
+                   " frames are rendered.\n";
+        }
+    }
+    return period;
+}
+
+OutputType ChooseOutputType(const RawOptions& raw) {
+    const std::string types = OutputTypeList();
+    if (!raw.type.empty()) {
+        const OutputType type = *OutputTypeNamed(raw.type);  // CLI11 checked the word
+        if (raw.output == "-" && !StreamsToPipe(type)) {
+            throw OptionError("--type " + std::string(OutputTypeName(type)) +
+                              ": cannot be written to standard output, since its header is "
+                              "completed after the samples; write it to a file (standard "
+                              "output takes wav)");
+        }
+        return type;
+    }
+    if (raw.output == "-") {
+        return OutputType::kWav;
+    }
+    if (const std::optional<OutputType> type = OutputTypeOfPath(raw.output)) {
+        return *type;
+    }
+    throw OptionError("'" + raw.output +
+                      "': the file name's extension names no output type; end it in .wav, "
+                      ".w64, .rf64 or .flac, or choose one with --type (" +
+                      types + ")");
+}
+
+RenderOptions Validate(const RawOptions& raw, std::string& note) {
     RenderOptions options;
     options.output = raw.output;
+    options.type = ChooseOutputType(raw);
     options.sampleRate = std::stoi(raw.rate);
     options.verbose = raw.verbose;
+    options.quiet = raw.quiet;
     options.stats = raw.stats;
     options.statsJsonPath = raw.statsJson;
     GeneratorSettings& settings = options.settings;
-    settings.period = Validate("--duration", raw.duration, {kPeriodRule, "at least 0.1 seconds"});
+    settings.period = ValidateDuration(raw.duration, options.sampleRate, note);
     settings.channelMode = IndexOf(kChannelWords, raw.channels);
     settings.asLeft = raw.asLeft;
     const std::array<std::string, kChannelCount> prefixes{"--left-", "--right-"};
@@ -243,14 +313,14 @@ void AddChannelOptions(CLI::App& app, const std::string& side, RawChannel& raw) 
         ->group(group);
 }
 
-// A slot carries every signal setting: only the rate and the output (and
-// --verbose and the figures) go with --preset.
+// A slot carries every signal setting: only the rate and the output (its
+// type, --verbose, --quiet and the figures) go with --preset.
 void RejectSignalOptionsWithPreset(const CLI::App& app) {
     for (const CLI::Option* option : app.get_options()) {
         const std::string name = option->get_name();
         if (option->count() > 0 && name != "output" && name != "--rate" && name != "--preset" &&
-            name != "--slot" && name != "--verbose" && name != "--stats" &&
-            name != "--stats-json") {
+            name != "--slot" && name != "--verbose" && name != "--quiet" && name != "--type" &&
+            name != "--stats" && name != "--stats-json") {
             throw OptionError(name +
                               " cannot be combined with --preset: the slot holds the signal");
         }
@@ -262,6 +332,12 @@ constexpr const char* kFooter =
 given, as the generator window rounds its entries. The filter uses frequency
 and Q (peaking also gain); highpass and lowpass play with Q 1, as they do in
 the generator window.
+A duration is seconds (90, 1.5), M:SS or H:MM:SS with an optional fraction
+(1:30, 1:02:03.5), or frames at the chosen rate with an "s" (48000s).
+The output type follows the file's extension (.wav, .w64, .rf64, .flac) unless
+--type names it; a WAV holds at most 4 GiB of samples, W64 and RF64 have no
+such limit. Standard output takes WAV only.
+On a terminal a progress line shows on standard error for a long render.
 Exit status: 0 written, 1 rendering or writing failed, 2 bad command line.
 
 Examples:
@@ -269,21 +345,34 @@ Examples:
   skarnel-render -r 48000 -c stereo --left-filter peaking --left-freq 1000 \
       --left-gain -10 --left-q 3 --right-off peak_left_only.wav
   skarnel-render -c stereo --left-mod --left-mod-function triangular \
-      --left-mod-period 2 --as-left - | aplay)";
+      --left-mod-period 2 --as-left - | aplay
+  skarnel-render -r 48000 -c stereo -d 24:00:00 --left-noise white burn-in.w64)";
 
 }  // namespace
 
 ParseResult ParseRenderOptions(int argc, const char* const* argv) {
     RawOptions raw;
-    CLI::App app{"Renders one period of a Skarnel test signal to a 16-bit PCM WAV file.",
-                 "skarnel-render"};
+    CLI::App app{
+        "Renders one period of a Skarnel test signal to a 16-bit PCM file (WAV, W64, "
+        "RF64 or FLAC).",
+        "skarnel-render"};
     app.get_formatter()->column_width(32);
     app.footer(kFooter);
 
     const std::string signal = "Signal";
-    app.add_option("output", raw.output, "WAV file to write; - writes to standard output")
+    app.set_help_flag("-h,--help", "print this help and exit");
+    app.set_version_flag("--version", std::string("skarnel-render ") + kProductVersion,
+                         "print the program's name and version and exit");
+    app.add_option("output", raw.output,
+                   "file to write, its type from the extension (.wav, .w64, .rf64, .flac) "
+                   "or --type; - writes a WAV to standard output")
         ->required()
         ->type_name("FILE");
+    app.add_option("-t,--type", raw.type,
+                   "output type: wav, w64, rf64 or flac, whatever the file's extension")
+        ->type_name("TYPE")
+        ->group("Output")
+        ->transform(Quiet(CLI::IsMember({"wav", "w64", "rf64", "flac"}, CLI::ignore_case)));
     std::vector<std::string> rates;
     for (const std::int32_t rate : kSampleRateItems) {
         rates.push_back(std::to_string(rate));
@@ -295,8 +384,9 @@ ParseResult ParseRenderOptions(int argc, const char* const* argv) {
         ->group(signal)
         ->check(Quiet(CLI::IsMember(rates)));  // a text, so a non-number is "not in" too
     app.add_option("-d,--duration", raw.duration,
-                   "period in seconds, at least 0.1, 10 decimals (default 10)")
-        ->type_name("SECONDS")
+                   "period: seconds, M:SS, H:MM:SS (fractions allowed) or frames as 48000s; "
+                   "at least 0.1 s, 10 decimals (default 10)")
+        ->type_name("TIME")
         ->group(signal);
     app.add_option("-c,--channels", raw.channels,
                    "mono or stereo (default mono); mono renders the left channel")
@@ -308,7 +398,10 @@ ParseResult ParseRenderOptions(int argc, const char* const* argv) {
                  "amplitude, modulation and on tick, but keeps its own filter")
         ->group(signal);
     app.add_flag("-v,--verbose", raw.verbose, "print a one-line summary on standard error")
-        ->group(signal);
+        ->group("Output");
+    app.add_flag("-q,--quiet", raw.quiet,
+                 "no progress line (shown on standard error when it is a terminal)")
+        ->group("Output");
     app.add_option("--preset", raw.preset,
                    "render a memory slot of this preset file instead of the options below; "
                    "its texts are validated as a recall validates them")
@@ -347,7 +440,9 @@ ParseResult ParseRenderOptions(int argc, const char* const* argv) {
         if (!raw.preset.empty()) {
             RejectSignalOptionsWithPreset(app);
         }
-        result.options = Validate(raw);
+        std::string note;
+        result.options = Validate(raw, note);
+        result.error = note;
     } catch (const OptionError& e) {
         result.exitCode = kExitUsage;
         result.error = std::string(e.what()) + "\n" + std::string(kHelpHint);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/signal_engine.h"
+#include "render/output_type.h"
 #include "settings/generator_settings.h"
 
 namespace skarnel::render {
@@ -20,8 +21,10 @@ inline constexpr int kExitUsage = 2;         // bad command line
 // that is what the engine reads. Loop is off: one period is rendered.
 struct RenderOptions {
     std::string output;  // file path, or "-" for standard output
+    OutputType type = OutputType::kWav;
     std::int32_t sampleRate = 44100;
     bool verbose = false;
+    bool quiet = false;         // no progress line
     bool stats = false;         // print the rendered signal's figures on standard error
     std::string statsJsonPath;  // write them as JSON to this file too (when not empty)
     // Where the settings came from when not from the options ("slot 2 of
@@ -46,7 +49,10 @@ struct ParseResult {
 
 // Reads and validates the command line. Numeric texts go through the window's
 // validation (ClampAndRound) after a check that rejects texts that are not
-// numbers or lie outside the entry's range.
+// numbers or lie outside the entry's range; a duration is first turned into
+// seconds (ReadDuration). The output type comes from --type or the file's
+// extension. A frame count the period cannot hold exactly is rendered as the
+// nearest one it holds, with a note in `error` and options to render.
 ParseResult ParseRenderOptions(int argc, const char* const* argv);
 
 // Sets up the engine as a new window does when these settings are recalled
