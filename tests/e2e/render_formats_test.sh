@@ -57,8 +57,16 @@ cmp -s clock.wav seconds.wav || fail "-d 1:30 and -d 90 give different files"
 cmp -s frames.wav one.wav || fail "-d 48000s and -d 1 at 48000 Hz give different files"
 echo "durations: 1:30 = 90, 48000s = 1 s at 48 kHz, byte for byte"
 
-# About 2 s of work or more: past the second after which the line shows.
-long=(-r 192000 -c stereo -d 250 -t wav /dev/null)
+# About 3 s of work: past the second after which the line shows, whatever
+# the build's speed (a sanitizer build renders many times slower). A short
+# render measures it.
+start=$(date +%s%N)
+"$render" -r 192000 -c stereo -d 20 -t wav /dev/null
+took_ms=$((($(date +%s%N) - start) / 1000000))
+seconds=$((20 * 3000 / (took_ms > 0 ? took_ms : 1)))
+((seconds < 20)) && seconds=20
+((seconds > 3000)) && seconds=3000
+long=(-r 192000 -c stereo -d "$seconds" -t wav /dev/null)
 # What the program wrote to the terminal is script's output; its log file
 # would add lines of its own.
 script -qec "$(printf '%q ' "$render" "${long[@]}")" /dev/null </dev/null >shown.log ||
