@@ -23,7 +23,7 @@ constexpr std::string_view kUsage =
     "  --help        print this text and end\n"
     "\n"
     "See the manual page skarnel(1) for details, and skarnel-render(1) for\n"
-    "rendering to WAV files from the command line.\n";
+    "rendering signals to sound files from the command line.\n";
 
 }  // namespace
 
