@@ -15,11 +15,8 @@ for tool in cmake xvfb-run xdotool dbus-run-session strace sqlite3; do
     command -v "$tool" >/dev/null || fail "'$tool' is missing"
 done
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-stage=$work/stage
-DESTDIR=$stage cmake --install "$build" --prefix /usr >"$work/install.log" ||
-    fail "cmake --install failed: $(cat "$work/install.log")"
+source "$here/lib/staged_install.sh"
+stage_install "$build"
 for file in usr/bin/skarnel usr/lib/skarnel/skarnel usr/lib/skarnel/Examples.wbq \
     "usr/lib/skarnel/Compatibility Test.vlm" usr/share/applications/org.orvane.Skarnel.desktop \
     usr/share/icons/hicolor/256x256/apps/skarnel.png; do

@@ -18,11 +18,9 @@ for tool in cmake groff dpkg-parsechangelog update-mime-database xdg-mime gio \
     command -v "$tool" >/dev/null || fail "'$tool' is missing; see scripts/build_packages.txt"
 done
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-stage=$work/stage
-DESTDIR=$stage cmake --install "$build" --prefix /usr >"$work/install.log" ||
-    fail "cmake --install failed: $(cat "$work/install.log")"
+here=$(dirname "$(realpath "$0")")
+source "$here/lib/staged_install.sh"
+stage_install "$build"
 share=$stage/usr/share
 doc=$share/doc/skarnel
 
