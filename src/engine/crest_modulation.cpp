@@ -36,7 +36,7 @@ float ModulationValue(int modFunction, long double phase) noexcept {
     }
 }
 
-void UpdateModGain(ChannelEngineState& channel, int modFunction, std::int32_t n,
+void UpdateModGain(ChannelEngineState& channel, int modFunction, std::int64_t n,
                    std::int32_t sampleRate) noexcept {
     const long double phase = ModulationPhase(channel, n, sampleRate);
     if (!std::isfinite(phase) || !IsModulationFunction(modFunction)) {

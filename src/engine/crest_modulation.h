@@ -30,7 +30,7 @@ float TriangleOf(float p) noexcept;
 
 // The modulation's phase at frame n: n / rate * 2 pi / period + phase, in
 // extended precision, operation by operation. Not finite for a period of 0.
-inline long double ModulationPhase(const ChannelEngineState& channel, std::int32_t n,
+inline long double ModulationPhase(const ChannelEngineState& channel, std::int64_t n,
                                    std::int32_t sampleRate) noexcept {
     return static_cast<long double>(n) / sampleRate * kTwoPi /
                static_cast<long double>(channel.modPeriod) +
@@ -56,7 +56,7 @@ inline float ModulationGain(float depth, float m) noexcept {
 // when the phase cannot be formed (a period of 0 or a non-finite phase) or
 // the function index is not one of the four, so a bad entry silences nothing
 // and divides by nothing.
-void UpdateModGain(ChannelEngineState& channel, int modFunction, std::int32_t n,
+void UpdateModGain(ChannelEngineState& channel, int modFunction, std::int64_t n,
                    std::int32_t sampleRate) noexcept;
 
 }  // namespace skarnel

@@ -37,9 +37,11 @@ struct ChannelEngineState {
 
 // The engine record of one generator window.
 struct EngineState {
-    std::int32_t sampleRate = 44100;              // written by the output settings only
-    std::int32_t periodSamples = 0;               // length of the period in frames
-    std::int32_t sampleCounter = 0;               // next frame within the period
+    std::int32_t sampleRate = 44100;  // written by the output settings only
+    // Frame counts are 64-bit so that a period may run for days at any rate:
+    // a 32-bit counter would stop after 2^31 frames (12.4 h at 48 kHz).
+    std::int64_t periodSamples = 0;               // length of the period in frames
+    std::int64_t sampleCounter = 0;               // next frame within the period
     bool busy = false;                            // the block renderer is running
     std::array<float, kPinkRowCount> pinkRows{};  // shared by both channels
     std::array<ChannelEngineState, kChannelCount> channels{};

@@ -91,7 +91,7 @@ SKARNEL_VECTOR_CLONES void Triangles(const float* s, double* triangle, std::size
 // within 2^-63. The triangle's arctangent argument s / sqrt(1 - s^2) has an
 // exact numerator and radicand (s is a float), so its double value is within
 // 2^-52 relative, which costs the arctangent at most 2^-53.
-void ModulationValues(const ChannelEngineState& ch, int modFunction, std::int32_t n0,
+void ModulationValues(const ChannelEngineState& ch, int modFunction, std::int64_t n0,
                       std::int32_t sampleRate, std::size_t len, RenderScratch& scratch,
                       float* value) {
     constexpr double kError = 0x1p-46;
@@ -102,7 +102,7 @@ void ModulationValues(const ChannelEngineState& ch, int modFunction, std::int32_
     const bool triangle = modFunction == kModTriangular;
     bool anyLarge = false;
     for (std::size_t i = 0; i < len; ++i) {
-        phase[i] = ModulationPhase(ch, n0 + static_cast<std::int32_t>(i), sampleRate);
+        phase[i] = ModulationPhase(ch, n0 + static_cast<std::int64_t>(i), sampleRate);
         // The triangle is defined on the phase rounded to float.
         const long double a =
             triangle ? static_cast<long double>(static_cast<float>(phase[i])) : phase[i];
@@ -166,7 +166,7 @@ void ModulationValues(const ChannelEngineState& ch, int modFunction, std::int32_
 // defined; a function value shared with the other channel (same function,
 // period and phase) is passed in `shared`.
 void ModulationGains(ChannelEngineState& ch, const LiveSettings& live, const ChannelPlan& plan,
-                     std::int32_t n0, std::int32_t sampleRate, std::size_t len,
+                     std::int64_t n0, std::int32_t sampleRate, std::size_t len,
                      RenderScratch& scratch, const float* shared, float* gain) {
     if (!plan.modulation) {
         std::fill(gain, gain + len, ch.modGain);
@@ -178,7 +178,7 @@ void ModulationGains(ChannelEngineState& ch, const LiveSettings& live, const Cha
                         std::isfinite(ch.modPhase);
     if (!formed) {
         for (std::size_t i = 0; i < len; ++i) {
-            UpdateModGain(ch, modFunction, n0 + static_cast<std::int32_t>(i), sampleRate);
+            UpdateModGain(ch, modFunction, n0 + static_cast<std::int64_t>(i), sampleRate);
             gain[i] = ch.modGain;
         }
         return;
@@ -216,7 +216,7 @@ constexpr std::array<std::uint16_t, kPinkCycle> MakeFiringTable() {
 
 constexpr std::array<std::uint16_t, kPinkCycle> kFiringTable = MakeFiringTable();
 
-std::uint32_t FiringPinkRows(std::uint32_t n) noexcept {
+std::uint32_t FiringPinkRows(std::uint64_t n) noexcept {
     return kFiringTable[n % kPinkCycle];
 }
 
@@ -236,13 +236,13 @@ float RowValue(std::uint32_t seed) noexcept {
 // left channel's then the right one's. White values are complete here; pink
 // calls leave the rows they saw, summed afterwards.
 void DrawSources(SignalEngine& engine, RenderScratch& scratch, const ChannelPlan* plans,
-                 int planCount, std::int32_t n0, std::size_t len) {
+                 int planCount, std::int64_t n0, std::size_t len) {
     // The generator and the rows are worked on in locals, which the compiler
     // may keep in registers (nothing else can change them during the pass).
     UniformRandom random = engine.random();
     std::array<float, kPinkRowCount> rows = engine.state.pinkRows;
     for (std::size_t i = 0; i < len; ++i) {
-        const auto n = static_cast<std::uint32_t>(n0 + static_cast<std::int32_t>(i));
+        const auto n = static_cast<std::uint64_t>(n0 + static_cast<std::int64_t>(i));
         std::uint32_t firing = ~0u;  // worked out at the first pink call of the frame
         for (int p = 0; p < planCount; ++p) {
             const ChannelPlan& plan = plans[p];
@@ -482,7 +482,7 @@ void RenderPass(SignalEngine& engine, RenderScratch& scratch, bool stereo, bool 
                 int leftSelector, int rightSelector, std::int16_t* out, std::size_t len) {
     EngineState& state = engine.state;
     const LiveSettings& live = engine.live;
-    const std::int32_t n0 = state.sampleCounter;
+    const std::int64_t n0 = state.sampleCounter;
 
     ChannelPlan plans[kChannelCount];
     int planCount = 0;
@@ -582,14 +582,14 @@ void RenderFramesFast(SignalEngine& engine, RenderScratch& scratch, bool stereo,
     EngineState& state = engine.state;
     while (frames > 0) {
         const std::size_t len = std::min(frames, kRenderChunkFrames);
-        if (state.sampleCounter > INT32_MAX - static_cast<std::int32_t>(len)) {
+        if (state.sampleCounter > INT64_MAX - static_cast<std::int64_t>(len)) {
             // The counter stops at its largest value: frame by frame, as defined.
             ReferenceRenderFrames(engine, stereo, rightRepeatsLeft, leftSelector, rightSelector,
                                   out, len);
         } else {
             RenderPass(engine, scratch, stereo, rightRepeatsLeft, leftSelector, rightSelector, out,
                        len);
-            state.sampleCounter += static_cast<std::int32_t>(len);
+            state.sampleCounter += static_cast<std::int64_t>(len);
         }
         out += 2 * len;
         frames -= len;

@@ -39,9 +39,9 @@ float WhiteSource(UniformRandom& random, const ChannelEngineState& channel) noex
 }
 
 float PinkSource(UniformRandom& random, std::array<float, kPinkRowCount>& pinkRows,
-                 const ChannelEngineState& channel, std::int32_t n) noexcept {
+                 const ChannelEngineState& channel, std::int64_t n) noexcept {
     pinkRows[0] = static_cast<float>(random.Next());
-    const auto frame = static_cast<std::uint32_t>(n);
+    const auto frame = static_cast<std::uint64_t>(n);
     for (int row = 1; row < kPinkRowCount; ++row) {
         if ((frame & kPinkRowSchedule[row].mask) == kPinkRowSchedule[row].match) {
             pinkRows[row] = static_cast<float>(random.Next());

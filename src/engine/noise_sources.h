@@ -48,7 +48,7 @@ float WhiteSource(UniformRandom& random, const ChannelEngineState& channel) noex
 // (n & mask) == match, so each row is redrawn half as often as the one before.
 // Both channels share the rows and the frame number.
 float PinkSource(UniformRandom& random, std::array<float, kPinkRowCount>& pinkRows,
-                 const ChannelEngineState& channel, std::int32_t n) noexcept;
+                 const ChannelEngineState& channel, std::int64_t n) noexcept;
 
 struct PinkRowSchedule {
     std::uint32_t mask;

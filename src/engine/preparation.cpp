@@ -9,12 +9,17 @@
 
 namespace skarnel {
 
-std::int32_t PeriodFrames(long double seconds, std::int32_t sampleRate) noexcept {
+std::int64_t PeriodFrames(long double seconds, std::int32_t sampleRate) noexcept {
     const long double frames = seconds * sampleRate;
-    if (frames >= 2147483647.5L) {
-        return std::numeric_limits<std::int32_t>::max();
+    if (std::isnan(frames)) {
+        return 0;  // as the low bits of the integer indefinite read
     }
-    return Round(frames);
+    // Everything from 2^63 - 0.5 on rounds to 2^63 or beyond; 2^63 is exact in
+    // long double, and so is every half below it that long double can hold.
+    if (frames >= 0x1p63L - 0.5L) {
+        return std::numeric_limits<std::int64_t>::max();
+    }
+    return RoundToInt64(frames);
 }
 
 void ResetRunningState(EngineState& state) noexcept {

@@ -31,10 +31,10 @@ struct PreparationOutcome {
 };
 
 // Frames in a period of `seconds` at `sampleRate`, halves to even. A period
-// longer than the 32-bit counter can hold is cut to the longest one it can
-// (INT32_MAX frames, over three hours even at 192 kHz) rather than wrapping to
-// an arbitrary length.
-std::int32_t PeriodFrames(long double seconds, std::int32_t sampleRate) noexcept;
+// longer than the 64-bit counter can hold (a float period text reaches 3.4e38
+// seconds) is cut to the longest one it can, INT64_MAX frames, rather than
+// wrapping to an arbitrary length.
+std::int64_t PeriodFrames(long double seconds, std::int32_t sampleRate) noexcept;
 
 // Steps 2-5 of preparation: clears busy, the pink rows, the frame counter and
 // sets both modulation gains to 1.

@@ -52,7 +52,7 @@ BlockStatus FillBlockWith(SignalEngine& engine, FrameRenderer render, std::uint8
         if (state.sampleCounter < state.periodSamples) {
             run = std::min<std::size_t>(
                 run, static_cast<std::size_t>(state.periodSamples - state.sampleCounter));
-        } else if (state.sampleCounter == INT32_MAX) {
+        } else if (state.sampleCounter == INT64_MAX) {
             run = 1;  // the counter stays at its limit, which may be the period's end
         }
         if (plays) {

@@ -78,9 +78,10 @@ BlockStatus FillBlockWith(SignalEngine& engine, FrameRenderer render, std::uint8
                           std::size_t size);
 
 // Advances a frame counter by one without overflowing: the counter keeps
-// counting past a period's end, and stops at the largest int32.
-inline void AdvanceFrameCounter(std::int32_t& counter) noexcept {
-    if (counter < INT32_MAX) {
+// counting past a period's end, and stops at the largest int64 (millions of
+// years at any rate, but no input makes it undefined).
+inline void AdvanceFrameCounter(std::int64_t& counter) noexcept {
+    if (counter < INT64_MAX) {
         ++counter;
     }
 }

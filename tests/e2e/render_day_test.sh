@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
-# A burn-in file: 24 hours of stereo white noise at 48 kHz (16.6 GB, four
-# times what a WAV can hold) rendered to a 64-bit container, read back by
-# soxi (sox) and sndfile-info (libsndfile) at exactly 4,147,200,000 frames.
+# A burn-in file: 24 hours of stereo noise at 48 kHz (16.6 GB, four times
+# what a WAV can hold) rendered to a 64-bit container, read back by soxi (sox)
+# and sndfile-info (libsndfile) at exactly 4,147,200,000 frames. The signal
+# must not change its character over the day: the last two minutes' pink
+# third-octave levels (left) and modulated white level (right, 1 Hz square at
+# full depth) equal the first two minutes' within the scatter of noise (the
+# narrowest band's level scatters by about 0.1 dB). Past 2^31 frames (12.4 h)
+# a narrower frame counter would freeze the pink row schedule (two rows redrawn
+# at every frame, eleven constant) and hold the modulation gain at one value.
 # The file goes to a temporary folder beside the build (the same disk as the
 # work, not a small /tmp) and is deleted at the end, failed or not.
 #
@@ -35,7 +41,8 @@ fi
 
 file="$work/day.$type"
 start=$(date +%s%N)
-"$render" -q -r 48000 -c stereo -d 24:00:00 --left-noise white --right-noise white \
+"$render" -q -r 48000 -c stereo -d 24:00:00 --left-noise pink --right-noise white \
+    --right-crest 1.42:1 --right-mod --right-mod-function square --right-mod-period 1 \
     -t "$type" "$file" || fail "skarnel-render failed"
 elapsed_ms=$((($(date +%s%N) - start) / 1000000))
 seconds="$((elapsed_ms / 1000)).$(printf '%03d' $((elapsed_ms % 1000)))"
@@ -48,3 +55,28 @@ soxi_frames=$(soxi -s "$file")
 info_frames=$(sndfile-info "$file" | sed -n 's/^Frames *: *//p')
 [[ "$info_frames" == "$frames" ]] || fail "sndfile-info reads '$info_frames' frames, not $frames"
 echo "render_day_test: soxi and sndfile-info read $frames frames"
+
+# The first and the last two minutes, copied out once (reaching the end reads
+# through the whole file).
+sox "$file" "$work/first.wav" trim 0 120
+sox "$file" "$work/last.wav" trim $((86400 - 120)) 120
+rm -f "$file"
+
+# RMS level in dB of one channel of a segment, through an optional band
+# filter (sox's sinc: LOW-HIGH in Hz).
+level() { # SEGMENT CHANNEL [BAND]
+    local effect=()
+    [[ $# -eq 3 ]] && effect=(sinc "$3")
+    sox "$work/$1.wav" -n remix "$2" "${effect[@]}" stats 2>&1 | awk '/^RMS lev dB/ { print $4 }'
+}
+# Two levels agree within TOLERANCE dB.
+agree() { # WHAT FIRST LAST TOLERANCE
+    awk -v a="$2" -v b="$3" -v t="$4" 'BEGIN { d = a - b; if (d < 0) d = -d; exit !(d <= t) }' ||
+        fail "$1: $2 dB in the first two minutes, $3 dB in the last"
+    echo "render_day_test: $1: $2 dB first, $3 dB last"
+}
+# Third-octave bands from 50 Hz to 16 kHz, a decade apart where they matter.
+for band in 45-56 450-560 4500-5600 14000-18000; do
+    agree "pink ${band} Hz" "$(level first 1 "$band")" "$(level last 1 "$band")" 1
+done
+agree "modulated white" "$(level first 2)" "$(level last 2)" 0.2

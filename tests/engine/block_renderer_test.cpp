@@ -116,8 +116,8 @@ protected:
 // frame, as it does at any other period's end.
 TEST_F(BlockRendererEdge, LoopRestartsAPeriodEndingAtTheCounterLimitAfterOneFrame) {
     Both([](SignalEngine& e) {
-        e.state.periodSamples = INT32_MAX;
-        e.state.sampleCounter = INT32_MAX;
+        e.state.periodSamples = INT64_MAX;
+        e.state.sampleCounter = INT64_MAX;
         e.live.loop = true;
     });
     std::vector<std::uint8_t> bytes(2 * 300);

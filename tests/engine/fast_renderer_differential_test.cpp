@@ -27,6 +27,9 @@ public:
     explicit SettingsDraw(std::uint64_t seed) : rng_(seed) {}
 
     int Int(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
+    std::int64_t Int64(std::int64_t lo, std::int64_t hi) {
+        return std::uniform_int_distribution<std::int64_t>(lo, hi)(rng_);
+    }
     double Real(double lo, double hi) {
         return std::uniform_real_distribution<double>(lo, hi)(rng_);
     }
@@ -86,22 +89,28 @@ public:
         for (int c = 0; c < kChannelCount; ++c) {
             Channel(e, c);
         }
-        e.state.periodSamples = Chance(0.3) ? Int(1, 3000) : Int(1, 2000000000);
+        // Up to a day at 192 kHz, so counters pass 2^31 and 2^32.
+        e.state.periodSamples = Chance(0.3) ? Int(1, 3000) : Int64(1, 20000000000LL);
         // Start anywhere: at the start, just before the period's end (for the
-        // loop boundary), late in a long period (large phases), or next to the
+        // loop boundary), late in a long period (large phases), across 2^31
+        // or 2^32 (where a narrower counter would end), or next to the
         // counter's largest value.
-        switch (Int(0, 3)) {
+        switch (Int(0, 4)) {
             case 0:
                 e.state.sampleCounter = 0;
                 break;
             case 1:
-                e.state.sampleCounter = std::max(0, e.state.periodSamples - Int(0, 2000));
+                e.state.sampleCounter =
+                    std::max<std::int64_t>(0, e.state.periodSamples - Int(0, 2000));
                 break;
             case 2:
-                e.state.sampleCounter = Int(0, e.state.periodSamples);
+                e.state.sampleCounter = Int64(0, e.state.periodSamples);
+                break;
+            case 3:
+                e.state.sampleCounter = (Chance(0.5) ? 0x80000000LL : 0x100000000LL) - Int(0, 3000);
                 break;
             default:
-                e.state.sampleCounter = INT32_MAX - Int(0, 3000);
+                e.state.sampleCounter = INT64_MAX - Int(0, 3000);
                 break;
         }
         for (float& row : e.state.pinkRows) {

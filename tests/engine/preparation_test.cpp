@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -27,11 +28,15 @@ TEST(Preparation, PeriodInFrames) {
     EXPECT_EQ(PeriodFrames(0.00015L, 10000), 2);
 }
 
-TEST(Preparation, OverlongPeriodSaturatesInsteadOfWrapping) {
-    // 100000 s at 48000 Hz is 4.8e9 frames: more than an int32 holds.
-    EXPECT_EQ(PeriodFrames(100000.0L, 48000), INT32_MAX);
-    EXPECT_EQ(PeriodFrames(1e30L, 192000), INT32_MAX);
-    EXPECT_EQ(PeriodFrames(11184.8106L, 192000), 2147483635);  // just below the limit
+TEST(Preparation, LongPeriodsKeepTheirLengthAndOnlyTheUnholdableSaturate) {
+    // A day at 48 kHz and 100000 s at 192 kHz: far beyond 2^31 frames.
+    EXPECT_EQ(PeriodFrames(86400.0L, 48000), 4147200000LL);
+    EXPECT_EQ(PeriodFrames(100000.0L, 192000), 19200000000LL);
+    EXPECT_EQ(PeriodFrames(11184.8106L, 192000), 2147483635);
+    EXPECT_EQ(PeriodFrames(11184.811L, 192000), 2147483712LL);  // just past 2^31
+    // The float period text reaches 3.4e38 s: cut, never wrapped.
+    EXPECT_EQ(PeriodFrames(3.4e38L, 192000), INT64_MAX);
+    EXPECT_EQ(PeriodFrames(std::numeric_limits<long double>::infinity(), 8000), INT64_MAX);
 }
 
 TEST(Preparation, RestartsThePeriodAndPutsEverythingAtRest) {
