@@ -402,10 +402,13 @@ SKARNEL_VECTOR_CLONES void ScaledSamples(float amplitude, const float* gain, con
     }
 }
 
-// A channel's biquad over a pass, in its defined order and precision. The
-// quotients are the ones the per-sample formula forms, computed once, and the
-// memory is kept as extended values (exact integers), so the recursion never
-// waits for a conversion unless an output leaves the 32-bit range.
+// A channel's biquad over a pass. Each output is first formed in double
+// (fastmath::FilterSumBound says how far that can lie from the defined
+// extended-precision sum); when the whole interval around it rounds to one
+// integer, that is the output, and otherwise the sample is computed the
+// defined way: the quotients the per-sample formula forms (computed once),
+// summed left to right in extended precision. The memory holds integers,
+// exact in double.
 class FilterRun {
 public:
     FilterRun(ChannelEngineState& c, std::int32_t* sample) noexcept : c_(c), sample_(sample) {
@@ -415,6 +418,11 @@ public:
         q2_ = c.b2 / a0;
         p1_ = c.a1 / a0;
         p2_ = c.a2 / a0;
+        d0_ = static_cast<double>(q0_);
+        d1_ = static_cast<double>(q1_);
+        d2_ = static_cast<double>(q2_);
+        e1_ = static_cast<double>(p1_);
+        e2_ = static_cast<double>(p2_);
         x1_ = c.x1;
         x2_ = c.x2;
         y1_ = c.y1;
@@ -422,23 +430,29 @@ public:
     }
 
     void Step(std::size_t i) noexcept {
-        const long double x = sample_[i];
-        const long double sum = q0_ * x + q1_ * x1_ + q2_ * x2_ - p1_ * y1_ - p2_ * y2_;
-        std::int32_t y;
-        long double yExtended;
-        if (std::fabs(sum) < 0x1p31L - 1.0L) {
-            yExtended = fastmath::RoundHalfEvenExtended(sum);
-            // Whole already: llrint converts without switching the x87 unit
-            // to truncation, as a cast would.
-            y = static_cast<std::int32_t>(std::llrint(yExtended));
+        const double x = sample_[i];
+        const double t0 = d0_ * x;
+        const double t1 = d1_ * x1_;
+        const double t2 = d2_ * x2_;
+        const double t3 = e1_ * y1_;
+        const double t4 = e2_ * y2_;
+        // The newest output enters last, so the recursion waits on one
+        // product and one difference only.
+        const double sum = ((t0 + t1) + t2 - t4) - t3;
+        const double bound = fastmath::FilterSumBound(
+            std::fabs(t0) + std::fabs(t1) + std::fabs(t2) + std::fabs(t3) + std::fabs(t4), sum);
+        const double lo = fastmath::RoundHalfEven(sum - bound);
+        const double hi = fastmath::RoundHalfEven(sum + bound);
+        double y;
+        if (lo == hi && std::fabs(sum) < 2147483647.0) [[likely]] {
+            y = lo;
         } else {
-            y = Round(sum);  // the low 32 bits of the rounded value
-            yExtended = y;
+            y = Defined(x);
         }
-        sample_[i] = y;
+        sample_[i] = static_cast<std::int32_t>(y);
         y2_ = y1_;
         x2_ = x1_;
-        y1_ = yExtended;
+        y1_ = y;
         x1_ = x;
     }
 
@@ -455,10 +469,21 @@ public:
     }
 
 private:
+    // The output as defined: the sum in its order and precision, rounded
+    // halves to even and taken as a 32-bit integer.
+    double Defined(double x) const noexcept {
+        const long double sum =
+            q0_ * static_cast<long double>(x) + q1_ * static_cast<long double>(x1_) +
+            q2_ * static_cast<long double>(x2_) - p1_ * static_cast<long double>(y1_) -
+            p2_ * static_cast<long double>(y2_);
+        return Round(sum);
+    }
+
     ChannelEngineState& c_;
     std::int32_t* sample_;
-    long double q0_, q1_, q2_, p1_, p2_;
-    long double x1_, x2_, y1_, y2_;
+    long double q0_, q1_, q2_, p1_, p2_;  // as the defined formula forms them
+    double d0_, d1_, d2_, e1_, e2_;       // the same, rounded to double
+    double x1_, x2_, y1_, y2_;            // the memory: 32-bit integers
 };
 
 // One or two channels' filters; two run side by side, so that each one's
@@ -478,54 +503,64 @@ void FilterSamples(FilterRun* first, FilterRun* second, std::size_t len) noexcep
     first->Finish(len);
 }
 
-void RenderPass(SignalEngine& engine, RenderScratch& scratch, bool stereo, bool rightRepeatsLeft,
-                int leftSelector, int rightSelector, std::int16_t* out, std::size_t len) {
+// The calls a frame makes: the left (or mono) call, then the right one when
+// the right chain runs.
+struct PassPlans {
+    ChannelPlan plans[kChannelCount];
+    int count = 0;
+    bool stereo = false;
+    bool rightRuns = false;
+
+    // A selector outside the lists (no noise function chosen) can make both
+    // calls of a frame run one channel; such frames are rendered one by one.
+    bool OneChannelTwice() const noexcept {
+        return count == 2 && plans[0].channel == plans[1].channel;
+    }
+};
+
+PassPlans PlansFor(const LiveSettings& live, bool stereo, bool rightRepeatsLeft, int leftSelector,
+                   int rightSelector) noexcept {
+    PassPlans p;
+    p.stereo = stereo;
+    p.rightRuns = stereo && !rightRepeatsLeft;
+    p.plans[p.count++] = PlanFor(live, leftSelector);
+    if (p.rightRuns) {
+        p.plans[p.count++] = PlanFor(live, rightSelector);
+    }
+    return p;
+}
+
+// The source half of a pass of at most kRenderChunkFrames frames from frame
+// n0: each call's sample before its filter into pre[channel], and the
+// generator, the pink rows, the modulation gains and x as the chain leaves
+// them.
+void RenderSourcesPass(SignalEngine& engine, RenderScratch& scratch, const PassPlans& p,
+                       std::int64_t n0, std::int32_t* const pre[kChannelCount], std::size_t len) {
     EngineState& state = engine.state;
     const LiveSettings& live = engine.live;
-    const std::int64_t n0 = state.sampleCounter;
-
-    ChannelPlan plans[kChannelCount];
-    int planCount = 0;
-    const bool rightRuns = stereo && !rightRepeatsLeft;
-    for (const int selector : {leftSelector, rightSelector}) {
-        if (planCount == 1 && !rightRuns) {
-            break;
-        }
-        ChannelPlan& plan = plans[planCount++];
-        plan = PlanFor(live, selector);
-    }
-    if (planCount == 2 && plans[0].channel == plans[1].channel) {
-        // A selector outside the lists (no noise function chosen) can make both
-        // calls of a frame run one channel: frame by frame, as defined.
-        ReferenceRenderFrames(engine, stereo, rightRepeatsLeft, leftSelector, rightSelector, out,
-                              len);
-        state.sampleCounter = n0;  // the caller advances the counter over the pass
-        return;
-    }
-
-    for (int p = 0; p < planCount; ++p) {
-        const ChannelPlan& plan = plans[p];
+    for (int i = 0; i < p.count; ++i) {
+        const ChannelPlan& plan = p.plans[i];
         // The right channel's function values are the left one's when both
         // modulate with the same function, period and phase.
         const float* shared = nullptr;
-        if (p == 1 && plans[0].modulation && plan.modulation &&
-            live.modFunction[plans[0].channel] == live.modFunction[plan.channel]) {
-            const ChannelEngineState& first = state.channels[plans[0].channel];
+        if (i == 1 && p.plans[0].modulation && plan.modulation &&
+            live.modFunction[p.plans[0].channel] == live.modFunction[plan.channel]) {
+            const ChannelEngineState& first = state.channels[p.plans[0].channel];
             const ChannelEngineState& second = state.channels[plan.channel];
             if (first.modPeriod == second.modPeriod && first.modPhase == second.modPhase &&
                 std::isfinite(first.modPeriod) && first.modPeriod != 0.0f &&
                 std::isfinite(first.modPhase)) {
-                shared = scratch.modValue[plans[0].channel].data();
+                shared = scratch.modValue[p.plans[0].channel].data();
             }
         }
         ModulationGains(state.channels[plan.channel], live, plan, n0, state.sampleRate, len,
                         scratch, shared, scratch.gain[plan.channel].data());
     }
-    DrawSources(engine, scratch, plans, planCount, n0, len);
-    for (int p = 0; p < planCount; ++p) {
-        const ChannelPlan& plan = plans[p];
+    DrawSources(engine, scratch, p.plans, p.count, n0, len);
+    for (int i = 0; i < p.count; ++i) {
+        const ChannelPlan& plan = p.plans[i];
         ChannelEngineState& ch = state.channels[plan.channel];
-        std::int32_t* sample = scratch.sample[plan.channel].data();
+        std::int32_t* sample = pre[plan.channel];
         if (plan.hasSource) {
             if (plan.noiseFunction == kPinkNoise) {
                 PinkValues(scratch, plan.channel, len);
@@ -542,11 +577,18 @@ void RenderPass(SignalEngine& engine, RenderScratch& scratch, bool stereo, bool 
             ch.x = sample[len - 1];
         }
     }
+}
+
+// The filter half over any number of frames: each running channel's filter
+// over pre[channel] in place, then the calls' samples, gated in stereo, into
+// out.
+void FilterAndInterleavePass(EngineState& state, const PassPlans& p,
+                             std::int32_t* const pre[kChannelCount], std::int16_t* out,
+                             std::size_t len) {
     std::optional<FilterRun> filters[kChannelCount];
-    for (int p = 0; p < planCount; ++p) {
-        if (plans[p].filter) {
-            filters[p].emplace(state.channels[plans[p].channel],
-                               scratch.sample[plans[p].channel].data());
+    for (int i = 0; i < p.count; ++i) {
+        if (p.plans[i].filter) {
+            filters[i].emplace(state.channels[p.plans[i].channel], pre[p.plans[i].channel]);
         }
     }
     if (filters[0] && filters[1]) {
@@ -557,9 +599,9 @@ void RenderPass(SignalEngine& engine, RenderScratch& scratch, bool stereo, bool 
 
     // The first call's samples go left, the second call's right, whichever
     // channels the selectors addressed.
-    const std::int32_t* left = scratch.sample[plans[0].channel].data();
-    const std::int32_t* right = scratch.sample[plans[planCount - 1].channel].data();
-    if (!stereo) {
+    const std::int32_t* left = pre[p.plans[0].channel];
+    const std::int32_t* right = pre[p.plans[p.count - 1].channel];
+    if (!p.stereo) {
         for (std::size_t i = 0; i < len; ++i) {
             out[2 * i] = Low16(left[i]);
             out[2 * i + 1] = 0;
@@ -570,7 +612,7 @@ void RenderPass(SignalEngine& engine, RenderScratch& scratch, bool stereo, bool 
     const std::int64_t rightGate = state.right().gate;
     for (std::size_t i = 0; i < len; ++i) {
         out[2 * i] = Low16(left[i] * leftGate);
-        out[2 * i + 1] = rightRuns ? Low16(right[i] * rightGate) : out[2 * i];
+        out[2 * i + 1] = p.rightRuns ? Low16(right[i] * rightGate) : out[2 * i];
     }
 }
 
@@ -579,21 +621,58 @@ void RenderPass(SignalEngine& engine, RenderScratch& scratch, bool stereo, bool 
 void RenderFramesFast(SignalEngine& engine, RenderScratch& scratch, bool stereo,
                       bool rightRepeatsLeft, int leftSelector, int rightSelector, std::int16_t* out,
                       std::size_t frames) noexcept {
-    EngineState& state = engine.state;
+    if (!SourcesSplitFromFilters(engine, stereo, rightRepeatsLeft, leftSelector, rightSelector,
+                                 frames)) {
+        // Frame by frame, as defined.
+        ReferenceRenderFrames(engine, stereo, rightRepeatsLeft, leftSelector, rightSelector, out,
+                              frames);
+        return;
+    }
+    const PassPlans p =
+        PlansFor(engine.live, stereo, rightRepeatsLeft, leftSelector, rightSelector);
+    std::int32_t* const pre[kChannelCount] = {scratch.sample[kLeft].data(),
+                                              scratch.sample[kRight].data()};
     while (frames > 0) {
         const std::size_t len = std::min(frames, kRenderChunkFrames);
-        if (state.sampleCounter > INT64_MAX - static_cast<std::int64_t>(len)) {
-            // The counter stops at its largest value: frame by frame, as defined.
-            ReferenceRenderFrames(engine, stereo, rightRepeatsLeft, leftSelector, rightSelector,
-                                  out, len);
-        } else {
-            RenderPass(engine, scratch, stereo, rightRepeatsLeft, leftSelector, rightSelector, out,
-                       len);
-            state.sampleCounter += static_cast<std::int64_t>(len);
-        }
+        RenderSourcesPass(engine, scratch, p, engine.state.sampleCounter, pre, len);
+        engine.state.sampleCounter += static_cast<std::int64_t>(len);
+        FilterAndInterleavePass(engine.state, p, pre, out, len);
         out += 2 * len;
         frames -= len;
     }
+}
+
+bool SourcesSplitFromFilters(const SignalEngine& engine, bool stereo, bool rightRepeatsLeft,
+                             int leftSelector, int rightSelector, std::size_t frames) noexcept {
+    // Near the counter's largest value it stops counting: frame by frame.
+    const bool counterRoom =
+        engine.state.sampleCounter <= INT64_MAX - static_cast<std::int64_t>(frames);
+    return counterRoom &&
+           !PlansFor(engine.live, stereo, rightRepeatsLeft, leftSelector, rightSelector)
+                .OneChannelTwice();
+}
+
+void RenderSourcesFast(SignalEngine& engine, RenderScratch& scratch, bool stereo,
+                       bool rightRepeatsLeft, int leftSelector, int rightSelector,
+                       std::int32_t* const pre[kChannelCount], std::size_t frames) noexcept {
+    const PassPlans p =
+        PlansFor(engine.live, stereo, rightRepeatsLeft, leftSelector, rightSelector);
+    std::size_t done = 0;
+    while (done < frames) {
+        const std::size_t len = std::min(frames - done, kRenderChunkFrames);
+        std::int32_t* const at[kChannelCount] = {pre[kLeft] + done, pre[kRight] + done};
+        RenderSourcesPass(engine, scratch, p, engine.state.sampleCounter, at, len);
+        engine.state.sampleCounter += static_cast<std::int64_t>(len);
+        done += len;
+    }
+}
+
+void FilterAndInterleave(EngineState& state, const LiveSettings& live, bool stereo,
+                         bool rightRepeatsLeft, int leftSelector, int rightSelector,
+                         std::int32_t* const pre[kChannelCount], std::int16_t* out,
+                         std::size_t frames) noexcept {
+    const PassPlans p = PlansFor(live, stereo, rightRepeatsLeft, leftSelector, rightSelector);
+    FilterAndInterleavePass(state, p, pre, out, frames);
 }
 
 }  // namespace skarnel

@@ -43,4 +43,33 @@ void RenderFramesFast(SignalEngine& engine, RenderScratch& scratch, bool stereo,
                       bool rightRepeatsLeft, int leftSelector, int rightSelector, std::int16_t* out,
                       std::size_t frames) noexcept;
 
+struct LiveSettings;
+
+// The same frames in two halves, which may run on two threads one pass
+// apart: the source half (modulation, random draws, crest shaping, scaling)
+// reads the settings and changes only the random generator, the pink rows,
+// each channel's modulation gain and x, and the frame counter; the filter
+// half changes only the filter memory. Rendering the sources of frames and
+// then filtering them gives exactly what RenderFramesFast gives.
+//
+// Whether `frames` frames from the current counter can be rendered in
+// halves: not when both calls of a frame address one channel (a noise
+// function outside the lists), nor next to the counter's largest value.
+bool SourcesSplitFromFilters(const SignalEngine& engine, bool stereo, bool rightRepeatsLeft,
+                             int leftSelector, int rightSelector, std::size_t frames) noexcept;
+
+// The source half: each running channel's samples before its filter into
+// pre[channel][0 .. frames - 1] (pre[kRight] is untouched in mono and with
+// rightRepeatsLeft), advancing the counter by `frames`.
+void RenderSourcesFast(SignalEngine& engine, RenderScratch& scratch, bool stereo,
+                       bool rightRepeatsLeft, int leftSelector, int rightSelector,
+                       std::int32_t* const pre[kChannelCount], std::size_t frames) noexcept;
+
+// The filter half: each running channel's filter over pre[channel] in place,
+// then the frames as RenderFramesFast writes them into out.
+void FilterAndInterleave(EngineState& state, const LiveSettings& live, bool stereo,
+                         bool rightRepeatsLeft, int leftSelector, int rightSelector,
+                         std::int32_t* const pre[kChannelCount], std::int16_t* out,
+                         std::size_t frames) noexcept;
+
 }  // namespace skarnel
