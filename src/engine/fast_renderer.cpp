@@ -9,6 +9,8 @@
 #include "engine/fast_renderer.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -232,40 +234,156 @@ float RowValue(std::uint32_t seed) noexcept {
     return static_cast<float>(static_cast<double>(seed) * 0x1p-32);
 }
 
-// The random draws of the pass in their defined order: frame by frame, the
-// left channel's then the right one's. White values are complete here; pink
-// calls leave the rows they saw, summed afterwards.
+// The generator k steps ahead: seed -> multiplier * seed + increment
+// (mod 2^32), for k = 0 .. 16.
+struct GeneratorJump {
+    std::uint32_t multiplier;
+    std::uint32_t increment;
+};
+
+constexpr std::size_t kDrawLanes = 16;
+
+constexpr std::array<GeneratorJump, kDrawLanes + 1> MakeGeneratorJumps() {
+    std::array<GeneratorJump, kDrawLanes + 1> jumps{};
+    jumps[0] = {1u, 0u};
+    for (std::size_t k = 1; k <= kDrawLanes; ++k) {
+        // One more step after k - 1 of them: A (A' s + C') + 1.
+        jumps[k] = {jumps[k - 1].multiplier * UniformRandom::kMultiplier,
+                    jumps[k - 1].increment * UniformRandom::kMultiplier + 1u};
+    }
+    return jumps;
+}
+
+constexpr std::array<GeneratorJump, kDrawLanes + 1> kGeneratorJumps = MakeGeneratorJumps();
+
+// The generator's next `count` states after `seed`, as `count` calls of
+// NextSeed give them, sixteen lanes at a time: each lane moves sixteen steps
+// with one multiply and one add.
+SKARNEL_VECTOR_CLONES void DrawSeeds(std::uint32_t seed, std::uint32_t* seeds, std::size_t count) {
+    std::uint32_t lane[kDrawLanes];
+    for (std::size_t k = 0; k < kDrawLanes; ++k) {
+        lane[k] = kGeneratorJumps[k + 1].multiplier * seed + kGeneratorJumps[k + 1].increment;
+    }
+    constexpr GeneratorJump kStride = kGeneratorJumps[kDrawLanes];
+    std::size_t j = 0;
+    for (; j + kDrawLanes <= count; j += kDrawLanes) {
+        for (std::size_t k = 0; k < kDrawLanes; ++k) {
+            seeds[j + k] = lane[k];
+        }
+        for (std::size_t k = 0; k < kDrawLanes; ++k) {
+            lane[k] = kStride.multiplier * lane[k] + kStride.increment;
+        }
+    }
+    for (std::size_t k = 0; j + k < count; ++k) {
+        seeds[j + k] = lane[k];
+    }
+}
+
+// Draws a call of this plan makes at a frame whose firing pink rows are
+// `firing`: one for white, one per redrawn row for pink, none for silence.
+std::uint32_t DrawsOfCall(const ChannelPlan& plan, std::uint32_t firing) noexcept {
+    if (plan.noiseFunction == kWhiteNoise) {
+        return 1;
+    }
+    if (plan.noiseFunction == kPinkNoise) {
+        return 1 + static_cast<std::uint32_t>(std::popcount(firing));
+    }
+    return 0;
+}
+
+// The random draws of the pass in their defined order (frame by frame, the
+// left channel's call then the right one's), all made at once in lanes and
+// then handed to the calls: white values complete, and for pink calls the
+// rows each call saw, summed afterwards. A pink row other than row 0 keeps
+// its value between the frames that redraw it, so it is filled in runs.
 void DrawSources(SignalEngine& engine, RenderScratch& scratch, const ChannelPlan* plans,
                  int planCount, std::int64_t n0, std::size_t len) {
-    // The generator and the rows are worked on in locals, which the compiler
-    // may keep in registers (nothing else can change them during the pass).
-    UniformRandom random = engine.random();
-    std::array<float, kPinkRowCount> rows = engine.state.pinkRows;
+    std::uint16_t* firing = scratch.firing.data();
+    std::uint32_t* first = scratch.firstDraw.data();  // per frame and call
+    const std::uint32_t* seeds = scratch.seeds.data();
+    int lastPink = -1;
+    for (int p = 0; p < planCount; ++p) {
+        if (plans[p].noiseFunction == kPinkNoise) {
+            lastPink = p;
+        }
+    }
+
+    // Where each call's draws start, the frame's redrawn rows known.
+    std::uint32_t total = 0;
     for (std::size_t i = 0; i < len; ++i) {
-        const auto n = static_cast<std::uint64_t>(n0 + static_cast<std::int64_t>(i));
-        std::uint32_t firing = ~0u;  // worked out at the first pink call of the frame
+        const std::uint32_t f =
+            lastPink >= 0 ? FiringPinkRows(static_cast<std::uint64_t>(n0) + i) : 0u;
+        firing[i] = static_cast<std::uint16_t>(f);
         for (int p = 0; p < planCount; ++p) {
-            const ChannelPlan& plan = plans[p];
-            if (plan.noiseFunction == kWhiteNoise) {
-                scratch.value[plan.channel][i] = WhiteValue(random.NextSeed());
-            } else if (plan.noiseFunction == kPinkNoise) {
-                if (firing == ~0u) {
-                    firing = FiringPinkRows(n);
-                }
-                rows[0] = RowValue(random.NextSeed());
-                for (std::uint32_t f = firing; f != 0; f &= f - 1) {
-                    rows[static_cast<std::size_t>(std::countr_zero(f))] =
-                        RowValue(random.NextSeed());
-                }
-                auto& seen = scratch.pinkRows[plan.channel];
-                for (int row = 0; row < kPinkRowCount; ++row) {
-                    seen[row][i] = rows[row];
-                }
+            first[kChannelCount * i + static_cast<std::size_t>(p)] = total;
+            total += DrawsOfCall(plans[p], f);
+        }
+    }
+    DrawSeeds(engine.random().seed(), scratch.seeds.data(), total);
+    if (total > 0) {
+        engine.random() = UniformRandom(seeds[total - 1]);
+    }
+
+    std::array<float, kPinkRowCount>& rows = engine.state.pinkRows;
+    for (int p = 0; p < planCount; ++p) {
+        const ChannelPlan& plan = plans[p];
+        const auto call = [&](std::size_t i) {
+            return first[kChannelCount * i + static_cast<std::size_t>(p)];
+        };
+        if (plan.noiseFunction == kWhiteNoise) {
+            float* value = scratch.value[plan.channel].data();
+            for (std::size_t i = 0; i < len; ++i) {
+                value[i] = WhiteValue(seeds[call(i)]);
+            }
+        } else if (plan.noiseFunction == kPinkNoise) {
+            auto& seen = scratch.pinkRows[plan.channel];
+            for (std::size_t i = 0; i < len; ++i) {
+                seen[0][i] = RowValue(seeds[call(i)]);
             }
         }
     }
-    engine.random() = random;
-    engine.state.pinkRows = rows;
+    if (lastPink < 0) {
+        return;
+    }
+    const auto lastCall = [&](std::size_t i) {
+        return first[kChannelCount * i + static_cast<std::size_t>(lastPink)];
+    };
+    for (int row = 1; row < kPinkRowCount; ++row) {
+        // The row is redrawn every `step` frames, first at frame `at` of the
+        // pass; its draw follows row 0's and those of the lower rows redrawn.
+        const std::uint64_t step = std::uint64_t{kPinkRowSchedule[row].mask} + 1;
+        const std::uint64_t phase =
+            (kPinkRowSchedule[row].match + step - static_cast<std::uint64_t>(n0) % step) % step;
+        const std::uint32_t lower = (1u << row) - 1u;
+        float held = rows[static_cast<std::size_t>(row)];  // the row before the pass
+        std::size_t from = 0;
+        for (std::uint64_t at = phase; at < len; at += step) {
+            const auto i = static_cast<std::size_t>(at);
+            const auto within = 1u + static_cast<std::uint32_t>(std::popcount(firing[i] & lower));
+            for (int p = 0; p < planCount; ++p) {
+                if (plans[p].noiseFunction == kPinkNoise) {
+                    auto& seen = scratch.pinkRows[plans[p].channel][static_cast<std::size_t>(row)];
+                    std::fill(seen.begin() + static_cast<std::ptrdiff_t>(from),
+                              seen.begin() + static_cast<std::ptrdiff_t>(i), held);
+                    seen[i] = RowValue(
+                        seeds[first[kChannelCount * i + static_cast<std::size_t>(p)] + within]);
+                }
+            }
+            held = RowValue(seeds[lastCall(i) + within]);
+            from = i + 1;
+        }
+        for (int p = 0; p < planCount; ++p) {
+            if (plans[p].noiseFunction == kPinkNoise) {
+                auto& seen = scratch.pinkRows[plans[p].channel][static_cast<std::size_t>(row)];
+                std::fill(seen.begin() + static_cast<std::ptrdiff_t>(from),
+                          seen.begin() + static_cast<std::ptrdiff_t>(len), held);
+            }
+        }
+        rows[static_cast<std::size_t>(row)] = held;
+    }
+    if (len > 0) {
+        rows[0] = RowValue(seeds[lastCall(len - 1)]);
+    }
 }
 
 // Pink values from the rows each call saw: the float sum in row order, then

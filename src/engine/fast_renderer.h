@@ -32,6 +32,11 @@ struct RenderScratch {
     // The pink rows each call saw, row-major, so the sums run across calls.
     std::array<std::array<std::array<float, kRenderChunkFrames>, kPinkRowCount>, kChannelCount>
         pinkRows;
+    // The generator's states of a pass: at most two calls per frame, each
+    // drawing row 0 and at most three other pink rows.
+    std::array<std::uint32_t, kChannelCount * 4 * kRenderChunkFrames> seeds;
+    std::array<std::uint32_t, kChannelCount * kRenderChunkFrames> firstDraw;  // per call
+    std::array<std::uint16_t, kRenderChunkFrames> firing;  // pink rows redrawn per frame
 };
 
 // Renders `frames` consecutive frames from the engine's sampleCounter on,
