@@ -2,10 +2,12 @@
 // computes, in another order: since no setting changes inside a block, each
 // stage (modulation gains, random draws and source values, crest shaping,
 // scaling, filter) runs over a pass of frames at a time, and the stages that
-// are not recursive run in double precision on whole arrays. Every double
-// result is checked against the rounding it feeds (fast_math.h); when it lies
-// too close to a rounding boundary the value is computed the reference way.
-// The random draws and the filter stay in their defined order and precision.
+// are not recursive run in double precision on whole arrays (vector_stages.inc,
+// built for several instruction sets). Every double result, the filter's
+// included, is checked against the rounding it feeds (fast_math.h); when it
+// lies too close to a rounding boundary the value is computed the reference
+// way. The random draws are made in their defined order, sixteen generator
+// states at a time.
 #include "engine/fast_renderer.h"
 
 #include <algorithm>
@@ -23,17 +25,7 @@
 #include "engine/reference_renderer.h"
 #include "engine/rounding.h"
 #include "engine/signal_engine.h"
-
-// The array stages are built twice, for AVX2 and for any x86-64, and the
-// program picks one when it starts; their results do not depend on the choice.
-#if defined(__x86_64__) && defined(__has_attribute)
-#if __has_attribute(target_clones)
-#define SKARNEL_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
-#endif
-#endif
-#ifndef SKARNEL_VECTOR_CLONES
-#define SKARNEL_VECTOR_CLONES
-#endif
+#include "engine/vector_stages.h"
 
 namespace skarnel {
 
@@ -68,24 +60,6 @@ ChannelPlan PlanFor(const LiveSettings& live, int selector) noexcept {
 // to it); no setting the entries accept comes near.
 constexpr long double kLargestReducedAngle = 0x1p32L;
 
-SKARNEL_VECTOR_CLONES void Sines(const double* angle, const int* quadrant, double* sine,
-                                 std::size_t len) {
-    for (std::size_t i = 0; i < len; ++i) {
-        sine[i] = fastmath::SinOfQuadrant(angle[i], quadrant[i]);
-    }
-}
-
-// The triangle's arctangent argument s / sqrt(1 - s^2) and its arctangent,
-// scaled by 2 / pi, for every frame (where s is not usable the value is
-// ignored).
-SKARNEL_VECTOR_CLONES void Triangles(const float* s, double* triangle, std::size_t len) {
-    constexpr double kTwoOverPi = 0.63661977236758134;
-    for (std::size_t i = 0; i < len; ++i) {
-        const double sd = s[i];
-        triangle[i] = fastmath::Atan(sd / std::sqrt(1.0 - sd * sd)) * kTwoOverPi;
-    }
-}
-
 // The modulation function's float value at each frame, when its double
 // approximation settles the float rounding; the defined computation
 // otherwise. The reduced angle is within 2^-52 of the exact one and the
@@ -114,7 +88,7 @@ void ModulationValues(const ChannelEngineState& ch, int modFunction, std::int64_
         angle[i] = reduced.y;
         quadrant[i] = reduced.quadrant + (modFunction == kModCosine ? 1 : 0);
     }
-    Sines(angle, quadrant, sine, len);
+    ActiveVectorStages().sines(angle, quadrant, sine, len);
 
     switch (modFunction) {
         case kModSine:
@@ -141,7 +115,7 @@ void ModulationValues(const ChannelEngineState& ch, int modFunction, std::int64_
                 }
             }
             double* t = scratch.angle.data();  // the angles are no longer needed
-            Triangles(s, t, len);
+            ActiveVectorStages().triangles(s, t, len);
             for (std::size_t i = 0; i < len; ++i) {
                 if (s[i] == 2.0f || !SameFloatAround(t[i], kError, value[i])) {
                     value[i] = ModulationValue(modFunction, phase[i]);
@@ -234,51 +208,6 @@ float RowValue(std::uint32_t seed) noexcept {
     return static_cast<float>(static_cast<double>(seed) * 0x1p-32);
 }
 
-// The generator k steps ahead: seed -> multiplier * seed + increment
-// (mod 2^32), for k = 0 .. 16.
-struct GeneratorJump {
-    std::uint32_t multiplier;
-    std::uint32_t increment;
-};
-
-constexpr std::size_t kDrawLanes = 16;
-
-constexpr std::array<GeneratorJump, kDrawLanes + 1> MakeGeneratorJumps() {
-    std::array<GeneratorJump, kDrawLanes + 1> jumps{};
-    jumps[0] = {1u, 0u};
-    for (std::size_t k = 1; k <= kDrawLanes; ++k) {
-        // One more step after k - 1 of them: A (A' s + C') + 1.
-        jumps[k] = {jumps[k - 1].multiplier * UniformRandom::kMultiplier,
-                    jumps[k - 1].increment * UniformRandom::kMultiplier + 1u};
-    }
-    return jumps;
-}
-
-constexpr std::array<GeneratorJump, kDrawLanes + 1> kGeneratorJumps = MakeGeneratorJumps();
-
-// The generator's next `count` states after `seed`, as `count` calls of
-// NextSeed give them, sixteen lanes at a time: each lane moves sixteen steps
-// with one multiply and one add.
-SKARNEL_VECTOR_CLONES void DrawSeeds(std::uint32_t seed, std::uint32_t* seeds, std::size_t count) {
-    std::uint32_t lane[kDrawLanes];
-    for (std::size_t k = 0; k < kDrawLanes; ++k) {
-        lane[k] = kGeneratorJumps[k + 1].multiplier * seed + kGeneratorJumps[k + 1].increment;
-    }
-    constexpr GeneratorJump kStride = kGeneratorJumps[kDrawLanes];
-    std::size_t j = 0;
-    for (; j + kDrawLanes <= count; j += kDrawLanes) {
-        for (std::size_t k = 0; k < kDrawLanes; ++k) {
-            seeds[j + k] = lane[k];
-        }
-        for (std::size_t k = 0; k < kDrawLanes; ++k) {
-            lane[k] = kStride.multiplier * lane[k] + kStride.increment;
-        }
-    }
-    for (std::size_t k = 0; j + k < count; ++k) {
-        seeds[j + k] = lane[k];
-    }
-}
-
 // Draws a call of this plan makes at a frame whose firing pink rows are
 // `firing`: one for white, one per redrawn row for pink, none for silence.
 std::uint32_t DrawsOfCall(const ChannelPlan& plan, std::uint32_t firing) noexcept {
@@ -319,7 +248,7 @@ void DrawSources(SignalEngine& engine, RenderScratch& scratch, const ChannelPlan
             total += DrawsOfCall(plans[p], f);
         }
     }
-    DrawSeeds(engine.random().seed(), scratch.seeds.data(), total);
+    ActiveVectorStages().drawSeeds(engine.random().seed(), scratch.seeds.data(), total);
     if (total > 0) {
         engine.random() = UniformRandom(seeds[total - 1]);
     }
@@ -383,140 +312,6 @@ void DrawSources(SignalEngine& engine, RenderScratch& scratch, const ChannelPlan
     }
     if (len > 0) {
         rows[0] = RowValue(seeds[lastCall(len - 1)]);
-    }
-}
-
-// Pink values from the rows each call saw: the float sum in row order, then
-// sum / 6.5 - 1 rounded to float. In double (a product with 1/6.5 rounded,
-// then a difference) the value is within 2^-50 of the exact one, the defined
-// extended-precision one within 2^-62.
-SKARNEL_VECTOR_CLONES void PinkValues(RenderScratch& scratch, int channel, std::size_t len) {
-    const auto& seen = scratch.pinkRows[channel];
-    float* sum = scratch.sum.data();
-    double* approx = scratch.approx.data();
-    float* value = scratch.value[channel].data();
-    // Row by row across the calls: each call's sum is still formed in row order.
-    std::copy(seen[0].begin(), seen[0].begin() + len, sum);
-    for (int row = 1; row < kPinkRowCount; ++row) {
-        for (std::size_t i = 0; i < len; ++i) {
-            sum[i] = sum[i] + seen[row][i];
-        }
-    }
-    for (std::size_t i = 0; i < len; ++i) {
-        approx[i] = static_cast<double>(sum[i]) * (1.0 / 6.5) - 1.0;
-    }
-    for (std::size_t i = 0; i < len; ++i) {
-        const double a = approx[i];
-        const double widened = 0x1p-49 + std::fabs(a) * 0x1p-52;
-        const float lo = static_cast<float>(a - widened);
-        const float hi = static_cast<float>(a + widened);
-        // Both ends must also agree in sign (a zero's sign matters here).
-        const bool settled = lo == hi && std::signbit(lo) == std::signbit(hi);
-        value[i] = settled ? static_cast<float>(a) : std::numeric_limits<float>::quiet_NaN();
-    }
-    for (std::size_t i = 0; i < len; ++i) {
-        if (std::isnan(value[i])) {
-            value[i] = static_cast<float>(static_cast<long double>(sum[i]) / 6.5L - 1.0L);
-        }
-    }
-}
-
-// The float results of the power law where the approximations settle them,
-// NaN where they do not (no shaped value is NaN). Written without branches so
-// that it vectorizes.
-SKARNEL_VECTOR_CLONES void CheckShapes(const float* value, const double* approx, double tolerance,
-                                       bool integral, float* shaped, std::size_t len) {
-    for (std::size_t i = 0; i < len; ++i) {
-        const float v = value[i];
-        const double y = approx[i];
-        const double widened = y * tolerance + y * 0x1p-52;
-        const float lo = static_cast<float>(y - widened);
-        const float hi = static_cast<float>(y + widened);
-        const float rounded = static_cast<float>(y);
-        // Far below the smallest float every rounding of an integral power
-        // gives zero; other tiny values are left to the defined computation.
-        const bool vanishing = integral && y < 0x1p-300;
-        const bool settled = vanishing || (y > 0x1p-120 && lo == hi);
-        const float magnitude = vanishing ? 0.0f : rounded;
-        const float signed_ = v >= 0.0f ? magnitude : -magnitude;
-        // 0^k = 0; the sign of a zero sample is lost anyway.
-        shaped[i] = v == 0.0f ? 0.0f : settled ? signed_ : std::numeric_limits<float>::quiet_NaN();
-    }
-}
-
-// The crest shaping of a pass. Exponent 1 passes values unchanged; 0 turns
-// them into +-1; integral exponents are raised by squaring (the same sequence
-// as defined, at most 2 * 6 products, each off by 2^-53 in double and 2^-64
-// in extended precision); any other exponent by 2^(k log2 |v|).
-SKARNEL_VECTOR_CLONES void CrestShapes(const float* value, float k, double* approx, float* shaped,
-                                       std::size_t len) {
-    if (k == 1.0f) {
-        std::copy(value, value + len, shaped);
-        return;
-    }
-    if (k == 0.0f) {
-        for (std::size_t i = 0; i < len; ++i) {
-            shaped[i] = SignOf(value[i]);
-        }
-        return;
-    }
-    const bool integral = std::trunc(k) == k && k > 0.0f && k <= 64.0f;
-    const bool positive = k > 0.0f && std::isfinite(k);
-    if (!positive) {
-        for (std::size_t i = 0; i < len; ++i) {
-            shaped[i] = CrestShape(value[i], k);
-        }
-        return;
-    }
-    // First every approximation (a loop the compiler can vectorize), then the
-    // checks, with the defined computation where one fails.
-    if (integral) {
-        const auto exponent = static_cast<std::uint32_t>(k);
-        for (std::size_t i = 0; i < len; ++i) {
-            approx[i] = IntegralPower(std::fabs(static_cast<double>(value[i])), exponent);
-        }
-    } else {
-        const double kd = k;
-        for (std::size_t i = 0; i < len; ++i) {
-            // |v| of 0 gives a meaningless approximation, replaced below.
-            approx[i] =
-                fastmath::Exp2(kd * fastmath::Log2(std::fabs(static_cast<double>(value[i]))));
-        }
-    }
-    const double tolerance = integral ? 0x1p-46 : fastmath::kPowerLawTolerance;
-    CheckShapes(value, approx, tolerance, integral, shaped, len);
-    for (std::size_t i = 0; i < len; ++i) {
-        if (std::isnan(shaped[i])) {
-            shaped[i] = CrestShape(value[i], k);
-        }
-    }
-}
-
-// Round(32767 * amplitude * gain * s) for each frame. In double the product
-// is within 2^-51 relative of the exact one, and the defined extended product
-// within 2^-63; integers are far apart, so only values next to a half-integer
-// are computed the defined way.
-SKARNEL_VECTOR_CLONES void ScaledSamples(float amplitude, const float* gain, const float* shaped,
-                                         double* approx, std::uint8_t* settledFlags,
-                                         std::int32_t* sample, std::size_t len) {
-    const double scale = 32767.0 * static_cast<double>(amplitude);
-    for (std::size_t i = 0; i < len; ++i) {
-        approx[i] = scale * static_cast<double>(gain[i]) * static_cast<double>(shaped[i]);
-    }
-    std::uint8_t* unsettled = settledFlags;
-    for (std::size_t i = 0; i < len; ++i) {
-        const double v = approx[i];
-        const double error = std::fabs(v) * 0x1p-48 + 0x1p-60;
-        const double lo = fastmath::RoundHalfEven(v - error);
-        const double hi = fastmath::RoundHalfEven(v + error);
-        const bool settled = lo == hi && std::fabs(v) < 2147483647.0;
-        sample[i] = static_cast<std::int32_t>(settled ? lo : 0.0);
-        unsettled[i] = settled ? 0 : 1;
-    }
-    for (std::size_t i = 0; i < len; ++i) {
-        if (unsettled[i] != 0) {
-            sample[i] = Round(kFullScale * amplitude * gain[i] * shaped[i]);
-        }
     }
 }
 
@@ -675,19 +470,20 @@ void RenderSourcesPass(SignalEngine& engine, RenderScratch& scratch, const PassP
                         scratch, shared, scratch.gain[plan.channel].data());
     }
     DrawSources(engine, scratch, p.plans, p.count, n0, len);
+    const VectorStages& stages = ActiveVectorStages();
     for (int i = 0; i < p.count; ++i) {
         const ChannelPlan& plan = p.plans[i];
         ChannelEngineState& ch = state.channels[plan.channel];
         std::int32_t* sample = pre[plan.channel];
         if (plan.hasSource) {
             if (plan.noiseFunction == kPinkNoise) {
-                PinkValues(scratch, plan.channel, len);
+                stages.pinkValues(scratch, plan.channel, len);
             }
-            CrestShapes(scratch.value[plan.channel].data(), ch.crestExponent, scratch.approx.data(),
-                        scratch.shaped[plan.channel].data(), len);
-            ScaledSamples(ch.linearAmplitude, scratch.gain[plan.channel].data(),
-                          scratch.shaped[plan.channel].data(), scratch.approx.data(),
-                          scratch.flags.data(), sample, len);
+            stages.crestShapes(scratch.value[plan.channel].data(), ch.crestExponent,
+                               scratch.approx.data(), scratch.shaped[plan.channel].data(), len);
+            stages.scaledSamples(ch.linearAmplitude, scratch.gain[plan.channel].data(),
+                                 scratch.shaped[plan.channel].data(), scratch.approx.data(),
+                                 scratch.flags.data(), sample, len);
         } else {
             std::fill(sample, sample + len, 0);
         }
