@@ -208,6 +208,16 @@ float RowValue(std::uint32_t seed) noexcept {
     return static_cast<float>(static_cast<double>(seed) * 0x1p-32);
 }
 
+// The number of bits set in a 16-bit mask, by adding neighbouring bit counts
+// (the baseline instruction set has no population count instruction, and
+// the library's fallback is a call).
+constexpr std::uint32_t CountBits16(std::uint32_t x) noexcept {
+    x = x - ((x >> 1) & 0x5555u);
+    x = (x & 0x3333u) + ((x >> 2) & 0x3333u);
+    x = (x + (x >> 4)) & 0x0F0Fu;
+    return (x + (x >> 8)) & 0x1Fu;
+}
+
 // Draws a call of this plan makes at a frame whose firing pink rows are
 // `firing`: one for white, one per redrawn row for pink, none for silence.
 std::uint32_t DrawsOfCall(const ChannelPlan& plan, std::uint32_t firing) noexcept {
@@ -215,7 +225,7 @@ std::uint32_t DrawsOfCall(const ChannelPlan& plan, std::uint32_t firing) noexcep
         return 1;
     }
     if (plan.noiseFunction == kPinkNoise) {
-        return 1 + static_cast<std::uint32_t>(std::popcount(firing));
+        return 1 + static_cast<std::uint32_t>(CountBits16(firing));
     }
     return 0;
 }
@@ -288,7 +298,7 @@ void DrawSources(SignalEngine& engine, RenderScratch& scratch, const ChannelPlan
         std::size_t from = 0;
         for (std::uint64_t at = phase; at < len; at += step) {
             const auto i = static_cast<std::size_t>(at);
-            const auto within = 1u + static_cast<std::uint32_t>(std::popcount(firing[i] & lower));
+            const auto within = 1u + static_cast<std::uint32_t>(CountBits16(firing[i] & lower));
             for (int p = 0; p < planCount; ++p) {
                 if (plans[p].noiseFunction == kPinkNoise) {
                     auto& seen = scratch.pinkRows[plans[p].channel][static_cast<std::size_t>(row)];
@@ -443,12 +453,12 @@ PassPlans PlansFor(const LiveSettings& live, bool stereo, bool rightRepeatsLeft,
     return p;
 }
 
-// The source half of a pass of at most kRenderChunkFrames frames from frame
-// n0: each call's sample before its filter into pre[channel], and the
-// generator, the pink rows, the modulation gains and x as the chain leaves
-// them.
-void RenderSourcesPass(SignalEngine& engine, RenderScratch& scratch, const PassPlans& p,
-                       std::int64_t n0, std::int32_t* const pre[kChannelCount], std::size_t len) {
+// The draw half of a pass of at most kRenderChunkFrames frames from frame
+// n0: each running channel's modulation gains into scratch.gain and its
+// source values before the crest shaping into scratch.value, with the
+// generator, the pink rows and the modulation gains as the chain leaves them.
+void DrawPass(SignalEngine& engine, RenderScratch& scratch, const PassPlans& p, std::int64_t n0,
+              std::size_t len) {
     EngineState& state = engine.state;
     const LiveSettings& live = engine.live;
     for (int i = 0; i < p.count; ++i) {
@@ -470,20 +480,30 @@ void RenderSourcesPass(SignalEngine& engine, RenderScratch& scratch, const PassP
                         scratch, shared, scratch.gain[plan.channel].data());
     }
     DrawSources(engine, scratch, p.plans, p.count, n0, len);
+    for (int i = 0; i < p.count; ++i) {
+        if (p.plans[i].noiseFunction == kPinkNoise) {
+            ActiveVectorStages().pinkValues(scratch, p.plans[i].channel, len);
+        }
+    }
+}
+
+// The shape half of a pass of at most kRenderChunkFrames frames: each running
+// channel's crest shaping and scaling of the given gains and values into
+// pre[channel], and x as the chain leaves it.
+void ShapePass(EngineState& state, RenderScratch& scratch, const PassPlans& p,
+               const SourceValues& in, std::size_t offset, std::int32_t* const pre[kChannelCount],
+               std::size_t len) {
     const VectorStages& stages = ActiveVectorStages();
     for (int i = 0; i < p.count; ++i) {
         const ChannelPlan& plan = p.plans[i];
-        ChannelEngineState& ch = state.channels[plan.channel];
-        std::int32_t* sample = pre[plan.channel];
+        const int c = plan.channel;
+        ChannelEngineState& ch = state.channels[c];
+        std::int32_t* sample = pre[c];
         if (plan.hasSource) {
-            if (plan.noiseFunction == kPinkNoise) {
-                stages.pinkValues(scratch, plan.channel, len);
-            }
-            stages.crestShapes(scratch.value[plan.channel].data(), ch.crestExponent,
-                               scratch.approx.data(), scratch.shaped[plan.channel].data(), len);
-            stages.scaledSamples(ch.linearAmplitude, scratch.gain[plan.channel].data(),
-                                 scratch.shaped[plan.channel].data(), scratch.approx.data(),
-                                 scratch.flags.data(), sample, len);
+            stages.crestShapes(in.value[c] + offset, ch.crestExponent, scratch.approx.data(),
+                               scratch.shaped[c].data(), len);
+            stages.scaledSamples(ch.linearAmplitude, in.gain[c] + offset, scratch.shaped[c].data(),
+                                 scratch.approx.data(), scratch.flags.data(), sample, len);
         } else {
             std::fill(sample, sample + len, 0);
         }
@@ -544,12 +564,15 @@ void RenderFramesFast(SignalEngine& engine, RenderScratch& scratch, bool stereo,
     }
     const PassPlans p =
         PlansFor(engine.live, stereo, rightRepeatsLeft, leftSelector, rightSelector);
+    const SourceValues values{{scratch.gain[kLeft].data(), scratch.gain[kRight].data()},
+                              {scratch.value[kLeft].data(), scratch.value[kRight].data()}};
     std::int32_t* const pre[kChannelCount] = {scratch.sample[kLeft].data(),
                                               scratch.sample[kRight].data()};
     while (frames > 0) {
         const std::size_t len = std::min(frames, kRenderChunkFrames);
-        RenderSourcesPass(engine, scratch, p, engine.state.sampleCounter, pre, len);
+        DrawPass(engine, scratch, p, engine.state.sampleCounter, len);
         engine.state.sampleCounter += static_cast<std::int64_t>(len);
+        ShapePass(engine.state, scratch, p, values, 0, pre, len);
         FilterAndInterleavePass(engine.state, p, pre, out, len);
         out += 2 * len;
         frames -= len;
@@ -566,27 +589,37 @@ bool SourcesSplitFromFilters(const SignalEngine& engine, bool stereo, bool right
                 .OneChannelTwice();
 }
 
-void RenderSourcesFast(SignalEngine& engine, RenderScratch& scratch, bool stereo,
-                       bool rightRepeatsLeft, int leftSelector, int rightSelector,
-                       std::int32_t* const pre[kChannelCount], std::size_t frames) noexcept {
+void DrawSourceValuesFast(SignalEngine& engine, RenderScratch& scratch, bool stereo,
+                          bool rightRepeatsLeft, int leftSelector, int rightSelector,
+                          const SourceValues& out, std::size_t frames) noexcept {
     const PassPlans p =
         PlansFor(engine.live, stereo, rightRepeatsLeft, leftSelector, rightSelector);
-    std::size_t done = 0;
-    while (done < frames) {
+    for (std::size_t done = 0; done < frames;) {
         const std::size_t len = std::min(frames - done, kRenderChunkFrames);
-        std::int32_t* const at[kChannelCount] = {pre[kLeft] + done, pre[kRight] + done};
-        RenderSourcesPass(engine, scratch, p, engine.state.sampleCounter, at, len);
+        DrawPass(engine, scratch, p, engine.state.sampleCounter, len);
         engine.state.sampleCounter += static_cast<std::int64_t>(len);
+        for (int i = 0; i < p.count; ++i) {
+            const int c = p.plans[i].channel;
+            std::copy_n(scratch.gain[c].begin(), len, out.gain[c] + done);
+            std::copy_n(scratch.value[c].begin(), len, out.value[c] + done);
+        }
         done += len;
     }
 }
 
-void FilterAndInterleave(EngineState& state, const LiveSettings& live, bool stereo,
-                         bool rightRepeatsLeft, int leftSelector, int rightSelector,
-                         std::int32_t* const pre[kChannelCount], std::int16_t* out,
-                         std::size_t frames) noexcept {
+void ShapeFilterAndInterleave(EngineState& state, const LiveSettings& live, RenderScratch& scratch,
+                              bool stereo, bool rightRepeatsLeft, int leftSelector,
+                              int rightSelector, const SourceValues& in, std::int16_t* out,
+                              std::size_t frames) noexcept {
     const PassPlans p = PlansFor(live, stereo, rightRepeatsLeft, leftSelector, rightSelector);
-    FilterAndInterleavePass(state, p, pre, out, frames);
+    std::int32_t* const pre[kChannelCount] = {scratch.sample[kLeft].data(),
+                                              scratch.sample[kRight].data()};
+    for (std::size_t done = 0; done < frames;) {
+        const std::size_t len = std::min(frames - done, kRenderChunkFrames);
+        ShapePass(state, scratch, p, in, done, pre, len);
+        FilterAndInterleavePass(state, p, pre, out + 2 * done, len);
+        done += len;
+    }
 }
 
 }  // namespace skarnel

@@ -51,11 +51,12 @@ void RenderFramesFast(SignalEngine& engine, RenderScratch& scratch, bool stereo,
 struct LiveSettings;
 
 // The same frames in two halves, which may run on two threads one pass
-// apart: the source half (modulation, random draws, crest shaping, scaling)
-// reads the settings and changes only the random generator, the pink rows,
-// each channel's modulation gain and x, and the frame counter; the filter
-// half changes only the filter memory. Rendering the sources of frames and
-// then filtering them gives exactly what RenderFramesFast gives.
+// apart. The draw half (modulation gains, random draws, source values before
+// the crest shaping) changes only the random generator, the pink rows, each
+// channel's modulation gain and the frame counter; the shape half (crest
+// shaping, scaling, filter, gates) changes only each channel's x and filter
+// memory. Drawing frames and then shaping them gives exactly what
+// RenderFramesFast gives.
 //
 // Whether `frames` frames from the current counter can be rendered in
 // halves: not when both calls of a frame address one channel (a noise
@@ -63,18 +64,22 @@ struct LiveSettings;
 bool SourcesSplitFromFilters(const SignalEngine& engine, bool stereo, bool rightRepeatsLeft,
                              int leftSelector, int rightSelector, std::size_t frames) noexcept;
 
-// The source half: each running channel's samples before its filter into
-// pre[channel][0 .. frames - 1] (pre[kRight] is untouched in mono and with
-// rightRepeatsLeft), advancing the counter by `frames`.
-void RenderSourcesFast(SignalEngine& engine, RenderScratch& scratch, bool stereo,
-                       bool rightRepeatsLeft, int leftSelector, int rightSelector,
-                       std::int32_t* const pre[kChannelCount], std::size_t frames) noexcept;
+// Per channel, arrays of a run of frames: the modulation gains and the source
+// values before the crest shaping. Channels that do not run are untouched.
+struct SourceValues {
+    float* gain[kChannelCount];
+    float* value[kChannelCount];
+};
 
-// The filter half: each running channel's filter over pre[channel] in place,
-// then the frames as RenderFramesFast writes them into out.
-void FilterAndInterleave(EngineState& state, const LiveSettings& live, bool stereo,
-                         bool rightRepeatsLeft, int leftSelector, int rightSelector,
-                         std::int32_t* const pre[kChannelCount], std::int16_t* out,
-                         std::size_t frames) noexcept;
+// The draw half of `frames` frames, advancing the counter by `frames`.
+void DrawSourceValuesFast(SignalEngine& engine, RenderScratch& scratch, bool stereo,
+                          bool rightRepeatsLeft, int leftSelector, int rightSelector,
+                          const SourceValues& out, std::size_t frames) noexcept;
+
+// The shape half of the same frames, into out as RenderFramesFast writes it.
+void ShapeFilterAndInterleave(EngineState& state, const LiveSettings& live, RenderScratch& scratch,
+                              bool stereo, bool rightRepeatsLeft, int leftSelector,
+                              int rightSelector, const SourceValues& in, std::int16_t* out,
+                              std::size_t frames) noexcept;
 
 }  // namespace skarnel

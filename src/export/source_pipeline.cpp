@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "engine/fast_renderer.h"
-
 namespace skarnel {
 
 SourceState SourceState::Of(SignalEngine& engine) noexcept {
@@ -12,7 +10,6 @@ SourceState SourceState::Of(SignalEngine& engine) noexcept {
     s.pinkRows = engine.state.pinkRows;
     for (int c = 0; c < kChannelCount; ++c) {
         s.modGain[c] = engine.state.channels[c].modGain;
-        s.x[c] = engine.state.channels[c].x;
     }
     return s;
 }
@@ -22,7 +19,6 @@ void SourceState::ApplyTo(SignalEngine& engine) const noexcept {
     engine.state.pinkRows = pinkRows;
     for (int c = 0; c < kChannelCount; ++c) {
         engine.state.channels[c].modGain = modGain[c];
-        engine.state.channels[c].x = x[c];
     }
 }
 
@@ -45,12 +41,14 @@ SourcePipeline::SourcePipeline(SignalEngine& engine, bool stereo, int leftSelect
       interval_(std::max<std::int64_t>(interval, 1)),
       aheadRandom_(engine.random().seed()),
       ahead_(std::make_unique<SignalEngine>(aheadRandom_)),
-      aheadScratch_(std::make_unique<RenderScratch>()) {
+      aheadScratch_(std::make_unique<RenderScratch>()),
+      scratch_(std::make_unique<RenderScratch>()) {
     ahead_->state = engine.state;
     ahead_->live = engine.live;
     for (Slot& slot : slots_) {
-        for (std::vector<std::int32_t>& pre : slot.pre) {
-            pre.resize(static_cast<std::size_t>(interval_));
+        for (int c = 0; c < kChannelCount; ++c) {
+            slot.gain[c].resize(static_cast<std::size_t>(interval_));
+            slot.value[c].resize(static_cast<std::size_t>(interval_));
         }
     }
     thread_ = std::thread([this] { RenderAhead(); });
@@ -86,9 +84,8 @@ void SourcePipeline::RenderAhead() {
         }
         Slot& slot = slots_[static_cast<std::size_t>(pass % kSlots)];
         slot.frames = PassLength(start);
-        std::int32_t* const pre[kChannelCount] = {slot.pre[kLeft].data(), slot.pre[kRight].data()};
-        RenderSourcesFast(*ahead_, *aheadScratch_, stereo_, /*rightRepeatsLeft=*/false,
-                          leftSelector_, rightSelector_, pre, slot.frames);
+        DrawSourceValuesFast(*ahead_, *aheadScratch_, stereo_, /*rightRepeatsLeft=*/false,
+                             leftSelector_, rightSelector_, slot.Arrays(), slot.frames);
         slot.after = SourceState::Of(*ahead_);
         {
             const std::lock_guard<std::mutex> lock(mutex_);
@@ -108,9 +105,9 @@ std::size_t SourcePipeline::Next(std::int16_t* out) {
         changed_.wait(lock, [&] { return produced_ > consumed_; });
     }
     Slot& slot = slots_[static_cast<std::size_t>(consumed_ % kSlots)];
-    std::int32_t* const pre[kChannelCount] = {slot.pre[kLeft].data(), slot.pre[kRight].data()};
-    FilterAndInterleave(engine_.state, engine_.live, stereo_, /*rightRepeatsLeft=*/false,
-                        leftSelector_, rightSelector_, pre, out, slot.frames);
+    ShapeFilterAndInterleave(engine_.state, engine_.live, *scratch_, stereo_,
+                             /*rightRepeatsLeft=*/false, leftSelector_, rightSelector_,
+                             slot.Arrays(), out, slot.frames);
     slot.after.ApplyTo(engine_);
     const std::size_t frames = slot.frames;
     engine_.state.sampleCounter += static_cast<std::int64_t>(frames);

@@ -9,28 +9,28 @@
 #include <thread>
 #include <vector>
 
+#include "engine/fast_renderer.h"
 #include "engine/signal_engine.h"
 
 namespace skarnel {
 
-// What the source half of the renderer changes in an engine, besides the
-// frame counter: the random generator, the pink rows, and each channel's
-// modulation gain and last unfiltered sample.
+// What the draw half of the renderer changes in an engine, besides the frame
+// counter: the random generator, the pink rows and each channel's modulation
+// gain.
 struct SourceState {
     std::uint32_t randomSeed = 0;
     std::array<float, kPinkRowCount> pinkRows{};
     std::array<float, kChannelCount> modGain{};
-    std::array<std::int32_t, kChannelCount> x{};
 
     static SourceState Of(SignalEngine& engine) noexcept;
     void ApplyTo(SignalEngine& engine) const noexcept;
 };
 
 // Renders the frames of a file on two cores. A second thread computes the
-// source half of each pass (modulation, random draws, crest shaping,
-// scaling) up to two passes ahead on a copy of the engine, while the calling
-// thread filters and interleaves the current pass on the engine itself and
-// then takes over the copy's source state as it was at that pass's end. So
+// draw half of each pass (modulation gains, random draws, pink sums) up to
+// two passes ahead on a copy of the engine, while the calling thread shapes,
+// scales, filters and interleaves the current pass on the engine itself and
+// then takes over the copy's draw state as it was at that pass's end. So
 // after every pass the engine holds exactly the state a single thread would
 // have left, and the frames are the same to the bit.
 //
@@ -63,9 +63,15 @@ private:
     static constexpr std::int64_t kSlots = 3;
 
     struct Slot {
-        std::array<std::vector<std::int32_t>, kChannelCount> pre;
+        std::array<std::vector<float>, kChannelCount> gain;
+        std::array<std::vector<float>, kChannelCount> value;
         std::size_t frames = 0;
         SourceState after;
+
+        SourceValues Arrays() noexcept {
+            return {{gain[kLeft].data(), gain[kRight].data()},
+                    {value[kLeft].data(), value[kRight].data()}};
+        }
     };
 
     std::size_t PassLength(std::int64_t start) const noexcept;
@@ -83,6 +89,7 @@ private:
     UniformRandom aheadRandom_;
     std::unique_ptr<SignalEngine> ahead_;
     std::unique_ptr<RenderScratch> aheadScratch_;
+    std::unique_ptr<RenderScratch> scratch_;  // the calling thread's
 
     std::array<Slot, kSlots> slots_;
     std::mutex mutex_;
