@@ -196,13 +196,6 @@ std::uint32_t FiringPinkRows(std::uint64_t n) noexcept {
     return kFiringTable[n % kPinkCycle];
 }
 
-// A draw as the white source maps it: seed * 2^-32 * 2 - 1, which is exact in
-// double (a 32-bit integer over 2^31), rounded once to float as defined.
-float WhiteValue(std::uint32_t seed) noexcept {
-    return static_cast<float>(static_cast<double>(static_cast<std::int64_t>(seed) - 2147483648LL) *
-                              0x1p-31);
-}
-
 // A draw as a pink row holds it: seed * 2^-32, exact in double, rounded to float.
 float RowValue(std::uint32_t seed) noexcept {
     return static_cast<float>(static_cast<double>(seed) * 0x1p-32);
@@ -269,16 +262,18 @@ void DrawSources(SignalEngine& engine, RenderScratch& scratch, const ChannelPlan
         const auto call = [&](std::size_t i) {
             return first[kChannelCount * i + static_cast<std::size_t>(p)];
         };
+        if (plan.noiseFunction != kWhiteNoise && plan.noiseFunction != kPinkNoise) {
+            continue;
+        }
+        // The call's first draw: its white value, or its pink row 0.
+        std::uint32_t* own = scratch.callSeeds.data();
+        for (std::size_t i = 0; i < len; ++i) {
+            own[i] = seeds[call(i)];
+        }
         if (plan.noiseFunction == kWhiteNoise) {
-            float* value = scratch.value[plan.channel].data();
-            for (std::size_t i = 0; i < len; ++i) {
-                value[i] = WhiteValue(seeds[call(i)]);
-            }
-        } else if (plan.noiseFunction == kPinkNoise) {
-            auto& seen = scratch.pinkRows[plan.channel];
-            for (std::size_t i = 0; i < len; ++i) {
-                seen[0][i] = RowValue(seeds[call(i)]);
-            }
+            ActiveVectorStages().whiteValues(own, scratch.value[plan.channel].data(), len);
+        } else {
+            ActiveVectorStages().rowValues(own, scratch.pinkRows[plan.channel][0].data(), len);
         }
     }
     if (lastPink < 0) {

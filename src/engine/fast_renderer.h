@@ -36,7 +36,8 @@ struct RenderScratch {
     // drawing row 0 and at most three other pink rows.
     std::array<std::uint32_t, kChannelCount * 4 * kRenderChunkFrames> seeds;
     std::array<std::uint32_t, kChannelCount * kRenderChunkFrames> firstDraw;  // per call
-    std::array<std::uint16_t, kRenderChunkFrames> firing;  // pink rows redrawn per frame
+    std::array<std::uint16_t, kRenderChunkFrames> firing;     // pink rows redrawn per frame
+    std::array<std::uint32_t, kRenderChunkFrames> callSeeds;  // a call's first draw per frame
 };
 
 // Renders `frames` consecutive frames from the engine's sampleCounter on,

@@ -43,10 +43,10 @@ namespace skarnel {
 
 namespace {
 
-#define SKARNEL_STAGES_OF(space, path, name)                                                 \
-    VectorStages {                                                                           \
-        path, name, &space::Sines, &space::Triangles, &space::DrawSeeds, &space::PinkValues, \
-            &space::CrestShapes, &space::ScaledSamples                                       \
+#define SKARNEL_STAGES_OF(space, path, name)                                                  \
+    VectorStages {                                                                            \
+        path, name, &space::Sines, &space::Triangles, &space::DrawSeeds, &space::WhiteValues, \
+            &space::RowValues, &space::PinkValues, &space::CrestShapes, &space::ScaledSamples \
     }
 
 const VectorStages kDefaultStages =

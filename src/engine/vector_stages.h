@@ -24,6 +24,10 @@ struct VectorStages {
     void (*triangles)(const float* s, double* triangle, std::size_t len);
     // The generator's next `count` states after `seed`.
     void (*drawSeeds)(std::uint32_t seed, std::uint32_t* seeds, std::size_t count);
+    // Draws as the white source maps them, seed * 2^-31 - 1 rounded to float.
+    void (*whiteValues)(const std::uint32_t* seeds, float* value, std::size_t len);
+    // Draws as a pink row holds them, seed * 2^-32 rounded to float.
+    void (*rowValues)(const std::uint32_t* seeds, float* value, std::size_t len);
     // A channel's pink values from the rows each call saw.
     void (*pinkValues)(RenderScratch& scratch, int channel, std::size_t len);
     // The crest shaping of a pass.
