@@ -196,11 +196,6 @@ std::uint32_t FiringPinkRows(std::uint64_t n) noexcept {
     return kFiringTable[n % kPinkCycle];
 }
 
-// A draw as a pink row holds it: seed * 2^-32, exact in double, rounded to float.
-float RowValue(std::uint32_t seed) noexcept {
-    return static_cast<float>(static_cast<double>(seed) * 0x1p-32);
-}
-
 // The number of bits set in a 16-bit mask, by adding neighbouring bit counts
 // (the baseline instruction set has no population count instruction, and
 // the library's fallback is a call).
@@ -256,24 +251,30 @@ void DrawSources(SignalEngine& engine, RenderScratch& scratch, const ChannelPlan
         engine.random() = UniformRandom(seeds[total - 1]);
     }
 
+    // Every draw as a pink row would hold it, converted at once when any call
+    // is pink; the rows only copy them.
+    float* drawn = scratch.rowValues.data();
+    if (lastPink >= 0) {
+        ActiveVectorStages().rowValues(seeds, drawn, total);
+    }
     std::array<float, kPinkRowCount>& rows = engine.state.pinkRows;
     for (int p = 0; p < planCount; ++p) {
         const ChannelPlan& plan = plans[p];
         const auto call = [&](std::size_t i) {
             return first[kChannelCount * i + static_cast<std::size_t>(p)];
         };
-        if (plan.noiseFunction != kWhiteNoise && plan.noiseFunction != kPinkNoise) {
-            continue;
-        }
         // The call's first draw: its white value, or its pink row 0.
-        std::uint32_t* own = scratch.callSeeds.data();
-        for (std::size_t i = 0; i < len; ++i) {
-            own[i] = seeds[call(i)];
-        }
         if (plan.noiseFunction == kWhiteNoise) {
+            std::uint32_t* own = scratch.callSeeds.data();
+            for (std::size_t i = 0; i < len; ++i) {
+                own[i] = seeds[call(i)];
+            }
             ActiveVectorStages().whiteValues(own, scratch.value[plan.channel].data(), len);
-        } else {
-            ActiveVectorStages().rowValues(own, scratch.pinkRows[plan.channel][0].data(), len);
+        } else if (plan.noiseFunction == kPinkNoise) {
+            float* row0 = scratch.pinkRows[plan.channel][0].data();
+            for (std::size_t i = 0; i < len; ++i) {
+                row0[i] = drawn[call(i)];
+            }
         }
     }
     if (lastPink < 0) {
@@ -281,6 +282,19 @@ void DrawSources(SignalEngine& engine, RenderScratch& scratch, const ChannelPlan
     }
     const auto lastCall = [&](std::size_t i) {
         return first[kChannelCount * i + static_cast<std::size_t>(lastPink)];
+    };
+    // Fills seen[from .. to - 1] with one value; runs of the lower rows are a
+    // frame or three long, too short for a library fill to pay.
+    const auto hold = [](std::array<float, kRenderChunkFrames>& seen, std::size_t from,
+                         std::size_t to, float value) {
+        if (to - from < 8) {
+            for (std::size_t j = from; j < to; ++j) {
+                seen[j] = value;
+            }
+        } else {
+            std::fill(seen.begin() + static_cast<std::ptrdiff_t>(from),
+                      seen.begin() + static_cast<std::ptrdiff_t>(to), value);
+        }
     };
     for (int row = 1; row < kPinkRowCount; ++row) {
         // The row is redrawn every `step` frames, first at frame `at` of the
@@ -293,30 +307,28 @@ void DrawSources(SignalEngine& engine, RenderScratch& scratch, const ChannelPlan
         std::size_t from = 0;
         for (std::uint64_t at = phase; at < len; at += step) {
             const auto i = static_cast<std::size_t>(at);
-            const auto within = 1u + static_cast<std::uint32_t>(CountBits16(firing[i] & lower));
+            const auto within = 1u + CountBits16(firing[i] & lower);
             for (int p = 0; p < planCount; ++p) {
                 if (plans[p].noiseFunction == kPinkNoise) {
                     auto& seen = scratch.pinkRows[plans[p].channel][static_cast<std::size_t>(row)];
-                    std::fill(seen.begin() + static_cast<std::ptrdiff_t>(from),
-                              seen.begin() + static_cast<std::ptrdiff_t>(i), held);
-                    seen[i] = RowValue(
-                        seeds[first[kChannelCount * i + static_cast<std::size_t>(p)] + within]);
+                    hold(seen, from, i, held);
+                    seen[i] =
+                        drawn[first[kChannelCount * i + static_cast<std::size_t>(p)] + within];
                 }
             }
-            held = RowValue(seeds[lastCall(i) + within]);
+            held = drawn[lastCall(i) + within];
             from = i + 1;
         }
         for (int p = 0; p < planCount; ++p) {
             if (plans[p].noiseFunction == kPinkNoise) {
-                auto& seen = scratch.pinkRows[plans[p].channel][static_cast<std::size_t>(row)];
-                std::fill(seen.begin() + static_cast<std::ptrdiff_t>(from),
-                          seen.begin() + static_cast<std::ptrdiff_t>(len), held);
+                hold(scratch.pinkRows[plans[p].channel][static_cast<std::size_t>(row)], from, len,
+                     held);
             }
         }
         rows[static_cast<std::size_t>(row)] = held;
     }
     if (len > 0) {
-        rows[0] = RowValue(seeds[lastCall(len - 1)]);
+        rows[0] = drawn[lastCall(len - 1)];
     }
 }
 

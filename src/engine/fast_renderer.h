@@ -38,6 +38,7 @@ struct RenderScratch {
     std::array<std::uint32_t, kChannelCount * kRenderChunkFrames> firstDraw;  // per call
     std::array<std::uint16_t, kRenderChunkFrames> firing;     // pink rows redrawn per frame
     std::array<std::uint32_t, kRenderChunkFrames> callSeeds;  // a call's first draw per frame
+    std::array<float, kChannelCount * 4 * kRenderChunkFrames> rowValues;  // the seeds as rows
 };
 
 // Renders `frames` consecutive frames from the engine's sampleCounter on,
