@@ -16,8 +16,9 @@ namespace {
 
 constexpr std::size_t kBlockBytes = 16384;
 constexpr std::int32_t kRate = 44100;
-constexpr int kCrest6 = 4;   // "6:1"
-constexpr int kCrest10 = 6;  // "10:1"
+constexpr int kCrest142 = 0;  // "1.42:1": white noise passes unshaped
+constexpr int kCrest6 = 4;    // "6:1"
+constexpr int kCrest10 = 6;   // "10:1"
 
 struct ChannelSetup {
     int noise = skarnel::kPinkNoise;
@@ -68,6 +69,28 @@ void RunBlocks(benchmark::State& state, bool stereo, const ChannelSetup& setup) 
         benchmark::Counter(frames / kRate, benchmark::Counter::kIsRate);
 }
 
+// One stage at a time on top of unshaped mono white noise (the draws alone):
+// what each stage costs per frame.
+void BM_StageDrawsMonoWhite(benchmark::State& state) {
+    RunBlocks(state, false, {.noise = skarnel::kWhiteNoise, .crestIndex = kCrest142});
+}
+
+void BM_StagePinkRowsMonoPink(benchmark::State& state) {
+    RunBlocks(state, false, {.noise = skarnel::kPinkNoise, .crestIndex = kCrest6});
+}
+
+void BM_StageModulationMonoWhite(benchmark::State& state) {
+    RunBlocks(state, false,
+              {.noise = skarnel::kWhiteNoise, .crestIndex = kCrest142, .modulation = true});
+}
+
+void BM_StageFilterMonoWhite(benchmark::State& state) {
+    RunBlocks(state, false,
+              {.noise = skarnel::kWhiteNoise,
+               .crestIndex = kCrest142,
+               .filterType = skarnel::kFilterPeaking});
+}
+
 void BM_MonoWhite6(benchmark::State& state) {
     RunBlocks(state, false, {.noise = skarnel::kWhiteNoise, .crestIndex = kCrest6});
 }
@@ -86,6 +109,10 @@ void BM_StereoPink10PeakingTriangular(benchmark::State& state) {
 
 }  // namespace
 
+BENCHMARK(BM_StageDrawsMonoWhite);
+BENCHMARK(BM_StagePinkRowsMonoPink);
+BENCHMARK(BM_StageModulationMonoWhite);
+BENCHMARK(BM_StageFilterMonoWhite);
 BENCHMARK(BM_MonoWhite6);
 BENCHMARK(BM_StereoPink6);
 BENCHMARK(BM_StereoPink10PeakingTriangular);

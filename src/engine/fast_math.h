@@ -207,6 +207,21 @@ inline double Atan(double u) noexcept {
     return u < 0.0 ? -r : r;
 }
 
+// How far a biquad output formed in double can lie from the defined one.
+// The defined output is b0/a0 x + b1/a0 x1 + b2/a0 x2 - a1/a0 y1 - a2/a0 y2
+// with extended quotients, products and sums taken left to right. Let S be
+// the sum of the five terms' magnitudes. Each quotient and product rounding
+// moves only its own term, by 2^-64 of it, and each of the four sums by
+// 2^-64 of a partial sum, at most S: the defined output lies within
+// 6 * 2^-64 * S of the exact value (plus second-order terms). The double form
+// rounds the quotients to double, then forms the products and four sums in
+// any order: within 6 * 2^-53 * S likewise. Together less than 2^-50 S; the
+// bound allows 2^-44 S, 64 times that, with S taken from the double terms
+// (within 2^-51 of the exact one), plus the rounding of sum +- bound itself.
+inline double FilterSumBound(double magnitudes, double sum) noexcept {
+    return magnitudes * 0x1p-44 + std::fabs(sum) * 0x1p-52;
+}
+
 // Rounds to the nearest integer, halves to even, for |v| < 2^51.
 inline double RoundHalfEven(double v) noexcept {
     constexpr double kRoundingShift = 0x1.8p52;

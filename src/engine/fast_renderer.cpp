@@ -2,13 +2,17 @@
 // computes, in another order: since no setting changes inside a block, each
 // stage (modulation gains, random draws and source values, crest shaping,
 // scaling, filter) runs over a pass of frames at a time, and the stages that
-// are not recursive run in double precision on whole arrays. Every double
-// result is checked against the rounding it feeds (fast_math.h); when it lies
-// too close to a rounding boundary the value is computed the reference way.
-// The random draws and the filter stay in their defined order and precision.
+// are not recursive run in double precision on whole arrays (vector_stages.inc,
+// built for several instruction sets). Every double result, the filter's
+// included, is checked against the rounding it feeds (fast_math.h); when it
+// lies too close to a rounding boundary the value is computed the reference
+// way. The random draws are made in their defined order, sixteen generator
+// states at a time.
 #include "engine/fast_renderer.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -21,17 +25,7 @@
 #include "engine/reference_renderer.h"
 #include "engine/rounding.h"
 #include "engine/signal_engine.h"
-
-// The array stages are built twice, for AVX2 and for any x86-64, and the
-// program picks one when it starts; their results do not depend on the choice.
-#if defined(__x86_64__) && defined(__has_attribute)
-#if __has_attribute(target_clones)
-#define SKARNEL_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
-#endif
-#endif
-#ifndef SKARNEL_VECTOR_CLONES
-#define SKARNEL_VECTOR_CLONES
-#endif
+#include "engine/vector_stages.h"
 
 namespace skarnel {
 
@@ -66,24 +60,6 @@ ChannelPlan PlanFor(const LiveSettings& live, int selector) noexcept {
 // to it); no setting the entries accept comes near.
 constexpr long double kLargestReducedAngle = 0x1p32L;
 
-SKARNEL_VECTOR_CLONES void Sines(const double* angle, const int* quadrant, double* sine,
-                                 std::size_t len) {
-    for (std::size_t i = 0; i < len; ++i) {
-        sine[i] = fastmath::SinOfQuadrant(angle[i], quadrant[i]);
-    }
-}
-
-// The triangle's arctangent argument s / sqrt(1 - s^2) and its arctangent,
-// scaled by 2 / pi, for every frame (where s is not usable the value is
-// ignored).
-SKARNEL_VECTOR_CLONES void Triangles(const float* s, double* triangle, std::size_t len) {
-    constexpr double kTwoOverPi = 0.63661977236758134;
-    for (std::size_t i = 0; i < len; ++i) {
-        const double sd = s[i];
-        triangle[i] = fastmath::Atan(sd / std::sqrt(1.0 - sd * sd)) * kTwoOverPi;
-    }
-}
-
 // The modulation function's float value at each frame, when its double
 // approximation settles the float rounding; the defined computation
 // otherwise. The reduced angle is within 2^-52 of the exact one and the
@@ -112,7 +88,7 @@ void ModulationValues(const ChannelEngineState& ch, int modFunction, std::int64_
         angle[i] = reduced.y;
         quadrant[i] = reduced.quadrant + (modFunction == kModCosine ? 1 : 0);
     }
-    Sines(angle, quadrant, sine, len);
+    ActiveVectorStages().sines(angle, quadrant, sine, len);
 
     switch (modFunction) {
         case kModSine:
@@ -139,7 +115,7 @@ void ModulationValues(const ChannelEngineState& ch, int modFunction, std::int64_
                 }
             }
             double* t = scratch.angle.data();  // the angles are no longer needed
-            Triangles(s, t, len);
+            ActiveVectorStages().triangles(s, t, len);
             for (std::size_t i = 0; i < len; ++i) {
                 if (s[i] == 2.0f || !SameFloatAround(t[i], kError, value[i])) {
                     value[i] = ModulationValue(modFunction, phase[i]);
@@ -220,192 +196,149 @@ std::uint32_t FiringPinkRows(std::uint64_t n) noexcept {
     return kFiringTable[n % kPinkCycle];
 }
 
-// A draw as the white source maps it: seed * 2^-32 * 2 - 1, which is exact in
-// double (a 32-bit integer over 2^31), rounded once to float as defined.
-float WhiteValue(std::uint32_t seed) noexcept {
-    return static_cast<float>(static_cast<double>(static_cast<std::int64_t>(seed) - 2147483648LL) *
-                              0x1p-31);
+// The number of bits set in a 16-bit mask, by adding neighbouring bit counts
+// (the baseline instruction set has no population count instruction, and
+// the library's fallback is a call).
+constexpr std::uint32_t CountBits16(std::uint32_t x) noexcept {
+    x = x - ((x >> 1) & 0x5555u);
+    x = (x & 0x3333u) + ((x >> 2) & 0x3333u);
+    x = (x + (x >> 4)) & 0x0F0Fu;
+    return (x + (x >> 8)) & 0x1Fu;
 }
 
-// A draw as a pink row holds it: seed * 2^-32, exact in double, rounded to float.
-float RowValue(std::uint32_t seed) noexcept {
-    return static_cast<float>(static_cast<double>(seed) * 0x1p-32);
+// Draws a call of this plan makes at a frame whose firing pink rows are
+// `firing`: one for white, one per redrawn row for pink, none for silence.
+std::uint32_t DrawsOfCall(const ChannelPlan& plan, std::uint32_t firing) noexcept {
+    if (plan.noiseFunction == kWhiteNoise) {
+        return 1;
+    }
+    if (plan.noiseFunction == kPinkNoise) {
+        return 1 + static_cast<std::uint32_t>(CountBits16(firing));
+    }
+    return 0;
 }
 
-// The random draws of the pass in their defined order: frame by frame, the
-// left channel's then the right one's. White values are complete here; pink
-// calls leave the rows they saw, summed afterwards.
+// The random draws of the pass in their defined order (frame by frame, the
+// left channel's call then the right one's), all made at once in lanes and
+// then handed to the calls: white values complete, and for pink calls the
+// rows each call saw, summed afterwards. A pink row other than row 0 keeps
+// its value between the frames that redraw it, so it is filled in runs.
 void DrawSources(SignalEngine& engine, RenderScratch& scratch, const ChannelPlan* plans,
                  int planCount, std::int64_t n0, std::size_t len) {
-    // The generator and the rows are worked on in locals, which the compiler
-    // may keep in registers (nothing else can change them during the pass).
-    UniformRandom random = engine.random();
-    std::array<float, kPinkRowCount> rows = engine.state.pinkRows;
+    std::uint16_t* firing = scratch.firing.data();
+    std::uint32_t* first = scratch.firstDraw.data();  // per frame and call
+    const std::uint32_t* seeds = scratch.seeds.data();
+    int lastPink = -1;
+    for (int p = 0; p < planCount; ++p) {
+        if (plans[p].noiseFunction == kPinkNoise) {
+            lastPink = p;
+        }
+    }
+
+    // Where each call's draws start, the frame's redrawn rows known.
+    std::uint32_t total = 0;
     for (std::size_t i = 0; i < len; ++i) {
-        const auto n = static_cast<std::uint64_t>(n0 + static_cast<std::int64_t>(i));
-        std::uint32_t firing = ~0u;  // worked out at the first pink call of the frame
+        const std::uint32_t f =
+            lastPink >= 0 ? FiringPinkRows(static_cast<std::uint64_t>(n0) + i) : 0u;
+        firing[i] = static_cast<std::uint16_t>(f);
         for (int p = 0; p < planCount; ++p) {
-            const ChannelPlan& plan = plans[p];
-            if (plan.noiseFunction == kWhiteNoise) {
-                scratch.value[plan.channel][i] = WhiteValue(random.NextSeed());
-            } else if (plan.noiseFunction == kPinkNoise) {
-                if (firing == ~0u) {
-                    firing = FiringPinkRows(n);
-                }
-                rows[0] = RowValue(random.NextSeed());
-                for (std::uint32_t f = firing; f != 0; f &= f - 1) {
-                    rows[static_cast<std::size_t>(std::countr_zero(f))] =
-                        RowValue(random.NextSeed());
-                }
-                auto& seen = scratch.pinkRows[plan.channel];
-                for (int row = 0; row < kPinkRowCount; ++row) {
-                    seen[row][i] = rows[row];
-                }
+            first[kChannelCount * i + static_cast<std::size_t>(p)] = total;
+            total += DrawsOfCall(plans[p], f);
+        }
+    }
+    ActiveVectorStages().drawSeeds(engine.random().seed(), scratch.seeds.data(), total);
+    if (total > 0) {
+        engine.random() = UniformRandom(seeds[total - 1]);
+    }
+
+    // Every draw as a pink row would hold it, converted at once when any call
+    // is pink; the rows only copy them.
+    float* drawn = scratch.rowValues.data();
+    if (lastPink >= 0) {
+        ActiveVectorStages().rowValues(seeds, drawn, total);
+    }
+    std::array<float, kPinkRowCount>& rows = engine.state.pinkRows;
+    for (int p = 0; p < planCount; ++p) {
+        const ChannelPlan& plan = plans[p];
+        const auto call = [&](std::size_t i) {
+            return first[kChannelCount * i + static_cast<std::size_t>(p)];
+        };
+        // The call's first draw: its white value, or its pink row 0.
+        if (plan.noiseFunction == kWhiteNoise) {
+            std::uint32_t* own = scratch.callSeeds.data();
+            for (std::size_t i = 0; i < len; ++i) {
+                own[i] = seeds[call(i)];
+            }
+            ActiveVectorStages().whiteValues(own, scratch.value[plan.channel].data(), len);
+        } else if (plan.noiseFunction == kPinkNoise) {
+            float* row0 = scratch.pinkRows[plan.channel][0].data();
+            for (std::size_t i = 0; i < len; ++i) {
+                row0[i] = drawn[call(i)];
             }
         }
     }
-    engine.random() = random;
-    engine.state.pinkRows = rows;
-}
-
-// Pink values from the rows each call saw: the float sum in row order, then
-// sum / 6.5 - 1 rounded to float. In double (a product with 1/6.5 rounded,
-// then a difference) the value is within 2^-50 of the exact one, the defined
-// extended-precision one within 2^-62.
-SKARNEL_VECTOR_CLONES void PinkValues(RenderScratch& scratch, int channel, std::size_t len) {
-    const auto& seen = scratch.pinkRows[channel];
-    float* sum = scratch.sum.data();
-    double* approx = scratch.approx.data();
-    float* value = scratch.value[channel].data();
-    // Row by row across the calls: each call's sum is still formed in row order.
-    std::copy(seen[0].begin(), seen[0].begin() + len, sum);
+    if (lastPink < 0) {
+        return;
+    }
+    const auto lastCall = [&](std::size_t i) {
+        return first[kChannelCount * i + static_cast<std::size_t>(lastPink)];
+    };
+    // Fills seen[from .. to - 1] with one value; runs of the lower rows are a
+    // frame or three long, too short for a library fill to pay.
+    const auto hold = [](std::array<float, kRenderChunkFrames>& seen, std::size_t from,
+                         std::size_t to, float value) {
+        if (to - from < 8) {
+            for (std::size_t j = from; j < to; ++j) {
+                seen[j] = value;
+            }
+        } else {
+            std::fill(seen.begin() + static_cast<std::ptrdiff_t>(from),
+                      seen.begin() + static_cast<std::ptrdiff_t>(to), value);
+        }
+    };
     for (int row = 1; row < kPinkRowCount; ++row) {
-        for (std::size_t i = 0; i < len; ++i) {
-            sum[i] = sum[i] + seen[row][i];
+        // The row is redrawn every `step` frames, first at frame `at` of the
+        // pass; its draw follows row 0's and those of the lower rows redrawn.
+        const std::uint64_t step = std::uint64_t{kPinkRowSchedule[row].mask} + 1;
+        const std::uint64_t phase =
+            (kPinkRowSchedule[row].match + step - static_cast<std::uint64_t>(n0) % step) % step;
+        const std::uint32_t lower = (1u << row) - 1u;
+        float held = rows[static_cast<std::size_t>(row)];  // the row before the pass
+        std::size_t from = 0;
+        for (std::uint64_t at = phase; at < len; at += step) {
+            const auto i = static_cast<std::size_t>(at);
+            const auto within = 1u + CountBits16(firing[i] & lower);
+            for (int p = 0; p < planCount; ++p) {
+                if (plans[p].noiseFunction == kPinkNoise) {
+                    auto& seen = scratch.pinkRows[plans[p].channel][static_cast<std::size_t>(row)];
+                    hold(seen, from, i, held);
+                    seen[i] =
+                        drawn[first[kChannelCount * i + static_cast<std::size_t>(p)] + within];
+                }
+            }
+            held = drawn[lastCall(i) + within];
+            from = i + 1;
         }
-    }
-    for (std::size_t i = 0; i < len; ++i) {
-        approx[i] = static_cast<double>(sum[i]) * (1.0 / 6.5) - 1.0;
-    }
-    for (std::size_t i = 0; i < len; ++i) {
-        const double a = approx[i];
-        const double widened = 0x1p-49 + std::fabs(a) * 0x1p-52;
-        const float lo = static_cast<float>(a - widened);
-        const float hi = static_cast<float>(a + widened);
-        // Both ends must also agree in sign (a zero's sign matters here).
-        const bool settled = lo == hi && std::signbit(lo) == std::signbit(hi);
-        value[i] = settled ? static_cast<float>(a) : std::numeric_limits<float>::quiet_NaN();
-    }
-    for (std::size_t i = 0; i < len; ++i) {
-        if (std::isnan(value[i])) {
-            value[i] = static_cast<float>(static_cast<long double>(sum[i]) / 6.5L - 1.0L);
+        for (int p = 0; p < planCount; ++p) {
+            if (plans[p].noiseFunction == kPinkNoise) {
+                hold(scratch.pinkRows[plans[p].channel][static_cast<std::size_t>(row)], from, len,
+                     held);
+            }
         }
+        rows[static_cast<std::size_t>(row)] = held;
+    }
+    if (len > 0) {
+        rows[0] = drawn[lastCall(len - 1)];
     }
 }
 
-// The float results of the power law where the approximations settle them,
-// NaN where they do not (no shaped value is NaN). Written without branches so
-// that it vectorizes.
-SKARNEL_VECTOR_CLONES void CheckShapes(const float* value, const double* approx, double tolerance,
-                                       bool integral, float* shaped, std::size_t len) {
-    for (std::size_t i = 0; i < len; ++i) {
-        const float v = value[i];
-        const double y = approx[i];
-        const double widened = y * tolerance + y * 0x1p-52;
-        const float lo = static_cast<float>(y - widened);
-        const float hi = static_cast<float>(y + widened);
-        const float rounded = static_cast<float>(y);
-        // Far below the smallest float every rounding of an integral power
-        // gives zero; other tiny values are left to the defined computation.
-        const bool vanishing = integral && y < 0x1p-300;
-        const bool settled = vanishing || (y > 0x1p-120 && lo == hi);
-        const float magnitude = vanishing ? 0.0f : rounded;
-        const float signed_ = v >= 0.0f ? magnitude : -magnitude;
-        // 0^k = 0; the sign of a zero sample is lost anyway.
-        shaped[i] = v == 0.0f ? 0.0f : settled ? signed_ : std::numeric_limits<float>::quiet_NaN();
-    }
-}
-
-// The crest shaping of a pass. Exponent 1 passes values unchanged; 0 turns
-// them into +-1; integral exponents are raised by squaring (the same sequence
-// as defined, at most 2 * 6 products, each off by 2^-53 in double and 2^-64
-// in extended precision); any other exponent by 2^(k log2 |v|).
-SKARNEL_VECTOR_CLONES void CrestShapes(const float* value, float k, double* approx, float* shaped,
-                                       std::size_t len) {
-    if (k == 1.0f) {
-        std::copy(value, value + len, shaped);
-        return;
-    }
-    if (k == 0.0f) {
-        for (std::size_t i = 0; i < len; ++i) {
-            shaped[i] = SignOf(value[i]);
-        }
-        return;
-    }
-    const bool integral = std::trunc(k) == k && k > 0.0f && k <= 64.0f;
-    const bool positive = k > 0.0f && std::isfinite(k);
-    if (!positive) {
-        for (std::size_t i = 0; i < len; ++i) {
-            shaped[i] = CrestShape(value[i], k);
-        }
-        return;
-    }
-    // First every approximation (a loop the compiler can vectorize), then the
-    // checks, with the defined computation where one fails.
-    if (integral) {
-        const auto exponent = static_cast<std::uint32_t>(k);
-        for (std::size_t i = 0; i < len; ++i) {
-            approx[i] = IntegralPower(std::fabs(static_cast<double>(value[i])), exponent);
-        }
-    } else {
-        const double kd = k;
-        for (std::size_t i = 0; i < len; ++i) {
-            // |v| of 0 gives a meaningless approximation, replaced below.
-            approx[i] =
-                fastmath::Exp2(kd * fastmath::Log2(std::fabs(static_cast<double>(value[i]))));
-        }
-    }
-    const double tolerance = integral ? 0x1p-46 : fastmath::kPowerLawTolerance;
-    CheckShapes(value, approx, tolerance, integral, shaped, len);
-    for (std::size_t i = 0; i < len; ++i) {
-        if (std::isnan(shaped[i])) {
-            shaped[i] = CrestShape(value[i], k);
-        }
-    }
-}
-
-// Round(32767 * amplitude * gain * s) for each frame. In double the product
-// is within 2^-51 relative of the exact one, and the defined extended product
-// within 2^-63; integers are far apart, so only values next to a half-integer
-// are computed the defined way.
-SKARNEL_VECTOR_CLONES void ScaledSamples(float amplitude, const float* gain, const float* shaped,
-                                         double* approx, std::uint8_t* settledFlags,
-                                         std::int32_t* sample, std::size_t len) {
-    const double scale = 32767.0 * static_cast<double>(amplitude);
-    for (std::size_t i = 0; i < len; ++i) {
-        approx[i] = scale * static_cast<double>(gain[i]) * static_cast<double>(shaped[i]);
-    }
-    std::uint8_t* unsettled = settledFlags;
-    for (std::size_t i = 0; i < len; ++i) {
-        const double v = approx[i];
-        const double error = std::fabs(v) * 0x1p-48 + 0x1p-60;
-        const double lo = fastmath::RoundHalfEven(v - error);
-        const double hi = fastmath::RoundHalfEven(v + error);
-        const bool settled = lo == hi && std::fabs(v) < 2147483647.0;
-        sample[i] = static_cast<std::int32_t>(settled ? lo : 0.0);
-        unsettled[i] = settled ? 0 : 1;
-    }
-    for (std::size_t i = 0; i < len; ++i) {
-        if (unsettled[i] != 0) {
-            sample[i] = Round(kFullScale * amplitude * gain[i] * shaped[i]);
-        }
-    }
-}
-
-// A channel's biquad over a pass, in its defined order and precision. The
-// quotients are the ones the per-sample formula forms, computed once, and the
-// memory is kept as extended values (exact integers), so the recursion never
-// waits for a conversion unless an output leaves the 32-bit range.
+// A channel's biquad over a pass. Each output is first formed in double
+// (fastmath::FilterSumBound says how far that can lie from the defined
+// extended-precision sum); when the whole interval around it rounds to one
+// integer, that is the output, and otherwise the sample is computed the
+// defined way: the quotients the per-sample formula forms (computed once),
+// summed left to right in extended precision. The memory holds integers,
+// exact in double.
 class FilterRun {
 public:
     FilterRun(ChannelEngineState& c, std::int32_t* sample) noexcept : c_(c), sample_(sample) {
@@ -415,6 +348,11 @@ public:
         q2_ = c.b2 / a0;
         p1_ = c.a1 / a0;
         p2_ = c.a2 / a0;
+        d0_ = static_cast<double>(q0_);
+        d1_ = static_cast<double>(q1_);
+        d2_ = static_cast<double>(q2_);
+        e1_ = static_cast<double>(p1_);
+        e2_ = static_cast<double>(p2_);
         x1_ = c.x1;
         x2_ = c.x2;
         y1_ = c.y1;
@@ -422,23 +360,29 @@ public:
     }
 
     void Step(std::size_t i) noexcept {
-        const long double x = sample_[i];
-        const long double sum = q0_ * x + q1_ * x1_ + q2_ * x2_ - p1_ * y1_ - p2_ * y2_;
-        std::int32_t y;
-        long double yExtended;
-        if (std::fabs(sum) < 0x1p31L - 1.0L) {
-            yExtended = fastmath::RoundHalfEvenExtended(sum);
-            // Whole already: llrint converts without switching the x87 unit
-            // to truncation, as a cast would.
-            y = static_cast<std::int32_t>(std::llrint(yExtended));
+        const double x = sample_[i];
+        const double t0 = d0_ * x;
+        const double t1 = d1_ * x1_;
+        const double t2 = d2_ * x2_;
+        const double t3 = e1_ * y1_;
+        const double t4 = e2_ * y2_;
+        // The newest output enters last, so the recursion waits on one
+        // product and one difference only.
+        const double sum = ((t0 + t1) + t2 - t4) - t3;
+        const double bound = fastmath::FilterSumBound(
+            std::fabs(t0) + std::fabs(t1) + std::fabs(t2) + std::fabs(t3) + std::fabs(t4), sum);
+        const double lo = fastmath::RoundHalfEven(sum - bound);
+        const double hi = fastmath::RoundHalfEven(sum + bound);
+        double y;
+        if (lo == hi && std::fabs(sum) < 2147483647.0) [[likely]] {
+            y = lo;
         } else {
-            y = Round(sum);  // the low 32 bits of the rounded value
-            yExtended = y;
+            y = Defined(x);
         }
-        sample_[i] = y;
+        sample_[i] = static_cast<std::int32_t>(y);
         y2_ = y1_;
         x2_ = x1_;
-        y1_ = yExtended;
+        y1_ = y;
         x1_ = x;
     }
 
@@ -455,10 +399,21 @@ public:
     }
 
 private:
+    // The output as defined: the sum in its order and precision, rounded
+    // halves to even and taken as a 32-bit integer.
+    double Defined(double x) const noexcept {
+        const long double sum =
+            q0_ * static_cast<long double>(x) + q1_ * static_cast<long double>(x1_) +
+            q2_ * static_cast<long double>(x2_) - p1_ * static_cast<long double>(y1_) -
+            p2_ * static_cast<long double>(y2_);
+        return Round(sum);
+    }
+
     ChannelEngineState& c_;
     std::int32_t* sample_;
-    long double q0_, q1_, q2_, p1_, p2_;
-    long double x1_, x2_, y1_, y2_;
+    long double q0_, q1_, q2_, p1_, p2_;  // as the defined formula forms them
+    double d0_, d1_, d2_, e1_, e2_;       // the same, rounded to double
+    double x1_, x2_, y1_, y2_;            // the memory: 32-bit integers
 };
 
 // One or two channels' filters; two run side by side, so that each one's
@@ -478,63 +433,84 @@ void FilterSamples(FilterRun* first, FilterRun* second, std::size_t len) noexcep
     first->Finish(len);
 }
 
-void RenderPass(SignalEngine& engine, RenderScratch& scratch, bool stereo, bool rightRepeatsLeft,
-                int leftSelector, int rightSelector, std::int16_t* out, std::size_t len) {
+// The calls a frame makes: the left (or mono) call, then the right one when
+// the right chain runs.
+struct PassPlans {
+    ChannelPlan plans[kChannelCount];
+    int count = 0;
+    bool stereo = false;
+    bool rightRuns = false;
+
+    // A selector outside the lists (no noise function chosen) can make both
+    // calls of a frame run one channel; such frames are rendered one by one.
+    bool OneChannelTwice() const noexcept {
+        return count == 2 && plans[0].channel == plans[1].channel;
+    }
+};
+
+PassPlans PlansFor(const LiveSettings& live, bool stereo, bool rightRepeatsLeft, int leftSelector,
+                   int rightSelector) noexcept {
+    PassPlans p;
+    p.stereo = stereo;
+    p.rightRuns = stereo && !rightRepeatsLeft;
+    p.plans[p.count++] = PlanFor(live, leftSelector);
+    if (p.rightRuns) {
+        p.plans[p.count++] = PlanFor(live, rightSelector);
+    }
+    return p;
+}
+
+// The draw half of a pass of at most kRenderChunkFrames frames from frame
+// n0: each running channel's modulation gains into scratch.gain and its
+// source values before the crest shaping into scratch.value, with the
+// generator, the pink rows and the modulation gains as the chain leaves them.
+void DrawPass(SignalEngine& engine, RenderScratch& scratch, const PassPlans& p, std::int64_t n0,
+              std::size_t len) {
     EngineState& state = engine.state;
     const LiveSettings& live = engine.live;
-    const std::int64_t n0 = state.sampleCounter;
-
-    ChannelPlan plans[kChannelCount];
-    int planCount = 0;
-    const bool rightRuns = stereo && !rightRepeatsLeft;
-    for (const int selector : {leftSelector, rightSelector}) {
-        if (planCount == 1 && !rightRuns) {
-            break;
-        }
-        ChannelPlan& plan = plans[planCount++];
-        plan = PlanFor(live, selector);
-    }
-    if (planCount == 2 && plans[0].channel == plans[1].channel) {
-        // A selector outside the lists (no noise function chosen) can make both
-        // calls of a frame run one channel: frame by frame, as defined.
-        ReferenceRenderFrames(engine, stereo, rightRepeatsLeft, leftSelector, rightSelector, out,
-                              len);
-        state.sampleCounter = n0;  // the caller advances the counter over the pass
-        return;
-    }
-
-    for (int p = 0; p < planCount; ++p) {
-        const ChannelPlan& plan = plans[p];
+    for (int i = 0; i < p.count; ++i) {
+        const ChannelPlan& plan = p.plans[i];
         // The right channel's function values are the left one's when both
         // modulate with the same function, period and phase.
         const float* shared = nullptr;
-        if (p == 1 && plans[0].modulation && plan.modulation &&
-            live.modFunction[plans[0].channel] == live.modFunction[plan.channel]) {
-            const ChannelEngineState& first = state.channels[plans[0].channel];
+        if (i == 1 && p.plans[0].modulation && plan.modulation &&
+            live.modFunction[p.plans[0].channel] == live.modFunction[plan.channel]) {
+            const ChannelEngineState& first = state.channels[p.plans[0].channel];
             const ChannelEngineState& second = state.channels[plan.channel];
             if (first.modPeriod == second.modPeriod && first.modPhase == second.modPhase &&
                 std::isfinite(first.modPeriod) && first.modPeriod != 0.0f &&
                 std::isfinite(first.modPhase)) {
-                shared = scratch.modValue[plans[0].channel].data();
+                shared = scratch.modValue[p.plans[0].channel].data();
             }
         }
         ModulationGains(state.channels[plan.channel], live, plan, n0, state.sampleRate, len,
                         scratch, shared, scratch.gain[plan.channel].data());
     }
-    DrawSources(engine, scratch, plans, planCount, n0, len);
-    for (int p = 0; p < planCount; ++p) {
-        const ChannelPlan& plan = plans[p];
-        ChannelEngineState& ch = state.channels[plan.channel];
-        std::int32_t* sample = scratch.sample[plan.channel].data();
+    DrawSources(engine, scratch, p.plans, p.count, n0, len);
+    for (int i = 0; i < p.count; ++i) {
+        if (p.plans[i].noiseFunction == kPinkNoise) {
+            ActiveVectorStages().pinkValues(scratch, p.plans[i].channel, len);
+        }
+    }
+}
+
+// The shape half of a pass of at most kRenderChunkFrames frames: each running
+// channel's crest shaping and scaling of the given gains and values into
+// pre[channel], and x as the chain leaves it.
+void ShapePass(EngineState& state, RenderScratch& scratch, const PassPlans& p,
+               const SourceValues& in, std::size_t offset, std::int32_t* const pre[kChannelCount],
+               std::size_t len) {
+    const VectorStages& stages = ActiveVectorStages();
+    for (int i = 0; i < p.count; ++i) {
+        const ChannelPlan& plan = p.plans[i];
+        const int c = plan.channel;
+        ChannelEngineState& ch = state.channels[c];
+        std::int32_t* sample = pre[c];
         if (plan.hasSource) {
-            if (plan.noiseFunction == kPinkNoise) {
-                PinkValues(scratch, plan.channel, len);
-            }
-            CrestShapes(scratch.value[plan.channel].data(), ch.crestExponent, scratch.approx.data(),
-                        scratch.shaped[plan.channel].data(), len);
-            ScaledSamples(ch.linearAmplitude, scratch.gain[plan.channel].data(),
-                          scratch.shaped[plan.channel].data(), scratch.approx.data(),
-                          scratch.flags.data(), sample, len);
+            stages.crestShapes(in.value[c] + offset, ch.crestExponent, scratch.approx.data(),
+                               scratch.shaped[c].data(), len);
+            stages.scaledSamples(ch.linearAmplitude, in.gain[c] + offset, scratch.shaped[c].data(),
+                                 scratch.approx.data(), scratch.flags.data(), sample, len);
         } else {
             std::fill(sample, sample + len, 0);
         }
@@ -542,11 +518,18 @@ void RenderPass(SignalEngine& engine, RenderScratch& scratch, bool stereo, bool 
             ch.x = sample[len - 1];
         }
     }
+}
+
+// The filter half over any number of frames: each running channel's filter
+// over pre[channel] in place, then the calls' samples, gated in stereo, into
+// out.
+void FilterAndInterleavePass(EngineState& state, const PassPlans& p,
+                             std::int32_t* const pre[kChannelCount], std::int16_t* out,
+                             std::size_t len) {
     std::optional<FilterRun> filters[kChannelCount];
-    for (int p = 0; p < planCount; ++p) {
-        if (plans[p].filter) {
-            filters[p].emplace(state.channels[plans[p].channel],
-                               scratch.sample[plans[p].channel].data());
+    for (int i = 0; i < p.count; ++i) {
+        if (p.plans[i].filter) {
+            filters[i].emplace(state.channels[p.plans[i].channel], pre[p.plans[i].channel]);
         }
     }
     if (filters[0] && filters[1]) {
@@ -557,9 +540,9 @@ void RenderPass(SignalEngine& engine, RenderScratch& scratch, bool stereo, bool 
 
     // The first call's samples go left, the second call's right, whichever
     // channels the selectors addressed.
-    const std::int32_t* left = scratch.sample[plans[0].channel].data();
-    const std::int32_t* right = scratch.sample[plans[planCount - 1].channel].data();
-    if (!stereo) {
+    const std::int32_t* left = pre[p.plans[0].channel];
+    const std::int32_t* right = pre[p.plans[p.count - 1].channel];
+    if (!p.stereo) {
         for (std::size_t i = 0; i < len; ++i) {
             out[2 * i] = Low16(left[i]);
             out[2 * i + 1] = 0;
@@ -570,7 +553,7 @@ void RenderPass(SignalEngine& engine, RenderScratch& scratch, bool stereo, bool 
     const std::int64_t rightGate = state.right().gate;
     for (std::size_t i = 0; i < len; ++i) {
         out[2 * i] = Low16(left[i] * leftGate);
-        out[2 * i + 1] = rightRuns ? Low16(right[i] * rightGate) : out[2 * i];
+        out[2 * i + 1] = p.rightRuns ? Low16(right[i] * rightGate) : out[2 * i];
     }
 }
 
@@ -579,20 +562,70 @@ void RenderPass(SignalEngine& engine, RenderScratch& scratch, bool stereo, bool 
 void RenderFramesFast(SignalEngine& engine, RenderScratch& scratch, bool stereo,
                       bool rightRepeatsLeft, int leftSelector, int rightSelector, std::int16_t* out,
                       std::size_t frames) noexcept {
-    EngineState& state = engine.state;
+    if (!SourcesSplitFromFilters(engine, stereo, rightRepeatsLeft, leftSelector, rightSelector,
+                                 frames)) {
+        // Frame by frame, as defined.
+        ReferenceRenderFrames(engine, stereo, rightRepeatsLeft, leftSelector, rightSelector, out,
+                              frames);
+        return;
+    }
+    const PassPlans p =
+        PlansFor(engine.live, stereo, rightRepeatsLeft, leftSelector, rightSelector);
+    const SourceValues values{{scratch.gain[kLeft].data(), scratch.gain[kRight].data()},
+                              {scratch.value[kLeft].data(), scratch.value[kRight].data()}};
+    std::int32_t* const pre[kChannelCount] = {scratch.sample[kLeft].data(),
+                                              scratch.sample[kRight].data()};
     while (frames > 0) {
         const std::size_t len = std::min(frames, kRenderChunkFrames);
-        if (state.sampleCounter > INT64_MAX - static_cast<std::int64_t>(len)) {
-            // The counter stops at its largest value: frame by frame, as defined.
-            ReferenceRenderFrames(engine, stereo, rightRepeatsLeft, leftSelector, rightSelector,
-                                  out, len);
-        } else {
-            RenderPass(engine, scratch, stereo, rightRepeatsLeft, leftSelector, rightSelector, out,
-                       len);
-            state.sampleCounter += static_cast<std::int64_t>(len);
-        }
+        DrawPass(engine, scratch, p, engine.state.sampleCounter, len);
+        engine.state.sampleCounter += static_cast<std::int64_t>(len);
+        ShapePass(engine.state, scratch, p, values, 0, pre, len);
+        FilterAndInterleavePass(engine.state, p, pre, out, len);
         out += 2 * len;
         frames -= len;
+    }
+}
+
+bool SourcesSplitFromFilters(const SignalEngine& engine, bool stereo, bool rightRepeatsLeft,
+                             int leftSelector, int rightSelector, std::size_t frames) noexcept {
+    // Near the counter's largest value it stops counting: frame by frame.
+    const bool counterRoom =
+        engine.state.sampleCounter <= INT64_MAX - static_cast<std::int64_t>(frames);
+    return counterRoom &&
+           !PlansFor(engine.live, stereo, rightRepeatsLeft, leftSelector, rightSelector)
+                .OneChannelTwice();
+}
+
+void DrawSourceValuesFast(SignalEngine& engine, RenderScratch& scratch, bool stereo,
+                          bool rightRepeatsLeft, int leftSelector, int rightSelector,
+                          const SourceValues& out, std::size_t frames) noexcept {
+    const PassPlans p =
+        PlansFor(engine.live, stereo, rightRepeatsLeft, leftSelector, rightSelector);
+    for (std::size_t done = 0; done < frames;) {
+        const std::size_t len = std::min(frames - done, kRenderChunkFrames);
+        DrawPass(engine, scratch, p, engine.state.sampleCounter, len);
+        engine.state.sampleCounter += static_cast<std::int64_t>(len);
+        for (int i = 0; i < p.count; ++i) {
+            const int c = p.plans[i].channel;
+            std::copy_n(scratch.gain[c].begin(), len, out.gain[c] + done);
+            std::copy_n(scratch.value[c].begin(), len, out.value[c] + done);
+        }
+        done += len;
+    }
+}
+
+void ShapeFilterAndInterleave(EngineState& state, const LiveSettings& live, RenderScratch& scratch,
+                              bool stereo, bool rightRepeatsLeft, int leftSelector,
+                              int rightSelector, const SourceValues& in, std::int16_t* out,
+                              std::size_t frames) noexcept {
+    const PassPlans p = PlansFor(live, stereo, rightRepeatsLeft, leftSelector, rightSelector);
+    std::int32_t* const pre[kChannelCount] = {scratch.sample[kLeft].data(),
+                                              scratch.sample[kRight].data()};
+    for (std::size_t done = 0; done < frames;) {
+        const std::size_t len = std::min(frames - done, kRenderChunkFrames);
+        ShapePass(state, scratch, p, in, done, pre, len);
+        FilterAndInterleavePass(state, p, pre, out + 2 * done, len);
+        done += len;
     }
 }
 

@@ -32,6 +32,13 @@ struct RenderScratch {
     // The pink rows each call saw, row-major, so the sums run across calls.
     std::array<std::array<std::array<float, kRenderChunkFrames>, kPinkRowCount>, kChannelCount>
         pinkRows;
+    // The generator's states of a pass: at most two calls per frame, each
+    // drawing row 0 and at most three other pink rows.
+    std::array<std::uint32_t, kChannelCount * 4 * kRenderChunkFrames> seeds;
+    std::array<std::uint32_t, kChannelCount * kRenderChunkFrames> firstDraw;  // per call
+    std::array<std::uint16_t, kRenderChunkFrames> firing;     // pink rows redrawn per frame
+    std::array<std::uint32_t, kRenderChunkFrames> callSeeds;  // a call's first draw per frame
+    std::array<float, kChannelCount * 4 * kRenderChunkFrames> rowValues;  // the seeds as rows
 };
 
 // Renders `frames` consecutive frames from the engine's sampleCounter on,
@@ -42,5 +49,39 @@ struct RenderScratch {
 void RenderFramesFast(SignalEngine& engine, RenderScratch& scratch, bool stereo,
                       bool rightRepeatsLeft, int leftSelector, int rightSelector, std::int16_t* out,
                       std::size_t frames) noexcept;
+
+struct LiveSettings;
+
+// The same frames in two halves, which may run on two threads one pass
+// apart. The draw half (modulation gains, random draws, source values before
+// the crest shaping) changes only the random generator, the pink rows, each
+// channel's modulation gain and the frame counter; the shape half (crest
+// shaping, scaling, filter, gates) changes only each channel's x and filter
+// memory. Drawing frames and then shaping them gives exactly what
+// RenderFramesFast gives.
+//
+// Whether `frames` frames from the current counter can be rendered in
+// halves: not when both calls of a frame address one channel (a noise
+// function outside the lists), nor next to the counter's largest value.
+bool SourcesSplitFromFilters(const SignalEngine& engine, bool stereo, bool rightRepeatsLeft,
+                             int leftSelector, int rightSelector, std::size_t frames) noexcept;
+
+// Per channel, arrays of a run of frames: the modulation gains and the source
+// values before the crest shaping. Channels that do not run are untouched.
+struct SourceValues {
+    float* gain[kChannelCount];
+    float* value[kChannelCount];
+};
+
+// The draw half of `frames` frames, advancing the counter by `frames`.
+void DrawSourceValuesFast(SignalEngine& engine, RenderScratch& scratch, bool stereo,
+                          bool rightRepeatsLeft, int leftSelector, int rightSelector,
+                          const SourceValues& out, std::size_t frames) noexcept;
+
+// The shape half of the same frames, into out as RenderFramesFast writes it.
+void ShapeFilterAndInterleave(EngineState& state, const LiveSettings& live, RenderScratch& scratch,
+                              bool stereo, bool rightRepeatsLeft, int leftSelector,
+                              int rightSelector, const SourceValues& in, std::int16_t* out,
+                              std::size_t frames) noexcept;
 
 }  // namespace skarnel

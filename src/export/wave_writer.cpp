@@ -5,9 +5,11 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <vector>
 
 #include "engine/reference_renderer.h"
 #include "engine/rounding.h"
+#include "export/source_pipeline.h"
 #include "io/atomic_file.h"
 #include "io/little_endian.h"
 #include "numtext/number_format.h"
@@ -93,14 +95,31 @@ WaveWriteResult WriteWaveStream(SignalEngine& engine, ByteSink& sink, long doubl
     return WritePcmFrames(engine, sink, frames, hooks);
 }
 
-WaveWriteResult WritePcmFrames(SignalEngine& engine, ByteSink& sink, std::int64_t frames,
-                               const WaveExportHooks& hooks) {
+namespace {
+
+// Little-endian bytes of `frames` frames: both samples in stereo, the left
+// (mono) one otherwise.
+void PutFrames(const std::int16_t* samples, std::size_t frames, bool stereo, std::uint8_t* bytes) {
+    if (stereo) {
+        for (std::size_t f = 0; f < 2 * frames; ++f) {
+            PutLittleEndian(bytes + 2 * f, samples[f]);
+        }
+    } else {
+        for (std::size_t f = 0; f < frames; ++f) {
+            PutLittleEndian(bytes + 2 * f, samples[2 * f]);
+        }
+    }
+}
+
+// Frame by frame at the progress points and in passes between them, on the
+// calling thread.
+WaveWriteResult WriteFramesOnOneThread(SignalEngine& engine, ByteSink& sink, std::int64_t frames,
+                                       const WaveExportHooks& hooks) {
     const bool stereo = engine.live.channelMode == kStereo;
     const int channels = stereo ? 2 : 1;
     const int leftSelector = engine.live.noiseFunction[kLeft];
     const int rightSelector = engine.live.noiseFunction[kRight] + kRightSourceOffset;
     const auto frameBytes = static_cast<std::size_t>(channels) * 2u;
-    engine.state.sampleCounter = 0;
     std::int16_t pass[2 * kRenderChunkFrames];
     std::uint8_t bytes[4 * kRenderChunkFrames];
     std::int64_t i = 0;
@@ -119,15 +138,7 @@ WaveWriteResult WritePcmFrames(SignalEngine& engine, ByteSink& sink, std::int64_
             engine.RenderFrames(stereo, /*rightRepeatsLeft=*/false, leftSelector, rightSelector,
                                 pass, len);
         }
-        if (stereo) {
-            for (std::size_t f = 0; f < 2 * len; ++f) {
-                PutLittleEndian(bytes + 2 * f, pass[f]);
-            }
-        } else {
-            for (std::size_t f = 0; f < len; ++f) {
-                PutLittleEndian(bytes + 2 * f, pass[2 * f]);
-            }
-        }
+        PutFrames(pass, len, stereo, bytes);
         if (!sink.Write(bytes, len * frameBytes)) {
             return {WaveWriteStatus::kWriteFailed, kWaveWriteFailedMessage};
         }
@@ -152,6 +163,65 @@ WaveWriteResult WritePcmFrames(SignalEngine& engine, ByteSink& sink, std::int64_
         return {WaveWriteStatus::kWriteFailed, kWaveWriteFailedMessage};
     }
     return {};
+}
+
+// The same frames with the sources one pass ahead on a second core. Each
+// pass ends at a progress point, so the progress report and a cancel see the
+// engine exactly as after that frame.
+WaveWriteResult WriteFramesPipelined(SignalEngine& engine, ByteSink& sink, std::int64_t frames,
+                                     const WaveExportHooks& hooks) {
+    const bool stereo = engine.live.channelMode == kStereo;
+    const std::size_t frameBytes = stereo ? 4u : 2u;
+    const auto passFrames = static_cast<std::size_t>(kWaveProgressInterval);
+    std::vector<std::int16_t> pass(2 * passFrames);
+    std::vector<std::uint8_t> bytes(4 * passFrames);
+    SourcePipeline pipeline(engine, stereo, engine.live.noiseFunction[kLeft],
+                            engine.live.noiseFunction[kRight] + kRightSourceOffset, frames,
+                            kWaveProgressInterval);
+    std::int64_t first = 0;
+    while (const std::size_t len = pipeline.Next(pass.data())) {
+        PutFrames(pass.data(), len, stereo, bytes.data());
+        if (!sink.Write(bytes.data(), len * frameBytes)) {
+            return {WaveWriteStatus::kWriteFailed, kWaveWriteFailedMessage};
+        }
+        if (hooks.written) {
+            hooks.written(bytes.data(), len * frameBytes);
+        }
+        const std::int64_t last = first + static_cast<std::int64_t>(len) - 1;
+        const bool reported = last % kWaveProgressInterval == 0;
+        if (reported) {
+            // The reported frame is counted only once the export goes on.
+            engine.state.sampleCounter = last;
+            if (hooks.progress) {
+                hooks.progress(Round(static_cast<long double>(last) * 100.0L / frames));
+            }
+        }
+        if (hooks.cancelRequested != nullptr && *hooks.cancelRequested) {
+            *hooks.cancelRequested = false;
+            return {WaveWriteStatus::kCancelled, {}};
+        }
+        if (reported) {
+            AdvanceFrameCounter(engine.state.sampleCounter);
+        }
+        first += static_cast<std::int64_t>(len);
+    }
+    if (!sink.Flush()) {
+        return {WaveWriteStatus::kWriteFailed, kWaveWriteFailedMessage};
+    }
+    return {};
+}
+
+}  // namespace
+
+WaveWriteResult WritePcmFrames(SignalEngine& engine, ByteSink& sink, std::int64_t frames,
+                               const WaveExportHooks& hooks) {
+    const bool stereo = engine.live.channelMode == kStereo;
+    engine.state.sampleCounter = 0;
+    if (SourcePipeline::Applies(engine, stereo, engine.live.noiseFunction[kLeft],
+                                engine.live.noiseFunction[kRight] + kRightSourceOffset, frames)) {
+        return WriteFramesPipelined(engine, sink, frames, hooks);
+    }
+    return WriteFramesOnOneThread(engine, sink, frames, hooks);
 }
 
 WaveWriteResult WriteWaveFile(SignalEngine& engine, const std::string& path,

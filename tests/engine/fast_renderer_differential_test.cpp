@@ -9,6 +9,7 @@
 #include <cstring>
 #include <random>
 #include <sstream>
+#include <string>
 #include <vector>
 
 #include "engine/crest_modulation.h"
@@ -16,6 +17,7 @@
 #include "engine/live_settings.h"
 #include "engine/reference_renderer.h"
 #include "engine/signal_engine.h"
+#include "engine/vector_stages.h"
 
 namespace skarnel::testing {
 namespace {
@@ -164,7 +166,34 @@ std::uint64_t SamplesToCompare() {
     return text != nullptr ? std::strtoull(text, nullptr, 10) : 1'500'000;
 }
 
-TEST(FastRenderer, MatchesTheReferenceOnRandomSettings) {
+// Every build of the array stages this processor runs is compared, whichever
+// one the program would pick here; the names of the others are reported as
+// skipped.
+class FastRendererBuild : public ::testing::TestWithParam<VectorPath> {
+protected:
+    void SetUp() override {
+        if (!UseVectorPath(GetParam())) {
+            GTEST_SKIP() << "this processor does not run the "
+                         << (GetParam() == VectorPath::kAvx512 ? "avx512f" : "avx2") << " build";
+        }
+        std::cout << "[ build    ] " << ActiveVectorStages().name << "\n";
+    }
+    void TearDown() override { UseVectorPath(chosen_); }
+
+private:
+    VectorPath chosen_ = ActiveVectorStages().path;
+};
+
+INSTANTIATE_TEST_SUITE_P(EveryBuild, FastRendererBuild,
+                         ::testing::Values(VectorPath::kDefault, VectorPath::kAvx2,
+                                           VectorPath::kAvx512),
+                         [](const ::testing::TestParamInfo<VectorPath>& info) {
+                             return std::string(info.param == VectorPath::kDefault ? "Default"
+                                                : info.param == VectorPath::kAvx2  ? "Avx2"
+                                                                                   : "Avx512");
+                         });
+
+TEST_P(FastRendererBuild, MatchesTheReferenceOnRandomSettings) {
     const std::uint64_t wanted = SamplesToCompare();
     std::uint64_t compared = 0;
     SettingsDraw draw(20261207);

@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <vector>
 
 #include "../engine/engine_test_support.h"
@@ -186,6 +188,105 @@ TEST(WaveWriter, WrittenHookSeesTheDataChunkInWholeFrames) {
     EXPECT_TRUE(wholeFrames);
     ASSERT_EQ(seen.size() + kWaveHeaderSize, sink.bytes.size());
     EXPECT_TRUE(std::equal(seen.begin(), seen.end(), sink.bytes.begin() + kWaveHeaderSize));
+}
+
+// Everything the chain keeps between frames, for comparing two engines.
+void ExpectSameState(const SignalEngine& a, const SignalEngine& b, const char* when) {
+    SCOPED_TRACE(when);
+    EXPECT_EQ(a.state.sampleCounter, b.state.sampleCounter);
+    EXPECT_EQ(const_cast<SignalEngine&>(a).random().seed(),
+              const_cast<SignalEngine&>(b).random().seed());
+    EXPECT_EQ(a.state.pinkRows, b.state.pinkRows);
+    for (int c = 0; c < kChannelCount; ++c) {
+        const ChannelEngineState& x = a.state.channels[c];
+        const ChannelEngineState& y = b.state.channels[c];
+        EXPECT_EQ(x.modGain, y.modGain) << c;
+        EXPECT_EQ((std::array{x.x, x.x1, x.x2, x.y, x.y1, x.y2}),
+                  (std::array{y.x, y.x1, y.x2, y.y, y.y1, y.y2}))
+            << c;
+    }
+}
+
+// Files are rendered with the sources a pass ahead on a second thread. The
+// frames, and the engine at every progress point, at a cancel and at the
+// end, must be exactly those of the frame-by-frame chain, for the heaviest
+// stereo chain and for mono.
+TEST(WaveWriter, FilesRenderedOnTwoThreadsEqualTheFrameByFrameChain) {
+    for (const bool stereo : {true, false}) {
+        SCOPED_TRACE(stereo ? "stereo" : "mono");
+        UniformRandom random, reference;
+        SignalEngine e(random), twin(reference);
+        for (SignalEngine* x : {&e, &twin}) {
+            x->live.channelMode = stereo ? kStereo : kMono;
+            for (int c = 0; c < kChannelCount; ++c) {
+                SetChannel(*x, c, c == kLeft ? kPinkNoise : kWhiteNoise, 6 - c);
+                x->live.modulationOn[c] = true;
+                x->live.modFunction[c] = c == kLeft ? kModTriangular : kModSquare;
+                x->state.channels[c].modPeriod = 0.37f;
+                x->live.filterType[c] = c == kLeft ? kFilterPeaking : kFilterBandPass;
+            }
+            Prepare(*x,
+                    {.duration = "0.8", .left = {"1000", "3", "-10"}, .right = {"300", "2", "0"}});
+        }
+        const std::int64_t frames = 35280;  // 0.8 s at 44100 Hz: three progress points and a rest
+
+        // The frame-by-frame chain, with its state at each progress point.
+        std::vector<std::int16_t> expected;
+        std::vector<std::unique_ptr<SignalEngine>> atPoints;
+        std::vector<UniformRandom> pointRandoms(4);
+        for (std::int64_t i = 0; i < frames; ++i) {
+            std::int16_t frame[2];
+            ReferenceRenderFrame(twin, stereo, false, kPinkNoise, kRightSourceOffset, frame);
+            expected.insert(expected.end(), frame, frame + (stereo ? 2 : 1));
+            if (i % kWaveProgressInterval == 0) {
+                pointRandoms[atPoints.size()] = twin.random();
+                atPoints.push_back(std::make_unique<SignalEngine>(pointRandoms[atPoints.size()]));
+                atPoints.back()->state = twin.state;
+            }
+            AdvanceFrameCounter(twin.state.sampleCounter);
+        }
+
+        std::size_t point = 0;
+        WaveExportHooks hooks;
+        hooks.progress = [&](int) {
+            ASSERT_LT(point, atPoints.size());
+            ExpectSameState(e, *atPoints[point], "at a progress point");
+            ++point;
+        };
+        MemorySink sink;
+        ASSERT_EQ(WritePcmFrames(e, sink, frames, hooks).status, WaveWriteStatus::kCompleted);
+        EXPECT_EQ(point, atPoints.size());
+        ASSERT_EQ(sink.bytes.size(), 2 * expected.size());
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            ASSERT_EQ(static_cast<std::int16_t>(sink.bytes[2 * i] | (sink.bytes[2 * i + 1] << 8)),
+                      expected[i])
+                << i;
+        }
+        ExpectSameState(e, twin, "at the end");
+
+        // Cancelled at the third progress point (frame 20000): the engine is
+        // as after that frame, which is not yet counted.
+        Prepare(e, {.duration = "0.8", .left = {"1000", "3", "-10"}, .right = {"300", "2", "0"}});
+        bool cancel = false;
+        int calls = 0;
+        hooks.cancelRequested = &cancel;
+        hooks.progress = [&](int) { cancel = ++calls == 3; };
+        UniformRandom startRandom = e.random();
+        SignalEngine again(startRandom);
+        again.state = e.state;
+        again.live = e.live;
+        for (std::int64_t i = 0; i <= 2 * kWaveProgressInterval; ++i) {
+            std::int16_t frame[2];
+            ReferenceRenderFrame(again, stereo, false, kPinkNoise, kRightSourceOffset, frame);
+            if (i < 2 * kWaveProgressInterval) {
+                AdvanceFrameCounter(again.state.sampleCounter);
+            }
+        }
+        MemorySink partial;
+        EXPECT_EQ(WritePcmFrames(e, partial, frames, hooks).status, WaveWriteStatus::kCancelled);
+        EXPECT_EQ(partial.bytes.size(), (2 * kWaveProgressInterval + 1) * (stereo ? 4u : 2u));
+        ExpectSameState(e, again, "after a cancel");
+    }
 }
 
 TEST(WaveWriter, CancelDeletesThePartialFileAndClearsTheRequest) {
