@@ -218,6 +218,40 @@ std::uint32_t DrawsOfCall(const ChannelPlan& plan, std::uint32_t firing) noexcep
     return 0;
 }
 
+// The draws of a pass without pink calls: every white call draws once per
+// frame, so a frame's draws are the white calls' in their order, and each
+// call's values are every k-th draw.
+void DrawWhiteSources(SignalEngine& engine, RenderScratch& scratch, const ChannelPlan* plans,
+                      int planCount, std::size_t len) {
+    std::size_t perFrame = 0;
+    for (int p = 0; p < planCount; ++p) {
+        perFrame += plans[p].noiseFunction == kWhiteNoise ? 1 : 0;
+    }
+    const std::size_t total = perFrame * len;
+    std::uint32_t* seeds = scratch.seeds.data();
+    ActiveVectorStages().drawSeeds(engine.random().seed(), seeds, total);
+    if (total == 0) {
+        return;
+    }
+    engine.random() = UniformRandom(seeds[total - 1]);
+    std::size_t offset = 0;
+    for (int p = 0; p < planCount; ++p) {
+        if (plans[p].noiseFunction != kWhiteNoise) {
+            continue;
+        }
+        const std::uint32_t* own = seeds + offset;
+        if (perFrame > 1) {
+            std::uint32_t* gathered = scratch.callSeeds.data();
+            for (std::size_t i = 0; i < len; ++i) {
+                gathered[i] = seeds[perFrame * i + offset];
+            }
+            own = gathered;
+        }
+        ActiveVectorStages().whiteValues(own, scratch.value[plans[p].channel].data(), len);
+        ++offset;
+    }
+}
+
 // The random draws of the pass in their defined order (frame by frame, the
 // left channel's call then the right one's), all made at once in lanes and
 // then handed to the calls: white values complete, and for pink calls the
@@ -233,6 +267,10 @@ void DrawSources(SignalEngine& engine, RenderScratch& scratch, const ChannelPlan
         if (plans[p].noiseFunction == kPinkNoise) {
             lastPink = p;
         }
+    }
+    if (lastPink < 0) {
+        DrawWhiteSources(engine, scratch, plans, planCount, len);
+        return;
     }
 
     // Where each call's draws start, the frame's redrawn rows known.
