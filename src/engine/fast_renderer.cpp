@@ -196,14 +196,21 @@ std::uint32_t FiringPinkRows(std::uint64_t n) noexcept {
     return kFiringTable[n % kPinkCycle];
 }
 
-// The number of bits set in a 16-bit mask, by adding neighbouring bit counts
+// The number of pink rows (bits 1 to 12) set in a firing mask, from a table
 // (the baseline instruction set has no population count instruction, and
 // the library's fallback is a call).
-constexpr std::uint32_t CountBits16(std::uint32_t x) noexcept {
-    x = x - ((x >> 1) & 0x5555u);
-    x = (x & 0x3333u) + ((x >> 2) & 0x3333u);
-    x = (x + (x >> 4)) & 0x0F0Fu;
-    return (x + (x >> 8)) & 0x1Fu;
+constexpr std::array<std::uint8_t, 4096> MakeRowCounts() {
+    std::array<std::uint8_t, 4096> counts{};
+    for (std::uint32_t m = 1; m < 4096; ++m) {
+        counts[m] = static_cast<std::uint8_t>(counts[m >> 1] + (m & 1u));
+    }
+    return counts;
+}
+
+constexpr std::array<std::uint8_t, 4096> kRowCounts = MakeRowCounts();
+
+std::uint32_t CountRows(std::uint32_t firing) noexcept {
+    return kRowCounts[(firing >> 1) & 0xFFFu];
 }
 
 // Draws a call of this plan makes at a frame whose firing pink rows are
@@ -213,9 +220,43 @@ std::uint32_t DrawsOfCall(const ChannelPlan& plan, std::uint32_t firing) noexcep
         return 1;
     }
     if (plan.noiseFunction == kPinkNoise) {
-        return 1 + static_cast<std::uint32_t>(CountBits16(firing));
+        return 1 + static_cast<std::uint32_t>(CountRows(firing));
     }
     return 0;
+}
+
+// The draws of a pass without pink calls: every white call draws once per
+// frame, so a frame's draws are the white calls' in their order, and each
+// call's values are every k-th draw.
+void DrawWhiteSources(SignalEngine& engine, RenderScratch& scratch, const ChannelPlan* plans,
+                      int planCount, std::size_t len) {
+    std::size_t perFrame = 0;
+    for (int p = 0; p < planCount; ++p) {
+        perFrame += plans[p].noiseFunction == kWhiteNoise ? 1 : 0;
+    }
+    const std::size_t total = perFrame * len;
+    std::uint32_t* seeds = scratch.seeds.data();
+    ActiveVectorStages().drawSeeds(engine.random().seed(), seeds, total);
+    if (total == 0) {
+        return;
+    }
+    engine.random() = UniformRandom(seeds[total - 1]);
+    std::size_t offset = 0;
+    for (int p = 0; p < planCount; ++p) {
+        if (plans[p].noiseFunction != kWhiteNoise) {
+            continue;
+        }
+        const std::uint32_t* own = seeds + offset;
+        if (perFrame > 1) {
+            std::uint32_t* gathered = scratch.callSeeds.data();
+            for (std::size_t i = 0; i < len; ++i) {
+                gathered[i] = seeds[perFrame * i + offset];
+            }
+            own = gathered;
+        }
+        ActiveVectorStages().whiteValues(own, scratch.value[plans[p].channel].data(), len);
+        ++offset;
+    }
 }
 
 // The random draws of the pass in their defined order (frame by frame, the
@@ -233,6 +274,10 @@ void DrawSources(SignalEngine& engine, RenderScratch& scratch, const ChannelPlan
         if (plans[p].noiseFunction == kPinkNoise) {
             lastPink = p;
         }
+    }
+    if (lastPink < 0) {
+        DrawWhiteSources(engine, scratch, plans, planCount, len);
+        return;
     }
 
     // Where each call's draws start, the frame's redrawn rows known.
@@ -283,17 +328,12 @@ void DrawSources(SignalEngine& engine, RenderScratch& scratch, const ChannelPlan
     const auto lastCall = [&](std::size_t i) {
         return first[kChannelCount * i + static_cast<std::size_t>(lastPink)];
     };
-    // Fills seen[from .. to - 1] with one value; runs of the lower rows are a
-    // frame or three long, too short for a library fill to pay.
+    // Fills seen[from .. to - 1] with one value: runs of one frame to 2047,
+    // in a loop the compiler vectorizes for the long ones.
     const auto hold = [](std::array<float, kRenderChunkFrames>& seen, std::size_t from,
                          std::size_t to, float value) {
-        if (to - from < 8) {
-            for (std::size_t j = from; j < to; ++j) {
-                seen[j] = value;
-            }
-        } else {
-            std::fill(seen.begin() + static_cast<std::ptrdiff_t>(from),
-                      seen.begin() + static_cast<std::ptrdiff_t>(to), value);
+        for (std::size_t j = from; j < to; ++j) {
+            seen[j] = value;
         }
     };
     for (int row = 1; row < kPinkRowCount; ++row) {
@@ -307,7 +347,7 @@ void DrawSources(SignalEngine& engine, RenderScratch& scratch, const ChannelPlan
         std::size_t from = 0;
         for (std::uint64_t at = phase; at < len; at += step) {
             const auto i = static_cast<std::size_t>(at);
-            const auto within = 1u + CountBits16(firing[i] & lower);
+            const auto within = 1u + CountRows(firing[i] & lower);
             for (int p = 0; p < planCount; ++p) {
                 if (plans[p].noiseFunction == kPinkNoise) {
                     auto& seen = scratch.pinkRows[plans[p].channel][static_cast<std::size_t>(row)];

@@ -8,10 +8,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "../engine/engine_test_support.h"
@@ -287,6 +289,71 @@ TEST(WaveWriter, FilesRenderedOnTwoThreadsEqualTheFrameByFrameChain) {
         EXPECT_EQ(partial.bytes.size(), (2 * kWaveProgressInterval + 1) * (stereo ? 4u : 2u));
         ExpectSameState(e, again, "after a cancel");
     }
+}
+
+// A sink that checks every byte it is given against the frame-by-frame
+// chain as the bytes arrive, so a long render needs no copy of the file.
+class ReferenceCheckingSink : public ByteSink {
+public:
+    explicit ReferenceCheckingSink(SignalEngine& reference) : reference_(reference) {}
+
+    bool Write(const std::uint8_t* data, std::size_t size) override {
+        for (std::size_t at = 0; at < size && mismatchAt_ < 0; at += 4) {
+            std::int16_t frame[2];
+            ReferenceRenderFrame(reference_, true, false, kPinkNoise,
+                                 kRightSourceOffset + kPinkNoise, frame);
+            AdvanceFrameCounter(reference_.state.sampleCounter);
+            for (int c = 0; c < 2; ++c) {
+                const auto got =
+                    static_cast<std::int16_t>(data[at + 2 * c] | (data[at + 2 * c + 1] << 8));
+                if (got != frame[c]) {
+                    mismatchAt_ = frames_;
+                }
+            }
+            ++frames_;
+        }
+        return true;
+    }
+    bool Flush() override { return true; }
+
+    std::int64_t frames() const { return frames_; }
+    std::int64_t mismatchAt() const { return mismatchAt_; }
+
+private:
+    SignalEngine& reference_;
+    std::int64_t frames_ = 0;
+    std::int64_t mismatchAt_ = -1;
+};
+
+// Ten minutes of the heaviest chain at 48 kHz stereo (pink 10:1, peaking
+// filter, triangular modulation on both channels), rendered on two threads,
+// against the frame-by-frame chain: 57.6 million samples. About a minute, so
+// it runs with SKARNEL_LONG_TESTS=1 (as CI does).
+TEST(WaveWriter, TenMinutesOfTheHeaviestChainEqualTheFrameByFrameChain) {
+    const char* longTests = std::getenv("SKARNEL_LONG_TESTS");
+    if (longTests == nullptr || std::string(longTests) != "1") {
+        GTEST_SKIP() << "set SKARNEL_LONG_TESTS=1 to compare ten minutes";
+    }
+    UniformRandom random, reference;
+    SignalEngine e(random), twin(reference);
+    for (SignalEngine* x : {&e, &twin}) {
+        x->state.sampleRate = 48000;
+        x->live.channelMode = kStereo;
+        for (int c = 0; c < kChannelCount; ++c) {
+            SetChannel(*x, c, kPinkNoise, 6);
+            x->live.modulationOn[c] = true;
+            x->live.modFunction[c] = kModTriangular;
+            x->state.channels[c].modPeriod = 2.0f;
+            x->live.filterType[c] = kFilterPeaking;
+        }
+        Prepare(*x,
+                {.duration = "600", .left = {"1000", "3", "-10"}, .right = {"1000", "3", "-10"}});
+    }
+    ReferenceCheckingSink sink(twin);
+    ASSERT_EQ(WritePcmFrames(e, sink, 600 * 48000).status, WaveWriteStatus::kCompleted);
+    EXPECT_EQ(sink.frames(), 600 * 48000);
+    EXPECT_EQ(sink.mismatchAt(), -1) << "first differing frame";
+    ExpectSameState(e, twin, "at the end");
 }
 
 TEST(WaveWriter, CancelDeletesThePartialFileAndClearsTheRequest) {
