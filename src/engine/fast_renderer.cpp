@@ -550,7 +550,7 @@ void ShapePass(EngineState& state, RenderScratch& scratch, const PassPlans& p,
             stages.crestShapes(in.value[c] + offset, ch.crestExponent, scratch.approx.data(),
                                scratch.shaped[c].data(), len);
             stages.scaledSamples(ch.linearAmplitude, in.gain[c] + offset, scratch.shaped[c].data(),
-                                 scratch.approx.data(), scratch.flags.data(), sample, len);
+                                 scratch.approx.data(), sample, len);
         } else {
             std::fill(sample, sample + len, 0);
         }

@@ -25,9 +25,8 @@ struct RenderScratch {
     std::array<double, kRenderChunkFrames> angle;   // the reduced angles
     std::array<double, kRenderChunkFrames> approx;  // double approximations of a stage
     std::array<float, kRenderChunkFrames> sum;
-    std::array<std::uint8_t, kRenderChunkFrames> flags;  // values left to the defined way
-    PerChannel<float> value;                             // source value before the crest shaping
-    PerChannel<float> shaped;                            // source value after it
+    PerChannel<float> value;   // source value before the crest shaping
+    PerChannel<float> shaped;  // source value after it
     PerChannel<std::int32_t> sample;
     // The pink rows each call saw, row-major, so the sums run across calls.
     std::array<std::array<std::array<float, kRenderChunkFrames>, kPinkRowCount>, kChannelCount>

@@ -35,7 +35,7 @@ struct VectorStages {
                         std::size_t len);
     // Round(32767 * amplitude * gain * shaped) per frame.
     void (*scaledSamples)(float amplitude, const float* gain, const float* shaped, double* approx,
-                          std::uint8_t* settledFlags, std::int32_t* sample, std::size_t len);
+                          std::int32_t* sample, std::size_t len);
 };
 
 // The build in use: the widest one this processor runs, unless the

@@ -111,6 +111,29 @@ void PutFrames(const std::int16_t* samples, std::size_t frames, bool stereo, std
     }
 }
 
+// Hands a run of frames to the sink and the written hook, then reports
+// progress when the run ends at a progress frame (`reportedFrame`, else -1)
+// and acts on a cancel. Returns the result that ends the render, if any.
+std::optional<WaveWriteResult> DeliverRun(ByteSink& sink, const std::uint8_t* bytes,
+                                          std::size_t size, std::int64_t reportedFrame,
+                                          std::int64_t frames, const WaveExportHooks& hooks) {
+    if (!sink.Write(bytes, size)) {
+        return WaveWriteResult{WaveWriteStatus::kWriteFailed, kWaveWriteFailedMessage};
+    }
+    if (hooks.written) {
+        hooks.written(bytes, size);
+    }
+    if (reportedFrame >= 0 && hooks.progress) {
+        hooks.progress(Round(static_cast<long double>(reportedFrame) * 100.0L / frames));
+    }
+    // Only the progress report (which handles events) can ask to cancel.
+    if (hooks.cancelRequested != nullptr && *hooks.cancelRequested) {
+        *hooks.cancelRequested = false;
+        return WaveWriteResult{WaveWriteStatus::kCancelled, {}};
+    }
+    return std::nullopt;
+}
+
 // Frame by frame at the progress points and in passes between them, on the
 // calling thread.
 WaveWriteResult WriteFramesOnOneThread(SignalEngine& engine, ByteSink& sink, std::int64_t frames,
@@ -139,20 +162,10 @@ WaveWriteResult WriteFramesOnOneThread(SignalEngine& engine, ByteSink& sink, std
                                 pass, len);
         }
         PutFrames(pass, len, stereo, bytes);
-        if (!sink.Write(bytes, len * frameBytes)) {
-            return {WaveWriteStatus::kWriteFailed, kWaveWriteFailedMessage};
-        }
-        if (hooks.written) {
-            hooks.written(bytes, len * frameBytes);
-        }
         const bool reported = len == 1 && i % kWaveProgressInterval == 0;
-        if (reported && hooks.progress) {
-            hooks.progress(Round(static_cast<long double>(i) * 100.0L / frames));
-        }
-        // Only the progress report (which handles events) can ask to cancel.
-        if (hooks.cancelRequested != nullptr && *hooks.cancelRequested) {
-            *hooks.cancelRequested = false;
-            return {WaveWriteStatus::kCancelled, {}};
+        if (auto end =
+                DeliverRun(sink, bytes, len * frameBytes, reported ? i : -1, frames, hooks)) {
+            return *end;
         }
         if (reported) {
             AdvanceFrameCounter(engine.state.sampleCounter);
@@ -181,24 +194,15 @@ WaveWriteResult WriteFramesPipelined(SignalEngine& engine, ByteSink& sink, std::
     std::int64_t first = 0;
     while (const std::size_t len = pipeline.Next(pass.data())) {
         PutFrames(pass.data(), len, stereo, bytes.data());
-        if (!sink.Write(bytes.data(), len * frameBytes)) {
-            return {WaveWriteStatus::kWriteFailed, kWaveWriteFailedMessage};
-        }
-        if (hooks.written) {
-            hooks.written(bytes.data(), len * frameBytes);
-        }
         const std::int64_t last = first + static_cast<std::int64_t>(len) - 1;
         const bool reported = last % kWaveProgressInterval == 0;
         if (reported) {
             // The reported frame is counted only once the export goes on.
             engine.state.sampleCounter = last;
-            if (hooks.progress) {
-                hooks.progress(Round(static_cast<long double>(last) * 100.0L / frames));
-            }
         }
-        if (hooks.cancelRequested != nullptr && *hooks.cancelRequested) {
-            *hooks.cancelRequested = false;
-            return {WaveWriteStatus::kCancelled, {}};
+        if (auto end = DeliverRun(sink, bytes.data(), len * frameBytes, reported ? last : -1,
+                                  frames, hooks)) {
+            return *end;
         }
         if (reported) {
             AdvanceFrameCounter(engine.state.sampleCounter);
