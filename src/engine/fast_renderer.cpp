@@ -192,44 +192,110 @@ constexpr std::array<std::uint16_t, kPinkCycle> MakeFiringTable() {
 
 constexpr std::array<std::uint16_t, kPinkCycle> kFiringTable = MakeFiringTable();
 
-std::uint32_t FiringPinkRows(std::uint64_t n) noexcept {
-    return kFiringTable[n % kPinkCycle];
+// The pink rows (1 to 12) redrawn before frame m of the schedule's cycle, for
+// m up to one cycle and one pass beyond it, so that a pass starting anywhere
+// in the cycle reads its counts without wrapping.
+constexpr std::size_t kRowsBeforeSize = kPinkCycle + kRenderChunkFrames + 1;
+
+constexpr std::array<std::uint32_t, kRowsBeforeSize> MakeRowsBefore() {
+    std::array<std::uint32_t, kRowsBeforeSize> before{};
+    for (std::size_t m = 0; m + 1 < kRowsBeforeSize; ++m) {
+        before[m + 1] = before[m] + static_cast<std::uint32_t>(
+                                        std::popcount(unsigned{kFiringTable[m % kPinkCycle]}));
+    }
+    return before;
 }
 
-// The number of pink rows (bits 1 to 12) set in a firing mask, from a table
-// (the baseline instruction set has no population count instruction, and
-// the library's fallback is a call).
-constexpr std::array<std::uint8_t, 4096> MakeRowCounts() {
-    std::array<std::uint8_t, 4096> counts{};
-    for (std::uint32_t m = 1; m < 4096; ++m) {
-        counts[m] = static_cast<std::uint8_t>(counts[m >> 1] + (m & 1u));
+constexpr std::array<std::uint32_t, kRowsBeforeSize> kRowsBefore = MakeRowsBefore();
+
+// Where each call's draws start in a pass of at most kRenderChunkFrames
+// frames: frame by frame, the calls in their order, a white call drawing once
+// and a pink call once plus once per redrawn row.
+class DrawPositions {
+public:
+    DrawPositions(const ChannelPlan* plans, int planCount, std::int64_t n0) noexcept
+        : cycleStart_(static_cast<std::size_t>(static_cast<std::uint64_t>(n0) % kPinkCycle)) {
+        for (int p = 0; p < planCount; ++p) {
+            sourceCalls_ += plans[p].hasSource ? 1u : 0u;
+            pinkCalls_ += plans[p].noiseFunction == kPinkNoise ? 1u : 0u;
+        }
+        firstCallDraws_ = plans[0].hasSource ? 1u : 0u;
+        firstCallPink_ = plans[0].noiseFunction == kPinkNoise ? 1u : 0u;
     }
-    return counts;
+
+    // The first draw of call `call` (0 or 1) at frame i of the pass.
+    std::uint32_t First(std::size_t i, std::size_t call) const noexcept {
+        const std::uint32_t rows = RowsBefore(i);
+        std::uint32_t at = sourceCalls_ * static_cast<std::uint32_t>(i) + pinkCalls_ * rows;
+        if (call == 1) {
+            at += firstCallDraws_ + firstCallPink_ * (RowsBefore(i + 1) - rows);
+        }
+        return at;
+    }
+
+    // All draws of the first `len` frames.
+    std::uint32_t Total(std::size_t len) const noexcept {
+        return sourceCalls_ * static_cast<std::uint32_t>(len) + pinkCalls_ * RowsBefore(len);
+    }
+
+private:
+    // Rows redrawn in frames 0 .. i - 1 of the pass.
+    std::uint32_t RowsBefore(std::size_t i) const noexcept {
+        return kRowsBefore[cycleStart_ + i] - kRowsBefore[cycleStart_];
+    }
+
+    std::size_t cycleStart_;
+    std::uint32_t sourceCalls_ = 0;
+    std::uint32_t pinkCalls_ = 0;
+    std::uint32_t firstCallDraws_ = 0;
+    std::uint32_t firstCallPink_ = 0;
+};
+
+// Each pink row's mask extends the masks of the rows below it, so which lower
+// rows are redrawn together with a row is the same at every frame that
+// redraws it.
+constexpr bool PinkMasksNest() {
+    for (int row = 1; row < kPinkRowCount; ++row) {
+        const std::uint32_t below = kPinkRowSchedule[row - 1].mask;
+        if ((kPinkRowSchedule[row].mask & below) != below) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(PinkMasksNest());
+
+// Which draw of a pink call holds `row` at a frame that redraws it: row 0's
+// draw comes first, then those of the lower rows redrawn with it.
+constexpr std::array<std::uint32_t, kPinkRowCount> MakeRowDrawOffsets() {
+    std::array<std::uint32_t, kPinkRowCount> offsets{};
+    for (int row = 1; row < kPinkRowCount; ++row) {
+        const std::uint32_t lower = (1u << row) - 2u;  // rows 1 .. row - 1
+        offsets[static_cast<std::size_t>(row)] =
+            1u + std::popcount(kFiringTable[kPinkRowSchedule[row].match] & lower);
+    }
+    return offsets;
 }
 
-constexpr std::array<std::uint8_t, 4096> kRowCounts = MakeRowCounts();
+constexpr std::array<std::uint32_t, kPinkRowCount> kRowDrawOffset = MakeRowDrawOffsets();
 
-std::uint32_t CountRows(std::uint32_t firing) noexcept {
-    return kRowCounts[(firing >> 1) & 0xFFFu];
-}
-
-// Draws a call of this plan makes at a frame whose firing pink rows are
-// `firing`: one for white, one per redrawn row for pink, none for silence.
-std::uint32_t DrawsOfCall(const ChannelPlan& plan, std::uint32_t firing) noexcept {
-    if (plan.noiseFunction == kWhiteNoise) {
-        return 1;
+// Fills seen[from .. to - 1] with one value, in blocks of kPinkHoldBlock: it
+// may write up to kPinkHoldBlock - 1 entries past `to`, which a column is
+// padded for and which the row's later frames overwrite (a column is filled
+// from its first frame to its last).
+void HoldRow(float* seen, std::size_t from, std::size_t to, float value) noexcept {
+    for (std::size_t j = from; j < to; j += kPinkHoldBlock) {
+        for (std::size_t k = 0; k < kPinkHoldBlock; ++k) {
+            seen[j + k] = value;
+        }
     }
-    if (plan.noiseFunction == kPinkNoise) {
-        return 1 + static_cast<std::uint32_t>(CountRows(firing));
-    }
-    return 0;
 }
 
 // The draws of a pass without pink calls: every white call draws once per
 // frame, so a frame's draws are the white calls' in their order, and each
 // call's values are every k-th draw.
 void DrawWhiteSources(SignalEngine& engine, RenderScratch& scratch, const ChannelPlan* plans,
-                      int planCount, std::size_t len) {
+                      int planCount, std::size_t len, float* const value[kChannelCount]) {
     std::size_t perFrame = 0;
     for (int p = 0; p < planCount; ++p) {
         perFrame += plans[p].noiseFunction == kWhiteNoise ? 1 : 0;
@@ -254,21 +320,20 @@ void DrawWhiteSources(SignalEngine& engine, RenderScratch& scratch, const Channe
             }
             own = gathered;
         }
-        ActiveVectorStages().whiteValues(own, scratch.value[plans[p].channel].data(), len);
+        ActiveVectorStages().whiteValues(own, value[plans[p].channel], len);
         ++offset;
     }
 }
 
 // The random draws of the pass in their defined order (frame by frame, the
 // left channel's call then the right one's), all made at once in lanes and
-// then handed to the calls: white values complete, and for pink calls the
-// rows each call saw, summed afterwards. A pink row other than row 0 keeps
-// its value between the frames that redraw it, so it is filled in runs.
+// then handed to the calls: white values into value[channel], and for pink
+// calls the rows each call saw, summed afterwards. A pink row other than row
+// 0 keeps its value between the frames that redraw it, so it is filled in
+// runs.
 void DrawSources(SignalEngine& engine, RenderScratch& scratch, const ChannelPlan* plans,
-                 int planCount, std::int64_t n0, std::size_t len) {
-    std::uint16_t* firing = scratch.firing.data();
-    std::uint32_t* first = scratch.firstDraw.data();  // per frame and call
-    const std::uint32_t* seeds = scratch.seeds.data();
+                 int planCount, std::int64_t n0, std::size_t len,
+                 float* const value[kChannelCount]) {
     int lastPink = -1;
     for (int p = 0; p < planCount; ++p) {
         if (plans[p].noiseFunction == kPinkNoise) {
@@ -276,100 +341,82 @@ void DrawSources(SignalEngine& engine, RenderScratch& scratch, const ChannelPlan
         }
     }
     if (lastPink < 0) {
-        DrawWhiteSources(engine, scratch, plans, planCount, len);
+        DrawWhiteSources(engine, scratch, plans, planCount, len, value);
         return;
     }
-
-    // Where each call's draws start, the frame's redrawn rows known.
-    std::uint32_t total = 0;
-    for (std::size_t i = 0; i < len; ++i) {
-        const std::uint32_t f =
-            lastPink >= 0 ? FiringPinkRows(static_cast<std::uint64_t>(n0) + i) : 0u;
-        firing[i] = static_cast<std::uint16_t>(f);
-        for (int p = 0; p < planCount; ++p) {
-            first[kChannelCount * i + static_cast<std::size_t>(p)] = total;
-            total += DrawsOfCall(plans[p], f);
-        }
+    if (len == 0) {
+        return;
     }
+    const DrawPositions positions(plans, planCount, n0);
+    const std::uint32_t* seeds = scratch.seeds.data();
+    const std::uint32_t total = positions.Total(len);
     ActiveVectorStages().drawSeeds(engine.random().seed(), scratch.seeds.data(), total);
-    if (total > 0) {
-        engine.random() = UniformRandom(seeds[total - 1]);
-    }
+    engine.random() = UniformRandom(seeds[total - 1]);
 
-    // Every draw as a pink row would hold it, converted at once when any call
-    // is pink; the rows only copy them.
+    // Every draw as a pink row would hold it, converted at once; the rows
+    // only copy them.
     float* drawn = scratch.rowValues.data();
-    if (lastPink >= 0) {
-        ActiveVectorStages().rowValues(seeds, drawn, total);
-    }
+    ActiveVectorStages().rowValues(seeds, drawn, total);
     std::array<float, kPinkRowCount>& rows = engine.state.pinkRows;
     for (int p = 0; p < planCount; ++p) {
         const ChannelPlan& plan = plans[p];
-        const auto call = [&](std::size_t i) {
-            return first[kChannelCount * i + static_cast<std::size_t>(p)];
-        };
+        const auto call = static_cast<std::size_t>(p);
         // The call's first draw: its white value, or its pink row 0.
         if (plan.noiseFunction == kWhiteNoise) {
             std::uint32_t* own = scratch.callSeeds.data();
             for (std::size_t i = 0; i < len; ++i) {
-                own[i] = seeds[call(i)];
+                own[i] = seeds[positions.First(i, call)];
             }
-            ActiveVectorStages().whiteValues(own, scratch.value[plan.channel].data(), len);
+            ActiveVectorStages().whiteValues(own, value[plan.channel], len);
         } else if (plan.noiseFunction == kPinkNoise) {
             float* row0 = scratch.pinkRows[plan.channel][0].data();
             for (std::size_t i = 0; i < len; ++i) {
-                row0[i] = drawn[call(i)];
+                row0[i] = drawn[positions.First(i, call)];
             }
         }
     }
-    if (lastPink < 0) {
-        return;
-    }
-    const auto lastCall = [&](std::size_t i) {
-        return first[kChannelCount * i + static_cast<std::size_t>(lastPink)];
-    };
-    // Fills seen[from .. to - 1] with one value: runs of one frame to 2047,
-    // in a loop the compiler vectorizes for the long ones.
-    const auto hold = [](std::array<float, kRenderChunkFrames>& seen, std::size_t from,
-                         std::size_t to, float value) {
-        for (std::size_t j = from; j < to; ++j) {
-            seen[j] = value;
+    // The pink calls' row columns, the last call's first.
+    std::array<float*, kChannelCount> columns{};
+    std::array<std::size_t, kChannelCount> columnCall{};
+    int pinkCalls = 0;
+    for (int p = planCount - 1; p >= 0; --p) {
+        if (plans[p].noiseFunction == kPinkNoise) {
+            columnCall[static_cast<std::size_t>(pinkCalls++)] = static_cast<std::size_t>(p);
         }
-    };
+    }
     for (int row = 1; row < kPinkRowCount; ++row) {
         // The row is redrawn every `step` frames, first at frame `at` of the
-        // pass; its draw follows row 0's and those of the lower rows redrawn.
+        // pass, by the draw kRowDrawOffset[row] of each pink call.
         const std::uint64_t step = std::uint64_t{kPinkRowSchedule[row].mask} + 1;
         const std::uint64_t phase =
             (kPinkRowSchedule[row].match + step - static_cast<std::uint64_t>(n0) % step) % step;
-        const std::uint32_t lower = (1u << row) - 1u;
+        const std::uint32_t within = kRowDrawOffset[static_cast<std::size_t>(row)];
+        for (int c = 0; c < pinkCalls; ++c) {
+            columns[static_cast<std::size_t>(c)] =
+                scratch
+                    .pinkRows[plans[columnCall[static_cast<std::size_t>(c)]].channel]
+                             [static_cast<std::size_t>(row)]
+                    .data();
+        }
         float held = rows[static_cast<std::size_t>(row)];  // the row before the pass
         std::size_t from = 0;
         for (std::uint64_t at = phase; at < len; at += step) {
             const auto i = static_cast<std::size_t>(at);
-            const auto within = 1u + CountRows(firing[i] & lower);
-            for (int p = 0; p < planCount; ++p) {
-                if (plans[p].noiseFunction == kPinkNoise) {
-                    auto& seen = scratch.pinkRows[plans[p].channel][static_cast<std::size_t>(row)];
-                    hold(seen, from, i, held);
-                    seen[i] =
-                        drawn[first[kChannelCount * i + static_cast<std::size_t>(p)] + within];
-                }
+            for (int c = 0; c < pinkCalls; ++c) {
+                float* seen = columns[static_cast<std::size_t>(c)];
+                HoldRow(seen, from, i, held);
+                seen[i] =
+                    drawn[positions.First(i, columnCall[static_cast<std::size_t>(c)]) + within];
             }
-            held = drawn[lastCall(i) + within];
+            held = columns[0][i];  // the last call's draw
             from = i + 1;
         }
-        for (int p = 0; p < planCount; ++p) {
-            if (plans[p].noiseFunction == kPinkNoise) {
-                hold(scratch.pinkRows[plans[p].channel][static_cast<std::size_t>(row)], from, len,
-                     held);
-            }
+        for (int c = 0; c < pinkCalls; ++c) {
+            HoldRow(columns[static_cast<std::size_t>(c)], from, len, held);
         }
         rows[static_cast<std::size_t>(row)] = held;
     }
-    if (len > 0) {
-        rows[0] = drawn[lastCall(len - 1)];
-    }
+    rows[0] = drawn[positions.First(len - 1, static_cast<std::size_t>(lastPink))];
 }
 
 // A channel's biquad over a pass. Each output is first formed in double
@@ -501,13 +548,14 @@ PassPlans PlansFor(const LiveSettings& live, bool stereo, bool rightRepeatsLeft,
 }
 
 // The draw half of a pass of at most kRenderChunkFrames frames from frame
-// n0: each running channel's modulation gains into scratch.gain and its
-// source values before the crest shaping into scratch.value, with the
-// generator, the pink rows and the modulation gains as the chain leaves them.
+// n0: each running channel's modulation gains and its source values before
+// the crest shaping into `out` from `offset` on, with the generator, the pink
+// rows and the modulation gains as the chain leaves them.
 void DrawPass(SignalEngine& engine, RenderScratch& scratch, const PassPlans& p, std::int64_t n0,
-              std::size_t len) {
+              std::size_t len, const SourceValues& out, std::size_t offset) {
     EngineState& state = engine.state;
     const LiveSettings& live = engine.live;
+    float* const value[kChannelCount] = {out.value[kLeft] + offset, out.value[kRight] + offset};
     for (int i = 0; i < p.count; ++i) {
         const ChannelPlan& plan = p.plans[i];
         // The right channel's function values are the left one's when both
@@ -524,12 +572,13 @@ void DrawPass(SignalEngine& engine, RenderScratch& scratch, const PassPlans& p, 
             }
         }
         ModulationGains(state.channels[plan.channel], live, plan, n0, state.sampleRate, len,
-                        scratch, shared, scratch.gain[plan.channel].data());
+                        scratch, shared, out.gain[plan.channel] + offset);
     }
-    DrawSources(engine, scratch, p.plans, p.count, n0, len);
+    DrawSources(engine, scratch, p.plans, p.count, n0, len, value);
     for (int i = 0; i < p.count; ++i) {
         if (p.plans[i].noiseFunction == kPinkNoise) {
-            ActiveVectorStages().pinkValues(scratch, p.plans[i].channel, len);
+            const int c = p.plans[i].channel;
+            ActiveVectorStages().pinkValues(scratch, c, value[c], len);
         }
     }
 }
@@ -617,7 +666,7 @@ void RenderFramesFast(SignalEngine& engine, RenderScratch& scratch, bool stereo,
                                               scratch.sample[kRight].data()};
     while (frames > 0) {
         const std::size_t len = std::min(frames, kRenderChunkFrames);
-        DrawPass(engine, scratch, p, engine.state.sampleCounter, len);
+        DrawPass(engine, scratch, p, engine.state.sampleCounter, len, values, 0);
         engine.state.sampleCounter += static_cast<std::int64_t>(len);
         ShapePass(engine.state, scratch, p, values, 0, pre, len);
         FilterAndInterleavePass(engine.state, p, pre, out, len);
@@ -643,13 +692,8 @@ void DrawSourceValuesFast(SignalEngine& engine, RenderScratch& scratch, bool ste
         PlansFor(engine.live, stereo, rightRepeatsLeft, leftSelector, rightSelector);
     for (std::size_t done = 0; done < frames;) {
         const std::size_t len = std::min(frames - done, kRenderChunkFrames);
-        DrawPass(engine, scratch, p, engine.state.sampleCounter, len);
+        DrawPass(engine, scratch, p, engine.state.sampleCounter, len, out, done);
         engine.state.sampleCounter += static_cast<std::int64_t>(len);
-        for (int i = 0; i < p.count; ++i) {
-            const int c = p.plans[i].channel;
-            std::copy_n(scratch.gain[c].begin(), len, out.gain[c] + done);
-            std::copy_n(scratch.value[c].begin(), len, out.value[c] + done);
-        }
         done += len;
     }
 }

@@ -14,6 +14,10 @@ class SignalEngine;
 // pass, and are part of the engine so that nothing is allocated while it runs.
 inline constexpr std::size_t kRenderChunkFrames = 256;
 
+// A pink row column is filled in blocks of this many frames, and padded for
+// the last block.
+inline constexpr std::size_t kPinkHoldBlock = 8;
+
 struct RenderScratch {
     template <typename T>
     using PerChannel = std::array<std::array<T, kRenderChunkFrames>, kChannelCount>;
@@ -29,13 +33,12 @@ struct RenderScratch {
     PerChannel<float> shaped;  // source value after it
     PerChannel<std::int32_t> sample;
     // The pink rows each call saw, row-major, so the sums run across calls.
-    std::array<std::array<std::array<float, kRenderChunkFrames>, kPinkRowCount>, kChannelCount>
+    std::array<std::array<std::array<float, kRenderChunkFrames + kPinkHoldBlock>, kPinkRowCount>,
+               kChannelCount>
         pinkRows;
     // The generator's states of a pass: at most two calls per frame, each
     // drawing row 0 and at most three other pink rows.
     std::array<std::uint32_t, kChannelCount * 4 * kRenderChunkFrames> seeds;
-    std::array<std::uint32_t, kChannelCount * kRenderChunkFrames> firstDraw;  // per call
-    std::array<std::uint16_t, kRenderChunkFrames> firing;     // pink rows redrawn per frame
     std::array<std::uint32_t, kRenderChunkFrames> callSeeds;  // a call's first draw per frame
     std::array<float, kChannelCount * 4 * kRenderChunkFrames> rowValues;  // the seeds as rows
 };
