@@ -549,8 +549,9 @@ PassPlans PlansFor(const LiveSettings& live, bool stereo, bool rightRepeatsLeft,
 
 // The draw half of a pass of at most kRenderChunkFrames frames from frame
 // n0: each running channel's modulation gains and its source values before
-// the crest shaping into `out` from `offset` on, with the generator, the pink
-// rows and the modulation gains as the chain leaves them.
+// the crest shaping (a pink channel's row sums) into `out` from `offset` on,
+// with the generator, the pink rows and the modulation gains as the chain
+// leaves them.
 void DrawPass(SignalEngine& engine, RenderScratch& scratch, const PassPlans& p, std::int64_t n0,
               std::size_t len, const SourceValues& out, std::size_t offset) {
     EngineState& state = engine.state;
@@ -578,7 +579,7 @@ void DrawPass(SignalEngine& engine, RenderScratch& scratch, const PassPlans& p, 
     for (int i = 0; i < p.count; ++i) {
         if (p.plans[i].noiseFunction == kPinkNoise) {
             const int c = p.plans[i].channel;
-            ActiveVectorStages().pinkValues(scratch, c, value[c], len);
+            ActiveVectorStages().pinkSums(scratch, c, value[c], len);
         }
     }
 }
@@ -596,7 +597,12 @@ void ShapePass(EngineState& state, RenderScratch& scratch, const PassPlans& p,
         ChannelEngineState& ch = state.channels[c];
         std::int32_t* sample = pre[c];
         if (plan.hasSource) {
-            stages.crestShapes(in.value[c] + offset, ch.crestExponent, scratch.approx.data(),
+            const float* value = in.value[c] + offset;
+            if (plan.noiseFunction == kPinkNoise) {
+                stages.pinkValues(value, scratch.pinkValue.data(), len);
+                value = scratch.pinkValue.data();
+            }
+            stages.crestShapes(value, ch.crestExponent, scratch.approx.data(),
                                scratch.shaped[c].data(), len);
             stages.scaledSamples(ch.linearAmplitude, in.gain[c] + offset, scratch.shaped[c].data(),
                                  scratch.approx.data(), sample, len);

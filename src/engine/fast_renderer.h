@@ -29,8 +29,9 @@ struct RenderScratch {
     std::array<double, kRenderChunkFrames> angle;   // the reduced angles
     std::array<double, kRenderChunkFrames> approx;  // double approximations of a stage
     std::array<float, kRenderChunkFrames> sum;
-    PerChannel<float> value;   // source value before the crest shaping
-    PerChannel<float> shaped;  // source value after it
+    std::array<float, kRenderChunkFrames> pinkValue;  // from a pink channel's row sums
+    PerChannel<float> value;                          // source value before the crest shaping
+    PerChannel<float> shaped;                         // source value after it
     PerChannel<std::int32_t> sample;
     // The pink rows each call saw, row-major, so the sums run across calls.
     std::array<std::array<std::array<float, kRenderChunkFrames + kPinkHoldBlock>, kPinkRowCount>,
@@ -69,7 +70,9 @@ bool SourcesSplitFromFilters(const SignalEngine& engine, bool stereo, bool right
                              int leftSelector, int rightSelector, std::size_t frames) noexcept;
 
 // Per channel, arrays of a run of frames: the modulation gains and the source
-// values before the crest shaping. Channels that do not run are untouched.
+// values before the crest shaping, or for a pink channel the sums of its rows,
+// which the shape half turns into values. Channels that do not run are
+// untouched.
 struct SourceValues {
     float* gain[kChannelCount];
     float* value[kChannelCount];

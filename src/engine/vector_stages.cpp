@@ -13,25 +13,13 @@
 #include "engine/noise_sources.h"
 #include "engine/rounding.h"
 #include "engine/signal_engine.h"
+#include "engine/vector_stages_builds.h"
 
-// Each build is the same source compiled under another target attribute.
-// Helpers the stages call (fast_math.h, the defined fallbacks) are ordinary
-// functions: inlined into a wider build or called as they are, never built
-// for a wider set than the processor runs.
-
-#if defined(__x86_64__)
-#define SKARNEL_STAGE __attribute__((target("avx512f")))
-namespace skarnel::stages_avx512 {
-#include "engine/vector_stages.inc"
-}  // namespace skarnel::stages_avx512
-#undef SKARNEL_STAGE
-
-#define SKARNEL_STAGE __attribute__((target("avx2")))
-namespace skarnel::stages_avx2 {
-#include "engine/vector_stages.inc"
-}  // namespace skarnel::stages_avx2
-#undef SKARNEL_STAGE
-#endif
+// The default build is compiled here; the wider ones in
+// vector_stages_wide.cpp, where products and sums may fuse. Helpers the
+// stages call (fast_math.h, the defined fallbacks) are ordinary functions:
+// inlined into a wider build or called as they are, never built for a wider
+// set than the processor runs.
 
 #define SKARNEL_STAGE
 namespace skarnel::stages_default {
@@ -43,26 +31,16 @@ namespace skarnel {
 
 namespace {
 
-#define SKARNEL_STAGES_OF(space, path, name)                                                  \
-    VectorStages {                                                                            \
-        path, name, &space::Sines, &space::Triangles, &space::DrawSeeds, &space::WhiteValues, \
-            &space::RowValues, &space::PinkValues, &space::CrestShapes, &space::ScaledSamples \
-    }
-
 const VectorStages kDefaultStages =
     SKARNEL_STAGES_OF(stages_default, VectorPath::kDefault, "default");
-#if defined(__x86_64__)
-const VectorStages kAvx2Stages = SKARNEL_STAGES_OF(stages_avx2, VectorPath::kAvx2, "avx2");
-const VectorStages kAvx512Stages = SKARNEL_STAGES_OF(stages_avx512, VectorPath::kAvx512, "avx512f");
-#endif
 
 const VectorStages& StagesFor(VectorPath path) noexcept {
 #if defined(__x86_64__)
     switch (path) {
         case VectorPath::kAvx512:
-            return kAvx512Stages;
+            return Avx512Stages();
         case VectorPath::kAvx2:
-            return kAvx2Stages;
+            return Avx2Stages();
         case VectorPath::kDefault:
             break;
     }
@@ -100,7 +78,8 @@ bool ProcessorRuns(VectorPath path) noexcept {
         case VectorPath::kAvx512:
             return __builtin_cpu_supports("avx512f");
         case VectorPath::kAvx2:
-            return __builtin_cpu_supports("avx2");
+            // The build also fuses products and sums.
+            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
         case VectorPath::kDefault:
             return true;
     }

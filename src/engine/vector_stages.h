@@ -28,8 +28,10 @@ struct VectorStages {
     void (*whiteValues)(const std::uint32_t* seeds, float* value, std::size_t len);
     // Draws as a pink row holds them, seed * 2^-32 rounded to float.
     void (*rowValues)(const std::uint32_t* seeds, float* value, std::size_t len);
-    // A channel's pink values from the rows each call saw, into value.
-    void (*pinkValues)(RenderScratch& scratch, int channel, float* value, std::size_t len);
+    // A channel's pink row sums from the rows each call saw.
+    void (*pinkSums)(const RenderScratch& scratch, int channel, float* sum, std::size_t len);
+    // Pink values from row sums, sum / 6.5 - 1 rounded to float.
+    void (*pinkValues)(const float* sum, float* value, std::size_t len);
     // The crest shaping of a pass.
     void (*crestShapes)(const float* value, float k, double* approx, float* shaped,
                         std::size_t len);
