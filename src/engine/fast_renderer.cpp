@@ -137,16 +137,15 @@ void ModulationValues(const ChannelEngineState& ch, int modFunction, std::int64_
 }
 
 // The modulation gain of each frame of the pass, and the channel's gain after
-// it. Off, the gain stays what it was. A channel whose phase or function the
-// gain cannot be formed from keeps its gain as well, frame by frame as
-// defined; a function value shared with the other channel (same function,
-// period and phase) is passed in `shared`.
+// it. Off, the gain stays what it was and nothing is written. A channel whose
+// phase or function the gain cannot be formed from keeps its gain as well,
+// frame by frame as defined; a function value shared with the other channel
+// (same function, period and phase) is passed in `shared`.
 void ModulationGains(ChannelEngineState& ch, const LiveSettings& live, const ChannelPlan& plan,
                      std::int64_t n0, std::int32_t sampleRate, std::size_t len,
                      RenderScratch& scratch, const float* shared, float* gain) {
     if (!plan.modulation) {
-        std::fill(gain, gain + len, ch.modGain);
-        return;
+        return;  // the shape half takes the channel's gain
     }
     const int modFunction = live.modFunction[plan.channel];
     const bool formed = IsModulationFunction(modFunction) && sampleRate != 0 &&
@@ -223,14 +222,17 @@ public:
         firstCallPink_ = plans[0].noiseFunction == kPinkNoise ? 1u : 0u;
     }
 
-    // The first draw of call `call` (0 or 1) at frame i of the pass.
-    std::uint32_t First(std::size_t i, std::size_t call) const noexcept {
-        const std::uint32_t rows = RowsBefore(i);
-        std::uint32_t at = sourceCalls_ * static_cast<std::uint32_t>(i) + pinkCalls_ * rows;
-        if (call == 1) {
-            at += firstCallDraws_ + firstCallPink_ * (RowsBefore(i + 1) - rows);
+    // The first draw of each call at frames 0 .. len - 1, into first[call]
+    // (a loop that vectorizes).
+    void Fill(std::size_t len, std::uint32_t* first0, std::uint32_t* first1) const noexcept {
+        const std::uint32_t* before = kRowsBefore.data() + cycleStart_;
+        const std::uint32_t base = before[0];
+        for (std::size_t i = 0; i < len; ++i) {
+            const std::uint32_t at =
+                sourceCalls_ * static_cast<std::uint32_t>(i) + pinkCalls_ * (before[i] - base);
+            first0[i] = at;
+            first1[i] = at + firstCallDraws_ + firstCallPink_ * (before[i + 1] - before[i]);
         }
-        return at;
     }
 
     // All draws of the first `len` frames.
@@ -358,20 +360,22 @@ void DrawSources(SignalEngine& engine, RenderScratch& scratch, const ChannelPlan
     float* drawn = scratch.rowValues.data();
     ActiveVectorStages().rowValues(seeds, drawn, total);
     std::array<float, kPinkRowCount>& rows = engine.state.pinkRows;
+    auto& firstDraw = scratch.firstDraw;
+    positions.Fill(len, firstDraw[0].data(), firstDraw[1].data());
     for (int p = 0; p < planCount; ++p) {
         const ChannelPlan& plan = plans[p];
-        const auto call = static_cast<std::size_t>(p);
+        const std::uint32_t* first = firstDraw[static_cast<std::size_t>(p)].data();
         // The call's first draw: its white value, or its pink row 0.
         if (plan.noiseFunction == kWhiteNoise) {
             std::uint32_t* own = scratch.callSeeds.data();
             for (std::size_t i = 0; i < len; ++i) {
-                own[i] = seeds[positions.First(i, call)];
+                own[i] = seeds[first[i]];
             }
             ActiveVectorStages().whiteValues(own, value[plan.channel], len);
         } else if (plan.noiseFunction == kPinkNoise) {
             float* row0 = scratch.pinkRows[plan.channel][0].data();
             for (std::size_t i = 0; i < len; ++i) {
-                row0[i] = drawn[positions.First(i, call)];
+                row0[i] = drawn[first[i]];
             }
         }
     }
@@ -405,8 +409,7 @@ void DrawSources(SignalEngine& engine, RenderScratch& scratch, const ChannelPlan
             for (int c = 0; c < pinkCalls; ++c) {
                 float* seen = columns[static_cast<std::size_t>(c)];
                 HoldRow(seen, from, i, held);
-                seen[i] =
-                    drawn[positions.First(i, columnCall[static_cast<std::size_t>(c)]) + within];
+                seen[i] = drawn[firstDraw[columnCall[static_cast<std::size_t>(c)]][i] + within];
             }
             held = columns[0][i];  // the last call's draw
             from = i + 1;
@@ -416,7 +419,7 @@ void DrawSources(SignalEngine& engine, RenderScratch& scratch, const ChannelPlan
         }
         rows[static_cast<std::size_t>(row)] = held;
     }
-    rows[0] = drawn[positions.First(len - 1, static_cast<std::size_t>(lastPink))];
+    rows[0] = drawn[firstDraw[static_cast<std::size_t>(lastPink)][len - 1]];
 }
 
 // A channel's biquad over a pass. Each output is first formed in double
@@ -604,7 +607,14 @@ void ShapePass(EngineState& state, RenderScratch& scratch, const PassPlans& p,
             }
             stages.crestShapes(value, ch.crestExponent, scratch.approx.data(),
                                scratch.shaped[c].data(), len);
-            stages.scaledSamples(ch.linearAmplitude, in.gain[c] + offset, scratch.shaped[c].data(),
+            // Without modulation the gain stays what it was, and the draw half
+            // leaves the gains untouched.
+            const float* gain = in.gain[c] + offset;
+            if (!plan.modulation) {
+                std::fill_n(scratch.gain[c].begin(), len, ch.modGain);
+                gain = scratch.gain[c].data();
+            }
+            stages.scaledSamples(ch.linearAmplitude, gain, scratch.shaped[c].data(),
                                  scratch.approx.data(), sample, len);
         } else {
             std::fill(sample, sample + len, 0);

@@ -40,6 +40,8 @@ struct RenderScratch {
     // The generator's states of a pass: at most two calls per frame, each
     // drawing row 0 and at most three other pink rows.
     std::array<std::uint32_t, kChannelCount * 4 * kRenderChunkFrames> seeds;
+    std::array<std::array<std::uint32_t, kRenderChunkFrames>, kChannelCount>
+        firstDraw;  // where each call's draws start, per frame
     std::array<std::uint32_t, kRenderChunkFrames> callSeeds;  // a call's first draw per frame
     std::array<float, kChannelCount * 4 * kRenderChunkFrames> rowValues;  // the seeds as rows
 };
@@ -69,10 +71,10 @@ struct LiveSettings;
 bool SourcesSplitFromFilters(const SignalEngine& engine, bool stereo, bool rightRepeatsLeft,
                              int leftSelector, int rightSelector, std::size_t frames) noexcept;
 
-// Per channel, arrays of a run of frames: the modulation gains and the source
-// values before the crest shaping, or for a pink channel the sums of its rows,
-// which the shape half turns into values. Channels that do not run are
-// untouched.
+// Per channel, arrays of a run of frames: the modulation gains (of a
+// modulated channel; the others keep their gain) and the source values before
+// the crest shaping, or for a pink channel the sums of its rows, which the
+// shape half turns into values. Channels that do not run are untouched.
 struct SourceValues {
     float* gain[kChannelCount];
     float* value[kChannelCount];
