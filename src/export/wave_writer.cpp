@@ -1,6 +1,7 @@
 #include "export/wave_writer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -9,6 +10,7 @@
 
 #include "engine/reference_renderer.h"
 #include "engine/rounding.h"
+#include "export/background_sink.h"
 #include "export/source_pipeline.h"
 #include "io/atomic_file.h"
 #include "io/little_endian.h"
@@ -100,6 +102,13 @@ namespace {
 // Little-endian bytes of `frames` frames: both samples in stereo, the left
 // (mono) one otherwise.
 void PutFrames(const std::int16_t* samples, std::size_t frames, bool stereo, std::uint8_t* bytes) {
+    if constexpr (std::endian::native == std::endian::little) {
+        if (stereo) {
+            // The samples in memory are already the file's bytes.
+            std::memcpy(bytes, samples, 4 * frames);
+            return;
+        }
+    }
     if (stereo) {
         for (std::size_t f = 0; f < 2 * frames; ++f) {
             PutLittleEndian(bytes + 2 * f, samples[f]);
@@ -181,8 +190,11 @@ WaveWriteResult WriteFramesOnOneThread(SignalEngine& engine, ByteSink& sink, std
 // The same frames with the sources one pass ahead on a second core. Each
 // pass ends at a progress point, so the progress report and a cancel see the
 // engine exactly as after that frame.
-WaveWriteResult WriteFramesPipelined(SignalEngine& engine, ByteSink& sink, std::int64_t frames,
+WaveWriteResult WriteFramesPipelined(SignalEngine& engine, ByteSink& target, std::int64_t frames,
                                      const WaveExportHooks& hooks) {
+    // The bytes go out from a third thread, while this one shapes the next
+    // pass.
+    BackgroundSink sink(target);
     const bool stereo = engine.live.channelMode == kStereo;
     const std::size_t frameBytes = stereo ? 4u : 2u;
     const auto passFrames = static_cast<std::size_t>(kWaveProgressInterval);
