@@ -120,12 +120,18 @@ void PutFrames(const std::int16_t* samples, std::size_t frames, bool stereo, std
     }
 }
 
-// Hands a run of frames to the sink and the written hook, then reports
-// progress when the run ends at a progress frame (`reportedFrame`, else -1)
-// and acts on a cancel. Returns the result that ends the render, if any.
-std::optional<WaveWriteResult> DeliverRun(ByteSink& sink, const std::uint8_t* bytes,
-                                          std::size_t size, std::int64_t reportedFrame,
+// Hands a run of frames to the sink (as little-endian bytes, through
+// `bytes`) and the written hook, then reports progress when the run ends at a
+// progress frame (`reportedFrame`, else -1), acts on a cancel, and counts the
+// reported frame once the render goes on. Returns the result that ends the
+// render, if any.
+std::optional<WaveWriteResult> DeliverRun(SignalEngine& engine, ByteSink& sink,
+                                          const std::int16_t* samples, std::size_t len,
+                                          std::uint8_t* bytes, std::int64_t reportedFrame,
                                           std::int64_t frames, const WaveExportHooks& hooks) {
+    const bool stereo = engine.live.channelMode == kStereo;
+    PutFrames(samples, len, stereo, bytes);
+    const std::size_t size = len * (stereo ? 4u : 2u);
     if (!sink.Write(bytes, size)) {
         return WaveWriteResult{WaveWriteStatus::kWriteFailed, kWaveWriteFailedMessage};
     }
@@ -140,7 +146,18 @@ std::optional<WaveWriteResult> DeliverRun(ByteSink& sink, const std::uint8_t* by
         *hooks.cancelRequested = false;
         return WaveWriteResult{WaveWriteStatus::kCancelled, {}};
     }
+    if (reportedFrame >= 0) {
+        AdvanceFrameCounter(engine.state.sampleCounter);
+    }
     return std::nullopt;
+}
+
+// The end of a render whose frames all went to the sink.
+WaveWriteResult FlushedResult(ByteSink& sink) {
+    if (!sink.Flush()) {
+        return {WaveWriteStatus::kWriteFailed, kWaveWriteFailedMessage};
+    }
+    return {};
 }
 
 // Frame by frame at the progress points and in passes between them, on the
@@ -148,10 +165,8 @@ std::optional<WaveWriteResult> DeliverRun(ByteSink& sink, const std::uint8_t* by
 WaveWriteResult WriteFramesOnOneThread(SignalEngine& engine, ByteSink& sink, std::int64_t frames,
                                        const WaveExportHooks& hooks) {
     const bool stereo = engine.live.channelMode == kStereo;
-    const int channels = stereo ? 2 : 1;
     const int leftSelector = engine.live.noiseFunction[kLeft];
     const int rightSelector = engine.live.noiseFunction[kRight] + kRightSourceOffset;
-    const auto frameBytes = static_cast<std::size_t>(channels) * 2u;
     std::int16_t pass[2 * kRenderChunkFrames];
     std::uint8_t bytes[4 * kRenderChunkFrames];
     std::int64_t i = 0;
@@ -170,21 +185,14 @@ WaveWriteResult WriteFramesOnOneThread(SignalEngine& engine, ByteSink& sink, std
             engine.RenderFrames(stereo, /*rightRepeatsLeft=*/false, leftSelector, rightSelector,
                                 pass, len);
         }
-        PutFrames(pass, len, stereo, bytes);
         const bool reported = len == 1 && i % kWaveProgressInterval == 0;
         if (auto end =
-                DeliverRun(sink, bytes, len * frameBytes, reported ? i : -1, frames, hooks)) {
+                DeliverRun(engine, sink, pass, len, bytes, reported ? i : -1, frames, hooks)) {
             return *end;
-        }
-        if (reported) {
-            AdvanceFrameCounter(engine.state.sampleCounter);
         }
         i += static_cast<std::int64_t>(len);
     }
-    if (!sink.Flush()) {
-        return {WaveWriteStatus::kWriteFailed, kWaveWriteFailedMessage};
-    }
-    return {};
+    return FlushedResult(sink);
 }
 
 // The same frames with the sources one pass ahead on a second core. Each
@@ -196,7 +204,6 @@ WaveWriteResult WriteFramesPipelined(SignalEngine& engine, ByteSink& target, std
     // pass.
     BackgroundSink sink(target);
     const bool stereo = engine.live.channelMode == kStereo;
-    const std::size_t frameBytes = stereo ? 4u : 2u;
     const auto passFrames = static_cast<std::size_t>(kWaveProgressInterval);
     std::vector<std::int16_t> pass(2 * passFrames);
     std::vector<std::uint8_t> bytes(4 * passFrames);
@@ -205,26 +212,19 @@ WaveWriteResult WriteFramesPipelined(SignalEngine& engine, ByteSink& target, std
                             kWaveProgressInterval);
     std::int64_t first = 0;
     while (const std::size_t len = pipeline.Next(pass.data())) {
-        PutFrames(pass.data(), len, stereo, bytes.data());
         const std::int64_t last = first + static_cast<std::int64_t>(len) - 1;
         const bool reported = last % kWaveProgressInterval == 0;
         if (reported) {
             // The reported frame is counted only once the export goes on.
             engine.state.sampleCounter = last;
         }
-        if (auto end = DeliverRun(sink, bytes.data(), len * frameBytes, reported ? last : -1,
-                                  frames, hooks)) {
+        if (auto end = DeliverRun(engine, sink, pass.data(), len, bytes.data(),
+                                  reported ? last : -1, frames, hooks)) {
             return *end;
-        }
-        if (reported) {
-            AdvanceFrameCounter(engine.state.sampleCounter);
         }
         first += static_cast<std::int64_t>(len);
     }
-    if (!sink.Flush()) {
-        return {WaveWriteStatus::kWriteFailed, kWaveWriteFailedMessage};
-    }
-    return {};
+    return FlushedResult(sink);
 }
 
 }  // namespace
