@@ -1,12 +1,13 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
-#include "audio/device_notifications.h"
 #include "audio/device_result.h"
+#include "audio/queue_wakeup.h"
 #include "audio/wave_format.h"
 
 namespace skarnel {
@@ -20,56 +21,65 @@ inline constexpr std::size_t kMaxDeviceNameLength = 32;
 struct StreamOptions {
     // Shown by sound servers and mixers to tell streams apart.
     std::string name;
-    // The buffers the player keeps queued (count x bytes): a back-end with a
-    // buffer of its own sizes it from these, so larger settings give more
-    // protection against dropouts.
+    // The player's buffers (count x bytes). Everything the player has made and
+    // the host has not yet played lies in these buffers, so the host's own
+    // buffer between Write and the ear must take all of them at once
+    // (bufferBytes x bufferCount): a buffer refilled after one was played then
+    // always finds room. It must hold no more than that either, or a change
+    // the user makes is heard later than the settings say.
     std::uint32_t bufferBytes = 8192;
     std::uint32_t bufferCount = 4;
 };
 
-// One open output device. All operations are called on the owner's thread.
+// One open stream on an audio host: the host's buffer between the player and
+// what is heard. A back-end only moves samples to its host and tells how far
+// the host has played them; the player (AudioOutput) owns the buffers, their
+// order and their done notifications.
 //
-// The device plays the buffers written to it in order. For every written
-// buffer it posts exactly one kBufferDone notification, when the buffer has
-// been played or when Reset returned it, and clears kHeaderInQueue in its
-// flags before posting. It never touches a header after posting its done
-// notification.
-//
-// A device whose host fails while it is open (a sound server that went away)
-// returns every queued buffer as done, as Reset does, and from then on
-// refuses Write with a code whose text says what happened; Close still
-// succeeds. The player thus ends playback the way it does after any failed
-// write.
-class WaveOutDevice {
+// The player makes one call at a time (it serialises them under a lock of its
+// own), from its owner's thread or from the thread that keeps its queue; a
+// stream guards only against threads and callbacks of its own host. No call
+// waits long for the host: a host that stopped taking samples cannot hang the
+// player.
+class HostStream {
 public:
-    // Destroying a device that has not closed drops what it holds and posts
-    // nothing more; the component does this with a device that hangs. It
-    // must not wait without a limit for a host that stopped taking samples.
-    virtual ~WaveOutDevice() = default;
+    // Ends the stream at once, dropping what the host still holds. Waits for
+    // the host at most a bounded time (about a second beyond its buffer).
+    // Whatever of the stream still runs after it returns (a host call that
+    // returns late, a real-time callback, a thread of its own) touches only
+    // state the stream owns by shared_ptr and the wake-up, never the player.
+    virtual ~HostStream() = default;
 
-    // Registers a header and its buffer with the device.
-    virtual DeviceResult PrepareHeader(WaveHeader& header) = 0;
-    // Unregisters it; fails with kWaveStillPlaying while the device holds it.
-    virtual DeviceResult UnprepareHeader(WaveHeader& header) = 0;
-    // Appends a prepared buffer to the play queue (bufferLength bytes).
-    virtual DeviceResult Write(WaveHeader& header) = 0;
-    // Halts output in place, keeping the queue; no notification while paused.
-    virtual DeviceResult Pause() = 0;
-    // Resumes after Pause.
-    virtual DeviceResult Restart() = 0;
-    // Stops output and returns every queued buffer as done, at once and in
-    // queue order, without waiting for the host. Leaves the device open and
-    // not paused.
-    virtual DeviceResult Reset() = 0;
-    // Closes the device and posts kClosed. Fails with kWaveStillPlaying, and
-    // stays open, while buffers are queued. After a successful close the
-    // device makes no further calls and posts nothing more; the object may
-    // then be destroyed.
-    virtual DeviceResult Close() = 0;
+    // Begins playing what was written since the open. A stream opens stopped
+    // so that the first buffers go out together; called once, after the
+    // first writes (and after SetPaused(true) when the player starts paused,
+    // in which case nothing plays until SetPaused(false)).
+    virtual DeviceResult Start() = 0;
+    // Bytes the host takes now without waiting: whole frames.
+    virtual std::size_t Writable() = 0;
+    // Appends whole frames (at most Writable()) to what the host plays; the
+    // bytes are copied. kDeviceOk, or a code whose text says why not.
+    virtual DeviceResult Write(const std::uint8_t* data, std::size_t bytes) = 0;
+    // How many of the bytes written since the open the host has played: heard
+    // at the output, as nearly as the host can tell. Never decreases and never
+    // exceeds the bytes written. Bytes dropped by Flush count as played.
+    virtual std::uint64_t PlayedBytes() = 0;
+    // Halts output in place, keeping what the host holds (true), or resumes
+    // (false). PlayedBytes stands still while paused.
+    virtual DeviceResult SetPaused(bool paused) = 0;
+    // Drops what the host holds and has not played, without waiting for it;
+    // afterwards PlayedBytes() equals the bytes written. Leaves the stream
+    // playing (not paused): what is written next plays at once.
+    virtual DeviceResult Flush() = 0;
+    // kDeviceOk while the host plays the stream. Once the host has given it up
+    // (a sound server that went away, a device unplugged), the code whose
+    // ErrorText says why; what was written and not played will never play,
+    // and Write fails with it too.
+    virtual DeviceResult Failure() = 0;
 };
 
 // A family of output devices: the operations of one audio system. Adding a
-// back-end means implementing this and WaveOutDevice (see README.md here).
+// back-end means implementing this and HostStream (see README.md here).
 class WaveOutBackend {
 public:
     virtual ~WaveOutBackend() = default;
@@ -78,10 +88,13 @@ public:
     // Name of device `index` (< DeviceCount()), at most 32 characters.
     virtual std::string DeviceName(std::uint32_t index) = 0;
     // Opens device `index` (kDefaultWaveDevice: the default device) for the
-    // format; on success stores the device and posts kOpened to `target`.
+    // format, stopped (see HostStream::Start). The stream may call
+    // `wakeup->Wake()` whenever the host has played something or failed, so
+    // that the player notices at once; the player also looks on its own every
+    // few milliseconds while a buffer is due.
     virtual DeviceResult Open(std::uint32_t index, const WaveFormat& format,
-                              const StreamOptions& options, const NotificationTarget& target,
-                              std::unique_ptr<WaveOutDevice>& device) = 0;
+                              const StreamOptions& options, std::shared_ptr<QueueWakeup> wakeup,
+                              std::unique_ptr<HostStream>& stream) = 0;
     // The message for a code returned by this back-end (at most 256 characters).
     virtual std::string ErrorText(std::uint32_t code) = 0;
 
