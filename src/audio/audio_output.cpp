@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <system_error>
 
 #include "io/little_endian.h"
 
@@ -65,14 +66,12 @@ bool AudioBuffers::AllocateBuffers() {
         const auto bytes = static_cast<std::size_t>(requestedBufferSize_);
         for (int i = 0; i < kMaxBuffers; ++i) {
             buffers_[i].assign(bytes, 0);
-            headers_[i].data = buffers_[i].data();
         }
         // 8-bit mono packs a frame into one byte; its 16-bit frames take two.
         staging_.assign(2 * bytes, 0);
     } catch (const std::bad_alloc&) {
         for (int i = 0; i < kMaxBuffers; ++i) {
             std::vector<std::uint8_t>().swap(buffers_[i]);
-            headers_[i].data = nullptr;
         }
         std::vector<std::uint8_t>().swap(staging_);
         lastError_ = kErrBufferAlloc;
@@ -83,18 +82,40 @@ bool AudioBuffers::AllocateBuffers() {
 
 // ---------------------------------------------------------------- AudioOutput
 
+namespace {
+
+// How often the queue thread looks at the host while a buffer plays: the
+// bound on how late a done notification may come after the host has played
+// the buffer (streams may also wake it at once).
+constexpr std::chrono::microseconds kLookWhilePlaying{10000};
+constexpr std::chrono::microseconds kShortestLook{1000};
+// With nothing playing it only watches for a host that fails.
+constexpr std::chrono::microseconds kLookWhileIdle{100000};
+
+}  // namespace
+
 AudioOutput::AudioOutput(WaveOutBackend& backend, DeviceFaultLog* faults)
-    : backend_(backend), faults_(faults) {}
+    : backend_(backend), faults_(faults), wakeup_(std::make_shared<QueueWakeup>()) {}
+
+// Releases the memory without a notification: the owner stops playback
+// first. A stream still held is ended, which drops what it holds.
+AudioOutput::~AudioOutput() {
+    if (queueThread_.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(queueMutex_);
+            stopQueueThread_ = true;
+        }
+        wakeup_->Wake();
+        queueThread_.join();
+    }
+    stream_.reset();
+}
 
 void AudioOutput::Report(DeviceResult result, const char* operation) {
     if (result != kDeviceOk && faults_ != nullptr) {
         faults_->Refused(operation, ErrorText(result));
     }
 }
-
-// Releases the memory without touching the device: the owner stops playback
-// first. A device object still held is destroyed, which ends its activity.
-AudioOutput::~AudioOutput() = default;
 
 std::string AudioOutput::ErrorText(DeviceResult code) {
     std::string text = backend_.ErrorText(code);
@@ -107,11 +128,14 @@ std::string AudioOutput::ErrorText(DeviceResult code) {
 void AudioOutput::SetPaused(bool paused) {
     paused_ = paused;
     if (Running()) {
-        if (paused) {
-            Report(device_->Pause(), "pause");
-        } else {
-            Report(device_->Restart(), "restart");
+        DeviceResult result = kDeviceOk;
+        {
+            std::lock_guard<std::mutex> lock(queueMutex_);
+            result = stream_->SetPaused(paused);
+            streamPaused_ = paused;
         }
+        wakeup_->Wake();
+        Report(result, paused ? "pause" : "restart");
     }
 }
 
@@ -122,7 +146,9 @@ bool AudioOutput::BeginPlayback() {
     }
     if (paused_ && Running()) {
         // Before anything is written: the device starts paused.
-        Report(device_->Pause(), "pause");
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        Report(stream_->SetPaused(true), "pause");
+        streamPaused_ = true;
     }
     if (!QueueNextBlock()) {
         CloseDevice();
@@ -144,27 +170,41 @@ bool AudioOutput::BeginPlayback() {
             break;
         }
     }
+    if (state_ == State::kStopped) {
+        return true;  // stopped from inside the fill handler
+    }
+    DeviceResult started = kDeviceOk;
+    {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        started = stream_->Start();
+    }
+    if (started != kDeviceOk) {
+        // Nothing has played: the buffers go back without notifications, so
+        // no count moves, and the device closes again.
+        lastError_ = ErrorText(started);
+        playbackFault_.clear();
+        {
+            std::lock_guard<std::mutex> lock(queueMutex_);
+            queueHead_ = queueCount_ = 0;
+        }
+        filledCount_ = doneCount_ = 0;
+        RecountQueued();
+        CloseDevice();
+        return false;
+    }
+    wakeup_->Wake();
     return true;
 }
 
 void AudioOutput::StopImmediately() {
     if (state_ == State::kStopped) {
         // A device still playing buffers after the component closed is
-        // stopped too, so the stop does not wait for a device that may never
-        // return them.
+        // stopped too, so the stop does not wait for them.
         RetireLingeringDevice();
         return;
     }
-    Report(device_->Reset(), "reset");
+    DropQueue();
     CloseDevice();
-    if (device_ != nullptr) {
-        AbandonDevice();
-    }
-}
-
-void AudioOutput::AbandonDevice() {
-    device_.reset();
-    channel_.Post({DeviceEvent::kClosed, generation_, nullptr});
 }
 
 void AudioOutput::StopWhenDrained() {
@@ -173,19 +213,41 @@ void AudioOutput::StopWhenDrained() {
     }
 }
 
-void AudioOutput::RetireLingeringDevice() {
-    if (device_ == nullptr) {
+void AudioOutput::DropQueue() {
+    if (stream_ == nullptr) {
         return;
     }
-    Report(device_->Reset(), "reset");
-    for (int i = 0; i < openNumBuffers_; ++i) {
-        device_->UnprepareHeader(headers_[i]);
+    DeviceResult flushed = kDeviceOk;
+    {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        flushed = stream_->Flush();
+        while (queueCount_ > 0) {
+            PopAndPostLocked();
+        }
     }
-    if (device_->Close() == kDeviceOk) {
-        device_.reset();
-    } else {
-        AbandonDevice();
+    Report(flushed, "reset");
+}
+
+void AudioOutput::RetireLingeringDevice() {
+    if (stream_ == nullptr) {
+        return;
     }
+    DropQueue();
+    ReleaseStream();
+}
+
+void AudioOutput::ReleaseStream() {
+    if (queueThread_.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(queueMutex_);
+            stopQueueThread_ = true;
+        }
+        wakeup_->Wake();
+        queueThread_.join();
+    }
+    // Bounded by the stream's contract, even for a host that hangs.
+    stream_.reset();
+    channel_.Post({DeviceEvent::kClosed, generation_, -1});
 }
 
 bool AudioOutput::OpenDevice() {
@@ -211,29 +273,34 @@ bool AudioOutput::OpenDevice() {
     options.name = streamName_;
     options.bufferBytes = static_cast<std::uint32_t>(openBufferSize_);
     options.bufferCount = static_cast<std::uint32_t>(openNumBuffers_);
-    const DeviceResult opened =
-        backend_.Open(waveDevice_, format_, options, {&channel_, generation_}, device_);
-    if (opened != kDeviceOk) {
-        lastError_ = ErrorText(opened);
-        device_.reset();
+    std::unique_ptr<HostStream> opened;
+    const DeviceResult result = backend_.Open(waveDevice_, format_, options, wakeup_, opened);
+    if (result != kDeviceOk) {
+        lastError_ = ErrorText(result);
         return false;
     }
-    state_ = State::kFilling;
-
-    for (int i = 0; i < openNumBuffers_; ++i) {
-        headers_[i] = WaveHeader{};
-        headers_[i].data = buffers_[i].data();
-        headers_[i].bufferLength = static_cast<std::uint32_t>(openBufferSize_);
-        const DeviceResult prepared = device_->PrepareHeader(headers_[i]);
-        if (prepared != kDeviceOk) {
-            lastError_ = ErrorText(prepared);
-            CloseDevice();
-            return false;
-        }
+    {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        stream_ = std::move(opened);
+        queueHead_ = queueCount_ = 0;
+        writtenBytes_ = 0;
+        hostFailure_ = kDeviceOk;
+        streamPaused_ = false;
+        stopQueueThread_ = false;
     }
+    try {
+        queueThread_ = std::thread([this] { QueueThread(); });
+    } catch (const std::system_error&) {
+        stream_.reset();
+        lastError_ = ErrorText(kDeviceNoMemory);
+        return false;
+    }
+    channel_.Post({DeviceEvent::kOpened, generation_, -1});
+    state_ = State::kFilling;
 
     queuedCount_ = doneCount_ = filledCount_ = 0;
     counted_.fill(false);
+    lengths_.fill(0);
 
     if (!FillBlock(0, openBufferSize_)) {
         CloseDevice();
@@ -249,15 +316,18 @@ bool AudioOutput::OpenDevice() {
 void AudioOutput::CloseDevice() {
     state_ = State::kStopped;
     paused_ = false;
-    if (device_ != nullptr) {
-        for (int i = 0; i < openNumBuffers_; ++i) {
-            device_->UnprepareHeader(headers_[i]);  // fails for held buffers; ignored
-        }
-        // A device that still holds buffers refuses to close; it is asked
-        // again at its later done notifications.
-        if (device_->Close() == kDeviceOk) {
-            device_.reset();
-        }
+    if (stream_ == nullptr) {
+        return;
+    }
+    bool holdsBuffers = false;
+    {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        holdsBuffers = queueCount_ > 0;
+    }
+    // A device that still plays buffers (queued uncounted in the pre-fill)
+    // closes at the done notification of the last of them.
+    if (!holdsBuffers) {
+        ReleaseStream();
     }
 }
 
@@ -271,13 +341,12 @@ bool AudioOutput::FillBlock(int index, std::int32_t size) {
         const auto capacity = static_cast<std::int32_t>(buffers_[index].size());
         const std::int32_t frames = std::min(size, capacity) / f.blockAlign;
         const int bytesPerSample = f.bitsPerSample / 8;
-        WaveHeader& header = headers_[index];
         if (bytesPerSample == 2) {
             const std::int32_t offered = frames * f.blockAlign;
             std::int32_t written = offered;
             filled = OnFillBuffer(buffers_[index].data(), written);
             written = std::clamp(written, 0, offered);
-            header.bufferLength = static_cast<std::uint32_t>(written - written % f.blockAlign);
+            lengths_[index] = static_cast<std::uint32_t>(written - written % f.blockAlign);
         } else {
             // The handler writes 16-bit frames; the device gets its own width.
             const std::int32_t offered = frames * f.channels * 2;
@@ -285,7 +354,7 @@ bool AudioOutput::FillBlock(int index, std::int32_t size) {
             filled = OnFillBuffer(staging_.data(), written);
             const std::int32_t framesWritten = std::clamp(written, 0, offered) / (f.channels * 2);
             ConvertFromStaging(index, framesWritten);
-            header.bufferLength = static_cast<std::uint32_t>(framesWritten * f.blockAlign);
+            lengths_[index] = static_cast<std::uint32_t>(framesWritten * f.blockAlign);
         }
     }
     counted_[index] = filled;
@@ -319,9 +388,28 @@ bool AudioOutput::QueueNextBlock() {
     if (state_ == State::kStopped) {
         return false;  // stopped from inside the fill handler
     }
-    const DeviceResult written = device_->Write(headers_[nextBuffer_]);
-    if (written != kDeviceOk) {
-        lastError_ = ErrorText(written);
+    DeviceResult result = kDeviceOk;
+    {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        result = hostFailure_ != kDeviceOk ? hostFailure_ : stream_->Failure();
+        if (result == kDeviceOk && queueCount_ == queue_.size()) {
+            result = kWaveStillPlaying;  // every buffer is already on its way
+        }
+        if (result == kDeviceOk) {
+            queue_[(queueHead_ + queueCount_) % queue_.size()] = QueueEntry{nextBuffer_};
+            ++queueCount_;
+            result = WriteQueuedLocked();
+            if (result != kDeviceOk) {
+                // Nothing of it reached the host: it is not on its way.
+                const QueueEntry& last = queue_[(queueHead_ + queueCount_ - 1) % queue_.size()];
+                if (last.buffer == nextBuffer_ && last.written == 0) {
+                    --queueCount_;
+                }
+            }
+        }
+    }
+    if (result != kDeviceOk) {
+        lastError_ = ErrorText(result);
         playbackFault_ = lastError_;
         if (counted_[nextBuffer_]) {
             --filledCount_;
@@ -331,6 +419,7 @@ bool AudioOutput::QueueNextBlock() {
         StopWhenDrained();
         return false;
     }
+    wakeup_->Wake();
     nextBuffer_ = (nextBuffer_ + 1) % openNumBuffers_;
     return true;
 }
@@ -339,8 +428,8 @@ void AudioOutput::OnBufferDone() {
     ++doneCount_;
     RecountQueued();
     // The done that empties the counted queue closes the device, after the
-    // refill it is owed. A device that still holds uncounted buffers refuses;
-    // it is asked again at each of their done notifications.
+    // refill it is owed. A device that still plays uncounted buffers closes
+    // at the done of the last of them.
     const bool drained = queuedCount_ <= 0;
     if (FillBlock(nextBuffer_, openBufferSize_)) {
         QueueNextBlock();
@@ -363,8 +452,8 @@ void AudioOutput::HandleNotification(const DeviceNotification& notification) {
             }
             break;
         case DeviceEvent::kBufferDone:
-            // A buffer of an earlier open (returned after a reset or a close
-            // that a new start overtook) says nothing about this playback.
+            // A buffer of an earlier open (returned by a reset that a new
+            // start overtook) says nothing about this playback.
             if (notification.generation == generation_) {
                 OnBufferDone();
             }
@@ -373,6 +462,10 @@ void AudioOutput::HandleNotification(const DeviceNotification& notification) {
 }
 
 void AudioOutput::ProcessNotifications() {
+    if (stream_ != nullptr) {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        KeepQueueLocked();
+    }
     while (const auto notification = channel_.Take()) {
         HandleNotification(*notification);
     }
@@ -385,6 +478,99 @@ void AudioOutput::ProcessNotifications(std::size_t limit) {
             break;
         }
         HandleNotification(*notification);
+    }
+}
+
+// ---------------------------------------------------------------- the queue
+
+DeviceResult AudioOutput::WriteQueuedLocked() {
+    for (std::size_t i = 0; i < queueCount_; ++i) {
+        QueueEntry& entry = queue_[(queueHead_ + i) % queue_.size()];
+        if (entry.playing) {
+            continue;
+        }
+        const std::uint32_t length = lengths_[entry.buffer];
+        while (entry.written < length) {
+            const std::size_t room = stream_->Writable();
+            const std::size_t bytes = std::min<std::size_t>(room, length - entry.written);
+            if (bytes == 0) {
+                return kDeviceOk;  // the rest when the host has room
+            }
+            const DeviceResult result =
+                stream_->Write(buffers_[entry.buffer].data() + entry.written, bytes);
+            if (result != kDeviceOk) {
+                return result;
+            }
+            entry.written += static_cast<std::uint32_t>(bytes);
+            writtenBytes_ += bytes;
+        }
+        entry.end = writtenBytes_;
+        entry.playing = true;
+    }
+    return kDeviceOk;
+}
+
+void AudioOutput::PopAndPostLocked() {
+    const int buffer = queue_[queueHead_].buffer;
+    queueHead_ = (queueHead_ + 1) % queue_.size();
+    --queueCount_;
+    channel_.Post({DeviceEvent::kBufferDone, generation_, buffer});
+}
+
+void AudioOutput::KeepQueueLocked() {
+    if (stream_ == nullptr || queueCount_ == 0) {
+        return;
+    }
+    if (hostFailure_ == kDeviceOk) {
+        hostFailure_ = stream_->Failure();
+    }
+    if (hostFailure_ == kDeviceOk) {
+        // Bytes written later than a buffer's queueing (the host had no room
+        // then) must not stall the queue; a write failing here is the host's.
+        hostFailure_ = WriteQueuedLocked();
+    }
+    if (hostFailure_ != kDeviceOk) {
+        // Nothing written will play: every buffer comes back, as a reset
+        // returns them, and the next queueing fails with the host's code.
+        while (queueCount_ > 0) {
+            PopAndPostLocked();
+        }
+        return;
+    }
+    const std::uint64_t played = stream_->PlayedBytes();
+    while (queueCount_ > 0) {
+        const QueueEntry& head = queue_[queueHead_];
+        if (!head.playing || head.end > played) {
+            break;
+        }
+        PopAndPostLocked();
+    }
+}
+
+std::chrono::microseconds AudioOutput::NextLookLocked() {
+    if (stream_ == nullptr || queueCount_ == 0 || streamPaused_) {
+        return kLookWhileIdle;
+    }
+    const QueueEntry& head = queue_[queueHead_];
+    const std::uint64_t played = stream_->PlayedBytes();
+    const std::uint64_t ahead = head.end > played ? head.end - played : 0;
+    const std::uint64_t perSecond = std::max<std::uint32_t>(openFormat_.avgBytesPerSec, 1);
+    const auto due = std::chrono::microseconds(ahead * 1000000 / perSecond);
+    return std::clamp(due, kShortestLook, kLookWhilePlaying);
+}
+
+void AudioOutput::QueueThread() {
+    std::chrono::microseconds sleep = kLookWhileIdle;
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(queueMutex_);
+            if (stopQueueThread_) {
+                return;
+            }
+            KeepQueueLocked();
+            sleep = NextLookLocked();
+        }
+        wakeup_->Wait(sleep);
     }
 }
 

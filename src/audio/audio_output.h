@@ -1,10 +1,13 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "audio/device_notifications.h"
@@ -80,10 +83,12 @@ protected:
     std::uint32_t waveDevice_ = kDefaultWaveDevice;
     std::string streamName_;
 
-    std::array<WaveHeader, kMaxBuffers> headers_{};
     // Sized for the requested size, so a later format change that enlarges
     // the effective size can never reach past a buffer.
     std::array<std::vector<std::uint8_t>, kMaxBuffers> buffers_;
+    // How many bytes of each buffer the device is to play (what the fill
+    // handler left in Size, in the device's width).
+    std::array<std::uint32_t, kMaxBuffers> lengths_{};
     // 16-bit frames for the fill event when the device takes 8 or 24 bits.
     std::vector<std::uint8_t> staging_;
 
@@ -104,10 +109,18 @@ public:
 };
 
 // Plays PCM on a wave output device by keeping a ring of 2 to 4 buffers queued
-// and refilling each through OnFillBuffer when the device returns it. Every
-// operation and every notification runs on the owner's thread; devices post
-// their notifications to Notifications(), and the owner calls
-// ProcessNotifications() when woken.
+// and refilling each through OnFillBuffer when the device has played it.
+//
+// The component owns the buffers and their order: a buffer is queued (filled,
+// waiting for room in the host), playing (written to the host's stream) or
+// done (the host has played it: its memory is the owner's again). A back-end
+// only moves bytes to its host and tells how far the host has played
+// (HostStream). While a device is open, a thread of the component's own (the
+// queue thread) looks at the host's position, takes each buffer the host has
+// played off the queue and posts its done notification; the owner's thread
+// handles the notifications (ProcessNotifications, when the channel's wake-up
+// fires), refills and queues. Every operation here runs on the owner's
+// thread.
 class AudioOutput : public AudioBuffers {
 public:
     // `faults` (may be null) hears of refused pauses, restarts and resets.
@@ -127,7 +140,7 @@ public:
     // Opens the device and queues the first buffers; false with LastError set
     // on failure.
     bool BeginPlayback();
-    // Resets and closes the device at once.
+    // Drops what the device holds and closes it at once.
     void StopImmediately();
     // Refills no more: the queued buffers play out, then the device closes.
     void StopWhenDrained();
@@ -138,8 +151,9 @@ public:
     const std::string& PlaybackFault() const noexcept { return playbackFault_; }
 
     NotificationChannel& Notifications() noexcept { return channel_; }
-    // Handles every pending notification in order. Safe to call re-entrantly
-    // from inside OnFillBuffer (a modal message pumping events).
+    // Takes off the queue what the host has played, then handles every
+    // pending notification in order. Safe to call re-entrantly from inside
+    // OnFillBuffer (a modal message pumping events).
     void ProcessNotifications();
     // Handles at most `limit` notifications. An event loop passes the number
     // pending when it was woken: a device that returns buffers as fast as they
@@ -153,7 +167,7 @@ public:
     // A device is open, or still plays buffers after the component already
     // counts as closed (buffers queued uncounted in the pre-fill keep playing
     // after the counted ones are done). False once the device has closed.
-    bool DeviceHeld() const noexcept { return device_ != nullptr; }
+    bool DeviceHeld() const noexcept { return stream_ != nullptr; }
     std::uint64_t Generation() const noexcept { return generation_; }
 
 protected:
@@ -161,7 +175,7 @@ protected:
     virtual void CloseDevice();
     virtual bool OpenDevice();
     bool QueueNextBlock();
-    bool CanReallocate() const override { return device_ == nullptr; }
+    bool CanReallocate() const override { return stream_ == nullptr; }
 
 private:
     enum class State {
@@ -170,27 +184,46 @@ private:
         kDraining,  // open; the queued buffers play out, then the device closes
     };
 
+    // One buffer on its way through the host: queued until all of it is
+    // written, then playing until the host has played up to `end`.
+    struct QueueEntry {
+        int buffer = 0;
+        std::uint32_t written = 0;  // bytes of it handed to the host so far
+        bool playing = false;       // all of it is written
+        std::uint64_t end = 0;      // then: the stream position after its last byte
+    };
+
     void OnBufferDone();
     // Converts `frames` 16-bit frames from the staging buffer into buffer
     // `index` in the device's sample width.
     void ConvertFromStaging(int index, std::int32_t frames) noexcept;
     std::string ErrorText(DeviceResult code);
-    // A device whose close was refused earlier is reset and closed before a
-    // new open, so its late buffers never mix with the new playback.
+    // A device that still plays buffers after the component closed (those
+    // queued uncounted in the pre-fill) is stopped before a new open or on an
+    // immediate stop, so its late buffers never mix with a new playback.
     void RetireLingeringDevice();
-    // Lets go of a device that still refuses to close after a reset, which
-    // by its contract has returned every buffer: it hangs. Its destruction
-    // drops what it holds, and the close it will never report is reported
-    // for it, so the owner sees playback end.
-    void AbandonDevice();
-
+    // Drops what the host holds and returns every queued buffer as done.
+    void DropQueue();
+    // Ends the queue thread and the stream and posts the closed notification.
+    void ReleaseStream();
     // Tells the fault log of a refused operation the component goes on after.
     void Report(DeviceResult result, const char* operation);
+
+    // The queue's own steps, with queueMutex_ held, on either thread.
+    // Writes queued bytes while the host has room; a failure code otherwise.
+    DeviceResult WriteQueuedLocked();
+    // Takes the played buffers off the queue (all of them when the host has
+    // failed) and posts their done notifications.
+    void KeepQueueLocked();
+    void PopAndPostLocked();
+    // How long the queue thread may sleep before the head buffer is due.
+    std::chrono::microseconds NextLookLocked();
+    void QueueThread();
 
     WaveOutBackend& backend_;
     DeviceFaultLog* faults_;
     NotificationChannel channel_;
-    std::unique_ptr<WaveOutDevice> device_;  // set whenever the state is not kStopped
+    std::shared_ptr<QueueWakeup> wakeup_;
     State state_ = State::kStopped;
     bool paused_ = false;
     std::uint64_t generation_ = 0;
@@ -202,6 +235,20 @@ private:
     // Whether FillBlock counted the buffer as filled, for a failed write.
     std::array<bool, kMaxBuffers> counted_{};
     std::string playbackFault_;
+
+    // Shared by the owner's thread and the queue thread: the stream (set and
+    // reset only by the owner, with the queue thread not running), the queue
+    // and the stream's calls, which the lock serialises.
+    std::mutex queueMutex_;
+    std::unique_ptr<HostStream> stream_;
+    std::array<QueueEntry, kMaxBuffers> queue_{};
+    std::size_t queueHead_ = 0;
+    std::size_t queueCount_ = 0;
+    std::uint64_t writtenBytes_ = 0;        // to the stream since the open
+    DeviceResult hostFailure_ = kDeviceOk;  // the stream failed: nothing more plays
+    bool streamPaused_ = false;
+    bool stopQueueThread_ = false;
+    std::thread queueThread_;
 };
 
 }  // namespace skarnel

@@ -7,13 +7,11 @@
 #include <mutex>
 #include <optional>
 
-#include "audio/wave_format.h"
-
 namespace skarnel {
 
 enum class DeviceEvent : std::uint8_t {
     kOpened,      // the device has opened
-    kBufferDone,  // the device has played (or reset) one buffer
+    kBufferDone,  // the host has played one buffer (or a reset returned it)
     kClosed,      // the device has closed
 };
 
@@ -23,11 +21,11 @@ enum class DeviceEvent : std::uint8_t {
 struct DeviceNotification {
     DeviceEvent event = DeviceEvent::kOpened;
     std::uint64_t generation = 0;
-    WaveHeader* header = nullptr;  // kBufferDone only
+    std::int32_t buffer = -1;  // kBufferDone: which of the component's buffers
 };
 
-// Carries notifications from device back-ends (any thread) to the component's
-// owner thread, in the order they were posted.
+// Carries notifications from the thread that keeps the buffer queue (or any
+// other) to the component's owner thread, in the order they were posted.
 //
 // Producers call Post from any thread; it never allocates and holds the lock
 // only to copy one small record, so an audio thread is never held up by the
@@ -58,19 +56,6 @@ private:
     std::size_t head_ = 0;  // next to take
     std::size_t count_ = 0;
     std::function<void()> wakeup_;
-};
-
-// Where a device posts its notifications: the owner's channel and the
-// generation of this open.
-struct NotificationTarget {
-    NotificationChannel* channel = nullptr;
-    std::uint64_t generation = 0;
-
-    void Post(DeviceEvent event, WaveHeader* header = nullptr) const noexcept {
-        if (channel != nullptr) {
-            channel->Post({event, generation, header});
-        }
-    }
 };
 
 }  // namespace skarnel

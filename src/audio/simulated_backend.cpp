@@ -4,161 +4,135 @@
 
 namespace skarnel {
 
-// ----------------------------------------------------------- SimulatedDevice
+// ----------------------------------------------------------- SimulatedStream
 
-SimulatedDevice::SimulatedDevice(SimulatedBackend& backend, const WaveFormat& format,
-                                 const NotificationTarget& target, bool paced)
-    : backend_(backend), format_(format), target_(target) {
-    if (paced) {
-        pacer_ = std::thread([this] { PaceLoop(); });
-    }
-}
+SimulatedStream::SimulatedStream(SimulatedBackend& backend, const WaveFormat& format,
+                                 std::size_t capacity, std::shared_ptr<QueueWakeup> wakeup,
+                                 bool paced)
+    : backend_(backend),
+      format_(format),
+      wakeup_(std::move(wakeup)),
+      paced_(paced),
+      ring_(std::max<std::size_t>(capacity, format.blockAlign)) {}
 
-SimulatedDevice::~SimulatedDevice() {
+SimulatedStream::~SimulatedStream() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
-        backend_.dropped_ += static_cast<int>(count_);  // never to be returned
-    }
-    wake_.notify_all();
-    if (pacer_.joinable()) {
-        pacer_.join();
+        backend_.dropped_ += static_cast<int>(writesCount_);  // never to be played
     }
     backend_.Forget(this);
 }
 
-DeviceResult SimulatedDevice::PrepareHeader(WaveHeader& header) {
-    if (const DeviceResult failure = backend_.TakeFailure(backend_.failPrepare_)) {
+DeviceResult SimulatedStream::Start() {
+    if (const DeviceResult failure = backend_.TakeFailure(backend_.failStart_)) {
         return failure;
     }
     std::lock_guard<std::mutex> lock(mutex_);
-    header.flags |= kHeaderPrepared;
+    started_ = true;
+    anchorPlayed_ = played_;
+    anchorTime_ = Clock::now();
     return kDeviceOk;
 }
 
-DeviceResult SimulatedDevice::UnprepareHeader(WaveHeader& header) {
+std::size_t SimulatedStream::Writable() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if ((header.flags & kHeaderInQueue) != 0) {
-        return kWaveStillPlaying;
+    AdvanceClockLocked();
+    if (writesCount_ == kMaxWrites) {
+        return 0;
     }
-    header.flags &= ~kHeaderPrepared;
-    return kDeviceOk;
+    const std::size_t room = ring_.size() - static_cast<std::size_t>(written_ - played_);
+    return room - room % format_.blockAlign;
 }
 
-DeviceResult SimulatedDevice::Write(WaveHeader& header) {
+DeviceResult SimulatedStream::Write(const std::uint8_t* data, std::size_t bytes) {
     if (const DeviceResult failure = backend_.TakeFailure(backend_.failWrite_)) {
         return failure;
     }
     if (backend_.failAllWrites_ != kDeviceOk && backend_.writesBeforeFailing_-- <= 0) {
         return backend_.failAllWrites_;
     }
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (closed_) {
-            return kDeviceInvalidHandle;
-        }
-        if (hostFailure_ != kDeviceOk) {
-            return hostFailure_;
-        }
-        if ((header.flags & kHeaderPrepared) == 0) {
-            return kWaveUnprepared;
-        }
-        if (count_ == kQueueCapacity) {
-            return kDeviceNoMemory;
-        }
-        queue_[(head_ + count_) % kQueueCapacity] = &header;
-        ++count_;
-        ++backend_.written_;
-        header.flags |= kHeaderInQueue;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (hostFailure_ != kDeviceOk) {
+        return hostFailure_;
     }
-    wake_.notify_all();
+    AdvanceClockLocked();
+    if (bytes % format_.blockAlign != 0 || writesCount_ == kMaxWrites ||
+        bytes > ring_.size() - (written_ - played_)) {
+        return kDeviceInvalidParameter;
+    }
+    if (paced_ && played_ == written_) {
+        // A stream that ran dry plays what comes next from its arrival on.
+        anchorPlayed_ = played_;
+        anchorTime_ = Clock::now();
+    }
+    for (std::size_t i = 0; i < bytes; ++i) {
+        ring_[(written_ + i) % ring_.size()] = data[i];
+    }
+    written_ += bytes;
+    writeEnds_[(writesHead_ + writesCount_) % kMaxWrites] = written_;
+    ++writesCount_;
+    ++backend_.written_;
     return kDeviceOk;
 }
 
-DeviceResult SimulatedDevice::Pause() {
+std::uint64_t SimulatedStream::PlayedBytes() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    AdvanceClockLocked();
+    return played_;
+}
+
+DeviceResult SimulatedStream::SetPaused(bool paused) {
     if (const DeviceResult failure = backend_.TakeFailure(backend_.failPause_)) {
         return failure;
     }
     std::lock_guard<std::mutex> lock(mutex_);
-    paused_ = true;
+    AdvanceClockLocked();
+    paused_ = paused;
+    anchorPlayed_ = played_;
+    anchorTime_ = Clock::now();
     return kDeviceOk;
 }
 
-DeviceResult SimulatedDevice::Restart() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        paused_ = false;
+DeviceResult SimulatedStream::Flush() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    paused_ = false;
+    if (!stalledOnReset_) {
+        ReturnUnplayedLocked();
     }
-    wake_.notify_all();
+    anchorPlayed_ = played_;
+    anchorTime_ = Clock::now();
     return kDeviceOk;
 }
 
-void SimulatedDevice::FailHost(DeviceResult code) {
+DeviceResult SimulatedStream::Failure() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return hostFailure_;
+}
+
+void SimulatedStream::FailHost(DeviceResult code) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         hostFailure_ = code;
+        ReturnUnplayedLocked();
     }
-    Reset();
+    wakeup_->Wake();
 }
 
-DeviceResult SimulatedDevice::Reset() {
+bool SimulatedStream::CompleteHead() {
+    bool played = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        // Every queued buffer comes back as done, in queue order, unplayed.
-        while (count_ > 0 && !stalledOnReset_) {
-            WaveHeader* header = queue_[head_];
-            head_ = (head_ + 1) % kQueueCapacity;
-            --count_;
-            header->flags &= ~kHeaderInQueue;
-            ++backend_.returned_;
-            target_.Post(DeviceEvent::kBufferDone, header);
+        if (!started_ || paused_ || stalled_ || writesCount_ == 0 || hostFailure_ != kDeviceOk) {
+            return false;
         }
-        paused_ = false;
+        PlayLocked(writeEnds_[writesHead_] - played_);
+        played = true;
     }
-    wake_.notify_all();
-    return kDeviceOk;
+    wakeup_->Wake();
+    return played;
 }
 
-DeviceResult SimulatedDevice::Close() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (count_ > 0) {
-            return kWaveStillPlaying;
-        }
-        if (closed_) {
-            return kDeviceInvalidHandle;
-        }
-        closed_ = true;
-        stopping_ = true;
-    }
-    wake_.notify_all();
-    if (pacer_.joinable()) {
-        pacer_.join();
-    }
-    target_.Post(DeviceEvent::kClosed);
-    return kDeviceOk;
-}
-
-bool SimulatedDevice::CompleteHeadLocked(std::unique_lock<std::mutex>&) {
-    if (paused_ || stalled_ || count_ == 0) {
-        return false;
-    }
-    WaveHeader* header = queue_[head_];
-    head_ = (head_ + 1) % kQueueCapacity;
-    --count_;
-    backend_.Record(header->data, header->bufferLength);
-    header->flags &= ~kHeaderInQueue;
-    ++backend_.returned_;
-    target_.Post(DeviceEvent::kBufferDone, header);
-    return true;
-}
-
-bool SimulatedDevice::CompleteHead() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return CompleteHeadLocked(lock);
-}
-
-int SimulatedDevice::CompleteAll() {
+int SimulatedStream::CompleteAll() {
     int completed = 0;
     while (CompleteHead()) {
         ++completed;
@@ -166,63 +140,74 @@ int SimulatedDevice::CompleteAll() {
     return completed;
 }
 
-void SimulatedDevice::StopReturningBuffers(bool evenOnReset) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stalled_ = true;
-        stalledOnReset_ = evenOnReset;
-    }
-    wake_.notify_all();
-}
-
-std::size_t SimulatedDevice::QueuedCount() const {
+void SimulatedStream::StopReturningBuffers(bool evenOnReset) {
     std::lock_guard<std::mutex> lock(mutex_);
-    return count_;
+    AdvanceClockLocked();
+    stalled_ = true;
+    stalledOnReset_ = evenOnReset;
 }
 
-std::vector<std::uint8_t> SimulatedDevice::QueuedBytes() const {
+std::size_t SimulatedStream::QueuedCount() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return writesCount_;
+}
+
+std::vector<std::uint8_t> SimulatedStream::QueuedBytes() const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::uint8_t> bytes;
-    for (std::size_t i = 0; i < count_; ++i) {
-        const WaveHeader* header = queue_[(head_ + i) % kQueueCapacity];
-        bytes.insert(bytes.end(), header->data, header->data + header->bufferLength);
+    for (std::uint64_t at = played_; at < written_; ++at) {
+        bytes.push_back(ring_[at % ring_.size()]);
     }
     return bytes;
 }
 
-bool SimulatedDevice::IsPaused() const {
+bool SimulatedStream::IsPaused() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return paused_;
 }
 
-bool SimulatedDevice::IsClosed() const {
+bool SimulatedStream::IsStarted() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return closed_;
+    return started_;
 }
 
-void SimulatedDevice::PaceLoop() {
-    using Clock = std::chrono::steady_clock;
-    std::unique_lock<std::mutex> lock(mutex_);
-    auto due = Clock::now();
-    while (!stopping_) {
-        if (paused_ || stalled_ || count_ == 0) {
-            wake_.wait(lock);
-            due = Clock::now();  // playing resumes from now
-            continue;
-        }
-        WaveHeader* head = queue_[head_];
-        const double seconds =
-            format_.avgBytesPerSec == 0
-                ? 0.001
-                : static_cast<double>(head->bufferLength) / format_.avgBytesPerSec;
-        due += std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-        const bool interrupted = wake_.wait_until(lock, due, [&] {
-            return stopping_ || paused_ || stalled_ || count_ == 0 || queue_[head_] != head;
-        });
-        if (!interrupted) {
-            CompleteHeadLocked(lock);
-        }
+void SimulatedStream::PlayLocked(std::uint64_t bytes) {
+    bytes = std::min(bytes, written_ - played_);
+    // Recorded as it lies in the ring: in at most two pieces.
+    while (bytes > 0) {
+        const std::size_t at = static_cast<std::size_t>(played_ % ring_.size());
+        const std::size_t piece = std::min<std::size_t>(bytes, ring_.size() - at);
+        backend_.Record(ring_.data() + at, piece);
+        played_ += piece;
+        bytes -= piece;
     }
+    while (writesCount_ > 0 && writeEnds_[writesHead_] <= played_) {
+        writesHead_ = (writesHead_ + 1) % kMaxWrites;
+        --writesCount_;
+        ++backend_.returned_;
+    }
+}
+
+bool SimulatedStream::ClockRunsLocked() const noexcept {
+    return paced_ && started_ && !paused_ && !stalled_ && hostFailure_ == kDeviceOk;
+}
+
+void SimulatedStream::AdvanceClockLocked() {
+    if (!ClockRunsLocked() || played_ == written_) {
+        return;
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - anchorTime_).count();
+    const auto frames = static_cast<std::uint64_t>(seconds * format_.samplesPerSec);
+    const std::uint64_t due = anchorPlayed_ + frames * format_.blockAlign;
+    if (due > played_) {
+        PlayLocked(due - played_);
+    }
+}
+
+void SimulatedStream::ReturnUnplayedLocked() {
+    backend_.returned_ += static_cast<int>(writesCount_);
+    writesHead_ = writesCount_ = 0;
+    played_ = written_;
 }
 
 // ---------------------------------------------------------- SimulatedBackend
@@ -239,8 +224,9 @@ std::string SimulatedBackend::DeviceName(std::uint32_t index) {
 }
 
 DeviceResult SimulatedBackend::Open(std::uint32_t index, const WaveFormat& format,
-                                    const StreamOptions& options, const NotificationTarget& target,
-                                    std::unique_ptr<WaveOutDevice>& device) {
+                                    const StreamOptions& options,
+                                    std::shared_ptr<QueueWakeup> wakeup,
+                                    std::unique_ptr<HostStream>& stream) {
     if (const DeviceResult failure = TakeFailure(failOpen_)) {
         return failure;
     }
@@ -256,13 +242,16 @@ DeviceResult SimulatedBackend::Open(std::uint32_t index, const WaveFormat& forma
         format.blockAlign != format.bitsPerSample / 8 * format.channels) {
         return kWaveBadFormat;
     }
-    auto simulated = std::make_unique<SimulatedDevice>(*this, format, target, paced_);
-    lastDevice_ = simulated.get();
+    // The host holds all of the player's buffers at once, and no more.
+    const std::size_t capacity =
+        static_cast<std::size_t>(options.bufferBytes) * options.bufferCount;
+    auto simulated =
+        std::make_unique<SimulatedStream>(*this, format, capacity, std::move(wakeup), paced_);
+    lastStream_ = simulated.get();
     lastIndex_ = index;
     lastOptions_ = options;
     ++openCount_;
-    device = std::move(simulated);
-    target.Post(DeviceEvent::kOpened);
+    stream = std::move(simulated);
     return kDeviceOk;
 }
 
@@ -312,9 +301,9 @@ void SimulatedBackend::Record(const std::uint8_t* data, std::size_t size) {
     played_.insert(played_.end(), data, data + size);
 }
 
-void SimulatedBackend::Forget(SimulatedDevice* device) {
-    if (lastDevice_ == device) {
-        lastDevice_ = nullptr;
+void SimulatedBackend::Forget(SimulatedStream* stream) {
+    if (lastStream_ == stream) {
+        lastStream_ = nullptr;
     }
 }
 

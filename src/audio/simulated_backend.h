@@ -3,13 +3,11 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "audio/wave_out_backend.h"
@@ -18,70 +16,83 @@ namespace skarnel {
 
 class SimulatedBackend;
 
-// A simulated output device. In manual mode the test drives it: CompleteHead()
-// "plays" the oldest queued buffer. In paced mode a thread plays each buffer
-// after the time its bytes last at the format's nominal rate, so the program
-// can run without a sound card.
-class SimulatedDevice : public WaveOutDevice {
+// A simulated output stream. Its host buffer holds what the player's buffers
+// hold (StreamOptions), kept as the writes came. In manual mode the test
+// drives it: CompleteHead() "plays" the oldest write. In paced mode its clock
+// plays the bytes at the format's nominal rate from Start on, so the program
+// can run without a sound card; a stream that ran dry plays the next write
+// from its arrival, and a paused one stands still.
+class SimulatedStream : public HostStream {
 public:
-    SimulatedDevice(SimulatedBackend& backend, const WaveFormat& format,
-                    const NotificationTarget& target, bool paced);
-    ~SimulatedDevice() override;
+    SimulatedStream(SimulatedBackend& backend, const WaveFormat& format, std::size_t capacity,
+                    std::shared_ptr<QueueWakeup> wakeup, bool paced);
+    ~SimulatedStream() override;
 
-    DeviceResult PrepareHeader(WaveHeader& header) override;
-    DeviceResult UnprepareHeader(WaveHeader& header) override;
-    DeviceResult Write(WaveHeader& header) override;
-    DeviceResult Pause() override;
-    DeviceResult Restart() override;
-    DeviceResult Reset() override;
-    DeviceResult Close() override;
+    DeviceResult Start() override;
+    std::size_t Writable() override;
+    DeviceResult Write(const std::uint8_t* data, std::size_t bytes) override;
+    std::uint64_t PlayedBytes() override;
+    DeviceResult SetPaused(bool paused) override;
+    DeviceResult Flush() override;
+    DeviceResult Failure() override;
 
-    // Plays the oldest queued buffer: records its bytes and posts its done
-    // notification. False when nothing is queued or the device is paused.
+    // Plays the oldest write that has not played: records its bytes and
+    // moves the played position past it. False when nothing is waiting, the
+    // stream has not started, is paused or has stopped playing.
     bool CompleteHead();
-    // Plays queued buffers until none is left (or paused); returns how many.
+    // Plays writes until none is left (or it cannot); returns how many.
     int CompleteAll();
-    // A device that hangs: from now on it accepts buffers but plays none and
-    // reports none done. With `evenOnReset` a reset returns none either, so
-    // the device can never close; destroying it drops what it holds.
+    // A host that hangs: from now on it takes bytes but plays none. With
+    // `evenOnReset` a flush drops nothing either, so what it holds is
+    // dropped only when the stream is destroyed.
     void StopReturningBuffers(bool evenOnReset = false);
-    // The host goes away: every queued buffer comes back as done and every
-    // later write fails with `code`.
+    // The host goes away: nothing written plays any more, and every later
+    // write fails with `code`.
     void FailHost(DeviceResult code);
 
+    // Writes taken and not yet played.
     std::size_t QueuedCount() const;
-    // The bytes of the buffers written and not yet played, oldest first.
+    // Their bytes, oldest first.
     std::vector<std::uint8_t> QueuedBytes() const;
     bool IsPaused() const;
-    bool IsClosed() const;
+    bool IsStarted() const;
     const WaveFormat& format() const noexcept { return format_; }
 
 private:
-    static constexpr std::size_t kQueueCapacity = 16;
+    static constexpr std::size_t kMaxWrites = 64;
+    using Clock = std::chrono::steady_clock;
 
-    bool CompleteHeadLocked(std::unique_lock<std::mutex>& lock);
-    void PaceLoop();
+    // With the mutex held.
+    void PlayLocked(std::uint64_t bytes);
+    void AdvanceClockLocked();
+    bool ClockRunsLocked() const noexcept;
+    void ReturnUnplayedLocked();
 
     SimulatedBackend& backend_;
-    WaveFormat format_;
-    NotificationTarget target_;
+    const WaveFormat format_;
+    const std::shared_ptr<QueueWakeup> wakeup_;
+    const bool paced_;
 
     mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    std::array<WaveHeader*, kQueueCapacity> queue_{};
-    std::size_t head_ = 0;
-    std::size_t count_ = 0;
+    std::vector<std::uint8_t> ring_;  // the host's buffer
+    std::uint64_t written_ = 0;       // bytes since the open
+    std::uint64_t played_ = 0;
+    // The ends (stream positions) of the writes not yet played, oldest first.
+    std::array<std::uint64_t, kMaxWrites> writeEnds_{};
+    std::size_t writesHead_ = 0;
+    std::size_t writesCount_ = 0;
+    bool started_ = false;
     bool paused_ = false;
-    bool closed_ = false;
-    bool stopping_ = false;
     bool stalled_ = false;
     bool stalledOnReset_ = false;
     DeviceResult hostFailure_ = kDeviceOk;
-    std::thread pacer_;
+    // Paced: the position reached at `anchorTime_`.
+    std::uint64_t anchorPlayed_ = 0;
+    Clock::time_point anchorTime_{};
 };
 
 // A deterministic family of simulated output devices for tests and for
-// running without audio hardware. Records every byte its devices played.
+// running without audio hardware. Records every byte its streams played.
 class SimulatedBackend : public WaveOutBackend {
 public:
     // Our own code for an injected failure without a standard meaning.
@@ -94,8 +105,8 @@ public:
     std::uint32_t DeviceCount() override;
     std::string DeviceName(std::uint32_t index) override;
     DeviceResult Open(std::uint32_t index, const WaveFormat& format, const StreamOptions& options,
-                      const NotificationTarget& target,
-                      std::unique_ptr<WaveOutDevice>& device) override;
+                      std::shared_ptr<QueueWakeup> wakeup,
+                      std::unique_ptr<HostStream>& stream) override;
     std::string ErrorText(std::uint32_t code) override;
     void WatchDevices(std::function<void()> changed) override;
 
@@ -107,9 +118,9 @@ public:
 
     // Test controls. The failure applies to the next such call only.
     void FailNextOpen(DeviceResult code) { failOpen_ = code; }
-    void FailNextPrepare(DeviceResult code) { failPrepare_ = code; }
+    void FailNextStart(DeviceResult code) { failStart_ = code; }
     void FailNextWrite(DeviceResult code) { failWrite_ = code; }
-    // The next pause (or restart) is refused; the device keeps playing.
+    // The next pause (or restart) is refused; the stream keeps playing.
     void FailNextPause(DeviceResult code) { failPause_ = code; }
     // After `after` more writes, every write fails with `code` until called
     // again with kDeviceOk (a device that has gone away).
@@ -117,39 +128,39 @@ public:
         failAllWrites_ = code;
         writesBeforeFailing_ = after;
     }
-    // Paced devices play in real time on a thread of their own.
+    // Paced streams play in real time.
     void SetPaced(bool paced) { paced_ = paced; }
     // Keep a copy of every played byte (on by default).
     void SetRecording(bool recording) { recording_ = recording; }
 
-    // The most recently opened device (owned by the component), or null.
-    SimulatedDevice* LastDevice() const noexcept { return lastDevice_; }
+    // The most recently opened stream (owned by the component), or null.
+    SimulatedStream* LastStream() const noexcept { return lastStream_; }
     std::uint32_t LastDeviceIndex() const noexcept { return lastIndex_; }
     int OpenCount() const noexcept { return openCount_; }
 
-    // Buffer accounting over all devices: each buffer written is either
-    // returned (its done notification posted) or dropped (its device was
-    // destroyed while holding it). Once no device is alive, Written() ==
-    // Returned() + Dropped() means no buffer was lost.
+    // Accounting over all streams, in writes: each write is either returned
+    // (played, flushed, or given up with a failed host) or dropped (its
+    // stream was destroyed while holding it). Once no stream is alive,
+    // Written() == Returned() + Dropped() means nothing was lost.
     int BuffersWritten() const noexcept { return written_; }
     int BuffersReturned() const noexcept { return returned_; }
     int BuffersDropped() const noexcept { return dropped_; }
 
-    // Bytes played by all devices so far, in order.
+    // Bytes played by all streams so far, in order.
     std::vector<std::uint8_t> Played() const;
     void ClearPlayed();
 
 private:
-    friend class SimulatedDevice;
+    friend class SimulatedStream;
     DeviceResult TakeFailure(DeviceResult& slot);
     void Record(const std::uint8_t* data, std::size_t size);
-    void Forget(SimulatedDevice* device);
+    void Forget(SimulatedStream* stream);
 
     std::vector<std::string> names_;
     std::function<void()> watcher_;
     StreamOptions lastOptions_;
     DeviceResult failOpen_ = kDeviceOk;
-    DeviceResult failPrepare_ = kDeviceOk;
+    DeviceResult failStart_ = kDeviceOk;
     DeviceResult failWrite_ = kDeviceOk;
     DeviceResult failPause_ = kDeviceOk;
     DeviceResult failAllWrites_ = kDeviceOk;
@@ -159,7 +170,7 @@ private:
     std::atomic<int> dropped_{0};
     bool paced_ = false;
     bool recording_ = true;
-    SimulatedDevice* lastDevice_ = nullptr;
+    SimulatedStream* lastStream_ = nullptr;
     std::uint32_t lastIndex_ = 0;
     int openCount_ = 0;
     mutable std::mutex playedMutex_;

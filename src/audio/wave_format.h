@@ -15,17 +15,4 @@ struct WaveFormat {
     bool operator==(const WaveFormat&) const = default;
 };
 
-// One buffer handed to a device, with the device's bookkeeping. `data` always
-// points at the same sample buffer; the component sets `bufferLength` to the
-// number of bytes to play. The flags are the device's.
-struct WaveHeader {
-    std::uint8_t* data = nullptr;
-    std::uint32_t bufferLength = 0;
-    std::uint32_t flags = 0;
-};
-
-// WaveHeader::flags
-inline constexpr std::uint32_t kHeaderPrepared = 0x02;  // registered with the device
-inline constexpr std::uint32_t kHeaderInQueue = 0x10;   // queued on the device
-
 }  // namespace skarnel

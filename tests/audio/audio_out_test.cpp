@@ -41,10 +41,10 @@ protected:
         out.SetBufferSize(4096);
     }
 
-    SimulatedDevice& device() { return *backend.LastDevice(); }
+    SimulatedStream& device() { return *backend.LastStream(); }
     // Plays one buffer and lets the component handle what the device posted.
     bool PlayOne() {
-        const bool played = backend.LastDevice() != nullptr && device().CompleteHead();
+        const bool played = backend.LastStream() != nullptr && device().CompleteHead();
         out.ProcessNotifications();
         return played;
     }
@@ -126,12 +126,12 @@ TEST_F(AudioOutTest, StartWithoutAFilledBufferFailsButStillOpensAndCloses) {
 
 TEST_F(AudioOutTest, StartWhileOpenFailsAndLeavesPlaybackAlone) {
     ASSERT_TRUE(out.BeginPlayback());
-    SimulatedDevice* playing = &device();
+    SimulatedStream* playing = &device();
     PlayOne();
     const int filled = out.FilledCount(), done = out.DoneCount();
     EXPECT_FALSE(out.BeginPlayback());
     EXPECT_EQ(out.LastError(), "Wave output device is already open");
-    EXPECT_EQ(backend.LastDevice(), playing);
+    EXPECT_EQ(backend.LastStream(), playing);
     EXPECT_EQ(backend.OpenCount(), 1);
     EXPECT_EQ(out.FilledCount(), filled);
     EXPECT_EQ(out.DoneCount(), done);
@@ -189,7 +189,7 @@ TEST_F(AudioOutTest, EveryCloseClearsPaused) {
     out.SetPaused(false);
     out.StopWhenDrained();
     out.SetPaused(true);
-    device().Restart();  // the device plays on; only the flag says paused
+    device().SetPaused(false);  // the device plays on; only the flag says paused
     while (PlayOne()) {
     }
     EXPECT_FALSE(out.DeviceOpen());
@@ -201,7 +201,7 @@ TEST_F(AudioOutTest, OnlyTheFirstBufferFilledStillPlaysAllFourThenCloses) {
     ASSERT_TRUE(out.BeginPlayback());
     EXPECT_EQ(device().QueuedCount(), 4u);
     EXPECT_EQ(out.FilledCount(), 1);
-    SimulatedDevice* dev = &device();
+    SimulatedStream* dev = &device();
     out.ProcessNotifications();
     dev->CompleteHead();
     out.ProcessNotifications();
@@ -211,10 +211,10 @@ TEST_F(AudioOutTest, OnlyTheFirstBufferFilledStillPlaysAllFourThenCloses) {
     EXPECT_FALSE(out.DeviceOpen());
     EXPECT_EQ(events, (std::vector<std::string>{"start"}));
     for (int i = 0; i < 3; ++i) {
-        ASSERT_NE(backend.LastDevice(), nullptr);
+        ASSERT_NE(backend.LastStream(), nullptr);
         EXPECT_TRUE(PlayOne());
     }
-    EXPECT_EQ(backend.LastDevice(), nullptr);  // really closed now
+    EXPECT_EQ(backend.LastStream(), nullptr);  // really closed now
     EXPECT_EQ(events, (std::vector<std::string>{"start", "stop"}));
     EXPECT_EQ(backend.Played().size(), 4u * 4096u);
 }
@@ -234,7 +234,7 @@ TEST_F(AudioOutTest, ImmediateStopRaisesOnStopOnce) {
     PlayOne();
     out.StopImmediately();
     EXPECT_FALSE(out.Running());
-    EXPECT_EQ(backend.LastDevice(), nullptr);  // reset returned everything, close succeeded
+    EXPECT_EQ(backend.LastStream(), nullptr);  // reset returned everything, close succeeded
     out.ProcessNotifications();
     EXPECT_EQ(events, (std::vector<std::string>{"start", "stop"}));
     EXPECT_FALSE(out.Running());
@@ -286,11 +286,11 @@ TEST_F(AudioOutTest, DeviceErrorTextsReachLastError) {
     EXPECT_EQ(out.LastError(), StandardErrorText(kDeviceBadId));
 
     out.SetWaveDevice(1);
-    backend.FailNextPrepare(kDeviceNoMemory);
+    backend.FailNextStart(kDeviceNoMemory);
     EXPECT_FALSE(out.BeginPlayback());
     EXPECT_EQ(out.LastError(), StandardErrorText(kDeviceNoMemory));
     EXPECT_FALSE(out.DeviceOpen());
-    EXPECT_EQ(backend.LastDevice(), nullptr);
+    EXPECT_EQ(backend.LastStream(), nullptr);
     EXPECT_EQ(backend.LastDeviceIndex(), 1u);
 
     out.SetWaveDevice(kDefaultWaveDevice);
@@ -331,7 +331,7 @@ TEST_F(AudioOutTest, BufferSizeChangeWhilePlayingWaitsForTheNextOpen) {
 // its device, and no device is left holding one.
 #define EXPECT_NO_BUFFER_LOST(backend)                                       \
     do {                                                                     \
-        EXPECT_EQ((backend).LastDevice(), nullptr);                          \
+        EXPECT_EQ((backend).LastStream(), nullptr);                          \
         EXPECT_EQ((backend).BuffersWritten(),                                \
                   (backend).BuffersReturned() + (backend).BuffersDropped()); \
     } while (false)
@@ -485,7 +485,7 @@ TEST(AudioOutConversion, DeviceReceivesTheConvertedSamples) {
                 };
                 ASSERT_TRUE(out.BeginPlayback()) << out.LastError();
                 ASSERT_EQ(offered, frames * channels * 2) << size << "/" << bits;
-                backend.LastDevice()->CompleteHead();
+                backend.LastStream()->CompleteHead();
                 const std::vector<std::uint8_t> played = backend.Played();
                 ASSERT_EQ(played.size(), static_cast<std::size_t>(frames * frameBytes));
                 for (std::size_t i = 0; i < produced.size(); ++i) {
@@ -517,8 +517,8 @@ TEST(AudioOutConversion, HandlerSizesAreClampedToTheBuffer) {
         return true;
     };
     ASSERT_TRUE(out.BeginPlayback());
-    backend.LastDevice()->CompleteHead();
-    backend.LastDevice()->CompleteHead();
+    backend.LastStream()->CompleteHead();
+    backend.LastStream()->CompleteHead();
     EXPECT_EQ(backend.Played().size(), 4096u + 4u);
 }
 
@@ -563,8 +563,8 @@ TEST(AudioOutWithRenderer, PlaysOnePeriodThenClosesByItself) {
     };
     ASSERT_TRUE(out.BeginPlayback());
     for (int i = 0; i < 100 && !stopped; ++i) {
-        if (backend.LastDevice() != nullptr) {
-            backend.LastDevice()->CompleteHead();
+        if (backend.LastStream() != nullptr) {
+            backend.LastStream()->CompleteHead();
         }
         out.ProcessNotifications();
     }
@@ -578,7 +578,7 @@ TEST(AudioOutWithRenderer, PlaysOnePeriodThenClosesByItself) {
     EXPECT_EQ(backend.Played(), expected);
 }
 
-TEST(PacedSimulatedDevice, PlaysInRealTimeUntilTheSignalEnds) {
+TEST(PacedSimulatedStream, PlaysInRealTimeUntilTheSignalEnds) {
     SimulatedBackend backend;
     backend.SetPaced(true);
     AudioOutput out(backend);

@@ -24,7 +24,7 @@ protected:
     }
     void ExpectNoBufferLost() {
         EXPECT_FALSE(window->audioOut().DeviceHeld());
-        EXPECT_EQ(backend.LastDevice(), nullptr);
+        EXPECT_EQ(backend.LastStream(), nullptr);
         EXPECT_EQ(backend.BuffersWritten(), backend.BuffersReturned() + backend.BuffersDropped());
     }
 };
@@ -84,7 +84,7 @@ TEST_F(DeviceFaultsTest, AHostThatGoesAwayEndsPlaybackWithTheReason) {
     HandleNotifications();
     ASSERT_TRUE(LooksPlaying());
     ASSERT_TRUE(PlayOneBuffer());
-    backend.LastDevice()->FailHost(SimulatedBackend::kInjectedFailure);
+    backend.LastStream()->FailHost(SimulatedBackend::kInjectedFailure);
     HandleNotifications();
     EXPECT_TRUE(LooksStopped());
     ExpectNoBufferLost();
@@ -103,7 +103,7 @@ TEST_F(DeviceFaultsTest, OffStopsADeviceThatStoppedReturningBuffers) {
     window->findChild<QPushButton*>("btnON")->click();
     ASSERT_TRUE(QTest::qWaitFor([this] { return LooksPlaying(); }));
     ASSERT_TRUE(QTest::qWaitFor([this] { return window->audioOut().DoneCount() > 0; }, 5000));
-    backend.LastDevice()->StopReturningBuffers(true);
+    backend.LastStream()->StopReturningBuffers(true);
     QTest::qWait(50);  // a buffer returned just before is handled
     const int done = window->audioOut().DoneCount();
     QTest::qWait(200);
@@ -142,7 +142,7 @@ TEST_F(DeviceFaultsTest, OffStopsAHangingDeviceAfterThePeriodEnded) {
     ASSERT_TRUE(PlayOneBuffer());
     EXPECT_FALSE(window->audioOut().Running());
     ASSERT_TRUE(window->audioOut().DeviceHeld());
-    backend.LastDevice()->StopReturningBuffers(true);
+    backend.LastStream()->StopReturningBuffers(true);
     EXPECT_FALSE(PlayOneBuffer());
     EXPECT_TRUE(LooksPlaying());  // the device has not closed
 
@@ -158,7 +158,7 @@ TEST_F(DeviceFaultsTest, OffStopsAHangingDeviceAfterThePeriodEnded) {
 TEST_F(DeviceFaultsTest, AFloodOfLateNotificationsEndsWithTheLastStartPlaying) {
     window->findChild<QPushButton*>("btnON")->click();
     for (int i = 0; i < 10; ++i) {
-        backend.LastDevice()->CompleteHead();
+        backend.LastStream()->CompleteHead();
         window->findChild<QPushButton*>("btnOFF")->click();
         window->findChild<QPushButton*>("btnON")->click();
     }
@@ -166,9 +166,9 @@ TEST_F(DeviceFaultsTest, AFloodOfLateNotificationsEndsWithTheLastStartPlaying) {
     HandleNotifications();
     EXPECT_TRUE(LooksPlaying());
     EXPECT_EQ(window->audioOut().DoneCount(), 0);
-    EXPECT_EQ(backend.LastDevice()->QueuedCount(), 4u);
+    EXPECT_EQ(backend.LastStream()->QueuedCount(), 4u);
     EXPECT_TRUE(PlayOneBuffer());
-    EXPECT_EQ(backend.LastDevice()->QueuedCount(), 4u);  // refilled once, not more
+    EXPECT_EQ(backend.LastStream()->QueuedCount(), 4u);  // refilled once, not more
     EXPECT_TRUE(dialogs.shown.isEmpty()) << dialogs.Last().toStdString();
 
     window->findChild<QPushButton*>("btnOFF")->click();

@@ -31,7 +31,7 @@ protected:
     }
     // Plays buffers until `seconds` of the signal reached the device.
     void PlayFor(double seconds) {
-        const WaveFormat& format = backend.LastDevice()->format();
+        const WaveFormat& format = backend.LastStream()->format();
         const auto bytes = static_cast<std::size_t>(seconds * format.avgBytesPerSec);
         for (int i = 0; i < 1000 && backend.Played().size() < bytes; ++i) {
             ASSERT_TRUE(PlayOneBuffer());
@@ -40,11 +40,11 @@ protected:
     // What the device got so far: played and still queued (the window
     // measures a buffer as it fills it).
     SignalAnalyzer DeviceGot() {
-        const WaveFormat& format = backend.LastDevice()->format();
+        const WaveFormat& format = backend.LastStream()->format();
         SignalAnalyzer analyzer(
             {static_cast<int>(format.samplesPerSec), format.channels, format.bitsPerSample});
         std::vector<std::uint8_t> bytes = backend.Played();
-        const std::vector<std::uint8_t> queued = backend.LastDevice()->QueuedBytes();
+        const std::vector<std::uint8_t> queued = backend.LastStream()->QueuedBytes();
         bytes.insert(bytes.end(), queued.begin(), queued.end());
         analyzer.Feed(bytes.data(), bytes.size());
         return analyzer;
@@ -133,7 +133,7 @@ TEST_F(LiveViewTest, MeasuresAnEightBitMonoDeviceInItsOwnWidthFromEachStart) {
     Pick("cboChannels", kMono);
     TypeAndLeave("AmplitudeLeft", "-30");
     window->OnCommand();
-    ASSERT_EQ(backend.LastDevice()->format().bitsPerSample, 8);
+    ASSERT_EQ(backend.LastStream()->format().bitsPerSample, 8);
     PlayFor(1.0);
     LetTheViewRefresh();
     EXPECT_EQ(View()->channels(), 1);

@@ -76,7 +76,7 @@ TEST_F(PlaybackTest, OnOffAndPauseDriveTheWindowsLook) {
     HandleNotifications();
     ASSERT_EQ(backend.OpenCount(), 2);
     EXPECT_EQ(backend.LastDeviceIndex(), kDefaultWaveDevice);
-    EXPECT_TRUE(backend.LastDevice()->IsPaused());
+    EXPECT_TRUE(backend.LastStream()->IsPaused());
     EXPECT_FALSE(PlayOneBuffer());
     EXPECT_TRUE(backend.Played().empty());
     ExpectLook(true);
@@ -84,7 +84,7 @@ TEST_F(PlaybackTest, OnOffAndPauseDriveTheWindowsLook) {
 
     window->findChild<QPushButton*>("btnPause")->click();
     EXPECT_FALSE(PauseBold());
-    EXPECT_FALSE(backend.LastDevice()->IsPaused());
+    EXPECT_FALSE(backend.LastStream()->IsPaused());
     EXPECT_TRUE(PlayOneBuffer());
     EXPECT_EQ(backend.Played().size(), 16384u);
 
@@ -253,10 +253,10 @@ TEST_F(PlaybackTest, OutputSettingsChangesStopTheSignal) {
     settings->ui.cboBufferSize->setCurrentIndex(0);
     window->findChild<QPushButton*>("btnON")->click();
     ASSERT_EQ(backend.OpenCount(), 6);
-    const WaveFormat& format = backend.LastDevice()->format();
+    const WaveFormat& format = backend.LastStream()->format();
     EXPECT_EQ(format.samplesPerSec, 44100u);
     EXPECT_EQ(format.bitsPerSample, 8);
-    EXPECT_EQ(backend.LastDevice()->QueuedCount(), 2u);
+    EXPECT_EQ(backend.LastStream()->QueuedCount(), 2u);
     EXPECT_EQ(window->engine().state.periodSamples, 10 * 44100);
 
     // Stereo at 24 bits plays whole frames only: 4096 bytes hold 682 of 6.

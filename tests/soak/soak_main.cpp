@@ -139,7 +139,7 @@ int main(int argc, char** argv) {
     const long kBuffersPerEvent = 15000;  // about 21 minutes of audio at 16384-byte buffers
     int event = 0;
     while (frames < frameTarget) {
-        SimulatedDevice* device = backend.LastDevice();
+        SimulatedStream* device = backend.LastStream();
         if (device == nullptr || !window.audioOut().Running()) {
             std::printf("soak: FAIL: the output stopped after %.0f frames (%s)\n", frames,
                         dialogs.Last().toStdString().c_str());

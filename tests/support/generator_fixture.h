@@ -86,7 +86,7 @@ protected:
     }
     // Lets the device play one buffer and the window handle what follows.
     bool PlayOneBuffer() {
-        SimulatedDevice* device = backend.LastDevice();
+        SimulatedStream* device = backend.LastStream();
         const bool played = device != nullptr && device->CompleteHead();
         window->audioOut().ProcessNotifications();
         return played;

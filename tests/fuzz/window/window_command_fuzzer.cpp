@@ -50,7 +50,7 @@ void Check(bool condition) {
 
 // Lets the device return its oldest buffer and the window handle it.
 void PlayOneBuffer() {
-    if (skarnel::SimulatedDevice* device = harness->backend.LastDevice()) {
+    if (skarnel::SimulatedStream* device = harness->backend.LastStream()) {
         device->CompleteHead();
     }
     harness->window->audioOut().ProcessNotifications();
