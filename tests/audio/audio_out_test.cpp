@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <string>
 #include <thread>
@@ -450,6 +451,85 @@ TEST_F(AudioOutTest, AFloodOfLateBuffersPlaysNothingTwice) {
     }
     out.StopImmediately();
     out.ProcessNotifications();
+    EXPECT_NO_BUFFER_LOST(backend);
+}
+
+// ---------------------------------------------------------------- the queue
+
+bool WaitFor(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// A buffer handed to the host is not done: only what the host has played
+// is. Part of a buffer played returns nothing; the rest returns it, and the
+// queue thread posts its notification without being asked.
+TEST_F(AudioOutTest, ABufferIsDoneOnlyOnceTheHostHasPlayedAllOfIt) {
+    ASSERT_TRUE(out.BeginPlayback());
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    out.ProcessNotifications();
+    EXPECT_EQ(out.DoneCount(), 0);
+    ASSERT_TRUE(device().PlayBytes(4094));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    out.ProcessNotifications();
+    EXPECT_EQ(out.DoneCount(), 0);
+    EXPECT_EQ(out.FilledCount(), 4);
+
+    ASSERT_TRUE(device().PlayBytes(2));
+    ASSERT_TRUE(WaitFor([&] { return out.Notifications().Pending() > 0; }));
+    out.ProcessNotifications(out.Notifications().Pending());
+    EXPECT_EQ(out.DoneCount(), 1);
+    EXPECT_EQ(out.FilledCount(), 5);
+    // Made and not yet played: never more than the buffers, whatever is asked.
+    EXPECT_EQ(device().QueuedBytes().size(), 4u * 4096u);
+    out.StopImmediately();
+}
+
+// A host whose buffer is smaller than the player's buffers takes the rest
+// as it plays; the queue thread writes it, in order, with nothing lost.
+TEST_F(AudioOutTest, AHostWithLessRoomGetsTheRestAsItPlays) {
+    backend.SetHostCapacity(6000);
+    blocksToFill = 6;
+    ASSERT_TRUE(out.BeginPlayback());
+    EXPECT_EQ(device().QueuedBytes().size(), 6000u);
+    for (int played = 0; played < 6 * 4096;) {
+        ASSERT_TRUE(WaitFor([&] { return !device().QueuedBytes().empty(); })) << played;
+        const std::size_t bytes = std::min<std::size_t>(1000, device().QueuedBytes().size());
+        ASSERT_TRUE(device().PlayBytes(bytes));
+        played += static_cast<int>(bytes);
+        out.ProcessNotifications();
+    }
+    ASSERT_TRUE(WaitFor([&] {
+        out.ProcessNotifications();
+        return !out.DeviceHeld();
+    }));
+    EXPECT_EQ(events, (std::vector<std::string>{"start", "stop"}));
+    const std::vector<std::uint8_t> played = backend.Played();
+    ASSERT_EQ(played.size(), 6u * 4096u);
+    for (std::size_t i = 0; i < played.size() / 2; ++i) {
+        ASSERT_EQ(played[2 * i] | (played[2 * i + 1] << 8), static_cast<int>(i & 0xFFFF)) << i;
+    }
+}
+
+// A host that gives the stream up: the queue thread returns every buffer
+// on its own, the refill is refused with the host's reason, and the
+// component closes as after any failed write.
+TEST_F(AudioOutTest, AHostThatFailsEndsPlaybackWithItsReason) {
+    ASSERT_TRUE(out.BeginPlayback());
+    ASSERT_TRUE(PlayOne());
+    device().FailHost(kDeviceNoDriver);
+    ASSERT_TRUE(WaitFor([&] { return out.Notifications().Pending() >= 3; }));
+    out.ProcessNotifications();
+    EXPECT_EQ(out.PlaybackFault(), StandardErrorText(kDeviceNoDriver));
+    EXPECT_FALSE(out.Running());
+    EXPECT_FALSE(out.DeviceHeld());
+    EXPECT_EQ(events, (std::vector<std::string>{"start", "stop"}));
     EXPECT_NO_BUFFER_LOST(backend);
 }
 
