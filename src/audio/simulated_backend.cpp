@@ -133,8 +133,7 @@ bool SimulatedStream::CompleteHead() {
 bool SimulatedStream::PlayBytes(std::uint64_t bytes) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!started_ || paused_ || stalled_ || played_ == written_ ||
-            hostFailure_ != kDeviceOk) {
+        if (!started_ || paused_ || stalled_ || played_ == written_ || hostFailure_ != kDeviceOk) {
             return false;
         }
         PlayLocked(bytes);

@@ -35,6 +35,8 @@ public:
     DeviceResult SetPaused(bool paused) override;
     DeviceResult Flush() override;
     DeviceResult Failure() override;
+    // A paced stream plays on its own; a manual one only when the test says.
+    bool PlaysOnItsOwn() const override { return paced_; }
 
     // Plays the oldest write that has not played: records its bytes and
     // moves the played position past it. False when nothing is waiting, the

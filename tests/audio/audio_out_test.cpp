@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -468,27 +469,67 @@ bool WaitFor(const std::function<bool()>& done) {
 }
 
 // A buffer handed to the host is not done: only what the host has played
-// is. Part of a buffer played returns nothing; the rest returns it, and the
-// queue thread posts its notification without being asked.
+// is. Part of a buffer played returns nothing; the rest returns it.
 TEST_F(AudioOutTest, ABufferIsDoneOnlyOnceTheHostHasPlayedAllOfIt) {
     ASSERT_TRUE(out.BeginPlayback());
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
     out.ProcessNotifications();
     EXPECT_EQ(out.DoneCount(), 0);
     ASSERT_TRUE(device().PlayBytes(4094));
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
     out.ProcessNotifications();
     EXPECT_EQ(out.DoneCount(), 0);
     EXPECT_EQ(out.FilledCount(), 4);
+    EXPECT_EQ(out.PlayedFrame(), 2047u);
 
     ASSERT_TRUE(device().PlayBytes(2));
-    ASSERT_TRUE(WaitFor([&] { return out.Notifications().Pending() > 0; }));
-    out.ProcessNotifications(out.Notifications().Pending());
+    out.ProcessNotifications();
     EXPECT_EQ(out.DoneCount(), 1);
     EXPECT_EQ(out.FilledCount(), 5);
-    // Made and not yet played: never more than the buffers, whatever is asked.
+    // Made and not yet played: never more than the buffers.
     EXPECT_EQ(device().QueuedBytes().size(), 4u * 4096u);
     out.StopImmediately();
+}
+
+// On a stream that plays on its own, the render thread refills each buffer
+// once the host's clock has played it, never before: the k-th done comes no
+// earlier than k buffers' time after the start, and the handler runs on
+// that thread, not the owner's.
+TEST(AudioOutRenderThread, RefillsEachBufferWhenTheHostHasPlayedIt) {
+    using Clock = std::chrono::steady_clock;
+    SimulatedBackend backend;
+    backend.SetPaced(true);
+    AudioOutput out(backend);
+    out.SetFrameRate(22050);
+    out.SetBufferSize(4096);  // 2048 frames: 92.9 ms
+    std::atomic<int> fills{0};
+    std::atomic<bool> onOwner{false};
+    const std::thread::id owner = std::this_thread::get_id();
+    out.OnFillBuffer = [&](std::uint8_t* buffer, std::int32_t& size) {
+        std::fill(buffer, buffer + size, 0);
+        if (fills++ >= 4 && std::this_thread::get_id() == owner) {
+            onOwner = true;
+        }
+        return true;
+    };
+    std::vector<Clock::duration> doneAt;
+    const auto start = Clock::now();
+    ASSERT_TRUE(out.BeginPlayback());
+    while (doneAt.size() < 6 && Clock::now() - start < std::chrono::seconds(5)) {
+        const int before = out.DoneCount();
+        out.ProcessNotifications(out.Notifications().Pending());
+        for (int i = before; i < out.DoneCount(); ++i) {
+            doneAt.push_back(Clock::now() - start);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    out.StopImmediately();
+    ASSERT_EQ(doneAt.size(), 6u);
+    const double buffer = 2048.0 / 22050.0;
+    for (std::size_t k = 0; k < doneAt.size(); ++k) {
+        const double seconds = std::chrono::duration<double>(doneAt[k]).count();
+        EXPECT_GE(seconds, (k + 1) * buffer - 0.002) << "done " << k + 1;
+    }
+    EXPECT_FALSE(onOwner);
+    EXPECT_GE(fills, 10);
 }
 
 // A host whose buffer is smaller than the player's buffers takes the rest
@@ -517,14 +558,13 @@ TEST_F(AudioOutTest, AHostWithLessRoomGetsTheRestAsItPlays) {
     }
 }
 
-// A host that gives the stream up: the queue thread returns every buffer
-// on its own, the refill is refused with the host's reason, and the
-// component closes as after any failed write.
+// A host that gives the stream up: every buffer comes back, the refill is
+// refused with the host's reason, and the component closes as after any
+// failed write.
 TEST_F(AudioOutTest, AHostThatFailsEndsPlaybackWithItsReason) {
     ASSERT_TRUE(out.BeginPlayback());
     ASSERT_TRUE(PlayOne());
     device().FailHost(kDeviceNoDriver);
-    ASSERT_TRUE(WaitFor([&] { return out.Notifications().Pending() >= 3; }));
     out.ProcessNotifications();
     EXPECT_EQ(out.PlaybackFault(), StandardErrorText(kDeviceNoDriver));
     EXPECT_FALSE(out.Running());
