@@ -1,5 +1,7 @@
 #include "audio/audio_output.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <new>
 #include <system_error>
@@ -626,6 +628,8 @@ std::chrono::microseconds AudioOutput::NextLookLocked() {
 }
 
 void AudioOutput::RenderThread() {
+    // Named for top -H, perf and the like.
+    pthread_setname_np(pthread_self(), "skarnel-render");
     if (OnRenderThreadStart) {
         OnRenderThreadStart();
     }

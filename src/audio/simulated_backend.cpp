@@ -293,6 +293,17 @@ std::vector<std::uint8_t> SimulatedBackend::Played() const {
     return played_;
 }
 
+std::size_t SimulatedBackend::PlayedSize() const {
+    std::lock_guard<std::mutex> lock(playedMutex_);
+    return played_.size();
+}
+
+std::vector<std::uint8_t> SimulatedBackend::PlayedFrom(std::size_t offset) const {
+    std::lock_guard<std::mutex> lock(playedMutex_);
+    offset = std::min(offset, played_.size());
+    return {played_.begin() + static_cast<std::ptrdiff_t>(offset), played_.end()};
+}
+
 void SimulatedBackend::ClearPlayed() {
     std::lock_guard<std::mutex> lock(playedMutex_);
     played_.clear();

@@ -155,6 +155,9 @@ public:
 
     // Bytes played by all streams so far, in order.
     std::vector<std::uint8_t> Played() const;
+    // How many, and those from `offset` on (cheap to follow while it plays).
+    std::size_t PlayedSize() const;
+    std::vector<std::uint8_t> PlayedFrom(std::size_t offset) const;
     void ClearPlayed();
 
 private:

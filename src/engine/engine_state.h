@@ -33,6 +33,10 @@ struct ChannelEngineState {
     // Filter memory: the filter feeds back its own rounded outputs.
     std::int32_t x = 0, x1 = 0, x2 = 0;
     std::int32_t y = 0, y1 = 0, y2 = 0;
+
+    // How often the window has set modGain back to 1 (switching the
+    // modulation), so that a copy of the engine that plays can tell.
+    std::uint32_t modulationRestarts = 0;
 };
 
 // The engine record of one generator window.
@@ -44,6 +48,10 @@ struct EngineState {
     std::int64_t sampleCounter = 0;               // next frame within the period
     bool busy = false;                            // the block renderer is running
     std::array<float, kPinkRowCount> pinkRows{};  // shared by both channels
+    // How often the running state (counter, pink rows, modulation gains,
+    // filter memory) was restarted by a preparation, so that a copy of the
+    // engine that plays can tell.
+    std::uint32_t restarts = 0;
     std::array<ChannelEngineState, kChannelCount> channels{};
 
     ChannelEngineState& left() noexcept { return channels[kLeft]; }

@@ -23,6 +23,7 @@ std::int64_t PeriodFrames(long double seconds, std::int32_t sampleRate) noexcept
 }
 
 void ResetRunningState(EngineState& state) noexcept {
+    ++state.restarts;  // unsigned: wraps, and only a difference is read
     state.busy = false;
     state.pinkRows.fill(0.0f);
     state.sampleCounter = 0;

@@ -9,13 +9,13 @@
 #include <algorithm>
 #include <array>
 
-#include "analysis/signal_analyzer.h"
 #include "audio/device_list.h"
 #include "generator/channel_controls.h"
 #include "generator/export_progress_window.h"
 #include "generator/hover_label.h"
 #include "generator/list_icons.h"
 #include "generator/live_view.h"
+#include "generator/playback_path.h"
 #include "generator/script_control.h"
 #include "generator/script_window.h"
 #include "generator/shell_commands.h"
@@ -30,6 +30,7 @@
 #include "platform/logging.h"
 #include "platform/named_list_accessible.h"
 #include "platform/notification_pump.h"
+#include "platform/realtime_priority.h"
 #include "platform/screen_saver.h"
 #include "settings/choice_lists.h"
 #include "settings/stream_title.h"
@@ -47,29 +48,6 @@ constexpr const char* kPerformanceMessage =
     "There is an issue with performance. See help for details";
 constexpr const char* kSoundDeviceError = "Sound Device Error: \r";
 constexpr const char* kNoDeviceMessage = "No Soundcard driver found. No sound output possible.";
-
-// Feeds `bytes` of 16-bit frames, as the fill handler writes them, to
-// `analyzer` in the width the device gets: an 8-bit device plays each
-// sample's high byte, offset by 128 (as the output component converts it);
-// a 24-bit one plays the 16 bits unchanged. No allocation: the 8-bit bytes
-// pass through a small buffer on the stack.
-void FeedPlayed(SignalAnalyzer& analyzer, const std::uint8_t* bytes, std::size_t count) {
-    if (analyzer.format().bitsPerSample != 8) {
-        analyzer.Feed(bytes, count);
-        return;
-    }
-    std::array<std::uint8_t, 1024> narrow{};
-    for (std::size_t done = 0; done + 1 < count;) {
-        const std::size_t samples = std::min(narrow.size(), (count - done) / 2);
-        for (std::size_t i = 0; i < samples; ++i) {
-            const auto sample = static_cast<std::int16_t>(
-                static_cast<std::uint16_t>(bytes[done + 2 * i] | (bytes[done + 2 * i + 1] << 8)));
-            narrow[i] = static_cast<std::uint8_t>((sample >> 8) + 128);
-        }
-        analyzer.Feed(narrow.data(), samples);
-        done += 2 * samples;
-    }
-}
 
 }  // namespace
 
@@ -101,9 +79,9 @@ GeneratorWindow::GeneratorWindow(WaveOutBackend& backend, Dialogs& dialogs,
     audioOutput_.SetFrameRate(22050);
     audioOutput_.OnStart = [this] { OnPlaybackStarted(); };
     audioOutput_.OnStop = [this] { OnPlaybackStopped(); };
-    audioOutput_.OnFillBuffer = [this](std::uint8_t* buffer, std::int32_t& size) {
-        return FillNextBuffer(buffer, size);
-    };
+    playback_ = new PlaybackPath(engine_, model_, audioOutput_, *liveView_, this);
+    realtime_ = new RealtimePriority(false, this);
+    audioOutput_.OnRenderThreadStart = [this] { realtime_->RequestForCallingThread(); };
     // One wake-up handles what was pending when it came, so user input gets
     // its turn even when the device returns buffers as fast as they are filled.
     pump_ = new NotificationPump(
@@ -442,10 +420,10 @@ void GeneratorWindow::StartGenerator() {
     }
     audioOutput_.SetStreamName(
         StreamTitle(model_.values(), bus_ != nullptr ? bus_->WindowNumber() : 1));
-    PrepareLiveAnalysis();
-    starting_ = true;
+    playback_->Prepare();
+    playback_->SetStarting(true);
     const bool started = audioOutput_.BeginPlayback();
-    starting_ = false;
+    playback_->SetStarting(false);
     if (!started) {
         liveView_->Clear();
         const std::string& error = audioOutput_.LastError();
@@ -513,52 +491,8 @@ void GeneratorWindow::OpenOutputSettings() {
     }
 }
 
-bool GeneratorWindow::FillNextBuffer(std::uint8_t* buffer, std::int32_t& size) {
-    model_.RefreshLiveSettings();
-    const EngineState& state = engine_.state;
-    const bool holdsPeriodFrames = state.sampleCounter < state.periodSamples;
-    // The frames of the block that belong to the signal: all of them with
-    // Loop, else those up to the period's end (silence pads the rest).
-    const std::size_t frameBytes = engine_.live.channelMode == kStereo ? 4 : 2;
-    std::size_t signalBytes = static_cast<std::size_t>(size) / frameBytes * frameBytes;
-    if (!engine_.live.loop) {
-        const auto periodLeft = static_cast<std::uint64_t>(
-            std::max<std::int64_t>(state.periodSamples - state.sampleCounter, 0));
-        signalBytes = static_cast<std::size_t>(
-            std::min<std::uint64_t>(signalBytes / frameBytes, periodLeft) * frameBytes);
-    }
-    const BlockStatus status = engine_.FillBlock(buffer, static_cast<std::size_t>(size));
-    // The block that ends the period holds its last frames (silence after
-    // them): it is played, and the next fill ends playback. The first buffers
-    // of a start keep the plain rule, so a signal that ends within them
-    // still asks for smaller buffers.
-    const bool plays = status == BlockStatus::kPlay ||
-                       (status == BlockStatus::kEnded && holdsPeriodFrames && !starting_);
-    if (plays && analyzer_ != nullptr) {
-        // The spectrum is measured only while someone can see it (the view
-        // shown in a visible window); the meters always.
-        analyzer_->SetSpectrumOn(liveView_->isVisible());
-        // "Since ON" measures the signal, not the silence after its end.
-        FeedPlayed(*analyzer_, buffer, signalBytes);
-    }
-    return plays;
-}
-
-void GeneratorWindow::PrepareLiveAnalysis() {
-    const WaveFormat& device = audioOutput_.Format();
-    const SignalAnalyzer::Format format{static_cast<int>(device.samplesPerSec),
-                                        static_cast<int>(device.channels),
-                                        device.bitsPerSample == 8 ? 8 : 16};
-    liveView_->Clear();
-    if (analyzer_ == nullptr || analyzer_->format() != format) {
-        analyzer_ = std::make_unique<SignalAnalyzer>(format);
-    } else {
-        analyzer_->Reset();
-    }
-    liveView_->Follow(analyzer_.get());
-}
-
 void GeneratorWindow::OnPlaybackStarted() {
+    playback_->Started();
     scripts_->waiting() = true;
     UpdateControlStates();
     if (settings_ != nullptr && settings_->DisableScreenSaver()) {
@@ -581,6 +515,7 @@ void GeneratorWindow::OnPlaybackStopped() {
         ShowSettings();
     }
     scripts_->waiting() = false;
+    playback_->Stopped();
     liveView_->Clear();
     UpdateControlStates();
     screenSaver_.Release();

@@ -24,7 +24,8 @@ namespace skarnel {
 
 class ChannelControls;
 class LiveView;
-class SignalAnalyzer;
+class PlaybackPath;
+class RealtimePriority;
 class ScriptControl;
 class ShellCommands;
 class WaveExport;
@@ -207,9 +208,6 @@ private:
     void ShowDeviceItems(const std::vector<std::string>& items);
     void ConnectPlayback();
 
-    bool FillNextBuffer(std::uint8_t* buffer, std::int32_t& size);
-    // An analyzer for the format about to be opened, reset, followed by the view.
-    void PrepareLiveAnalysis();
     // Shows or hides the live view; an open window changes its height with it.
     void SetLiveViewVisible(bool shown);
     void OnPlaybackStarted();
@@ -230,7 +228,6 @@ private:
     ChannelControls* controls_ = nullptr;
     std::unique_ptr<MemoryPresets> presets_;
     QPushButton* defaultButton_ = nullptr;
-    bool starting_ = false;  // the first buffers of a start are being filled
     bool loopAfterPlayback_ = false;
     // The values a reset replaced, and what it left, for "Undo Reset".
     std::optional<GeneratorSettings> beforeReset_;
@@ -245,10 +242,11 @@ private:
     std::unique_ptr<WaveExport> export_;
     std::unique_ptr<ScriptControl> scripts_;
     ShellCommands* shell_ = nullptr;
-    // Measures the frames as the device gets them; kept from start to start
-    // while the format stays, so a start does not allocate its FFT storage.
-    std::unique_ptr<SignalAnalyzer> analyzer_;
     LiveView* liveView_ = nullptr;
+    // The render thread's source and the heard frames behind the live view.
+    PlaybackPath* playback_ = nullptr;
+    // Real-time priority for the output's render thread, where granted.
+    RealtimePriority* realtime_ = nullptr;
 };
 
 }  // namespace skarnel

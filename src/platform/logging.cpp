@@ -3,5 +3,6 @@
 namespace skarnel {
 
 Q_LOGGING_CATEGORY(lcWindow, "skarnel.window", QtCriticalMsg)
+Q_LOGGING_CATEGORY(lcAudio, "skarnel.audio", QtCriticalMsg)
 
 }  // namespace skarnel

@@ -8,5 +8,7 @@ namespace skarnel {
 // refuses to pause, a settings store that cannot be written). Hidden unless
 // asked for: QT_LOGGING_RULES="skarnel.*=true".
 Q_DECLARE_LOGGING_CATEGORY(lcWindow)
+// The sound path's own matters: real-time priority for the render thread.
+Q_DECLARE_LOGGING_CATEGORY(lcAudio)
 
 }  // namespace skarnel

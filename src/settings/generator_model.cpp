@@ -232,6 +232,7 @@ void GeneratorModel::OnModulationToggled(int c) {
         FinishAmplitudeEntry(kRight);
     }
     engine_.state.channels[c].modGain = 1.0f;
+    ++engine_.state.channels[c].modulationRestarts;
 }
 
 // ------------------------------------------------------------ lists

@@ -5,9 +5,12 @@
 # sink; the sink's monitor is recorded and must hold skarnel-render's output
 # for the same settings, every frame, in order.
 #
-# Usage: server_playback_test.sh pulseaudio|pipewire [load] SKARNEL SKARNEL_RENDER SKARNEL_CAPTURE_COMPARE
-#   load  two busy loops at nice 0 keep both cores busy while it plays, with
-#         the default buffers: nothing may be lost.
+# Usage: server_playback_test.sh pulseaudio|pipewire [load|stall] SKARNEL SKARNEL_RENDER SKARNEL_CAPTURE_COMPARE
+#   load   two busy loops at nice 0 keep both cores busy while it plays, with
+#          the default buffers: nothing may be lost.
+#   stall  the GUI thread is held up for 1 s, 3 s into the playback (a test
+#          hook of the program): the blocks are made on a thread of their
+#          own, so nothing may be lost either.
 # Environment: SKARNEL_AUDIO is passed on (unset: the program's own choice).
 # Exit status 77: the server cannot run here (skipped).
 set -euo pipefail
@@ -15,14 +18,17 @@ set -euo pipefail
 fail() { echo "server_playback_test: FAIL: $*" >&2; exit 1; }
 
 server=${1:-}
-[[ $server == pulseaudio || $server == pipewire ]] || fail "usage: $0 pulseaudio|pipewire [load] SKARNEL SKARNEL_RENDER SKARNEL_CAPTURE_COMPARE"
+[[ $server == pulseaudio || $server == pipewire ]] || fail "usage: $0 pulseaudio|pipewire [load|stall] SKARNEL SKARNEL_RENDER SKARNEL_CAPTURE_COMPARE"
 shift
 load=0
 if [[ ${1:-} == load ]]; then
     load=1
     shift
+elif [[ ${1:-} == stall ]]; then
+    export SKARNEL_TEST_STALL_GUI_MS=3000,1000
+    shift
 fi
-[[ $# -eq 3 ]] || fail "usage: $0 pulseaudio|pipewire [load] SKARNEL SKARNEL_RENDER SKARNEL_CAPTURE_COMPARE"
+[[ $# -eq 3 ]] || fail "usage: $0 pulseaudio|pipewire [load|stall] SKARNEL SKARNEL_RENDER SKARNEL_CAPTURE_COMPARE"
 export SKARNEL_BIN SKARNEL_RENDER SKARNEL_CAPTURE_COMPARE
 SKARNEL_BIN=$(realpath "$1") SKARNEL_RENDER=$(realpath "$2") SKARNEL_CAPTURE_COMPARE=$(realpath "$3")
 for tool in xvfb-run Xvfb xdotool dbus-run-session gdbus sqlite3 pactl parec; do

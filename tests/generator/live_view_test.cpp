@@ -3,12 +3,24 @@
 // stopped; and the View menu's choice kept across a close and a new start.
 #include "generator/live_view.h"
 
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QScreen>
+#include <QTemporaryDir>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
 
 #include "analysis/level_text.h"
 #include "analysis/signal_analyzer.h"
 #include "app/window_settings.h"
+#include "engine/uniform_random.h"
 #include "generator/live_view_drawing.h"
+#include "generator/window_commands.h"
 #include "generator_fixture.h"
 #include "persistence/settings_store.h"
 #include "settings/choice_lists.h"
@@ -37,15 +49,13 @@ protected:
             ASSERT_TRUE(PlayOneBuffer());
         }
     }
-    // What the device got so far: played and still queued (the window
-    // measures a buffer as it fills it).
+    // What the device has played so far: the view measures a block when it
+    // is heard, not when it is made.
     SignalAnalyzer DeviceGot() {
         const WaveFormat& format = backend.LastStream()->format();
         SignalAnalyzer analyzer(
             {static_cast<int>(format.samplesPerSec), format.channels, format.bitsPerSample});
-        std::vector<std::uint8_t> bytes = backend.Played();
-        const std::vector<std::uint8_t> queued = backend.LastStream()->QueuedBytes();
-        bytes.insert(bytes.end(), queued.begin(), queued.end());
+        const std::vector<std::uint8_t> bytes = backend.Played();
         analyzer.Feed(bytes.data(), bytes.size());
         return analyzer;
     }
@@ -127,24 +137,146 @@ TEST_F(LiveViewTest, ShowsWhatTheDeviceGotFrozenWhilePausedClearedWhenStopped) {
 }
 
 // A period that ends inside a block: the figures since ON are those of the
-// period's frames, not of the silence that pads its last block.
-TEST_F(LiveViewTest, TheFiguresSinceOnLeaveOutThePaddingAfterThePeriod) {
+// period's frames, not of the silence that pads its last block, and of what
+// has been heard, not of what is made ahead of it.
+TEST_F(LiveViewTest, TheFiguresSinceOnAreThePeriodsFramesAsTheyAreHeard) {
     ChooseOutput(16);
     Pick("cboChannels", kMono);
     TypeAndLeave("Duration", "0.5");  // 24000 frames: the sixth block of 4096 ends it
     Box("Loop")->setChecked(false);
     window->OnCommand();
     ASSERT_TRUE(window->audioOut().Running());
-    ASSERT_TRUE(PlayOneBuffer());
-    ASSERT_TRUE(PlayOneBuffer());
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(PlayOneBuffer());
+    }
     LetTheViewRefresh();
-    std::vector<std::uint8_t> bytes = backend.Played();
-    const std::vector<std::uint8_t> queued = backend.LastStream()->QueuedBytes();
-    bytes.insert(bytes.end(), queued.begin(), queued.end());
-    ASSERT_EQ(bytes.size(), 6u * 8192u);
+    ExpectShows(DeviceGot());  // 20480 frames heard of the 24576 made
+    // All of the sixth block but its last frame: the period and the padding.
+    ASSERT_TRUE(backend.LastStream()->PlayBytes(8190));
+    HandleNotifications();
+    ASSERT_TRUE(window->audioOut().Running());
+    LetTheViewRefresh();
+    const std::vector<std::uint8_t> bytes = backend.Played();
+    ASSERT_EQ(bytes.size(), 6u * 8192u - 2u);
     SignalAnalyzer period({48000, 1, 16});
     period.Feed(bytes.data(), 2 * 24000);
     ExpectShows(period);
+    window->OffCommand();
+}
+
+// The meters follow the ear: on a device that plays in real time, a level
+// change shows in the view's peak within 100 ms of the first loud sample
+// reaching the device, at the first start's buffers (11025 Hz mono, 4 x
+// 16384 bytes: 3 s ahead of the ear) and at 48 kHz stereo.
+TEST_F(LiveViewTest, ALevelChangeReachesTheMeterAsItIsHeard) {
+    using Clock = std::chrono::steady_clock;
+    struct Case {
+        int rate;
+        int mode;
+    };
+    for (const Case c : {Case{11025, kMono}, Case{48000, kStereo}}) {
+        SCOPED_TRACE(std::to_string(c.rate) + (c.mode == kMono ? " mono" : " stereo"));
+        backend.SetPaced(true);
+        settings->ui.cboFsList->setCurrentIndex(SampleRateItem(c.rate));
+        emit settings->ui.cboFsList->activated(settings->ui.cboFsList->currentIndex());
+        settings->ui.cboBufferSize->setCurrentIndex(2);  // 16384 bytes
+        Pick("cboChannels", c.mode);
+        Pick("WaveFormLeft", kWhiteNoise);
+        TypeAndLeave("AmplitudeLeft", "-40");
+        Box("Loop")->setChecked(true);
+        backend.ClearPlayed();  // the recording starts with this stream's first frame
+        window->OnCommand();
+        ASSERT_TRUE(window->audioOut().Running());
+        // A second of the quiet level is heard and shown.
+        QTest::qWait(1000);
+        // "Peak -40.0 dBFS": the number, or nothing while the view shows none.
+        const auto peak = [this]() -> std::optional<double> {
+            const QStringList words = View()->ShownTexts(0).value(1).split(' ');
+            bool ok = false;
+            const double value = words.value(1).toDouble(&ok);
+            return ok ? std::optional<double>(value) : std::nullopt;
+        };
+        ASSERT_TRUE(peak().has_value());
+        ASSERT_LT(*peak(), -30.0);
+
+        const std::size_t before = backend.PlayedSize();
+        window->ExecuteCommand(kCommandAmplitudeL, 0, 0);
+        const std::size_t frameBytes = c.mode == kMono ? 2 : 4;
+        std::size_t scanned = before - before % frameBytes;
+        std::optional<Clock::time_point> reachedDevice, reachedMeter;
+        const auto deadline = Clock::now() + std::chrono::seconds(6);
+        while (!(reachedDevice && reachedMeter) && Clock::now() < deadline) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+            if (!reachedDevice) {
+                const std::vector<std::uint8_t> fresh = backend.PlayedFrom(scanned);
+                for (std::size_t i = 0; i + 1 < fresh.size(); i += frameBytes) {
+                    const auto s = static_cast<std::int16_t>(fresh[i] | (fresh[i + 1] << 8));
+                    if (std::abs(s) > 3000) {  // -20 dBFS: far above -40 dBFS noise
+                        reachedDevice = Clock::now();
+                        break;
+                    }
+                }
+                scanned += fresh.size() - fresh.size() % frameBytes;
+            }
+            if (!reachedMeter && peak().value_or(-100.0) > -20.0) {
+                reachedMeter = Clock::now();
+            }
+        }
+        ASSERT_TRUE(reachedDevice.has_value());
+        ASSERT_TRUE(reachedMeter.has_value());
+        const auto lag =
+            std::chrono::duration_cast<std::chrono::milliseconds>(*reachedMeter - *reachedDevice);
+        std::printf("the meter followed the device after %lld ms\n",
+                    static_cast<long long>(lag.count()));
+        EXPECT_LE(lag.count(), 100);
+        EXPECT_GE(lag.count(), -20) << "the meter ran ahead of the device";
+        window->OffCommand();
+        HandleNotifications();
+        backend.SetPaced(false);
+    }
+}
+
+// The figures since ON of a whole period are those skarnel-render states for
+// the same period: the same frames, the padding after the period left out.
+TEST_F(LiveViewTest, AWholePeriodShowsWhatSkarnelRenderStates) {
+    ChooseOutput(16);
+    Pick("cboChannels", kMono);
+    Pick("WaveFormLeft", kPinkNoise);
+    Pick("cboCrestFactorL", 4);  // 6:1
+    TypeAndLeave("AmplitudeLeft", "0");
+    TypeAndLeave("Duration", "30");
+    Box("Loop")->setChecked(false);
+    window->engine().random() = UniformRandom();  // as a new process draws
+    window->OnCommand();
+    ASSERT_TRUE(window->audioOut().Running());
+    constexpr std::size_t kPeriodBytes = 30 * 48000 * 2;
+    for (int played = 1; backend.PlayedSize() + 8192 <= kPeriodBytes; ++played) {
+        ASSERT_TRUE(PlayOneBuffer());
+        if (played % 40 == 0) {
+            LetTheViewRefresh();  // 3.4 s of signal at a time: the view keeps up
+        }
+    }
+    ASSERT_TRUE(backend.LastStream()->PlayBytes(kPeriodBytes - backend.PlayedSize()));
+    HandleNotifications();
+    ASSERT_TRUE(window->audioOut().Running());  // its last block is not done yet
+    LetTheViewRefresh();
+
+    QTemporaryDir dir;
+    QProcess render;
+    render.start(SKARNEL_RENDER_PATH, {"-q", "-r", "48000", "-d", "30", "--stats-json",
+                                       dir.filePath("stats.json"), dir.filePath("period.wav")});
+    ASSERT_TRUE(render.waitForFinished(60000));
+    ASSERT_EQ(render.exitCode(), 0) << render.readAllStandardError().toStdString();
+    QFile json(dir.filePath("stats.json"));
+    ASSERT_TRUE(json.open(QIODevice::ReadOnly));
+    const QJsonObject channel =
+        QJsonDocument::fromJson(json.readAll()).object()["channels"].toArray()[0].toObject();
+    const auto text = [](const std::string& s) { return QString::fromStdString(s); };
+    const QStringList stated = {"RMS " + text(DbfsText(channel["rms_dbfs"].toDouble())) + " dBFS",
+                                "Peak " + text(DbfsText(channel["peak_dbfs"].toDouble())) + " dBFS",
+                                "Crest " + text(CrestRatioText(channel["crest_ratio"].toDouble())) +
+                                    " (" + text(DbfsText(channel["crest_db"].toDouble())) + " dB)"};
+    EXPECT_EQ(View()->ShownTexts(0), stated);
     window->OffCommand();
 }
 
