@@ -84,13 +84,16 @@ bool AudioBuffers::AllocateBuffers() {
 
 namespace {
 
-// How often the queue thread looks at the host while a buffer plays: the
-// bound on how late a done notification may come after the host has played
-// the buffer (streams may also wake it at once).
+// How often the render thread looks at the host while a buffer plays: the
+// bound on how late a buffer is refilled after the host has played it
+// (streams may also wake it at once).
 constexpr std::chrono::microseconds kLookWhilePlaying{10000};
 constexpr std::chrono::microseconds kShortestLook{1000};
 // With nothing playing it only watches for a host that fails.
 constexpr std::chrono::microseconds kLookWhileIdle{100000};
+
+// QueueBuffer's answer when playback stopped while the buffer was filled.
+constexpr DeviceResult kNotRefilling = static_cast<DeviceResult>(~0u);
 
 }  // namespace
 
@@ -100,14 +103,7 @@ AudioOutput::AudioOutput(WaveOutBackend& backend, DeviceFaultLog* faults)
 // Releases the memory without a notification: the owner stops playback
 // first. A stream still held is ended, which drops what it holds.
 AudioOutput::~AudioOutput() {
-    if (queueThread_.joinable()) {
-        {
-            std::lock_guard<std::mutex> lock(queueMutex_);
-            stopQueueThread_ = true;
-        }
-        wakeup_->Wake();
-        queueThread_.join();
-    }
+    EndRenderThread();
     stream_.reset();
 }
 
@@ -174,9 +170,11 @@ bool AudioOutput::BeginPlayback() {
         return true;  // stopped from inside the fill handler
     }
     DeviceResult started = kDeviceOk;
+    bool ownThread = true;
     {
         std::lock_guard<std::mutex> lock(queueMutex_);
         started = stream_->Start();
+        ownThread = stream_->PlaysOnItsOwn();
     }
     if (started != kDeviceOk) {
         // Nothing has played: the buffers go back without notifications, so
@@ -192,7 +190,15 @@ bool AudioOutput::BeginPlayback() {
         CloseDevice();
         return false;
     }
-    wakeup_->Wake();
+    if (ownThread) {
+        try {
+            renderThread_ = std::thread([this] { RenderThread(); });
+        } catch (const std::system_error&) {
+            lastError_ = ErrorText(kDeviceNoMemory);
+            StopImmediately();
+            return false;
+        }
+    }
     return true;
 }
 
@@ -210,6 +216,8 @@ void AudioOutput::StopImmediately() {
 void AudioOutput::StopWhenDrained() {
     if (state_ == State::kFilling) {
         state_ = State::kDraining;
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        refilling_ = false;
     }
 }
 
@@ -220,6 +228,7 @@ void AudioOutput::DropQueue() {
     DeviceResult flushed = kDeviceOk;
     {
         std::lock_guard<std::mutex> lock(queueMutex_);
+        refilling_ = false;
         flushed = stream_->Flush();
         while (queueCount_ > 0) {
             PopAndPostLocked();
@@ -236,17 +245,28 @@ void AudioOutput::RetireLingeringDevice() {
     ReleaseStream();
 }
 
-void AudioOutput::ReleaseStream() {
-    if (queueThread_.joinable()) {
-        {
-            std::lock_guard<std::mutex> lock(queueMutex_);
-            stopQueueThread_ = true;
-        }
-        wakeup_->Wake();
-        queueThread_.join();
+void AudioOutput::EndRenderThread() {
+    if (!renderThread_.joinable()) {
+        return;
     }
+    {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        stopRenderThread_ = true;
+    }
+    wakeup_->Wake();
+    // It is at most one block's rendering or one bounded stream call away.
+    renderThread_.join();
+}
+
+void AudioOutput::ReleaseStream() {
+    EndRenderThread();
     // Bounded by the stream's contract, even for a host that hangs.
-    stream_.reset();
+    std::unique_ptr<HostStream> released;
+    {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        released = std::move(stream_);
+    }
+    released.reset();
     channel_.Post({DeviceEvent::kClosed, generation_, -1});
 }
 
@@ -285,16 +305,12 @@ bool AudioOutput::OpenDevice() {
         queueHead_ = queueCount_ = 0;
         writtenBytes_ = 0;
         hostFailure_ = kDeviceOk;
+        refilling_ = true;
         streamPaused_ = false;
-        stopQueueThread_ = false;
+        stopRenderThread_ = false;
     }
-    try {
-        queueThread_ = std::thread([this] { QueueThread(); });
-    } catch (const std::system_error&) {
-        stream_.reset();
-        lastError_ = ErrorText(kDeviceNoMemory);
-        return false;
-    }
+    fillFrame_ = queuedBytesTotal_ = 0;
+    playedFrames_.store(0, std::memory_order_release);
     channel_.Post({DeviceEvent::kOpened, generation_, -1});
     state_ = State::kFilling;
 
@@ -302,14 +318,24 @@ bool AudioOutput::OpenDevice() {
     counted_.fill(false);
     lengths_.fill(0);
 
-    if (!FillBlock(0, openBufferSize_)) {
-        CloseDevice();
-        lastError_ = kErrNoFilledBuffer;
-        return false;
+    // The first buffers, on this thread; every one of them is queued, each
+    // where the one before it ends.
+    std::uint64_t prefilled = 0;
+    for (int i = 0; i < openNumBuffers_; ++i) {
+        fillFrame_ = prefilled / openFormat_.blockAlign;
+        const bool filled = state_ == State::kFilling && FillBlock(i, openBufferSize_);
+        if (i == 0 && !filled) {
+            CloseDevice();
+            lastError_ = kErrNoFilledBuffer;
+            return false;
+        }
+        counted_[i] = filled;
+        if (filled) {
+            ++filledCount_;
+        }
+        prefilled += lengths_[i];
     }
-    for (int i = 1; i < openNumBuffers_; ++i) {
-        FillBlock(i, openBufferSize_);
-    }
+    RecountQueued();
     return true;
 }
 
@@ -322,6 +348,7 @@ void AudioOutput::CloseDevice() {
     bool holdsBuffers = false;
     {
         std::lock_guard<std::mutex> lock(queueMutex_);
+        refilling_ = false;
         holdsBuffers = queueCount_ > 0;
     }
     // A device that still plays buffers (queued uncounted in the pre-fill)
@@ -332,36 +359,29 @@ void AudioOutput::CloseDevice() {
 }
 
 bool AudioOutput::FillBlock(int index, std::int32_t size) {
-    if (state_ != State::kFilling) {
+    if (!OnFillBuffer) {
         return false;
     }
     bool filled = false;
-    if (OnFillBuffer) {
-        const WaveFormat& f = openFormat_;
-        const auto capacity = static_cast<std::int32_t>(buffers_[index].size());
-        const std::int32_t frames = std::min(size, capacity) / f.blockAlign;
-        const int bytesPerSample = f.bitsPerSample / 8;
-        if (bytesPerSample == 2) {
-            const std::int32_t offered = frames * f.blockAlign;
-            std::int32_t written = offered;
-            filled = OnFillBuffer(buffers_[index].data(), written);
-            written = std::clamp(written, 0, offered);
-            lengths_[index] = static_cast<std::uint32_t>(written - written % f.blockAlign);
-        } else {
-            // The handler writes 16-bit frames; the device gets its own width.
-            const std::int32_t offered = frames * f.channels * 2;
-            std::int32_t written = offered;
-            filled = OnFillBuffer(staging_.data(), written);
-            const std::int32_t framesWritten = std::clamp(written, 0, offered) / (f.channels * 2);
-            ConvertFromStaging(index, framesWritten);
-            lengths_[index] = static_cast<std::uint32_t>(framesWritten * f.blockAlign);
-        }
+    const WaveFormat& f = openFormat_;
+    const auto capacity = static_cast<std::int32_t>(buffers_[index].size());
+    const std::int32_t frames = std::min(size, capacity) / f.blockAlign;
+    const int bytesPerSample = f.bitsPerSample / 8;
+    if (bytesPerSample == 2) {
+        const std::int32_t offered = frames * f.blockAlign;
+        std::int32_t written = offered;
+        filled = OnFillBuffer(buffers_[index].data(), written);
+        written = std::clamp(written, 0, offered);
+        lengths_[index] = static_cast<std::uint32_t>(written - written % f.blockAlign);
+    } else {
+        // The handler writes 16-bit frames; the device gets its own width.
+        const std::int32_t offered = frames * f.channels * 2;
+        std::int32_t written = offered;
+        filled = OnFillBuffer(staging_.data(), written);
+        const std::int32_t framesWritten = std::clamp(written, 0, offered) / (f.channels * 2);
+        ConvertFromStaging(index, framesWritten);
+        lengths_[index] = static_cast<std::uint32_t>(framesWritten * f.blockAlign);
     }
-    counted_[index] = filled;
-    if (filled) {
-        ++filledCount_;
-    }
-    RecountQueued();
     return filled;
 }
 
@@ -388,26 +408,7 @@ bool AudioOutput::QueueNextBlock() {
     if (state_ == State::kStopped) {
         return false;  // stopped from inside the fill handler
     }
-    DeviceResult result = kDeviceOk;
-    {
-        std::lock_guard<std::mutex> lock(queueMutex_);
-        result = hostFailure_ != kDeviceOk ? hostFailure_ : stream_->Failure();
-        if (result == kDeviceOk && queueCount_ == queue_.size()) {
-            result = kWaveStillPlaying;  // every buffer is already on its way
-        }
-        if (result == kDeviceOk) {
-            queue_[(queueHead_ + queueCount_) % queue_.size()] = QueueEntry{nextBuffer_};
-            ++queueCount_;
-            result = WriteQueuedLocked();
-            if (result != kDeviceOk) {
-                // Nothing of it reached the host: it is not on its way.
-                const QueueEntry& last = queue_[(queueHead_ + queueCount_ - 1) % queue_.size()];
-                if (last.buffer == nextBuffer_ && last.written == 0) {
-                    --queueCount_;
-                }
-            }
-        }
-    }
+    const DeviceResult result = QueueBuffer(nextBuffer_);
     if (result != kDeviceOk) {
         lastError_ = ErrorText(result);
         playbackFault_ = lastError_;
@@ -419,20 +420,53 @@ bool AudioOutput::QueueNextBlock() {
         StopWhenDrained();
         return false;
     }
-    wakeup_->Wake();
     nextBuffer_ = (nextBuffer_ + 1) % openNumBuffers_;
     return true;
 }
 
-void AudioOutput::OnBufferDone() {
+DeviceResult AudioOutput::QueueBuffer(int index) {
+    DeviceResult result = kDeviceOk;
+    {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        if (stream_ == nullptr || !refilling_) {
+            return kNotRefilling;
+        }
+        result = hostFailure_ != kDeviceOk ? hostFailure_ : stream_->Failure();
+        if (result == kDeviceOk && queueCount_ == queue_.size()) {
+            result = kWaveStillPlaying;  // every buffer is already on its way
+        }
+        if (result == kDeviceOk) {
+            queue_[(queueHead_ + queueCount_) % queue_.size()] = QueueEntry{index};
+            ++queueCount_;
+            result = WriteQueuedLocked();
+            const QueueEntry& last = queue_[(queueHead_ + queueCount_ - 1) % queue_.size()];
+            if (result != kDeviceOk && last.buffer == index && last.written == 0) {
+                --queueCount_;  // nothing of it reached the host: it is not on its way
+            } else {
+                queuedBytesTotal_ += lengths_[index];
+            }
+        }
+    }
+    if (result == kDeviceOk) {
+        wakeup_->Wake();
+    }
+    return result;
+}
+
+void AudioOutput::OnBufferDone(const DeviceNotification& notification) {
     ++doneCount_;
     RecountQueued();
     // The done that empties the counted queue closes the device, after the
     // refill it is owed. A device that still plays uncounted buffers closes
     // at the done of the last of them.
     const bool drained = queuedCount_ <= 0;
-    if (FillBlock(nextBuffer_, openBufferSize_)) {
-        QueueNextBlock();
+    if (notification.refilled) {
+        ++filledCount_;
+        RecountQueued();
+    } else if (notification.refillFailure != kDeviceOk && state_ != State::kStopped) {
+        lastError_ = ErrorText(static_cast<DeviceResult>(notification.refillFailure));
+        playbackFault_ = lastError_;
+        StopWhenDrained();
     }
     if (drained) {
         CloseDevice();
@@ -455,16 +489,15 @@ void AudioOutput::HandleNotification(const DeviceNotification& notification) {
             // A buffer of an earlier open (returned by a reset that a new
             // start overtook) says nothing about this playback.
             if (notification.generation == generation_) {
-                OnBufferDone();
+                OnBufferDone(notification);
             }
             break;
     }
 }
 
 void AudioOutput::ProcessNotifications() {
-    if (stream_ != nullptr) {
-        std::lock_guard<std::mutex> lock(queueMutex_);
-        KeepQueueLocked();
+    if (stream_ != nullptr && !renderThread_.joinable()) {
+        KeepQueue();
     }
     while (const auto notification = channel_.Take()) {
         HandleNotification(*notification);
@@ -482,6 +515,69 @@ void AudioOutput::ProcessNotifications(std::size_t limit) {
 }
 
 // ---------------------------------------------------------------- the queue
+
+void AudioOutput::KeepQueue() {
+    std::array<int, kMaxBuffers> played{};
+    std::size_t count = 0;
+    {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        if (stream_ == nullptr) {
+            return;
+        }
+        if (hostFailure_ == kDeviceOk) {
+            hostFailure_ = stream_->Failure();
+        }
+        if (hostFailure_ == kDeviceOk && queueCount_ > 0) {
+            // Bytes the host had no room for when their buffer was queued;
+            // a write failing here is the host's.
+            hostFailure_ = WriteQueuedLocked();
+        }
+        if (hostFailure_ != kDeviceOk) {
+            // Nothing written will play: every buffer comes back, as a reset
+            // returns them, none can be refilled, and the owner hears why.
+            while (queueCount_ > 0) {
+                DeviceNotification done{DeviceEvent::kBufferDone, generation_,
+                                        queue_[queueHead_].buffer};
+                done.refillFailure = refilling_ ? hostFailure_ : kDeviceOk;
+                queueHead_ = (queueHead_ + 1) % queue_.size();
+                --queueCount_;
+                channel_.Post(done);
+            }
+            return;
+        }
+        const std::uint64_t bytes = stream_->PlayedBytes();
+        playedFrames_.store(bytes / openFormat_.blockAlign, std::memory_order_release);
+        while (queueCount_ > 0 && queue_[queueHead_].playing && queue_[queueHead_].end <= bytes) {
+            played[count++] = queue_[queueHead_].buffer;
+            queueHead_ = (queueHead_ + 1) % queue_.size();
+            --queueCount_;
+        }
+    }
+    // Each played buffer makes room for the one due next, which is rendered
+    // and queued before the played one's notification goes out: the owner
+    // then counts both at once, in the order of the single-threaded ring.
+    for (std::size_t i = 0; i < count; ++i) {
+        DeviceNotification done{DeviceEvent::kBufferDone, generation_, played[i]};
+        bool refilling = false;
+        {
+            std::lock_guard<std::mutex> lock(queueMutex_);
+            refilling = refilling_;
+        }
+        if (refilling) {
+            fillFrame_ = queuedBytesTotal_ / openFormat_.blockAlign;
+            if (FillBlock(nextBuffer_, openBufferSize_)) {
+                const DeviceResult queued = QueueBuffer(nextBuffer_);
+                if (queued == kDeviceOk) {
+                    done.refilled = true;
+                    nextBuffer_ = (nextBuffer_ + 1) % openNumBuffers_;
+                } else if (queued != kNotRefilling) {
+                    done.refillFailure = queued;
+                }
+            }
+        }
+        channel_.Post(done);
+    }
+}
 
 DeviceResult AudioOutput::WriteQueuedLocked() {
     for (std::size_t i = 0; i < queueCount_; ++i) {
@@ -517,36 +613,6 @@ void AudioOutput::PopAndPostLocked() {
     channel_.Post({DeviceEvent::kBufferDone, generation_, buffer});
 }
 
-void AudioOutput::KeepQueueLocked() {
-    if (stream_ == nullptr || queueCount_ == 0) {
-        return;
-    }
-    if (hostFailure_ == kDeviceOk) {
-        hostFailure_ = stream_->Failure();
-    }
-    if (hostFailure_ == kDeviceOk) {
-        // Bytes written later than a buffer's queueing (the host had no room
-        // then) must not stall the queue; a write failing here is the host's.
-        hostFailure_ = WriteQueuedLocked();
-    }
-    if (hostFailure_ != kDeviceOk) {
-        // Nothing written will play: every buffer comes back, as a reset
-        // returns them, and the next queueing fails with the host's code.
-        while (queueCount_ > 0) {
-            PopAndPostLocked();
-        }
-        return;
-    }
-    const std::uint64_t played = stream_->PlayedBytes();
-    while (queueCount_ > 0) {
-        const QueueEntry& head = queue_[queueHead_];
-        if (!head.playing || head.end > played) {
-            break;
-        }
-        PopAndPostLocked();
-    }
-}
-
 std::chrono::microseconds AudioOutput::NextLookLocked() {
     if (stream_ == nullptr || queueCount_ == 0 || streamPaused_) {
         return kLookWhileIdle;
@@ -559,15 +625,24 @@ std::chrono::microseconds AudioOutput::NextLookLocked() {
     return std::clamp(due, kShortestLook, kLookWhilePlaying);
 }
 
-void AudioOutput::QueueThread() {
-    std::chrono::microseconds sleep = kLookWhileIdle;
+void AudioOutput::RenderThread() {
+    if (OnRenderThreadStart) {
+        OnRenderThreadStart();
+    }
     for (;;) {
         {
             std::lock_guard<std::mutex> lock(queueMutex_);
-            if (stopQueueThread_) {
+            if (stopRenderThread_) {
                 return;
             }
-            KeepQueueLocked();
+        }
+        KeepQueue();
+        std::chrono::microseconds sleep = kLookWhileIdle;
+        {
+            std::lock_guard<std::mutex> lock(queueMutex_);
+            if (stopRenderThread_) {
+                return;
+            }
             sleep = NextLookLocked();
         }
         wakeup_->Wait(sleep);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -113,14 +114,20 @@ public:
 //
 // The component owns the buffers and their order: a buffer is queued (filled,
 // waiting for room in the host), playing (written to the host's stream) or
-// done (the host has played it: its memory is the owner's again). A back-end
-// only moves bytes to its host and tells how far the host has played
-// (HostStream). While a device is open, a thread of the component's own (the
-// queue thread) looks at the host's position, takes each buffer the host has
-// played off the queue and posts its done notification; the owner's thread
-// handles the notifications (ProcessNotifications, when the channel's wake-up
-// fires), refills and queues. Every operation here runs on the owner's
-// thread.
+// done (the host has played it: its memory is the component's again). A
+// back-end only moves bytes to its host and tells how far the host has played
+// (HostStream).
+//
+// Threads. The operations below run on the owner's thread, and so does every
+// notification. The first buffers of a start are filled there too, inside
+// BeginPlayback. From then on a thread of the component's own (the render
+// thread) keeps the queue: it watches the host's played position, and for
+// each buffer the host has played it calls OnFillBuffer for the buffer due
+// next, queues it and posts the played buffer's done notification, which the
+// owner handles in order (the counters, the drain, the close). OnFillBuffer
+// must therefore be safe to call on that thread. A stream that does not play
+// on its own (a test's manual clock) gets no thread: ProcessNotifications()
+// keeps its queue on the owner's thread.
 class AudioOutput : public AudioBuffers {
 public:
     // `faults` (may be null) hears of refused pauses, restarts and resets.
@@ -131,6 +138,8 @@ public:
     // Raised when the device has opened and when it has closed.
     std::function<void()> OnStart;
     std::function<void()> OnStop;
+    // Runs on the render thread when it starts (real-time priority, say).
+    std::function<void()> OnRenderThreadStart;
 
     // A device is open: buffers are refilled, or the queued ones play out.
     bool Running() const noexcept { return state_ != State::kStopped; }
@@ -150,9 +159,19 @@ public:
     // Cleared at each start.
     const std::string& PlaybackFault() const noexcept { return playbackFault_; }
 
+    // Frames the host has played since the current (or last) open; any
+    // thread. Together with FillFrame it tells when a block is heard.
+    std::uint64_t PlayedFrame() const noexcept {
+        return playedFrames_.load(std::memory_order_acquire);
+    }
+    // Inside OnFillBuffer: the frame of the stream at which the buffer being
+    // filled will play (frames are counted from the open).
+    std::uint64_t FillFrame() const noexcept { return fillFrame_; }
+
     NotificationChannel& Notifications() noexcept { return channel_; }
-    // Takes off the queue what the host has played, then handles every
-    // pending notification in order. Safe to call re-entrantly from inside
+    // Handles every pending notification in order. For a stream without a
+    // render thread it first keeps the queue (takes what the host played off
+    // it, refilling on this thread). Safe to call re-entrantly from inside
     // OnFillBuffer (a modal message pumping events).
     void ProcessNotifications();
     // Handles at most `limit` notifications. An event loop passes the number
@@ -171,9 +190,12 @@ public:
     std::uint64_t Generation() const noexcept { return generation_; }
 
 protected:
+    // Calls OnFillBuffer for buffer `index` and keeps the length it leaves;
+    // the handler's result.
     virtual bool FillBlock(int index, std::int32_t size);
     virtual void CloseDevice();
     virtual bool OpenDevice();
+    // Queues the buffer due next during the start (owner's thread).
     bool QueueNextBlock();
     bool CanReallocate() const override { return stream_ == nullptr; }
 
@@ -193,7 +215,7 @@ private:
         std::uint64_t end = 0;      // then: the stream position after its last byte
     };
 
-    void OnBufferDone();
+    void OnBufferDone(const DeviceNotification& notification);
     // Converts `frames` 16-bit frames from the staging buffer into buffer
     // `index` in the device's sample width.
     void ConvertFromStaging(int index, std::int32_t frames) noexcept;
@@ -204,21 +226,26 @@ private:
     void RetireLingeringDevice();
     // Drops what the host holds and returns every queued buffer as done.
     void DropQueue();
-    // Ends the queue thread and the stream and posts the closed notification.
+    // Ends the render thread and the stream and posts the closed notification.
     void ReleaseStream();
+    void EndRenderThread();
     // Tells the fault log of a refused operation the component goes on after.
     void Report(DeviceResult result, const char* operation);
 
-    // The queue's own steps, with queueMutex_ held, on either thread.
-    // Writes queued bytes while the host has room; a failure code otherwise.
+    // Takes what the host has played off the queue, refills and queues the
+    // buffers due next, and posts the done notifications (the render thread,
+    // or the owner's for a stream without one).
+    void KeepQueue();
+    // Puts buffer `index` on the queue and writes what the host has room
+    // for; kDeviceOk, or why it is not on its way.
+    DeviceResult QueueBuffer(int index);
+    // With queueMutex_ held:
+    // writes queued bytes while the host has room; a failure code otherwise.
     DeviceResult WriteQueuedLocked();
-    // Takes the played buffers off the queue (all of them when the host has
-    // failed) and posts their done notifications.
-    void KeepQueueLocked();
     void PopAndPostLocked();
-    // How long the queue thread may sleep before the head buffer is due.
+    // How long the render thread may sleep before the head buffer is due.
     std::chrono::microseconds NextLookLocked();
-    void QueueThread();
+    void RenderThread();
 
     WaveOutBackend& backend_;
     DeviceFaultLog* faults_;
@@ -232,12 +259,18 @@ private:
     WaveFormat openFormat_;
     std::int32_t openBufferSize_ = 0;
     int openNumBuffers_ = kMaxBuffers;
-    // Whether FillBlock counted the buffer as filled, for a failed write.
+    // Whether the pre-fill counted the buffer as filled, for a failed write.
     std::array<bool, kMaxBuffers> counted_{};
     std::string playbackFault_;
 
-    // Shared by the owner's thread and the queue thread: the stream (set and
-    // reset only by the owner, with the queue thread not running), the queue
+    // The queue keeper's own (the owner's during the start, then the render
+    // thread's): the buffer due next and where the stream plays it.
+    std::uint64_t fillFrame_ = 0;
+    std::uint64_t queuedBytesTotal_ = 0;  // of every buffer queued since the open
+    std::atomic<std::uint64_t> playedFrames_{0};
+
+    // Shared by the owner's thread and the render thread: the stream (set and
+    // reset only by the owner, with the render thread not running), the queue
     // and the stream's calls, which the lock serialises.
     std::mutex queueMutex_;
     std::unique_ptr<HostStream> stream_;
@@ -246,9 +279,10 @@ private:
     std::size_t queueCount_ = 0;
     std::uint64_t writtenBytes_ = 0;        // to the stream since the open
     DeviceResult hostFailure_ = kDeviceOk;  // the stream failed: nothing more plays
+    bool refilling_ = false;                // played buffers are refilled
     bool streamPaused_ = false;
-    bool stopQueueThread_ = false;
-    std::thread queueThread_;
+    bool stopRenderThread_ = false;
+    std::thread renderThread_;
 };
 
 }  // namespace skarnel

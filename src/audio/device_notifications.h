@@ -22,6 +22,10 @@ struct DeviceNotification {
     DeviceEvent event = DeviceEvent::kOpened;
     std::uint64_t generation = 0;
     std::int32_t buffer = -1;  // kBufferDone: which of the component's buffers
+    // kBufferDone: the buffer due next was refilled and queued in its place;
+    // or, when a refill could not be queued, the code that refused it.
+    bool refilled = false;
+    std::uint32_t refillFailure = 0;
 };
 
 // Carries notifications from the thread that keeps the buffer queue (or any

@@ -119,17 +119,27 @@ void SimulatedStream::FailHost(DeviceResult code) {
 }
 
 bool SimulatedStream::CompleteHead() {
-    bool played = false;
+    std::uint64_t bytes = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!started_ || paused_ || stalled_ || writesCount_ == 0 || hostFailure_ != kDeviceOk) {
+        if (writesCount_ == 0) {
             return false;
         }
-        PlayLocked(writeEnds_[writesHead_] - played_);
-        played = true;
+        bytes = writeEnds_[writesHead_] - played_;
+    }
+    return PlayBytes(bytes);
+}
+
+bool SimulatedStream::PlayBytes(std::uint64_t bytes) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!started_ || paused_ || stalled_ || played_ == written_ || hostFailure_ != kDeviceOk) {
+            return false;
+        }
+        PlayLocked(bytes);
     }
     wakeup_->Wake();
-    return played;
+    return true;
 }
 
 int SimulatedStream::CompleteAll() {
@@ -244,7 +254,8 @@ DeviceResult SimulatedBackend::Open(std::uint32_t index, const WaveFormat& forma
     }
     // The host holds all of the player's buffers at once, and no more.
     const std::size_t capacity =
-        static_cast<std::size_t>(options.bufferBytes) * options.bufferCount;
+        hostCapacity_ != 0 ? hostCapacity_
+                           : static_cast<std::size_t>(options.bufferBytes) * options.bufferCount;
     auto simulated =
         std::make_unique<SimulatedStream>(*this, format, capacity, std::move(wakeup), paced_);
     lastStream_ = simulated.get();

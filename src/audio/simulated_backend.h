@@ -35,6 +35,8 @@ public:
     DeviceResult SetPaused(bool paused) override;
     DeviceResult Flush() override;
     DeviceResult Failure() override;
+    // A paced stream plays on its own; a manual one only when the test says.
+    bool PlaysOnItsOwn() const override { return paced_; }
 
     // Plays the oldest write that has not played: records its bytes and
     // moves the played position past it. False when nothing is waiting, the
@@ -42,6 +44,8 @@ public:
     bool CompleteHead();
     // Plays writes until none is left (or it cannot); returns how many.
     int CompleteAll();
+    // Plays `bytes` more (whole frames), under the same conditions.
+    bool PlayBytes(std::uint64_t bytes);
     // A host that hangs: from now on it takes bytes but plays none. With
     // `evenOnReset` a flush drops nothing either, so what it holds is
     // dropped only when the stream is destroyed.
@@ -130,6 +134,9 @@ public:
     }
     // Paced streams play in real time.
     void SetPaced(bool paced) { paced_ = paced; }
+    // A host whose buffer holds `bytes` instead of all of the player's
+    // buffers (0: all of them), from the next open.
+    void SetHostCapacity(std::size_t bytes) { hostCapacity_ = bytes; }
     // Keep a copy of every played byte (on by default).
     void SetRecording(bool recording) { recording_ = recording; }
 
@@ -170,6 +177,7 @@ private:
     std::atomic<int> dropped_{0};
     bool paced_ = false;
     bool recording_ = true;
+    std::size_t hostCapacity_ = 0;
     SimulatedStream* lastStream_ = nullptr;
     std::uint32_t lastIndex_ = 0;
     int openCount_ = 0;

@@ -71,6 +71,11 @@ public:
     // afterwards PlayedBytes() equals the bytes written. Leaves the stream
     // playing (not paused): what is written next plays at once.
     virtual DeviceResult Flush() = 0;
+    // False for a stream whose played position moves only when the owner's
+    // thread moves it (a test's manual clock): the component then keeps its
+    // queue on the owner's thread, in ProcessNotifications(), instead of on a
+    // thread of its own.
+    virtual bool PlaysOnItsOwn() const { return true; }
     // kDeviceOk while the host plays the stream. Once the host has given it up
     // (a sound server that went away, a device unplugged), the code whose
     // ErrorText says why; what was written and not played will never play,

@@ -517,6 +517,16 @@ bool GeneratorWindow::FillNextBuffer(std::uint8_t* buffer, std::int32_t& size) {
     model_.RefreshLiveSettings();
     const EngineState& state = engine_.state;
     const bool holdsPeriodFrames = state.sampleCounter < state.periodSamples;
+    // The frames of the block that belong to the signal: all of them with
+    // Loop, else those up to the period's end (silence pads the rest).
+    const std::size_t frameBytes = engine_.live.channelMode == kStereo ? 4 : 2;
+    std::size_t signalBytes = static_cast<std::size_t>(size) / frameBytes * frameBytes;
+    if (!engine_.live.loop) {
+        const auto periodLeft = static_cast<std::uint64_t>(
+            std::max<std::int64_t>(state.periodSamples - state.sampleCounter, 0));
+        signalBytes = static_cast<std::size_t>(
+            std::min<std::uint64_t>(signalBytes / frameBytes, periodLeft) * frameBytes);
+    }
     const BlockStatus status = engine_.FillBlock(buffer, static_cast<std::size_t>(size));
     // The block that ends the period holds its last frames (silence after
     // them): it is played, and the next fill ends playback. The first buffers
@@ -528,7 +538,8 @@ bool GeneratorWindow::FillNextBuffer(std::uint8_t* buffer, std::int32_t& size) {
         // The spectrum is measured only while someone can see it (the view
         // shown in a visible window); the meters always.
         analyzer_->SetSpectrumOn(liveView_->isVisible());
-        FeedPlayed(*analyzer_, buffer, static_cast<std::size_t>(size));
+        // "Since ON" measures the signal, not the silence after its end.
+        FeedPlayed(*analyzer_, buffer, signalBytes);
     }
     return plays;
 }

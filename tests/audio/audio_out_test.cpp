@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <string>
 #include <thread>
@@ -450,6 +452,124 @@ TEST_F(AudioOutTest, AFloodOfLateBuffersPlaysNothingTwice) {
     }
     out.StopImmediately();
     out.ProcessNotifications();
+    EXPECT_NO_BUFFER_LOST(backend);
+}
+
+// ---------------------------------------------------------------- the queue
+
+bool WaitFor(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// A buffer handed to the host is not done: only what the host has played
+// is. Part of a buffer played returns nothing; the rest returns it.
+TEST_F(AudioOutTest, ABufferIsDoneOnlyOnceTheHostHasPlayedAllOfIt) {
+    ASSERT_TRUE(out.BeginPlayback());
+    out.ProcessNotifications();
+    EXPECT_EQ(out.DoneCount(), 0);
+    ASSERT_TRUE(device().PlayBytes(4094));
+    out.ProcessNotifications();
+    EXPECT_EQ(out.DoneCount(), 0);
+    EXPECT_EQ(out.FilledCount(), 4);
+    EXPECT_EQ(out.PlayedFrame(), 2047u);
+
+    ASSERT_TRUE(device().PlayBytes(2));
+    out.ProcessNotifications();
+    EXPECT_EQ(out.DoneCount(), 1);
+    EXPECT_EQ(out.FilledCount(), 5);
+    // Made and not yet played: never more than the buffers.
+    EXPECT_EQ(device().QueuedBytes().size(), 4u * 4096u);
+    out.StopImmediately();
+}
+
+// On a stream that plays on its own, the render thread refills each buffer
+// once the host's clock has played it, never before: the k-th done comes no
+// earlier than k buffers' time after the start, and the handler runs on
+// that thread, not the owner's.
+TEST(AudioOutRenderThread, RefillsEachBufferWhenTheHostHasPlayedIt) {
+    using Clock = std::chrono::steady_clock;
+    SimulatedBackend backend;
+    backend.SetPaced(true);
+    AudioOutput out(backend);
+    out.SetFrameRate(22050);
+    out.SetBufferSize(4096);  // 2048 frames: 92.9 ms
+    std::atomic<int> fills{0};
+    std::atomic<bool> onOwner{false};
+    const std::thread::id owner = std::this_thread::get_id();
+    out.OnFillBuffer = [&](std::uint8_t* buffer, std::int32_t& size) {
+        std::fill(buffer, buffer + size, 0);
+        if (fills++ >= 4 && std::this_thread::get_id() == owner) {
+            onOwner = true;
+        }
+        return true;
+    };
+    std::vector<Clock::duration> doneAt;
+    const auto start = Clock::now();
+    ASSERT_TRUE(out.BeginPlayback());
+    while (doneAt.size() < 6 && Clock::now() - start < std::chrono::seconds(5)) {
+        const int before = out.DoneCount();
+        out.ProcessNotifications(out.Notifications().Pending());
+        for (int i = before; i < out.DoneCount(); ++i) {
+            doneAt.push_back(Clock::now() - start);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    out.StopImmediately();
+    ASSERT_EQ(doneAt.size(), 6u);
+    const double buffer = 2048.0 / 22050.0;
+    for (std::size_t k = 0; k < doneAt.size(); ++k) {
+        const double seconds = std::chrono::duration<double>(doneAt[k]).count();
+        EXPECT_GE(seconds, (k + 1) * buffer - 0.002) << "done " << k + 1;
+    }
+    EXPECT_FALSE(onOwner);
+    EXPECT_GE(fills, 10);
+}
+
+// A host whose buffer is smaller than the player's buffers takes the rest
+// as it plays; the queue thread writes it, in order, with nothing lost.
+TEST_F(AudioOutTest, AHostWithLessRoomGetsTheRestAsItPlays) {
+    backend.SetHostCapacity(6000);
+    blocksToFill = 6;
+    ASSERT_TRUE(out.BeginPlayback());
+    EXPECT_EQ(device().QueuedBytes().size(), 6000u);
+    for (int played = 0; played < 6 * 4096;) {
+        ASSERT_TRUE(WaitFor([&] { return !device().QueuedBytes().empty(); })) << played;
+        const std::size_t bytes = std::min<std::size_t>(1000, device().QueuedBytes().size());
+        ASSERT_TRUE(device().PlayBytes(bytes));
+        played += static_cast<int>(bytes);
+        out.ProcessNotifications();
+    }
+    ASSERT_TRUE(WaitFor([&] {
+        out.ProcessNotifications();
+        return !out.DeviceHeld();
+    }));
+    EXPECT_EQ(events, (std::vector<std::string>{"start", "stop"}));
+    const std::vector<std::uint8_t> played = backend.Played();
+    ASSERT_EQ(played.size(), 6u * 4096u);
+    for (std::size_t i = 0; i < played.size() / 2; ++i) {
+        ASSERT_EQ(played[2 * i] | (played[2 * i + 1] << 8), static_cast<int>(i & 0xFFFF)) << i;
+    }
+}
+
+// A host that gives the stream up: every buffer comes back, the refill is
+// refused with the host's reason, and the component closes as after any
+// failed write.
+TEST_F(AudioOutTest, AHostThatFailsEndsPlaybackWithItsReason) {
+    ASSERT_TRUE(out.BeginPlayback());
+    ASSERT_TRUE(PlayOne());
+    device().FailHost(kDeviceNoDriver);
+    out.ProcessNotifications();
+    EXPECT_EQ(out.PlaybackFault(), StandardErrorText(kDeviceNoDriver));
+    EXPECT_FALSE(out.Running());
+    EXPECT_FALSE(out.DeviceHeld());
+    EXPECT_EQ(events, (std::vector<std::string>{"start", "stop"}));
     EXPECT_NO_BUFFER_LOST(backend);
 }
 

@@ -126,6 +126,28 @@ TEST_F(LiveViewTest, ShowsWhatTheDeviceGotFrozenWhilePausedClearedWhenStopped) {
     EXPECT_FALSE(View()->refreshing());
 }
 
+// A period that ends inside a block: the figures since ON are those of the
+// period's frames, not of the silence that pads its last block.
+TEST_F(LiveViewTest, TheFiguresSinceOnLeaveOutThePaddingAfterThePeriod) {
+    ChooseOutput(16);
+    Pick("cboChannels", kMono);
+    TypeAndLeave("Duration", "0.5");  // 24000 frames: the sixth block of 4096 ends it
+    Box("Loop")->setChecked(false);
+    window->OnCommand();
+    ASSERT_TRUE(window->audioOut().Running());
+    ASSERT_TRUE(PlayOneBuffer());
+    ASSERT_TRUE(PlayOneBuffer());
+    LetTheViewRefresh();
+    std::vector<std::uint8_t> bytes = backend.Played();
+    const std::vector<std::uint8_t> queued = backend.LastStream()->QueuedBytes();
+    bytes.insert(bytes.end(), queued.begin(), queued.end());
+    ASSERT_EQ(bytes.size(), 6u * 8192u);
+    SignalAnalyzer period({48000, 1, 16});
+    period.Feed(bytes.data(), 2 * 24000);
+    ExpectShows(period);
+    window->OffCommand();
+}
+
 // A mono 8-bit device plays each sample's high byte: the view measures that,
 // one channel, and a new start begins its figures again.
 TEST_F(LiveViewTest, MeasuresAnEightBitMonoDeviceInItsOwnWidthFromEachStart) {
