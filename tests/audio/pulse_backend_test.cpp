@@ -943,13 +943,16 @@ TEST_F(PulseTest, AChangeIsHeardWithinTheLengthOfThePlayersBuffers) {
     out.SetNumBuffers(4);
     bool stopped = false;
     out.OnStop = [&] { stopped = true; };
-    Clock::time_point changeAt = Clock::now() + milliseconds(1500);
-    std::optional<Clock::time_point> changedAt;
+    const Clock::time_point changeAt = Clock::now() + milliseconds(1500);
+    // Set on the component's render thread, read here.
+    std::atomic<Clock::rep> changedAt{0};
     out.OnFillBuffer = [&](std::uint8_t* buffer, std::int32_t& size) {
-        if (!changedAt && Clock::now() >= changeAt) {
-            changedAt = Clock::now();
+        Clock::rep changed = changedAt.load();
+        if (changed == 0 && Clock::now() >= changeAt) {
+            changed = Clock::now().time_since_epoch().count();
+            changedAt.store(changed);
         }
-        const std::int16_t level = changedAt ? kAfter : kBefore;
+        const std::int16_t level = changed != 0 ? kAfter : kBefore;
         for (std::int32_t i = 0; i + 1 < size; i += 2) {
             buffer[i] = static_cast<std::uint8_t>(level & 0xFF);
             buffer[i + 1] = static_cast<std::uint8_t>(level >> 8);
@@ -981,9 +984,10 @@ TEST_F(PulseTest, AChangeIsHeardWithinTheLengthOfThePlayersBuffers) {
         },
         seconds(5));
     ASSERT_TRUE(heard) << "the new level never reached the monitor";
-    ASSERT_TRUE(changedAt.has_value());
-    EXPECT_LE(*heardAt - *changedAt, milliseconds(400 + 150))
-        << std::chrono::duration_cast<milliseconds>(*heardAt - *changedAt).count() << " ms";
+    const Clock::time_point made{Clock::duration(changedAt.load())};
+    ASSERT_NE(made, Clock::time_point{});
+    EXPECT_LE(*heardAt - made, milliseconds(400 + 150))
+        << std::chrono::duration_cast<milliseconds>(*heardAt - made).count() << " ms";
     EXPECT_EQ(out.PlaybackFault(), "");
     out.StopImmediately();
     EXPECT_TRUE(WaitUntil([&] {
