@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "audio/pulse_connection.h"
-#include "audio/pulse_device.h"
+#include "audio/pulse_stream.h"
 
 namespace skarnel {
 
@@ -64,8 +64,8 @@ std::string PulseBackend::DeviceName(std::uint32_t index) {
 }
 
 DeviceResult PulseBackend::Open(std::uint32_t index, const WaveFormat& format,
-                                const StreamOptions& options, const NotificationTarget& target,
-                                std::unique_ptr<WaveOutDevice>& device) {
+                                const StreamOptions& options, std::shared_ptr<QueueWakeup> wakeup,
+                                std::unique_ptr<HostStream>& stream) {
     if (!Playable(format)) {
         return kWaveBadFormat;
     }
@@ -79,9 +79,12 @@ DeviceResult PulseBackend::Open(std::uint32_t index, const WaveFormat& format,
     if (connection_->Mainloop() == nullptr) {
         return static_cast<DeviceResult>(connection_->UnavailableCode());
     }
-    std::unique_ptr<PulseDevice> created;
+    if (wakeup == nullptr) {
+        return kDeviceInvalidParameter;
+    }
+    std::unique_ptr<PulseStream> created;
     try {
-        created = std::make_unique<PulseDevice>(connection_, format, target);
+        created = std::make_unique<PulseStream>(connection_, format, std::move(wakeup));
     } catch (const std::bad_alloc&) {
         return kDeviceNoMemory;
     }
@@ -89,8 +92,7 @@ DeviceResult PulseBackend::Open(std::uint32_t index, const WaveFormat& format,
     if (connected != kDeviceOk) {
         return connected;
     }
-    device = std::move(created);
-    target.Post(DeviceEvent::kOpened);
+    stream = std::move(created);
     return kDeviceOk;
 }
 

@@ -32,18 +32,19 @@ enum class PulseFailure : std::uint32_t {
 // (DeviceCount, DeviceName) but must not open devices. kDefaultWaveDevice
 // plays to the server's default sink and follows it when the user changes it.
 //
-// Each open device is one playback stream whose server-side buffer (tlength)
-// holds the player's buffers together (StreamOptions bufferBytes x
-// bufferCount): larger settings really ride out longer stalls. The stream
-// plays without PA_STREAM_ADJUST_LATENCY, which would spend part of that on
-// the sink's own latency instead, and starts once its buffer is full (the
-// default prebuffering). A buffer counts as done when the server has taken
-// all of it; Close then waits, bounded, for the server to play out the rest.
+// Each open is one playback stream (PulseStream). Its server-side buffer
+// (tlength) takes the player's buffers together (StreamOptions bufferBytes x
+// bufferCount) and the player writes no more than those, so nothing waits
+// between the player and the ear beyond what its settings say. PlayedBytes is
+// what the server reports as heard: libpulse's interpolated stream time,
+// which counts a byte once it has left the sink (the sink's latency
+// included), so a buffer is done when it has really played. The stream
+// plays without PA_STREAM_ADJUST_LATENCY, opens corked and starts at Start.
 // Streams carry the role "production": their level must not change, and the
 // servers' default policies duck or cork music and video streams (for a call,
 // for instance) but leave production streams alone.
 //
-// When the server goes away, open devices return their buffers and refuse
+// When the server goes away, open streams report the loss (Failure) and refuse
 // further writes, opens fail at once, the last sink list stays, and the
 // back-end connects again on its own (twice a second) when a server is back.
 class PulseBackend : public WaveOutBackend {
@@ -65,8 +66,8 @@ public:
     std::uint32_t DeviceCount() override;
     std::string DeviceName(std::uint32_t index) override;
     DeviceResult Open(std::uint32_t index, const WaveFormat& format, const StreamOptions& options,
-                      const NotificationTarget& target,
-                      std::unique_ptr<WaveOutDevice>& device) override;
+                      std::shared_ptr<QueueWakeup> wakeup,
+                      std::unique_ptr<HostStream>& stream) override;
     std::string ErrorText(std::uint32_t code) override;
     void WatchDevices(std::function<void()> changed) override;
 

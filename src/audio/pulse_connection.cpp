@@ -167,7 +167,7 @@ void PulseConnection::DropContext() {
     listAgain_ = false;
     building_.clear();
     if (context_ != nullptr) {
-        // Streams of this context keep it alive until their devices let go.
+        // Streams of this context keep it alive until their owners let go.
         pa_context_set_state_callback(context_, nullptr, nullptr);
         pa_context_set_subscribe_callback(context_, nullptr, nullptr);
         pa_context_disconnect(context_);

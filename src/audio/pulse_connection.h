@@ -37,7 +37,7 @@ struct PulseSink {
     std::string description;  // what the user sees
 };
 
-// The connection to the sound server that a back-end and its devices share:
+// The connection to the sound server that a back-end and its streams share:
 // a threaded mainloop, the context on it, and the server's sink list.
 //
 // The context connects without spawning a server. When it fails (or a server
@@ -49,14 +49,14 @@ struct PulseSink {
 // The sink list is kept current through the server's sink and server events.
 // It has a mutex of its own, never held while the mainloop lock is taken, so
 // SinkCount and friends do not wait for the mainloop and may be called from
-// the watcher. Devices use the mainloop lock for their stream state.
+// the watcher. Streams use the mainloop lock for their own state.
 class PulseConnection {
 public:
     using Clock = std::chrono::steady_clock;
 
     // Starts the mainloop and the first connection attempt.
     PulseConnection();
-    // Stops the mainloop; every device made on this connection must be gone.
+    // Stops the mainloop; the streams made on it (which hold it) are gone.
     ~PulseConnection();
     PulseConnection(const PulseConnection&) = delete;
     PulseConnection& operator=(const PulseConnection&) = delete;

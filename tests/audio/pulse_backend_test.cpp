@@ -17,7 +17,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <iterator>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -26,6 +28,7 @@
 #include <vector>
 
 #include "audio/audio_output.h"
+#include "audio/queue_wakeup.h"
 
 extern char** environ;
 
@@ -198,6 +201,14 @@ public:
             [] { return !Trimmed(Shell("pactl list short source-outputs").value_or("")).empty(); });
     }
 
+    // Bytes recorded so far: parec writes what it gets at once.
+    std::uint64_t BytesSoFar() const {
+        std::error_code ignored;
+        const std::uintmax_t size = fs::file_size(file_, ignored);
+        return size == static_cast<std::uintmax_t>(-1) ? 0 : size;
+    }
+    const fs::path& File() const { return file_; }
+
     std::vector<std::int16_t> Stop() {
         parec_.Stop(SIGINT);
         std::ifstream in(file_, std::ios::binary);
@@ -325,13 +336,45 @@ WaveFormat Pcm(std::uint16_t channels, std::uint16_t bits, std::uint32_t rate = 
     return f;
 }
 
-std::vector<DeviceNotification> TakeAll(NotificationChannel& channel) {
-    std::vector<DeviceNotification> taken;
-    while (const auto n = channel.Take()) {
-        taken.push_back(*n);
-    }
-    return taken;
+// True when nothing wakes `wakeup` for `quiet` (pending wakes taken first).
+bool StaysQuiet(QueueWakeup& wakeup, Clock::duration quiet) {
+    wakeup.Wait(std::chrono::nanoseconds(0));
+    const auto start = Clock::now();
+    wakeup.Wait(quiet);
+    return Clock::now() - start >= quiet - milliseconds(5);
 }
+
+// A stream opened on the default sink for 16-bit stereo at 48 kHz, and the
+// sequence to write to it.
+class OpenedStream {
+public:
+    OpenedStream(PulseBackend& backend, const StreamOptions& options, std::size_t frames)
+        : wakeup(std::make_shared<QueueWakeup>()), samples_(Sequence::First(2 * frames)) {
+        opened = backend.Open(kDefaultWaveDevice, Pcm(2, 16), options, wakeup, stream);
+    }
+
+    // Writes as much of the sequence as the stream takes now; the bytes
+    // written by this call.
+    std::size_t WriteWhatFits() {
+        const std::size_t total = samples_.size() * 2;
+        const std::size_t bytes = std::min(stream->Writable(), total - written);
+        if (bytes > 0) {
+            const auto* data = reinterpret_cast<const std::uint8_t*>(samples_.data()) + written;
+            EXPECT_EQ(stream->Write(data, bytes), kDeviceOk);
+            written += bytes;
+        }
+        return bytes;
+    }
+    bool AllWritten() const { return written == samples_.size() * 2; }
+
+    std::shared_ptr<QueueWakeup> wakeup;
+    std::unique_ptr<HostStream> stream;
+    DeviceResult opened = kDeviceError;
+    std::size_t written = 0;
+
+private:
+    std::vector<std::int16_t> samples_;
+};
 
 std::string SinkInputs() {
     return Shell("pactl list sink-inputs").value_or("");
@@ -439,66 +482,69 @@ TEST_F(PulseTest, OpensTheChosenSinkOrTheDefaultThatItThenFollows) {
         "pactl load-module module-null-sink sink_name=t sink_properties=device.description=Other"));
     ASSERT_TRUE(WaitUntil([&] { return backend.DeviceCount() == 2; }));
     ASSERT_EQ(backend.DeviceName(1), "Other");
-    NotificationChannel channel;
+    const auto wakeup = std::make_shared<QueueWakeup>();
 
     {
-        std::unique_ptr<WaveOutDevice> device;
-        ASSERT_EQ(backend.Open(1, Pcm(2, 16), {"Chosen sink"}, {&channel, 1}, device), kDeviceOk);
+        std::unique_ptr<HostStream> stream;
+        ASSERT_EQ(backend.Open(1, Pcm(2, 16), {"Chosen sink"}, wakeup, stream), kDeviceOk);
+        ASSERT_NE(stream, nullptr);
         EXPECT_EQ(SinkOfTheStream(), SinkIndex("t"));
         const std::string inputs = SinkInputs();
         EXPECT_NE(inputs.find("media.name = \"Chosen sink\""), std::string::npos) << inputs;
         EXPECT_NE(inputs.find("application.name = \"Skarnel\""), std::string::npos);
         EXPECT_NE(inputs.find("application.icon_name = \"org.orvane.Skarnel\""), std::string::npos);
         EXPECT_NE(inputs.find("media.role = \"production\""), std::string::npos);
-        EXPECT_EQ(device->Close(), kDeviceOk);
+        // Opened stopped; Start lets it play.
+        EXPECT_NE(inputs.find("Corked: yes"), std::string::npos) << inputs;
+        EXPECT_EQ(stream->Failure(), kDeviceOk);
+        ASSERT_EQ(stream->Start(), kDeviceOk);
+        EXPECT_TRUE(WaitUntil([] { return SinkInputs().find("Corked: no") != std::string::npos; },
+                              seconds(2)));
     }
+    // Destroying the stream closes it on the server.
     EXPECT_TRUE(WaitUntil([] { return SinkOfTheStream().empty(); }));
 
     {
         // The default sink, followed when the user picks another default.
-        std::unique_ptr<WaveOutDevice> device;
-        ASSERT_EQ(backend.Open(kDefaultWaveDevice, Pcm(1, 8, 22050), {}, {&channel, 2}, device),
+        std::unique_ptr<HostStream> stream;
+        ASSERT_EQ(backend.Open(kDefaultWaveDevice, Pcm(1, 8, 22050), {}, wakeup, stream),
                   kDeviceOk);
         EXPECT_EQ(SinkOfTheStream(), SinkIndex("s"));
         EXPECT_NE(SinkInputs().find("media.name = \"Skarnel\""), std::string::npos);
         ASSERT_TRUE(Shell("pactl set-default-sink t"));
         EXPECT_TRUE(WaitUntil([] { return SinkOfTheStream() == SinkIndex("t"); }, seconds(3)));
-        EXPECT_EQ(device->Close(), kDeviceOk);
+        EXPECT_EQ(stream->Failure(), kDeviceOk);
     }
-    const auto events = TakeAll(channel);
-    ASSERT_EQ(events.size(), 4u);
-    EXPECT_EQ(events[0].event, DeviceEvent::kOpened);
-    EXPECT_EQ(events[1].event, DeviceEvent::kClosed);
-    EXPECT_EQ(events[2].event, DeviceEvent::kOpened);
-    EXPECT_EQ(events[3].event, DeviceEvent::kClosed);
-    EXPECT_EQ(events[3].generation, 2u);
+    EXPECT_TRUE(WaitUntil([] { return SinkOfTheStream().empty(); }));
 }
 
 TEST_F(PulseTest, RefusesFormatsAndDevicesItCannotPlayAndExplainsItsCodes) {
     PulseBackend backend;
-    NotificationChannel channel;
-    std::unique_ptr<WaveOutDevice> device;
+    const auto wakeup = std::make_shared<QueueWakeup>();
+    std::unique_ptr<HostStream> stream;
     WaveFormat inconsistent = Pcm(2, 16);
     inconsistent.blockAlign = 2;
     for (const WaveFormat& format :
          {Pcm(2, 32), Pcm(2, 12), Pcm(3, 16), Pcm(0, 16), Pcm(2, 16, 0), inconsistent}) {
-        EXPECT_EQ(backend.Open(kDefaultWaveDevice, format, {}, {&channel, 1}, device),
-                  kWaveBadFormat)
+        EXPECT_EQ(backend.Open(kDefaultWaveDevice, format, {}, wakeup, stream), kWaveBadFormat)
             << format.channels << " x " << format.bitsPerSample << " bits at "
             << format.samplesPerSec;
     }
-    EXPECT_EQ(backend.Open(backend.DeviceCount(), Pcm(2, 16), {}, {&channel, 1}, device),
-              kDeviceBadId);
-    EXPECT_EQ(device, nullptr);
-    EXPECT_EQ(channel.Pending(), 0u);  // a failed open announces nothing
+    EXPECT_EQ(backend.Open(backend.DeviceCount(), Pcm(2, 16), {}, wakeup, stream), kDeviceBadId);
+    // A failed open leaves nothing behind: no stream, nothing on the server,
+    // nothing that wakes the player.
+    EXPECT_EQ(stream, nullptr);
+    EXPECT_TRUE(StaysQuiet(*wakeup, milliseconds(100)));
     EXPECT_EQ(SinkInputs(), "");
 
-    // Every width it takes opens (24 bits as packed three-byte samples).
+    // Every width it takes opens (24 bits as packed three-byte samples), and
+    // the server's buffer takes all of the player's buffers at once.
     for (std::uint16_t bits : {8, 16, 24}) {
-        ASSERT_EQ(backend.Open(0, Pcm(2, bits, 44100), {}, {&channel, 1}, device), kDeviceOk)
+        const std::uint32_t bytes = 1470 * 2 * (bits / 8);  // 33 ms at 44.1 kHz
+        ASSERT_EQ(backend.Open(0, Pcm(2, bits, 44100), {"", bytes, 3}, wakeup, stream), kDeviceOk)
             << bits;
-        EXPECT_EQ(device->Close(), kDeviceOk);
-        device.reset();
+        EXPECT_EQ(stream->Writable(), 3 * bytes) << bits;
+        stream.reset();
     }
 
     // Own codes sit clear of PortAudio's (kFirstBackendError..+100) and of
@@ -525,24 +571,24 @@ TEST_F(PulseWithoutServer, IsNotConnectedFailsOpensAtOnceAndConnectsWhenAServerC
     EXPECT_FALSE(backend.Connected());
     EXPECT_EQ(backend.DeviceCount(), 0u);
 
-    NotificationChannel channel;
-    std::unique_ptr<WaveOutDevice> device;
+    const auto wakeup = std::make_shared<QueueWakeup>();
+    std::unique_ptr<HostStream> stream;
     const auto openStart = Clock::now();
-    const DeviceResult refused =
-        backend.Open(kDefaultWaveDevice, Pcm(2, 16), {}, {&channel, 1}, device);
+    const DeviceResult refused = backend.Open(kDefaultWaveDevice, Pcm(2, 16), {}, wakeup, stream);
     EXPECT_LT(Clock::now() - openStart, milliseconds(100));
     EXPECT_TRUE(PulseBackend::IsPulseCode(refused));
     EXPECT_EQ(backend.ErrorText(refused).rfind("The sound server connection failed: ", 0), 0u)
         << backend.ErrorText(refused);
-    EXPECT_EQ(device, nullptr);
+    EXPECT_EQ(stream, nullptr);
 
     std::atomic<int> calls{0};
     backend.WatchDevices([&] { ++calls; });
     ASSERT_TRUE(server_.Start());
     ASSERT_TRUE(WaitUntil([&] { return backend.Connected() && calls > 0; }, seconds(5)));
     EXPECT_EQ(backend.DeviceName(0), "Test-Sink");
-    ASSERT_EQ(backend.Open(kDefaultWaveDevice, Pcm(2, 16), {}, {&channel, 2}, device), kDeviceOk);
-    EXPECT_EQ(device->Close(), kDeviceOk);
+    ASSERT_EQ(backend.Open(kDefaultWaveDevice, Pcm(2, 16), {}, wakeup, stream), kDeviceOk);
+    EXPECT_EQ(stream->Failure(), kDeviceOk);
+    stream.reset();
     backend.WatchDevices(nullptr);
 }
 
@@ -582,8 +628,28 @@ TEST_F(PulseTest, ThePlayedSequenceArrivesBitExact) {
                     recorded.end(), [](std::int16_t s) { return s == 0; }));
 }
 
-// The server holds about the player's buffers once more (bufferBytes x
-// bufferCount), not a fixed amount of its own.
+// A sound shorter than one buffer, less than the server waits for before
+// it starts a stream on its own, still plays, whole, and ends.
+TEST_F(PulseTest, ASoundShorterThanABufferPlaysWholeAndEnds) {
+    constexpr std::size_t kFrames = 1000;  // 21 ms
+    PulseBackend backend;
+    MonitorRecording recording(server_.Dir() / "monitor.raw");
+    ASSERT_TRUE(recording.Ready());
+    SequencePlayer player(backend, kFrames);
+    ASSERT_TRUE(player.out.BeginPlayback()) << player.out.LastError();
+    ASSERT_TRUE(player.PumpUntil([&] { return player.stopped; }, seconds(2)));
+    EXPECT_EQ(player.out.PlaybackFault(), "");
+    std::this_thread::sleep_for(milliseconds(200));
+    const std::vector<std::int16_t> recorded = recording.Stop();
+    const std::vector<std::int16_t> expected = Sequence::First(2 * kFrames);
+    const std::ptrdiff_t start = Locate(recorded, expected);
+    ASSERT_GE(start, 0);
+    EXPECT_EQ(FirstDifference(recorded, static_cast<std::size_t>(start), expected),
+              expected.size());
+}
+
+// Between the player and the ear the server holds the player's buffers
+// (bufferBytes x bufferCount), its sink's latency included, and no more.
 TEST_F(PulseTest, TheServerBufferFollowsTheBufferSettingsAndAStopDropsIt) {
     PulseBackend backend;
     MonitorRecording recording(server_.Dir() / "monitor.raw");
@@ -594,14 +660,28 @@ TEST_F(PulseTest, TheServerBufferFollowsTheBufferSettingsAndAStopDropsIt) {
         SequencePlayer player(backend, std::nullopt, kBytes, buffers);
         ASSERT_TRUE(player.out.BeginPlayback()) << player.out.LastError();
         player.PumpFor(milliseconds(800));
-        const std::string inputs = SinkInputs();
-        const auto at = inputs.find("Buffer Latency: ");
-        ASSERT_NE(at, std::string::npos) << inputs;
-        const long usec = std::stol(inputs.substr(at + 16));
-        // Refilled whenever a buffer's room is free: between one buffer
-        // short of the target and the target.
-        EXPECT_GE(usec, (buffers - 1) * 100000 - 20000);
-        EXPECT_LE(usec, buffers * 100000 + 20000);
+        // The player refills on this thread: it keeps pumping while pactl
+        // looks, several times, as the server's fill moves with each refill.
+        long most = 0;
+        for (int look = 0; look < 4; ++look) {
+            auto asking = std::async(std::launch::async, SinkInputs);
+            player.PumpUntil(
+                [&] { return asking.wait_for(seconds(0)) == std::future_status::ready; },
+                seconds(5));
+            const std::string inputs = asking.get();
+            const auto buffered = inputs.find("Buffer Latency: ");
+            const auto sink = inputs.find("Sink Latency: ");
+            ASSERT_NE(buffered, std::string::npos) << inputs;
+            ASSERT_NE(sink, std::string::npos) << inputs;
+            const long usec =
+                std::stol(inputs.substr(buffered + 16)) + std::stol(inputs.substr(sink + 14));
+            EXPECT_LE(usec, buffers * 100000 + 20000) << inputs;
+            most = std::max(most, usec);
+            player.PumpFor(milliseconds(50));
+        }
+        // Refilled whenever a buffer has played: up to all of the player's
+        // buffers, and no more (above).
+        EXPECT_GE(most, (buffers - 1) * 100000 - 20000);
         // An immediate stop drops what the server holds (here at least
         // 300 ms) instead of playing it out.
         const auto stopStart = Clock::now();
@@ -614,169 +694,185 @@ TEST_F(PulseTest, TheServerBufferFollowsTheBufferSettingsAndAStopDropsIt) {
     recording.Stop();
 }
 
-// ---------------------------------------------------------------- the device's queue
+// ---------------------------------------------------------------- the stream
 
-// A device opened on the default sink with `count` buffers of the sequence.
-class OpenedDevice {
-public:
-    OpenedDevice(PulseBackend& backend, std::size_t count, std::uint32_t bytes,
-                 const StreamOptions& options)
-        : headers(count), bytes_(Sequence::First(count * bytes / 2)) {
-        EXPECT_EQ(backend.Open(kDefaultWaveDevice, Pcm(2, 16), options, {&channel, 7}, device),
-                  kDeviceOk);
-        for (std::size_t i = 0; i < count; ++i) {
-            headers[i].data = reinterpret_cast<std::uint8_t*>(bytes_.data()) + i * bytes;
-            headers[i].bufferLength = bytes;
-            if (device != nullptr) {
-                EXPECT_EQ(device->PrepareHeader(headers[i]), kDeviceOk);
-            }
-        }
-    }
-
-    // The done notifications posted so far.
-    std::vector<WaveHeader*> Dones() {
-        std::vector<WaveHeader*> dones;
-        for (const auto& n : TakeAll(channel)) {
-            EXPECT_EQ(n.generation, 7u);
-            if (n.event == DeviceEvent::kBufferDone) {
-                dones.push_back(n.header);
-            }
-        }
-        return dones;
-    }
-
-    // Collects done notifications into `dones` until there are `count`.
-    bool AwaitDones(std::vector<WaveHeader*>& dones, std::size_t count,
-                    Clock::duration patience = seconds(5)) {
-        return WaitUntil(
-            [&] {
-                for (WaveHeader* h : Dones()) {
-                    dones.push_back(h);
-                }
-                return dones.size() >= count;
-            },
-            patience);
-    }
-
-    std::vector<WaveHeader*> InOrder(std::size_t count) {
-        std::vector<WaveHeader*> order;
-        for (std::size_t i = 0; i < count; ++i) {
-            order.push_back(&headers[i]);
-        }
-        return order;
-    }
-
-    NotificationChannel channel;
-    std::unique_ptr<WaveOutDevice> device;
-    std::vector<WaveHeader> headers;
-
-private:
-    std::vector<std::int16_t> bytes_;
-};
-
-// Eight buffers of 125 ms on a server buffer of two: most wait in the
-// device's queue, so pausing, resuming and resetting show in it.
-TEST_F(PulseTest, PauseHoldsTheQueueResetReturnsItAtOnceAndCloseNeedsItEmpty) {
+// Eight buffers of 125 ms through a server buffer of two: the stream takes
+// two at a time, so pausing, resuming and flushing show in its position.
+TEST_F(PulseTest, PauseHoldsThePositionFlushDropsAtOnceAndTheServerTakesOnlyItsBuffer) {
     constexpr std::uint32_t kBytes = 24000;
     PulseBackend backend;
     MonitorRecording recording(server_.Dir() / "monitor.raw");
     ASSERT_TRUE(recording.Ready());
-    OpenedDevice d(backend, 8, kBytes, {"queue", kBytes, 2});
-    ASSERT_NE(d.device, nullptr);
-    ASSERT_EQ(TakeAll(d.channel).size(), 1u);  // opened
+    OpenedStream s(backend, {"queue", kBytes, 2}, 8 * kBytes / kFrameBytes);
+    ASSERT_EQ(s.opened, kDeviceOk);
+    HostStream& stream = *s.stream;
 
-    WaveHeader unprepared = d.headers[0];
-    unprepared.flags = 0;
-    EXPECT_EQ(d.device->Write(unprepared), kWaveUnprepared);
+    // Whole frames only, from real memory.
+    const std::array<std::uint8_t, kFrameBytes> frame{};
+    EXPECT_EQ(stream.Write(frame.data(), kFrameBytes - 1), kDeviceInvalidParameter);
+    EXPECT_EQ(stream.Write(nullptr, kFrameBytes), kDeviceInvalidParameter);
 
-    // Paused before anything is written: nothing is handed over, nothing done.
-    ASSERT_EQ(d.device->Pause(), kDeviceOk);
-    for (auto& header : d.headers) {
-        ASSERT_EQ(d.device->Write(header), kDeviceOk);
-    }
-    EXPECT_EQ(d.device->Write(d.headers[0]), kWaveStillPlaying);
+    // Paused before the start: the server takes two buffers and no more
+    // (beyond the null sink's smallest latency, half a millisecond, which it
+    // adds when two buffers leave it none), and nothing plays.
+    ASSERT_EQ(stream.SetPaused(true), kDeviceOk);
+    s.WriteWhatFits();
+    EXPECT_GE(s.written, 2 * kBytes);
+    EXPECT_LE(s.written, 2 * kBytes + kRate * kFrameBytes / 1000);
+    ASSERT_EQ(stream.Start(), kDeviceOk);
     std::this_thread::sleep_for(milliseconds(300));
-    EXPECT_TRUE(d.Dones().empty());
-    EXPECT_EQ(d.device->Close(), kWaveStillPlaying);
-    EXPECT_EQ(d.device->UnprepareHeader(d.headers[7]), kWaveStillPlaying);
+    EXPECT_EQ(stream.PlayedBytes(), 0u);
+    EXPECT_EQ(stream.Writable(), 0u);
 
-    // Playing, then paused again in the middle: nothing comes while paused.
-    ASSERT_EQ(d.device->Restart(), kDeviceOk);
-    std::vector<WaveHeader*> dones;
-    ASSERT_TRUE(d.AwaitDones(dones, 3));
-    ASSERT_EQ(d.device->Pause(), kDeviceOk);
-    for (WaveHeader* h : d.Dones()) {
-        dones.push_back(h);
-    }
-    ASSERT_LT(dones.size(), 7u) << "the server took the whole queue at once";
+    // Playing, then paused in the middle: the position stands still.
+    ASSERT_EQ(stream.SetPaused(false), kDeviceOk);
+    ASSERT_TRUE(WaitUntil([&] {
+        s.WriteWhatFits();
+        return stream.PlayedBytes() >= 3 * kBytes;
+    }));
+    ASSERT_EQ(stream.SetPaused(true), kDeviceOk);
+    const std::uint64_t atPause = stream.PlayedBytes();
+    ASSERT_LT(atPause, s.written) << "the stream counted what it holds as played";
     std::this_thread::sleep_for(milliseconds(400));
-    EXPECT_EQ(d.channel.Pending(), 0u);
+    EXPECT_EQ(stream.PlayedBytes(), atPause);
 
-    // Resumed, then reset: the rest comes back at once, before Reset returns.
-    ASSERT_EQ(d.device->Restart(), kDeviceOk);
-    ASSERT_TRUE(d.AwaitDones(dones, dones.size() + 1));
-    const auto resetStart = Clock::now();
-    ASSERT_EQ(d.device->Reset(), kDeviceOk);
-    EXPECT_LT(Clock::now() - resetStart, milliseconds(50));
-    for (WaveHeader* h : d.Dones()) {
-        dones.push_back(h);
-    }
-    EXPECT_EQ(dones, d.InOrder(8));
-    for (const auto& header : d.headers) {
-        EXPECT_EQ(header.flags & kHeaderInQueue, 0u);
-    }
-    EXPECT_EQ(d.device->UnprepareHeader(d.headers[7]), kDeviceOk);
+    // Resumed, then flushed: what the server held counts as played at once,
+    // before Flush returns.
+    ASSERT_EQ(stream.SetPaused(false), kDeviceOk);
+    ASSERT_TRUE(WaitUntil([&] {
+        s.WriteWhatFits();
+        return stream.PlayedBytes() > atPause;
+    }));
+    s.WriteWhatFits();
+    ASSERT_LT(stream.PlayedBytes(), s.written);
+    const auto flushStart = Clock::now();
+    ASSERT_EQ(stream.Flush(), kDeviceOk);
+    EXPECT_LT(Clock::now() - flushStart, milliseconds(50));
+    EXPECT_EQ(stream.PlayedBytes(), s.written);
 
-    // The reset left it playing, not paused; the close plays out the buffer
-    // the server holds and waits no longer than that and a little more.
-    ASSERT_EQ(d.device->Write(d.headers[0]), kDeviceOk);
-    dones.clear();
-    ASSERT_TRUE(d.AwaitDones(dones, 1));
+    // The flush left it playing, not paused: half a buffer, less than the
+    // server would wait for before it starts on its own, plays at once, and
+    // counts as played once it has, not sooner.
+    constexpr std::uint32_t kHalf = kBytes / 2;  // 62.5 ms
+    ASSERT_TRUE(WaitUntil([&] { return stream.Writable() >= kHalf; }, seconds(1)));
+    const std::vector<std::int16_t> last = Sequence::First(kHalf / 2);
+    const auto writeTime = Clock::now();
+    ASSERT_EQ(stream.Write(reinterpret_cast<const std::uint8_t*>(last.data()), kHalf), kDeviceOk);
+    const std::uint64_t end = s.written + kHalf;
+    EXPECT_LT(stream.PlayedBytes(), end);
+    ASSERT_TRUE(WaitUntil([&] { return stream.PlayedBytes() == end; }, seconds(2)));
+    EXPECT_GT(Clock::now() - writeTime, milliseconds(50));
+    EXPECT_LT(Clock::now() - writeTime, milliseconds(63 + 400));
+    EXPECT_EQ(stream.Failure(), kDeviceOk);
+
     const auto closeStart = Clock::now();
-    ASSERT_EQ(d.device->Close(), kDeviceOk);
-    EXPECT_LT(Clock::now() - closeStart, milliseconds(2 * 125 + 400 + 100));
-    const auto closed = TakeAll(d.channel);
-    ASSERT_EQ(closed.size(), 1u);
-    EXPECT_EQ(closed[0].event, DeviceEvent::kClosed);
-    EXPECT_EQ(d.device->Write(d.headers[1]), kDeviceInvalidHandle);
-    EXPECT_EQ(d.device->Close(), kDeviceInvalidHandle);
-    EXPECT_EQ(SinkInputs(), "");
+    s.stream.reset();
+    EXPECT_LT(Clock::now() - closeStart, milliseconds(50));
+    EXPECT_TRUE(WaitUntil([] { return SinkInputs().empty(); }, seconds(2)));
 
-    // The last buffer went out whole after the reset dropped what was
+    // The last buffer went out whole after the flush dropped what was
     // buffered: the recording ends with it.
     std::this_thread::sleep_for(milliseconds(200));
     std::vector<std::int16_t> recorded = recording.Stop();
     while (!recorded.empty() && recorded.back() == 0) {
         recorded.pop_back();
     }
-    const std::vector<std::int16_t> last = Sequence::First(kBytes / 2);
     ASSERT_GE(recorded.size(), last.size());
     EXPECT_TRUE(std::equal(last.begin(), last.end(), recorded.end() - last.size()));
 }
 
-TEST_F(PulseTest, DestroyingAnUnclosedDeviceDropsItsQueueQuietlyAndAtOnce) {
+TEST_F(PulseTest, DestroyingAStreamDropsWhatItHoldsQuietlyAndAtOnce) {
     PulseBackend backend;
     for (const bool paused : {false, true}) {
         SCOPED_TRACE(paused ? "paused" : "playing");
-        OpenedDevice d(backend, 8, 96000, {"dropped", 96000, 2});  // 4 s of sound
-        ASSERT_NE(d.device, nullptr);
+        OpenedStream s(backend, {"dropped", 96000, 2}, 4 * kRate);  // 4 s, 1 s at a time
+        ASSERT_EQ(s.opened, kDeviceOk);
         if (paused) {
-            ASSERT_EQ(d.device->Pause(), kDeviceOk);
+            ASSERT_EQ(s.stream->SetPaused(true), kDeviceOk);
         }
-        for (auto& header : d.headers) {
-            ASSERT_EQ(d.device->Write(header), kDeviceOk);
-        }
+        s.WriteWhatFits();
+        ASSERT_EQ(s.stream->Start(), kDeviceOk);
+        std::this_thread::sleep_for(milliseconds(200));
+        s.WriteWhatFits();
+        ASSERT_GE(s.written, 2u * 96000u);
         const auto start = Clock::now();
-        d.device.reset();
+        s.stream.reset();
         EXPECT_LT(Clock::now() - start, milliseconds(100));
-        const std::size_t posted = d.channel.Pending();
-        std::this_thread::sleep_for(milliseconds(300));
-        EXPECT_EQ(d.channel.Pending(), posted);
-        for (const auto& n : TakeAll(d.channel)) {
-            EXPECT_NE(n.event, DeviceEvent::kClosed);
-        }
+        // Nothing of it runs on: no callback wakes the player any more.
+        EXPECT_TRUE(StaysQuiet(*s.wakeup, milliseconds(300)));
         EXPECT_TRUE(WaitUntil([] { return SinkInputs().empty(); }, seconds(2)));
     }
+}
+
+// What the stream reports as played is what the sink has played: never
+// ahead of its monitor by more than the recorder's own delay, not far
+// behind it, and all of it once the last bytes have played.
+TEST_F(PulseTest, PlayedBytesFollowTheSinkAndReachTheEndOnceItHasPlayed) {
+    constexpr std::uint32_t kBytes = 19200;  // 100 ms
+    constexpr std::size_t kFrames = 3 * kRate;
+    constexpr std::uint64_t kBytesPerMs = kRate * kFrameBytes / 1000;
+    PulseBackend backend;
+    MonitorRecording recording(server_.Dir() / "monitor.raw");
+    ASSERT_TRUE(recording.Ready());
+    OpenedStream s(backend, {"played", kBytes, 4}, kFrames);
+    ASSERT_EQ(s.opened, kDeviceOk);
+    s.WriteWhatFits();
+    ASSERT_EQ(s.written, 4 * kBytes);
+    ASSERT_EQ(s.stream->Start(), kDeviceOk);
+
+    struct Look {
+        std::uint64_t played;
+        std::uint64_t recorded;  // the monitor's bytes when played was read, or later
+        std::uint64_t written;
+    };
+    std::vector<Look> looks;
+    Clock::time_point lastWrite = Clock::now();
+    // Written as it plays, as the player does: the server's room is what it played.
+    const bool reachedEnd = WaitUntil(
+        [&] {
+            if (s.WriteWhatFits() > 0) {
+                lastWrite = Clock::now();
+            }
+            const std::uint64_t played = s.stream->PlayedBytes();
+            looks.push_back({played, recording.BytesSoFar(), s.written});
+            return s.AllWritten() && played == s.written;
+        },
+        seconds(10));
+    const auto endTime = Clock::now();
+    ASSERT_TRUE(reachedEnd) << "played " << looks.back().played << " of " << s.written;
+    // The last write had at most the server's buffer before it.
+    EXPECT_LT(endTime - lastWrite, milliseconds(400 + 300));
+    std::this_thread::sleep_for(milliseconds(200));
+    const std::vector<std::int16_t> recorded = recording.Stop();
+
+    const std::vector<std::int16_t> expected = Sequence::First(2 * kFrames);
+    const std::ptrdiff_t start = Locate(recorded, expected);
+    ASSERT_GE(start, 0);
+    EXPECT_EQ(FirstDifference(recorded, static_cast<std::size_t>(start), expected),
+              expected.size());
+    const auto startByte = static_cast<std::uint64_t>(start) * 2;
+    constexpr std::uint64_t kAhead = 60 * kBytesPerMs;    // the recorder's delay
+    constexpr std::uint64_t kBehind = 250 * kBytesPerMs;  // the sink's latency and more
+    std::int64_t mostAhead = std::numeric_limits<std::int64_t>::min();
+    std::int64_t mostBehind = std::numeric_limits<std::int64_t>::min();
+    std::uint64_t previous = 0;
+    for (const Look& look : looks) {
+        EXPECT_GE(look.played, previous);
+        EXPECT_LE(look.played, look.written);
+        previous = look.played;
+        const std::uint64_t heard = look.recorded > startByte ? look.recorded - startByte : 0;
+        const auto ahead =
+            static_cast<std::int64_t>(look.played) - static_cast<std::int64_t>(heard);
+        mostAhead = std::max(mostAhead, ahead);
+        // Only while the sink plays it: the recorder keeps recording after the end.
+        if (heard < s.written) {
+            mostBehind = std::max(mostBehind, -ahead);
+        }
+    }
+    EXPECT_LE(mostAhead, static_cast<std::int64_t>(kAhead))
+        << "bytes counted as played before the monitor had them";
+    EXPECT_LE(mostBehind, static_cast<std::int64_t>(kBehind))
+        << "bytes the monitor had long before they counted as played";
 }
 
 // ---------------------------------------------------------------- through the component
@@ -830,7 +926,78 @@ TEST_F(PulseTest, APauseInTheMiddleLosesNothing) {
     EXPECT_GT(longestSilence, kRate * 4 / 10);
 }
 
-// The server killed while playing: the device returns its buffers, the
+// A change made while playing is heard within the player's buffers: with
+// 4 x 100 ms, a block made at t reaches the sink's monitor by t + 0.4 s and
+// the recorder's delay. Nothing between the player and the sink holds more.
+TEST_F(PulseTest, AChangeIsHeardWithinTheLengthOfThePlayersBuffers) {
+    constexpr std::int16_t kBefore = 1000;
+    constexpr std::int16_t kAfter = 8000;
+    PulseBackend backend;
+    MonitorRecording recording(server_.Dir() / "monitor.raw");
+    ASSERT_TRUE(recording.Ready());
+    AudioOutput out(backend);
+    out.SetFrameRate(kRate);
+    out.SetStereo(true);
+    out.SetQuantization(16);
+    out.SetBufferSize(19200);
+    out.SetNumBuffers(4);
+    bool stopped = false;
+    out.OnStop = [&] { stopped = true; };
+    const Clock::time_point changeAt = Clock::now() + milliseconds(1500);
+    // Set on the component's render thread, read here.
+    std::atomic<Clock::rep> changedAt{0};
+    out.OnFillBuffer = [&](std::uint8_t* buffer, std::int32_t& size) {
+        Clock::rep changed = changedAt.load();
+        if (changed == 0 && Clock::now() >= changeAt) {
+            changed = Clock::now().time_since_epoch().count();
+            changedAt.store(changed);
+        }
+        const std::int16_t level = changed != 0 ? kAfter : kBefore;
+        for (std::int32_t i = 0; i + 1 < size; i += 2) {
+            buffer[i] = static_cast<std::uint8_t>(level & 0xFF);
+            buffer[i + 1] = static_cast<std::uint8_t>(level >> 8);
+        }
+        return true;
+    };
+    ASSERT_TRUE(out.BeginPlayback()) << out.LastError();
+
+    // Watches the recording as it grows for the first sample of the new level.
+    std::ifstream monitor(recording.File(), std::ios::binary);
+    std::optional<Clock::time_point> heardAt;
+    const bool heard = WaitUntil(
+        [&] {
+            out.ProcessNotifications();
+            std::array<char, 2> sample{};
+            monitor.clear();
+            while (!heardAt && monitor.read(sample.data(), 2)) {
+                const auto value =
+                    static_cast<std::int16_t>(static_cast<std::uint8_t>(sample[0]) |
+                                              static_cast<std::uint8_t>(sample[1]) << 8);
+                if (value == kAfter) {
+                    heardAt = Clock::now();
+                }
+            }
+            if (monitor.gcount() == 1) {
+                monitor.seekg(-1, std::ios::cur);  // half a sample: read it whole next time
+            }
+            return heardAt.has_value();
+        },
+        seconds(5));
+    ASSERT_TRUE(heard) << "the new level never reached the monitor";
+    const Clock::time_point made{Clock::duration(changedAt.load())};
+    ASSERT_NE(made, Clock::time_point{});
+    EXPECT_LE(*heardAt - made, milliseconds(400 + 150))
+        << std::chrono::duration_cast<milliseconds>(*heardAt - made).count() << " ms";
+    EXPECT_EQ(out.PlaybackFault(), "");
+    out.StopImmediately();
+    EXPECT_TRUE(WaitUntil([&] {
+        out.ProcessNotifications();
+        return stopped;
+    }));
+    recording.Stop();
+}
+
+// The server killed while playing: the stream reports the loss, the
 // component ends playback and says why, the last list stays and opens fail
 // at once; once a server is back, the back-end is connected again by itself
 // and plays bit-exact.
@@ -839,11 +1006,27 @@ TEST_F(PulseTest, AServerThatGoesAwayEndsPlaybackAndOneThatComesBackPlaysAgain) 
     {
         SequencePlayer player(backend, std::nullopt);
         ASSERT_TRUE(player.out.BeginPlayback()) << player.out.LastError();
+        // And a stream of its own beside it, to see what a stream says.
+        OpenedStream s(backend, {"beside", 19200, 2}, 10 * kRate);
+        ASSERT_EQ(s.opened, kDeviceOk);
+        s.WriteWhatFits();
+        ASSERT_EQ(s.stream->Start(), kDeviceOk);
         player.PumpFor(seconds(1));
         ASSERT_TRUE(player.out.Running());
+        s.wakeup->Wait(std::chrono::nanoseconds(0));
 
         server_.Kill();
         const auto killed = Clock::now();
+        // The stream wakes its player at once and says why from then on.
+        s.wakeup->Wait(seconds(2));
+        EXPECT_LT(Clock::now() - killed, seconds(1));
+        const DeviceResult lost = s.stream->Failure();
+        EXPECT_EQ(backend.ErrorText(lost).rfind("The sound server connection was lost: ", 0), 0u)
+            << backend.ErrorText(lost);
+        const std::array<std::uint8_t, kFrameBytes> frame{};
+        EXPECT_EQ(s.stream->Write(frame.data(), frame.size()), lost);
+        EXPECT_EQ(s.stream->Writable(), 0u);
+
         ASSERT_TRUE(player.PumpUntil([&] { return player.stopped && !player.out.DeviceHeld(); },
                                      seconds(2)))
             << "still playing 2 s after the server went away";
@@ -854,10 +1037,10 @@ TEST_F(PulseTest, AServerThatGoesAwayEndsPlaybackAndOneThatComesBackPlaysAgain) 
     EXPECT_FALSE(backend.Connected());
     ASSERT_EQ(backend.DeviceCount(), 1u);
     EXPECT_EQ(backend.DeviceName(0), "Test-Sink");
-    NotificationChannel channel;
-    std::unique_ptr<WaveOutDevice> device;
+    std::unique_ptr<HostStream> stream;
     const auto openStart = Clock::now();
-    const DeviceResult refused = backend.Open(0, Pcm(2, 16), {}, {&channel, 1}, device);
+    const DeviceResult refused =
+        backend.Open(0, Pcm(2, 16), {}, std::make_shared<QueueWakeup>(), stream);
     EXPECT_LT(Clock::now() - openStart, milliseconds(100));
     EXPECT_EQ(backend.ErrorText(refused).rfind("The sound server connection was lost: ", 0), 0u)
         << backend.ErrorText(refused);

@@ -1,0 +1,406 @@
+#include "audio/pulse_stream.h"
+
+#include <algorithm>
+#include <chrono>
+#include <limits>
+
+#include "audio/pulse_backend.h"
+
+namespace skarnel {
+
+namespace {
+
+using Clock = PulseConnection::Clock;
+
+// How long an open waits for the server to set the stream up.
+constexpr auto kReadyTimeout = std::chrono::seconds(2);
+// How old the server's last timing report may be before PlayedBytes asks
+// for a new one.
+constexpr pa_usec_t kTimingInterval = 20 * PA_USEC_PER_MSEC;
+// The role the stream announces (see PulseBackend).
+constexpr const char* kMediaRole = "production";
+
+pa_sample_format_t SampleFormat(std::uint16_t bitsPerSample) {
+    switch (bitsPerSample) {
+        case 8:
+            return PA_SAMPLE_U8;
+        case 16:
+            return PA_SAMPLE_S16LE;
+        case 24:
+            return PA_SAMPLE_S24LE;  // packed three-byte samples
+        default:
+            return PA_SAMPLE_INVALID;
+    }
+}
+
+// A stream let go before the server has set it up cannot be disconnected
+// yet; it stays listed by its context and is ended once it is ready.
+void DisconnectWhenReady(pa_stream* stream, void*) {
+    if (pa_stream_get_state(stream) == PA_STREAM_READY) {
+        pa_stream_disconnect(stream);
+    }
+}
+
+// Ends an operation whose completion nobody waits for.
+void Forget(pa_operation* operation) {
+    if (operation != nullptr) {
+        pa_operation_unref(operation);
+    }
+}
+
+}  // namespace
+
+PulseStream::PulseStream(std::shared_ptr<PulseConnection> connection, const WaveFormat& format,
+                         std::shared_ptr<QueueWakeup> wakeup)
+    : connection_(std::move(connection)),
+      mainloop_(connection_->Mainloop()),
+      format_(format),
+      sampleSpec_{SampleFormat(format.bitsPerSample), format.samplesPerSec,
+                  static_cast<std::uint8_t>(format.channels)},
+      wakeup_(std::move(wakeup)) {}
+
+PulseStream::~PulseStream() {
+    // Disconnecting drops what the server holds without draining it; the
+    // player has already waited for what it wanted played.
+    if (stream_ != nullptr) {
+        MainloopLock lock(mainloop_);
+        ReleaseStream();
+    }
+}
+
+DeviceResult PulseStream::Connect(const char* sink, const StreamOptions& options) {
+    {
+        MainloopLock lock(mainloop_);
+        pa_context* context = connection_->ReadyContext();
+        if (context == nullptr) {
+            return static_cast<DeviceResult>(connection_->UnavailableCode());
+        }
+        // The server takes UTF-8 only; a name it would refuse is not worth a failed open.
+        const bool named = !options.name.empty() && pa_utf8_valid(options.name.c_str()) != nullptr;
+        const char* mediaName = named ? options.name.c_str() : PulseBackend::kApplicationName;
+        pa_proplist* properties = pa_proplist_new();
+        pa_proplist_sets(properties, PA_PROP_MEDIA_NAME, mediaName);
+        pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, kMediaRole);
+        pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, PulseBackend::kApplicationName);
+        pa_proplist_sets(properties, PA_PROP_APPLICATION_ICON_NAME, PulseBackend::kIconName);
+        stream_ =
+            pa_stream_new_with_proplist(context, mediaName, &sampleSpec_, nullptr, properties);
+        pa_proplist_free(properties);
+        if (stream_ == nullptr) {
+            return static_cast<DeviceResult>(
+                PulseBackend::CodeFor(PulseFailure::kStreamRefused, pa_context_errno(context)));
+        }
+        pa_stream_set_state_callback(stream_, &OnState, this);
+        pa_stream_set_write_callback(stream_, &OnWritable, this);
+        pa_stream_set_latency_update_callback(stream_, &OnTiming, this);
+        const pa_buffer_attr attributes = BufferAttributes(options);
+        // Corked until Start, so the first buffers go out together. The
+        // timing reports are what PlayedBytes is made of; libpulse asks for
+        // them itself at a cork, a trigger or when the stream runs dry.
+        // libpulse's interpolated time (PA_STREAM_INTERPOLATE_TIMING) is not
+        // used: it runs from the uncork on, before the sink has taken a
+        // byte, and a short sound would count as played before it was.
+        const auto flags =
+            static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_AUTO_TIMING_UPDATE);
+        if (pa_stream_connect_playback(stream_, sink, &attributes, flags, nullptr, nullptr) < 0) {
+            const DeviceResult failure = OpenFailure();
+            ReleaseStream();
+            return failure;
+        }
+    }
+    connection_->WaitUntil([this] { return pa_stream_get_state(stream_) != PA_STREAM_CREATING; },
+                           Clock::now() + kReadyTimeout);
+    MainloopLock lock(mainloop_);
+    const pa_stream_state_t state = pa_stream_get_state(stream_);
+    if (state == PA_STREAM_READY) {
+        return kDeviceOk;
+    }
+    const DeviceResult failure = state == PA_STREAM_CREATING
+                                     ? static_cast<DeviceResult>(PulseBackend::CodeFor(
+                                           PulseFailure::kStreamRefused, PA_ERR_TIMEOUT))
+                                     : OpenFailure();
+    ReleaseStream();
+    return failure;
+}
+
+pa_buffer_attr PulseStream::BufferAttributes(const StreamOptions& options) const noexcept {
+    constexpr std::uint32_t kServerDefault = std::numeric_limits<std::uint32_t>::max();
+    pa_buffer_attr attributes{};
+    attributes.maxlength = kServerDefault;
+    attributes.prebuf = kServerDefault;
+    attributes.fragsize = kServerDefault;
+    attributes.tlength = kServerDefault;
+    attributes.minreq = kServerDefault;
+    const std::uint64_t total =
+        static_cast<std::uint64_t>(options.bufferBytes) * options.bufferCount;
+    if (total > 0) {
+        // Room for all of the player's buffers at once, and no more: the
+        // player keeps what it made until the server has played it, so the
+        // server never holds more than the player's buffers. Without
+        // PA_STREAM_ADJUST_LATENCY the sink's own latency comes out of this
+        // amount too, since PlayedBytes counts a byte only once it left the
+        // sink.
+        attributes.tlength = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(total, std::numeric_limits<std::int32_t>::max()));
+        // Asking for one of its buffers at a time matches how the player refills.
+        attributes.minreq = std::min(options.bufferBytes, attributes.tlength);
+        // Some prebuffering must stay: with none, the server lets its read
+        // index run past what was written when the stream runs dry and drops
+        // what comes late. Every write triggers playback anyway (see
+        // Trigger), so it never holds a buffer back.
+        attributes.prebuf = attributes.minreq;
+    }
+    return attributes;
+}
+
+DeviceResult PulseStream::OpenFailure() const noexcept {
+    // A failed stream has let go of its context; the reason is the
+    // context's, or the connection's when the server went away meanwhile.
+    pa_context* context = connection_->ReadyContext();
+    if (context == nullptr) {
+        return static_cast<DeviceResult>(connection_->UnavailableCode());
+    }
+    const int error = pa_context_errno(context);
+    switch (error) {
+        case PA_ERR_NOENTITY:
+            return kDeviceBadId;  // the sink went away since the list was read
+        case PA_ERR_NOTSUPPORTED:
+            return kWaveBadFormat;
+        default:
+            return static_cast<DeviceResult>(
+                PulseBackend::CodeFor(PulseFailure::kStreamRefused, error));
+    }
+}
+
+// ---------------------------------------------------------------- the player's calls
+
+DeviceResult PulseStream::Start() {
+    MainloopLock lock(mainloop_);
+    if (lostCode_ != 0) {
+        return static_cast<DeviceResult>(lostCode_);
+    }
+    started_ = true;
+    if (!paused_ && Playing()) {
+        Cork(false);
+        Trigger();
+    }
+    return kDeviceOk;
+}
+
+std::size_t PulseStream::Writable() {
+    MainloopLock lock(mainloop_);
+    if (!Playing()) {
+        return 0;
+    }
+    const std::size_t room = pa_stream_writable_size(stream_);
+    if (room == static_cast<std::size_t>(-1)) {
+        return 0;
+    }
+    return room - room % format_.blockAlign;
+}
+
+DeviceResult PulseStream::Write(const std::uint8_t* data, std::size_t bytes) {
+    MainloopLock lock(mainloop_);
+    if (lostCode_ != 0) {
+        return static_cast<DeviceResult>(lostCode_);
+    }
+    if (!Playing()) {
+        return kDeviceInvalidHandle;
+    }
+    if (bytes == 0) {
+        return kDeviceOk;
+    }
+    if (data == nullptr || bytes % format_.blockAlign != 0) {
+        return kDeviceInvalidParameter;
+    }
+    // Without a free function libpulse copies the bytes.
+    if (pa_stream_write(stream_, data, bytes, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+        return static_cast<DeviceResult>(PulseBackend::CodeFor(
+            PulseFailure::kStreamEnded, pa_context_errno(pa_stream_get_context(stream_))));
+    }
+    written_ += bytes;
+    if (started_ && !paused_) {
+        Trigger();
+    }
+    return kDeviceOk;
+}
+
+std::uint64_t PulseStream::PlayedBytes() {
+    MainloopLock lock(mainloop_);
+    UpdatePlayed();
+    return played_;
+}
+
+DeviceResult PulseStream::SetPaused(bool paused) {
+    MainloopLock lock(mainloop_);
+    if (lostCode_ != 0) {
+        return static_cast<DeviceResult>(lostCode_);
+    }
+    if (paused == paused_) {
+        return kDeviceOk;
+    }
+    if (paused) {
+        UpdatePlayed();  // what was heard up to now; it stands still from here
+        paused_ = true;
+        if (started_ && Playing()) {
+            Cork(true);
+        }
+    } else {
+        paused_ = false;
+        if (started_ && Playing()) {
+            Cork(false);
+            Trigger();
+        }
+    }
+    return kDeviceOk;
+}
+
+DeviceResult PulseStream::Flush() {
+    MainloopLock lock(mainloop_);
+    // Nothing of a failed stream will play: dropping it is done already.
+    if (lostCode_ == 0 && Playing()) {
+        if (paused_ || !started_) {
+            Cork(false);
+        }
+        // The server moves its write index back to its read index and
+        // prebuffers again; the next write triggers it.
+        Forget(pa_stream_flush(stream_, nullptr, nullptr));
+        offsetKnown_ = false;
+    }
+    started_ = true;
+    paused_ = false;
+    played_ = written_;
+    return kDeviceOk;
+}
+
+DeviceResult PulseStream::Failure() {
+    MainloopLock lock(mainloop_);
+    return static_cast<DeviceResult>(lostCode_);
+}
+
+// ---------------------------------------------------------------- with the mainloop lock
+
+bool PulseStream::Playing() const noexcept {
+    return stream_ != nullptr && lostCode_ == 0 && pa_stream_get_state(stream_) == PA_STREAM_READY;
+}
+
+void PulseStream::Cork(bool cork) noexcept {
+    Forget(pa_stream_cork(stream_, cork ? 1 : 0, nullptr, nullptr));
+}
+
+void PulseStream::Trigger() noexcept {
+    // Ends prebuffering at once: what was written plays now, however little,
+    // after a start, a flush or a stream that ran dry. The server ignores it
+    // while the stream plays anyway.
+    Forget(pa_stream_trigger(stream_, nullptr, nullptr));
+}
+
+void PulseStream::UpdatePlayed() noexcept {
+    if (paused_ || !started_ || !Playing()) {
+        return;
+    }
+    const pa_usec_t now = pa_rtclock_now();
+    if (now - std::max(timingAt_, timingAskedAt_) > kTimingInterval) {
+        // libpulse's own reports come at growing intervals while nothing
+        // happens; a fresh one shows a stream that ran dry or started.
+        Forget(pa_stream_update_timing_info(stream_, nullptr, nullptr));
+        timingAskedAt_ = now;
+    }
+    const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
+    if (timing == nullptr || timing->read_index_corrupt) {
+        return;  // no report yet: nothing is known to have played
+    }
+    if (!timing->write_index_corrupt) {
+        indexOffset_ = static_cast<std::int64_t>(written_) - timing->write_index;
+        offsetKnown_ = true;
+    }
+    if (!offsetKnown_) {
+        return;  // flushed: played_ stays at the flush until the server's index is known
+    }
+    const std::int64_t position = HeardIndex(*timing, now) + indexOffset_;
+    if (position > static_cast<std::int64_t>(played_)) {
+        played_ = std::min(static_cast<std::uint64_t>(position), written_);
+    }
+}
+
+std::int64_t PulseStream::HeardIndex(const pa_timing_info& timing, pa_usec_t now) const noexcept {
+    // At the report the sink had taken everything before read_index, and the
+    // last byte it took was to be heard sink_usec later. Since then the sink
+    // has played on in real time. The report's time is taken as its arrival,
+    // which is later than the server made it: the estimate errs on the side
+    // of too little.
+    const auto sinkBytes =
+        static_cast<std::int64_t>(pa_usec_to_bytes(timing.sink_usec, &sampleSpec_));
+    const auto sinceBytes = static_cast<std::int64_t>(
+        pa_usec_to_bytes(now > timingAt_ ? now - timingAt_ : 0, &sampleSpec_));
+    std::int64_t unheard = sinkBytes - sinceBytes;
+    if (timing.playing == 0) {
+        // Run dry: the sink has taken nothing of ours for since_underrun
+        // bytes (silence after our last byte, which thus plays that much
+        // sooner) and takes nothing more; what it took is heard at the most.
+        const std::int64_t idle = std::max<std::int64_t>(timing.since_underrun, 0);
+        unheard = std::max<std::int64_t>(unheard - idle, 0);
+    }
+    return std::max<std::int64_t>(timing.read_index - unheard, 0);
+}
+
+void PulseStream::ReleaseStream() noexcept {
+    if (stream_ == nullptr) {
+        return;
+    }
+    pa_stream_set_write_callback(stream_, nullptr, nullptr);
+    pa_stream_set_latency_update_callback(stream_, nullptr, nullptr);
+    if (pa_stream_get_state(stream_) == PA_STREAM_CREATING) {
+        pa_stream_set_state_callback(stream_, &DisconnectWhenReady, nullptr);
+    } else {
+        pa_stream_set_state_callback(stream_, nullptr, nullptr);
+        if (pa_stream_get_state(stream_) == PA_STREAM_READY) {
+            pa_stream_disconnect(stream_);
+        }
+    }
+    pa_stream_unref(stream_);
+    stream_ = nullptr;
+}
+
+// ---------------------------------------------------------------- mainloop callbacks
+
+void PulseStream::OnState(pa_stream* stream, void* self) {
+    auto* host = static_cast<PulseStream*>(self);
+    switch (pa_stream_get_state(stream)) {
+        case PA_STREAM_READY:
+            host->ready_ = true;
+            break;
+        case PA_STREAM_FAILED:
+        case PA_STREAM_TERMINATED:
+            // After the stream was ready: a host failure. Nothing written
+            // plays any more, and later writes fail.
+            if (host->ready_ && host->lostCode_ == 0) {
+                pa_context* context = pa_stream_get_context(stream);
+                const bool serverGone = pa_context_get_state(context) != PA_CONTEXT_READY;
+                int error = pa_context_errno(context);
+                if (error == PA_OK) {
+                    error = serverGone ? PA_ERR_CONNECTIONTERMINATED : PA_ERR_KILLED;
+                }
+                host->lostCode_ = PulseBackend::CodeFor(
+                    serverGone ? PulseFailure::kConnectionLost : PulseFailure::kStreamEnded, error);
+                host->wakeup_->Wake();
+            }
+            break;
+        default:
+            break;
+    }
+    host->connection_->Changed();
+}
+
+void PulseStream::OnWritable(pa_stream*, std::size_t, void* self) {
+    // The server has played something and asks for more.
+    static_cast<PulseStream*>(self)->wakeup_->Wake();
+}
+
+void PulseStream::OnTiming(pa_stream*, void* self) {
+    auto* host = static_cast<PulseStream*>(self);
+    host->timingAt_ = pa_rtclock_now();
+    host->wakeup_->Wake();
+}
+
+}  // namespace skarnel
