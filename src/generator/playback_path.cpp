@@ -9,6 +9,7 @@
 #include "analysis/signal_analyzer.h"
 #include "audio/audio_output.h"
 #include "generator/live_view.h"
+#include "platform/logging.h"
 #include "settings/generator_model.h"
 
 namespace skarnel {
@@ -118,6 +119,7 @@ void PlaybackPath::ScheduleTestStall() {
     scheduled = true;
     const int duration = parts[1].toInt();
     QTimer::singleShot(parts[0].toInt(), this, [duration] {
+        qCWarning(lcWindow) << "test hook: the GUI thread is held for" << duration << "ms";
         std::this_thread::sleep_for(std::chrono::milliseconds(duration));
     });
 }

@@ -97,6 +97,11 @@ dbus-run-session -- xvfb-run -a -s "-screen 0 1024x768x24" bash "$work/inner.sh"
 ((status == 0)) || fail "playing on $server failed; the program's output:
 $(tail -n 20 "$work/skarnel.log" 2>/dev/null)"
 
+if [[ -n ${SKARNEL_TEST_STALL_GUI_MS:-} ]]; then
+    grep -q "test hook: the GUI thread is held for 1000 ms" "$work/skarnel.log" ||
+        fail "the program did not hold its GUI thread up; its output:
+$(tail -n 20 "$work/skarnel.log" 2>/dev/null)"
+fi
 echo "$server$( ((load)) && echo ' under load'): $(stat -c %s "$work/recording") bytes recorded"
 # Every frame of the period arrives, the last buffer's included (silence
 # follows the period's end within it).
