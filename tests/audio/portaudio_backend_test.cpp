@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -17,12 +18,15 @@
 #include <initializer_list>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "audio/audio_output.h"
+#include "audio/portaudio_session.h"
+#include "audio/portaudio_stream.h"
 #include "private_alsa_config.h"
 
 // These tests play through PortAudio's ALSA host API into an ALSA
@@ -429,6 +433,199 @@ TEST(PortAudioStream, AHostThatStopsTakingSamplesCannotHangFlushOrDestruction) {
     close(reader);
     EXPECT_TRUE(WaitUntil([&] { return s.wakeup.use_count() == 1; }));
 }
+
+// ---------------------------------------------------------------- a host call that returns late
+
+// A host whose write (blocking stream) or is-active call (callback stream)
+// blocks until the test releases it, then fails. The gate is the test's and
+// the host's: the host belongs to the stream and may outlive it.
+struct HostGate {
+    void Enter() {
+        std::unique_lock<std::mutex> lock(mutex);
+        entered = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return released; });
+    }
+    void Release() {
+        std::lock_guard<std::mutex> lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+    bool Await(const std::function<bool()>& done) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, kPatience, done);
+    }
+    void Note(bool closing = false) {
+        std::lock_guard<std::mutex> lock(mutex);
+        callsAfterClose += closed ? 1 : 0;
+        closes += closing ? 1 : 0;
+        closed = closed || closing;
+        changed.notify_all();
+    }
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool entered = false;
+    bool released = false;
+    bool closed = false;
+    int closes = 0;
+    int callsAfterClose = 0;
+};
+
+class StuckHost final : public PortAudioHost {
+public:
+    StuckHost(std::shared_ptr<HostGate> gate, PortAudioFeed feed)
+        : gate_(std::move(gate)), feed_(feed) {}
+
+    PaError StartStream() override { return Noted(paNoError); }
+    PaError AbortStream() override { return Noted(paNoError); }
+    PaError CloseStream() override {
+        gate_->Note(true);
+        return paNoError;
+    }
+    PaError IsStreamActive() override {
+        gate_->Note();
+        if (feed_ != PortAudioFeed::kCallback) {
+            return 1;
+        }
+        gate_->Enter();
+        return paInternalError;
+    }
+    PaError WriteStream(const void*, unsigned long) override {
+        gate_->Note();
+        gate_->Enter();
+        return paUnanticipatedHostError;
+    }
+    signed long GetStreamWriteAvailable() override { return Noted(4096); }
+
+private:
+    template <typename T>
+    T Noted(T result) {
+        gate_->Note();
+        return result;
+    }
+
+    const std::shared_ptr<HostGate> gate_;
+    const PortAudioFeed feed_;
+};
+
+// Opens streams on a StuckHost, for a player.
+class StuckHostBackend final : public WaveOutBackend {
+public:
+    StuckHostBackend(std::shared_ptr<HostGate> gate, PortAudioFeed feed)
+        : gate_(std::move(gate)), feed_(feed) {}
+
+    std::uint32_t DeviceCount() override { return 1; }
+    std::string DeviceName(std::uint32_t) override { return "stuck"; }
+    DeviceResult Open(std::uint32_t, const WaveFormat& format, const StreamOptions& options,
+                      std::shared_ptr<QueueWakeup> wakeup,
+                      std::unique_ptr<HostStream>& stream) override {
+        wakeup_ = wakeup;
+        const PaError opened =
+            OpenPortAudioStreamOn(std::make_unique<StuckHost>(gate_, feed_), 0.05, session_, feed_,
+                                  format, options, std::move(wakeup), stream);
+        return opened == paNoError
+                   ? kDeviceOk
+                   : static_cast<DeviceResult>(PortAudioBackend::CodeForPaError(opened));
+    }
+    std::string ErrorText(std::uint32_t code) override { return std::to_string(code); }
+
+    // Let go before the late call returns: the stream must hold its own.
+    void ForgetSession() { session_.reset(); }
+    // The wake-up of the last open, without keeping it alive.
+    const std::weak_ptr<QueueWakeup>& Wakeup() const { return wakeup_; }
+
+private:
+    const std::shared_ptr<HostGate> gate_;
+    const PortAudioFeed feed_;
+    std::shared_ptr<PortAudioSession> session_ = std::make_shared<PortAudioSession>();
+    std::weak_ptr<QueueWakeup> wakeup_;
+};
+
+class PortAudioStuckHost : public ::testing::TestWithParam<PortAudioFeed> {};
+
+// The stream is destroyed while its thread is stuck in the host; when the
+// call returns with an error, the thread reports it through the wake-up and
+// the share it holds, closes the host and lets go. Under AddressSanitizer a
+// touch of the destroyed stream fails the test.
+TEST_P(PortAudioStuckHost, ACallReturningAfterTheStreamIsGoneTouchesOnlyWhatTheStreamShares) {
+    const auto gate = std::make_shared<HostGate>();
+    StuckHostBackend backend(gate, GetParam());
+    auto wakeup = std::make_shared<QueueWakeup>();
+    std::unique_ptr<HostStream> stream;
+    const WaveFormat format = Pcm(2, 16);
+    ASSERT_EQ(backend.Open(0, format, {"stuck", 4096, 4}, wakeup, stream), kDeviceOk);
+    const std::vector<std::uint8_t> bytes = Pattern(4096, 9);
+    ASSERT_EQ(stream->Write(bytes.data(), bytes.size()), kDeviceOk);
+    ASSERT_EQ(stream->Start(), kDeviceOk);
+    ASSERT_TRUE(gate->Await([&] { return gate->entered; }));
+
+    // Patience: 1 s beyond the stream's 16 KB (93 ms) and the host's 50 ms.
+    const auto start = Clock::now();
+    stream.reset();
+    const auto waited = Clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(1000));
+    EXPECT_LT(waited, std::chrono::milliseconds(3000));
+    EXPECT_FALSE(gate->closed);
+    EXPECT_GT(wakeup.use_count(), 1);
+    backend.ForgetSession();
+
+    wakeup->Wait(std::chrono::nanoseconds(0));  // takes any earlier wake
+    gate->Release();
+    const auto released = Clock::now();
+    wakeup->Wait(kPatience);
+    EXPECT_LT(Clock::now() - released, std::chrono::seconds(5)) << "the failure woke nobody";
+    ASSERT_TRUE(gate->Await([&] { return gate->closed; }));
+    EXPECT_TRUE(WaitUntil([&] { return wakeup.use_count() == 1; }));
+    EXPECT_EQ(gate->closes, 1);
+    EXPECT_EQ(gate->callsAfterClose, 0);
+}
+
+// The same through the player: the stream's owner and its wake-up's other
+// holder are gone when the call returns.
+TEST_P(PortAudioStuckHost, ThePlayerMayGoWhileAHostCallIsStuck) {
+    const auto gate = std::make_shared<HostGate>();
+    StuckHostBackend backend(gate, GetParam());
+    auto out = std::make_unique<AudioOutput>(backend);
+    out->SetFrameRate(44100);
+    out->SetStereo(true);
+    out->SetQuantization(16);
+    out->SetBufferSize(4096);
+    out->SetNumBuffers(4);
+    out->OnFillBuffer = [](std::uint8_t* buffer, std::int32_t& size) {
+        std::fill(buffer, buffer + size, std::uint8_t{0x11});
+        return true;
+    };
+    ASSERT_TRUE(out->BeginPlayback()) << out->LastError();
+    ASSERT_TRUE(gate->Await([&] { return gate->entered; }));
+    out->ProcessNotifications();
+    EXPECT_EQ(out->DoneCount(), 0);  // nothing has played
+
+    const auto start = Clock::now();
+    out.reset();
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(3000));
+    EXPECT_FALSE(gate->closed);
+    // Its wake-up outlives the player, for the stream's thread to post to
+    // (inside the C library, where AddressSanitizer would not see a post to
+    // freed memory).
+    EXPECT_FALSE(backend.Wakeup().expired());
+    backend.ForgetSession();
+
+    gate->Release();
+    ASSERT_TRUE(gate->Await([&] { return gate->closed; }));
+    EXPECT_EQ(gate->closes, 1);
+    EXPECT_EQ(gate->callsAfterClose, 0);
+    EXPECT_TRUE(WaitUntil([&] { return backend.Wakeup().expired(); }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Feeds, PortAudioStuckHost,
+                         ::testing::Values(PortAudioFeed::kBlockingWrites,
+                                           PortAudioFeed::kCallback),
+                         [](const auto& info) {
+                             return std::string(info.param == PortAudioFeed::kCallback
+                                                    ? "CallbackIsActive"
+                                                    : "BlockingWrite");
+                         });
 
 // ---------------------------------------------------------------- through the component
 

@@ -198,6 +198,51 @@ TEST_P(PortAudioJackFeeds, ALateFillLeavesACountedGapAndLosesNoSample) {
         << played.size() / 2 << " frames played of " << kFrames;
 }
 
+// "Played" is what has reached the output: the position never runs ahead of
+// the host's real-time clock (a JACK period or two of slack, for a position
+// that moves a period at a time), and it does move.
+TEST_P(PortAudioJackFeeds, PlayedBytesNeverRunsAheadOfRealTime) {
+    const bool blocking = GetParam();
+    PortAudioBackend backend;
+    JackRecorder recorder(10 * kRate);  // ALSA's plug-in plays into its ports
+    ASSERT_TRUE(recorder.Ready());
+    const std::optional<std::uint32_t> device =
+        blocking ? DeviceIndex(paALSA, kAlsaOnJack) : JackDeviceIndex();
+    ASSERT_TRUE(device.has_value()) << "PortAudio does not list the device";
+    const auto wakeup = std::make_shared<QueueWakeup>();
+    std::unique_ptr<HostStream> stream;
+    ASSERT_EQ(backend.Open(*device, StereoFormat(), {"played", 19200, 4}, wakeup, stream),
+              kDeviceOk);  // 0.4 s
+
+    const std::vector<std::uint8_t> bytes = SequenceBytes(0, 4 * kRate);
+    std::size_t written = 0;
+    const auto feed = [&] {
+        const std::size_t n = std::min(stream->Writable(), bytes.size() - written);
+        ASSERT_EQ(stream->Write(bytes.data() + written, n), kDeviceOk);
+        written += n;
+    };
+    feed();
+    ASSERT_EQ(written, 4u * 19200);
+    constexpr double kSlackSeconds = 0.06;
+    const auto start = Clock::now();
+    ASSERT_EQ(stream->Start(), kDeviceOk);
+    std::uint64_t last = 0;
+    double worstLead = -1.0;  // seconds the position was ahead of the clock
+    while (Clock::now() - start < std::chrono::milliseconds(1500)) {
+        const std::uint64_t played = stream->PlayedBytes();
+        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        ASSERT_GE(played, last);
+        ASSERT_LE(played, written);
+        last = played;
+        worstLead = std::max(worstLead, static_cast<double>(played) / (4.0 * kRate) - elapsed);
+        feed();
+        wakeup->Wait(std::chrono::milliseconds(2));
+    }
+    EXPECT_LE(worstLead, kSlackSeconds);
+    EXPECT_GE(last, 4u * kRate / 2) << "less than 0.5 s played in 1.5 s";
+    EXPECT_EQ(stream->Failure(), kDeviceOk);
+}
+
 INSTANTIATE_TEST_SUITE_P(Feeds, PortAudioJackFeeds, ::testing::Values(false, true),
                          [](const auto& info) {
                              return std::string(info.param ? "AlsaBlockingWrites" : "JackCallback");
