@@ -4,8 +4,8 @@
 
 #include <string_view>
 
-#include "audio/portaudio_device.h"
 #include "audio/portaudio_session.h"
+#include "audio/portaudio_stream.h"
 
 namespace skarnel {
 
@@ -96,8 +96,9 @@ DeviceResult PortAudioBackend::OpenFailure(int paError) {
 }
 
 DeviceResult PortAudioBackend::Open(std::uint32_t index, const WaveFormat& format,
-                                    const StreamOptions& options, const NotificationTarget& target,
-                                    std::unique_ptr<WaveOutDevice>& device) {
+                                    const StreamOptions& options,
+                                    std::shared_ptr<QueueWakeup> wakeup,
+                                    std::unique_ptr<HostStream>& stream) {
     if (!session_->Ready()) {
         return kDeviceNoDriver;
     }
@@ -141,13 +142,9 @@ DeviceResult PortAudioBackend::Open(std::uint32_t index, const WaveFormat& forma
     const PortAudioFeed feed = api != nullptr && api->type == paALSA
                                    ? PortAudioFeed::kBlockingWrites
                                    : PortAudioFeed::kCallback;
-    const PaError opened = OpenPortAudioDevice(session_, paDevice, sampleFormat, feed, format,
-                                               options, target, device);
-    if (opened != paNoError) {
-        return OpenFailure(opened);
-    }
-    target.Post(DeviceEvent::kOpened);
-    return kDeviceOk;
+    const PaError opened = OpenPortAudioStream(session_, paDevice, sampleFormat, feed, format,
+                                               options, std::move(wakeup), stream);
+    return opened == paNoError ? kDeviceOk : OpenFailure(opened);
 }
 
 std::uint64_t PortAudioBackend::UnderrunCount() const noexcept {

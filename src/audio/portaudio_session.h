@@ -7,9 +7,9 @@
 
 namespace skarnel {
 
-// Holds one PortAudio initialisation. The back-end and every device it opened
+// Holds one PortAudio initialisation. The back-end and every stream it opened
 // share it, so PortAudio (which closes all streams when terminated) stays up
-// until the last of them is gone, a device thread held up in the host
+// until the last of them is gone, a stream thread held up in the host
 // included.
 //
 // The first session of a process also keeps the sound libraries quiet: it
@@ -30,7 +30,7 @@ public:
     void RememberHostError();
     std::string HostErrorText() const;
 
-    // A gap of silence a device played between samples (see
+    // A gap of silence a stream played between samples (see
     // PortAudioBackend::UnderrunCount). Lock-free: real-time callbacks count.
     void CountUnderrun() noexcept { underruns_.fetch_add(1, std::memory_order_relaxed); }
     std::uint64_t Underruns() const noexcept { return underruns_.load(std::memory_order_relaxed); }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -17,12 +18,15 @@
 #include <initializer_list>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "audio/audio_output.h"
+#include "audio/portaudio_session.h"
+#include "audio/portaudio_stream.h"
 #include "private_alsa_config.h"
 
 // These tests play through PortAudio's ALSA host API into an ALSA
@@ -95,79 +99,52 @@ bool WaitUntil(const std::function<bool()>& done, Clock::duration patience = kPa
     return true;
 }
 
-std::vector<DeviceNotification> TakeAll(NotificationChannel& channel) {
-    std::vector<DeviceNotification> taken;
-    while (const auto n = channel.Take()) {
-        taken.push_back(*n);
-    }
-    return taken;
-}
-
 // Deterministic bytes that differ from their neighbours, so a lost, repeated
 // or shifted byte shows.
-void FillPattern(std::vector<std::uint8_t>& bytes, std::uint32_t seed) {
+std::vector<std::uint8_t> Pattern(std::size_t size, std::uint32_t seed) {
+    std::vector<std::uint8_t> bytes(size);
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         bytes[i] = static_cast<std::uint8_t>((i * 131 + seed * 7 + (i >> 8)) & 0xFF);
     }
+    return bytes;
 }
 
-// A device opened on the default output, with its buffers and notifications.
-class OpenDevice {
+constexpr StreamOptions kQuarterMegabyteBuffers{"test", 256 * 1024, 4};
+
+// A stream opened on the default output, and the bytes it is to play, which
+// it is handed as a player would: as much as it takes at a time.
+class OpenStream {
 public:
-    OpenDevice(PortAudioBackend& backend, int buffers, std::size_t bytes)
-        : headers(buffers), buffers_(buffers) {
-        EXPECT_EQ(backend.Open(kDefaultWaveDevice, Pcm(2, 16), {}, {&channel, 7}, device),
-                  kDeviceOk);
-        for (int i = 0; i < buffers; ++i) {
-            buffers_[i].resize(bytes);
-            FillPattern(buffers_[i], static_cast<std::uint32_t>(i));
-            headers[i].data = buffers_[i].data();
-            headers[i].bufferLength = static_cast<std::uint32_t>(bytes);
-            if (device != nullptr) {
-                EXPECT_EQ(device->PrepareHeader(headers[i]), kDeviceOk);
-            }
+    OpenStream(PortAudioBackend& backend, std::vector<std::uint8_t> bytes,
+               const StreamOptions& options = kQuarterMegabyteBuffers,
+               const WaveFormat& format = Pcm(2, 16))
+        : bytes(std::move(bytes)) {
+        EXPECT_EQ(backend.Open(kDefaultWaveDevice, format, options, wakeup, stream), kDeviceOk);
+    }
+
+    // Writes what the stream takes now of the bytes not yet written.
+    void Feed() {
+        const std::size_t n = std::min(stream->Writable(), bytes.size() - written);
+        if (n > 0) {
+            ASSERT_EQ(stream->Write(bytes.data() + written, n), kDeviceOk);
+            written += n;
         }
     }
 
-    const std::vector<std::uint8_t>& Bytes(int index) const { return buffers_[index]; }
-
-    std::vector<std::uint8_t> AllBytes() const {
-        std::vector<std::uint8_t> all;
-        for (const auto& b : buffers_) {
-            all.insert(all.end(), b.begin(), b.end());
-        }
-        return all;
+    // Feeds until every byte is written and played.
+    bool PlayToTheEnd(Clock::duration patience = kPatience) {
+        return WaitUntil(
+            [&] {
+                Feed();
+                return written == bytes.size() && stream->PlayedBytes() == written;
+            },
+            patience);
     }
 
-    // Takes notifications until `count` done ones have come (or time runs out).
-    std::vector<WaveHeader*> Dones(std::size_t count) {
-        std::vector<WaveHeader*> dones;
-        WaitUntil([&] {
-            for (const auto& n : TakeAll(channel)) {
-                EXPECT_EQ(n.generation, 7u);
-                if (n.event == DeviceEvent::kBufferDone) {
-                    dones.push_back(n.header);
-                }
-            }
-            return dones.size() >= count;
-        });
-        return dones;
-    }
-
-    std::vector<WaveHeader*> HeaderOrder(std::initializer_list<int> indices) {
-        std::vector<WaveHeader*> order;
-        for (int i : indices) {
-            order.push_back(&headers[i]);
-        }
-        return order;
-    }
-
-    NotificationChannel channel;
-    std::unique_ptr<WaveOutDevice> device;
-    std::vector<WaveHeader> headers;
-
-private:
-    std::vector<std::vector<std::uint8_t>> buffers_;
+    std::vector<std::uint8_t> bytes;
+    std::size_t written = 0;
+    std::shared_ptr<QueueWakeup> wakeup = std::make_shared<QueueWakeup>();
+    std::unique_ptr<HostStream> stream;
 };
 
 // ---------------------------------------------------------------- start-up and device list
@@ -182,10 +159,14 @@ TEST(PortAudioBackend, StartsOpensAndClosesWithoutWritingToStandardError) {
     {
         PortAudioBackend backend;
         backend.DeviceCount();
-        NotificationChannel channel;
-        std::unique_ptr<WaveOutDevice> device;
-        if (backend.Open(kDefaultWaveDevice, Pcm(2, 16), {}, {&channel, 1}, device) == kDeviceOk) {
-            device->Close();
+        std::unique_ptr<HostStream> stream;
+        if (backend.Open(kDefaultWaveDevice, Pcm(2, 16), {}, std::make_shared<QueueWakeup>(),
+                         stream) == kDeviceOk) {
+            const std::vector<std::uint8_t> bytes = Pattern(4096, 1);
+            stream->Write(bytes.data(), bytes.size());
+            stream->Start();
+            WaitUntil([&] { return stream->PlayedBytes() == bytes.size(); });
+            stream.reset();
         }
     }
     std::fflush(stderr);
@@ -215,25 +196,22 @@ TEST(PortAudioBackend, ListsTheConfiguredDefaultAsAnOutputDevice) {
 
 TEST(PortAudioBackend, OpenRefusesUnknownDevicesAndSampleWidths) {
     PortAudioBackend backend;
-    NotificationChannel channel;
-    std::unique_ptr<WaveOutDevice> device;
+    const auto wakeup = std::make_shared<QueueWakeup>();
+    std::unique_ptr<HostStream> stream;
 
     const DeviceResult outOfRange =
-        backend.Open(backend.DeviceCount(), Pcm(2, 16), {}, {&channel, 1}, device);
+        backend.Open(backend.DeviceCount(), Pcm(2, 16), {}, wakeup, stream);
     EXPECT_EQ(outOfRange, kDeviceBadId);
     EXPECT_NE(backend.ErrorText(outOfRange), "");
 
-    EXPECT_EQ(backend.Open(kDefaultWaveDevice, Pcm(2, 32), {}, {&channel, 1}, device),
-              kWaveBadFormat);
-    EXPECT_EQ(backend.Open(kDefaultWaveDevice, Pcm(2, 12), {}, {&channel, 1}, device),
-              kWaveBadFormat);
+    EXPECT_EQ(backend.Open(kDefaultWaveDevice, Pcm(2, 32), {}, wakeup, stream), kWaveBadFormat);
+    EXPECT_EQ(backend.Open(kDefaultWaveDevice, Pcm(2, 12), {}, wakeup, stream), kWaveBadFormat);
     WaveFormat inconsistent = Pcm(2, 16);
     inconsistent.blockAlign = 2;
-    EXPECT_EQ(backend.Open(kDefaultWaveDevice, inconsistent, {}, {&channel, 1}, device),
-              kWaveBadFormat);
+    EXPECT_EQ(backend.Open(kDefaultWaveDevice, inconsistent, {}, wakeup, stream), kWaveBadFormat);
 
-    EXPECT_EQ(device, nullptr);
-    EXPECT_EQ(channel.Pending(), 0u);  // a failed open announces nothing
+    EXPECT_EQ(stream, nullptr);
+    EXPECT_EQ(wakeup.use_count(), 1);  // a failed open keeps nothing
 }
 
 TEST(PortAudioBackend, ErrorTextExplainsOwnAndPortAudioCodes) {
@@ -253,203 +231,401 @@ TEST(PortAudioBackend, ErrorTextExplainsOwnAndPortAudioCodes) {
     }
 }
 
-// ---------------------------------------------------------------- queue control
+// ---------------------------------------------------------------- the stream
 
-TEST(PortAudioDevice, CloseAndUnprepareAreRefusedWhileABufferIsHeld) {
+// All of the player's buffers at once and not a byte more, even where they
+// last longer than two seconds (11025 Hz mono, 4 x 16384 bytes: 2.97 s);
+// nothing plays before Start, and then every byte once, in order.
+TEST(PortAudioStream, TakesThePlayersBuffersWholeAndPlaysNothingBeforeStart) {
     PortAudioBackend backend;
-    OpenDevice d(backend, 1, 4096);
-    ASSERT_NE(d.device, nullptr);
-    WaveHeader& header = d.headers[0];
+    const WaveFormat format = Pcm(1, 16, 11025);
+    OpenStream s(backend, Pattern(4 * 16384, 3), {"test", 16384, 4}, format);
+    ASSERT_NE(s.stream, nullptr);
+    HostStream& stream = *s.stream;
+    ASSERT_EQ(stream.Writable(), s.bytes.size());
 
-    WaveHeader unprepared{};
-    unprepared.data = header.data;
-    unprepared.bufferLength = 4096;
-    EXPECT_EQ(d.device->Write(unprepared), kWaveUnprepared);
+    EXPECT_EQ(stream.Write(s.bytes.data(), 1), kDeviceInvalidParameter);  // half a frame
+    EXPECT_EQ(stream.Write(nullptr, 2), kDeviceInvalidParameter);
+    const std::vector<std::uint8_t> tooMuch(s.bytes.size() + 2);
+    EXPECT_EQ(stream.Write(tooMuch.data(), tooMuch.size()), kDeviceInvalidParameter);
+    ASSERT_EQ(stream.Write(s.bytes.data(), s.bytes.size()), kDeviceOk);
+    s.written = s.bytes.size();
+    EXPECT_EQ(stream.Writable(), 0u);
+    EXPECT_EQ(stream.Write(s.bytes.data(), 2), kDeviceInvalidParameter);
 
-    ASSERT_EQ(d.device->Pause(), kDeviceOk);
-    ASSERT_EQ(d.device->Write(header), kDeviceOk);
-    EXPECT_EQ(d.device->Write(header), kWaveStillPlaying);  // already queued
-    EXPECT_EQ(d.device->Close(), kWaveStillPlaying);
-    EXPECT_EQ(d.device->UnprepareHeader(header), kWaveStillPlaying);
-    EXPECT_NE(header.flags & kHeaderPrepared, 0u);
-
-    ASSERT_EQ(d.device->Reset(), kDeviceOk);
-    EXPECT_EQ(d.device->UnprepareHeader(header), kDeviceOk);
-    EXPECT_EQ(header.flags & kHeaderPrepared, 0u);
-    EXPECT_EQ(d.device->Close(), kDeviceOk);
-    const auto events = TakeAll(d.channel);
-    ASSERT_EQ(events.size(), 3u);
-    EXPECT_EQ(events[0].event, DeviceEvent::kOpened);
-    EXPECT_EQ(events[1].event, DeviceEvent::kBufferDone);
-    EXPECT_EQ(events[2].event, DeviceEvent::kClosed);
-    EXPECT_EQ(d.device->Write(header), kDeviceInvalidHandle);  // closed for good
-}
-
-TEST(PortAudioDevice, PauseHaltsInPlaceAndRestartResumes) {
-    PortAudioBackend backend;
-    OpenDevice d(backend, 4, 256 * 1024);
-    ASSERT_NE(d.device, nullptr);
-
-    // Paused before anything is written: nothing may come back.
-    ASSERT_EQ(d.device->Pause(), kDeviceOk);
-    for (auto& header : d.headers) {
-        ASSERT_EQ(d.device->Write(header), kDeviceOk);
-    }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_TRUE(d.Dones(0).empty());
+    EXPECT_EQ(stream.PlayedBytes(), 0u);
+    EXPECT_TRUE(Captured().empty());
 
-    // Paused again once the first buffer is back: whatever came before the
-    // pause, nothing comes while it lasts, although the sink never holds up.
-    ASSERT_EQ(d.device->Restart(), kDeviceOk);
-    std::vector<WaveHeader*> dones = d.Dones(1);
-    ASSERT_EQ(d.device->Pause(), kDeviceOk);
-    for (const auto& n : TakeAll(d.channel)) {
-        dones.push_back(n.header);
-    }
+    ASSERT_EQ(stream.Start(), kDeviceOk);
+    std::uint64_t last = 0;
+    ASSERT_TRUE(WaitUntil([&] {
+        const std::uint64_t played = stream.PlayedBytes();
+        EXPECT_GE(played, last);
+        EXPECT_LE(played, s.written);
+        last = played;
+        return played == s.written;
+    }));
+    EXPECT_EQ(stream.Writable(), s.bytes.size());
+    EXPECT_EQ(stream.Failure(), kDeviceOk);
+    s.stream.reset();
+    EXPECT_EQ(Captured(), s.bytes);
+}
+
+TEST(PortAudioStream, PauseHaltsInPlaceAndResumeContinues) {
+    PortAudioBackend backend;
+    OpenStream s(backend, Pattern(4 * 1024 * 1024, 4));
+    ASSERT_NE(s.stream, nullptr);
+    HostStream& stream = *s.stream;
+
+    // Paused from the start: nothing plays, although the sink never holds up.
+    ASSERT_EQ(stream.SetPaused(true), kDeviceOk);
+    s.Feed();
+    ASSERT_EQ(stream.Start(), kDeviceOk);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(d.channel.Pending(), 0u);
+    EXPECT_EQ(stream.PlayedBytes(), 0u);
+    EXPECT_TRUE(Captured().empty());
 
-    ASSERT_EQ(d.device->Restart(), kDeviceOk);
-    for (WaveHeader* h : d.Dones(4 - dones.size())) {
-        dones.push_back(h);
-    }
-    EXPECT_EQ(dones, d.HeaderOrder({0, 1, 2, 3}));
-    for (const auto& header : d.headers) {
-        EXPECT_EQ(header.flags & kHeaderInQueue, 0u);
-    }
-    ASSERT_EQ(d.device->Close(), kDeviceOk);
-    // Resuming continued where the pause left each buffer.
-    EXPECT_EQ(Captured(), d.AllBytes());
+    // Paused again once some has played: nothing more plays or reaches the
+    // sink while it lasts.
+    ASSERT_EQ(stream.SetPaused(false), kDeviceOk);
+    ASSERT_TRUE(WaitUntil([&] {
+        s.Feed();
+        return stream.PlayedBytes() > 0;
+    }));
+    ASSERT_EQ(stream.SetPaused(true), kDeviceOk);
+    const std::uint64_t pausedAt = stream.PlayedBytes();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::size_t capturedAtPause = Captured().size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(stream.PlayedBytes(), pausedAt);
+    EXPECT_EQ(Captured().size(), capturedAtPause);
+    EXPECT_LT(capturedAtPause, s.bytes.size());
+
+    ASSERT_EQ(stream.SetPaused(false), kDeviceOk);
+    ASSERT_TRUE(s.PlayToTheEnd());
+    s.stream.reset();
+    // Resuming continued where the pause left off.
+    EXPECT_EQ(Captured(), s.bytes);
 }
 
-TEST(PortAudioDevice, ResetReturnsEveryQueuedBufferAtOnceInQueueOrder) {
+TEST(PortAudioStream, FlushDropsEverythingAtOnceAndLeavesTheStreamPlaying) {
     PortAudioBackend backend;
-    OpenDevice d(backend, 5, 4096);
-    ASSERT_NE(d.device, nullptr);
-    ASSERT_EQ(TakeAll(d.channel).size(), 1u);  // opened
+    OpenStream s(backend, Pattern(4 * 1024 * 1024, 5));
+    ASSERT_NE(s.stream, nullptr);
+    HostStream& stream = *s.stream;
 
-    ASSERT_EQ(d.device->Pause(), kDeviceOk);
-    for (int i : {2, 0, 3, 1}) {
-        ASSERT_EQ(d.device->Write(d.headers[i]), kDeviceOk);
-    }
-    ASSERT_EQ(d.device->Reset(), kDeviceOk);
-    // Already posted when Reset returns, without waiting.
-    std::vector<WaveHeader*> returned;
-    for (const auto& n : TakeAll(d.channel)) {
-        EXPECT_EQ(n.event, DeviceEvent::kBufferDone);
-        returned.push_back(n.header);
-    }
-    EXPECT_EQ(returned, d.HeaderOrder({2, 0, 3, 1}));
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(d.headers[i].flags & kHeaderInQueue, 0u);
-    }
+    ASSERT_EQ(stream.SetPaused(true), kDeviceOk);
+    s.Feed();
+    ASSERT_EQ(stream.Start(), kDeviceOk);
+    ASSERT_GT(s.written, 0u);
+    EXPECT_EQ(stream.PlayedBytes(), 0u);
+    const auto start = Clock::now();
+    ASSERT_EQ(stream.Flush(), kDeviceOk);
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(50));
+    // What was dropped counts as played, at once.
+    EXPECT_EQ(stream.PlayedBytes(), s.written);
+    EXPECT_TRUE(WaitUntil([&] { return stream.Writable() == 4 * 256 * 1024; }));
 
-    // The reset left the device playing, not paused.
-    ASSERT_EQ(d.device->Write(d.headers[4]), kDeviceOk);
-    EXPECT_EQ(d.Dones(1), d.HeaderOrder({4}));
-    EXPECT_EQ(d.device->Close(), kDeviceOk);
+    // The flush left the stream playing, not paused.
+    const std::vector<std::uint8_t> after = Pattern(8192, 6);
+    ASSERT_EQ(stream.Write(after.data(), after.size()), kDeviceOk);
+    const std::uint64_t total = s.written + after.size();
+    EXPECT_TRUE(WaitUntil([&] { return stream.PlayedBytes() == total; }));
+    s.stream.reset();
+    EXPECT_EQ(Captured(), after);
 }
 
-TEST(PortAudioDevice, ResetDuringPlaybackHandsBackTheRestAndStartsTheNextBufferAfresh) {
+TEST(PortAudioStream, FlushDuringPlaybackDropsTheRestAndPlaysWhatFollowsAfresh) {
     PortAudioBackend backend;
-    // Where the writer stands when the reset comes is up to the scheduler;
-    // several rounds make it likely that one lands inside a buffer.
+    // Where the writer stands when the flush comes is up to the scheduler;
+    // several rounds make it likely that one lands in the middle of a write.
     for (int round = 0; round < 6; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        OpenDevice d(backend, 5, 512 * 1024);
-        ASSERT_NE(d.device, nullptr);
-        for (int i = 0; i < 4; ++i) {
-            ASSERT_EQ(d.device->Write(d.headers[i]), kDeviceOk);
-        }
-        // Once the first buffer is back the writer is busy with the next.
-        std::vector<WaveHeader*> dones = d.Dones(1);
-        ASSERT_EQ(d.device->Reset(), kDeviceOk);
-        for (const auto& n : TakeAll(d.channel)) {
-            dones.push_back(n.header);
-        }
-        // The writer's dones and the reset's give each buffer once, in order.
-        EXPECT_EQ(dones, d.HeaderOrder({0, 1, 2, 3}));
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        EXPECT_EQ(d.channel.Pending(), 0u);
+        OpenStream s(backend, Pattern(4 * 1024 * 1024, static_cast<std::uint32_t>(round)));
+        ASSERT_NE(s.stream, nullptr);
+        HostStream& stream = *s.stream;
+        s.Feed();
+        ASSERT_EQ(stream.Start(), kDeviceOk);
+        ASSERT_TRUE(WaitUntil([&] {
+            s.Feed();
+            return stream.PlayedBytes() > 0;
+        }));
+        ASSERT_EQ(stream.Flush(), kDeviceOk);
+        EXPECT_EQ(stream.PlayedBytes(), s.written);
 
-        // The next buffer plays from its first byte on the restarted stream.
-        ASSERT_EQ(d.device->Write(d.headers[4]), kDeviceOk);
-        EXPECT_EQ(d.Dones(1), d.HeaderOrder({4}));
-        ASSERT_EQ(d.device->Close(), kDeviceOk);
+        // The next bytes play from their first on the restarted stream.
+        const std::vector<std::uint8_t> after = Pattern(64 * 1024, 100);
+        std::size_t afterWritten = 0;
+        ASSERT_TRUE(WaitUntil([&] {
+            const std::size_t n = std::min(stream.Writable(), after.size() - afterWritten);
+            EXPECT_EQ(stream.Write(after.data() + afterWritten, n), kDeviceOk);
+            afterWritten += n;
+            return afterWritten == after.size() && stream.PlayedBytes() == s.written + after.size();
+        }));
+        s.stream.reset();
         const std::vector<std::uint8_t> captured = Captured();
-        const std::vector<std::uint8_t>& last = d.Bytes(4);
-        ASSERT_GE(captured.size(), last.size());
-        EXPECT_TRUE(std::equal(last.begin(), last.end(), captured.end() - last.size()));
+        ASSERT_GE(captured.size(), after.size());
+        EXPECT_TRUE(std::equal(after.begin(), after.end(), captured.end() - after.size()));
     }
 }
 
-TEST(PortAudioDevice, DestroyingAnUnclosedDeviceStopsItQuietly) {
+// Destruction ends the stream and its thread before it returns when the host
+// lets it: nothing of the stream holds the player's wake-up afterwards.
+TEST(PortAudioStream, DestructionEndsThePlayingOrPausedStreamPromptly) {
     PortAudioBackend backend;
     for (bool paused : {false, true}) {
         SCOPED_TRACE(paused ? "paused" : "playing");
-        OpenDevice d(backend, 4, 256 * 1024);
-        ASSERT_NE(d.device, nullptr);
+        OpenStream s(backend, Pattern(4 * 1024 * 1024, 7));
+        ASSERT_NE(s.stream, nullptr);
+        s.Feed();
+        ASSERT_EQ(s.stream->Start(), kDeviceOk);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
         if (paused) {
-            ASSERT_EQ(d.device->Pause(), kDeviceOk);
+            ASSERT_EQ(s.stream->SetPaused(true), kDeviceOk);
         }
-        for (auto& header : d.headers) {
-            ASSERT_EQ(d.device->Write(header), kDeviceOk);
-        }
-        if (paused) {
-            EXPECT_EQ(d.device->Close(), kWaveStillPlaying);
-        }
-        d.device.reset();
-        const std::size_t posted = d.channel.Pending();
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        EXPECT_EQ(d.channel.Pending(), posted);
-        for (const auto& n : TakeAll(d.channel)) {
-            EXPECT_NE(n.event, DeviceEvent::kClosed);
-        }
+        const auto start = Clock::now();
+        s.stream.reset();
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
+        EXPECT_EQ(s.wakeup.use_count(), 1);
     }
 }
 
 // A host that stops taking samples: the capture is a pipe nobody reads, so
-// the writer is held up inside Pa_WriteStream once the pipe is full. Reset
-// still returns every buffer at once and Close returns in bounded time; the
-// writer closes the stream when the host lets it go.
-TEST(PortAudioDevice, AHostThatStopsTakingSamplesCannotHangResetOrClose) {
+// the writer is held up inside Pa_WriteStream once the pipe is full. Flush
+// still returns at once and destruction in bounded time; the writer closes
+// the stream when the host lets it go.
+TEST(PortAudioStream, AHostThatStopsTakingSamplesCannotHangFlushOrDestruction) {
     const fs::path fifo = CaptureHome::CapturePath().parent_path() / "stuck.fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
     setenv("SKARNEL_TEST_CAPTURE", fifo.c_str(), 1);
     PortAudioBackend backend;
-    OpenDevice d(backend, 4, 256 * 1024);  // far more than the pipe holds
+    // 128 KB, twice what the pipe holds; destruction waits 1 s beyond their
+    // 0.74 s and the host's (at most half of that).
+    OpenStream s(backend, Pattern(4 * 1024 * 1024, 8), {"test", 32 * 1024, 4});
     unsetenv("SKARNEL_TEST_CAPTURE");
-    ASSERT_NE(d.device, nullptr);
-    for (auto& header : d.headers) {
-        ASSERT_EQ(d.device->Write(header), kDeviceOk);
+    ASSERT_NE(s.stream, nullptr);
+    HostStream& stream = *s.stream;
+    s.Feed();
+    ASSERT_EQ(stream.Start(), kDeviceOk);
+    const auto feedUntil = Clock::now() + std::chrono::milliseconds(300);
+    while (Clock::now() < feedUntil) {
+        s.Feed();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_TRUE(d.Dones(0).empty());  // held up in the first buffer
+    EXPECT_LT(stream.PlayedBytes(), s.written);  // held up
+    EXPECT_EQ(stream.Writable(), 0u);
 
     const auto start = Clock::now();
-    ASSERT_EQ(d.device->Reset(), kDeviceOk);
+    ASSERT_EQ(stream.Flush(), kDeviceOk);
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));
-    std::vector<WaveHeader*> returned;
-    for (const auto& n : TakeAll(d.channel)) {
-        returned.push_back(n.header);
-    }
-    EXPECT_EQ(returned, d.HeaderOrder({0, 1, 2, 3}));
-    ASSERT_EQ(d.device->Close(), kDeviceOk);
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
-    const auto closed = TakeAll(d.channel);
-    ASSERT_EQ(closed.size(), 1u);
-    EXPECT_EQ(closed[0].event, DeviceEvent::kClosed);
-    d.device.reset();
+    EXPECT_EQ(stream.PlayedBytes(), s.written);
+    s.stream.reset();
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+    EXPECT_GT(s.wakeup.use_count(), 1);  // the writer still holds the stream's state
 
     // Reading the pipe lets the writer go; it closes the stream (the pipe
-    // then reads as ended) and posts nothing more.
+    // then reads as ended) and lets go of what it held.
     std::array<char, 65536> sink{};
     EXPECT_TRUE(WaitUntil([&] { return read(reader, sink.data(), sink.size()) == 0; }));
     close(reader);
-    EXPECT_EQ(d.channel.Pending(), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return s.wakeup.use_count() == 1; }));
 }
+
+// ---------------------------------------------------------------- a host call that returns late
+
+// A host whose write (blocking stream) or is-active call (callback stream)
+// blocks until the test releases it, then fails. The gate is the test's and
+// the host's: the host belongs to the stream and may outlive it.
+struct HostGate {
+    void Enter() {
+        std::unique_lock<std::mutex> lock(mutex);
+        entered = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return released; });
+    }
+    void Release() {
+        std::lock_guard<std::mutex> lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+    bool Await(const std::function<bool()>& done) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, kPatience, done);
+    }
+    void Note(bool closing = false) {
+        std::lock_guard<std::mutex> lock(mutex);
+        callsAfterClose += closed ? 1 : 0;
+        closes += closing ? 1 : 0;
+        closed = closed || closing;
+        changed.notify_all();
+    }
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool entered = false;
+    bool released = false;
+    bool closed = false;
+    int closes = 0;
+    int callsAfterClose = 0;
+};
+
+class StuckHost final : public PortAudioHost {
+public:
+    StuckHost(std::shared_ptr<HostGate> gate, PortAudioFeed feed)
+        : gate_(std::move(gate)), feed_(feed) {}
+
+    PaError StartStream() override { return Noted(paNoError); }
+    PaError AbortStream() override { return Noted(paNoError); }
+    PaError CloseStream() override {
+        gate_->Note(true);
+        return paNoError;
+    }
+    PaError IsStreamActive() override {
+        gate_->Note();
+        if (feed_ != PortAudioFeed::kCallback) {
+            return 1;
+        }
+        gate_->Enter();
+        return paInternalError;
+    }
+    PaError WriteStream(const void*, unsigned long) override {
+        gate_->Note();
+        gate_->Enter();
+        return paUnanticipatedHostError;
+    }
+    signed long GetStreamWriteAvailable() override { return Noted(4096); }
+
+private:
+    template <typename T>
+    T Noted(T result) {
+        gate_->Note();
+        return result;
+    }
+
+    const std::shared_ptr<HostGate> gate_;
+    const PortAudioFeed feed_;
+};
+
+// Opens streams on a StuckHost, for a player.
+class StuckHostBackend final : public WaveOutBackend {
+public:
+    StuckHostBackend(std::shared_ptr<HostGate> gate, PortAudioFeed feed)
+        : gate_(std::move(gate)), feed_(feed) {}
+
+    std::uint32_t DeviceCount() override { return 1; }
+    std::string DeviceName(std::uint32_t) override { return "stuck"; }
+    DeviceResult Open(std::uint32_t, const WaveFormat& format, const StreamOptions& options,
+                      std::shared_ptr<QueueWakeup> wakeup,
+                      std::unique_ptr<HostStream>& stream) override {
+        wakeup_ = wakeup;
+        const PaError opened =
+            OpenPortAudioStreamOn(std::make_unique<StuckHost>(gate_, feed_), 0.05, session_, feed_,
+                                  format, options, std::move(wakeup), stream);
+        return opened == paNoError
+                   ? kDeviceOk
+                   : static_cast<DeviceResult>(PortAudioBackend::CodeForPaError(opened));
+    }
+    std::string ErrorText(std::uint32_t code) override { return std::to_string(code); }
+
+    // Let go before the late call returns: the stream must hold its own.
+    void ForgetSession() { session_.reset(); }
+    // The wake-up of the last open, without keeping it alive.
+    const std::weak_ptr<QueueWakeup>& Wakeup() const { return wakeup_; }
+
+private:
+    const std::shared_ptr<HostGate> gate_;
+    const PortAudioFeed feed_;
+    std::shared_ptr<PortAudioSession> session_ = std::make_shared<PortAudioSession>();
+    std::weak_ptr<QueueWakeup> wakeup_;
+};
+
+class PortAudioStuckHost : public ::testing::TestWithParam<PortAudioFeed> {};
+
+// The stream is destroyed while its thread is stuck in the host; when the
+// call returns with an error, the thread reports it through the wake-up and
+// the share it holds, closes the host and lets go. Under AddressSanitizer a
+// touch of the destroyed stream fails the test.
+TEST_P(PortAudioStuckHost, ACallReturningAfterTheStreamIsGoneTouchesOnlyWhatTheStreamShares) {
+    const auto gate = std::make_shared<HostGate>();
+    StuckHostBackend backend(gate, GetParam());
+    auto wakeup = std::make_shared<QueueWakeup>();
+    std::unique_ptr<HostStream> stream;
+    const WaveFormat format = Pcm(2, 16);
+    ASSERT_EQ(backend.Open(0, format, {"stuck", 4096, 4}, wakeup, stream), kDeviceOk);
+    const std::vector<std::uint8_t> bytes = Pattern(4096, 9);
+    ASSERT_EQ(stream->Write(bytes.data(), bytes.size()), kDeviceOk);
+    ASSERT_EQ(stream->Start(), kDeviceOk);
+    ASSERT_TRUE(gate->Await([&] { return gate->entered; }));
+
+    // Patience: 1 s beyond the stream's 16 KB (93 ms) and the host's 50 ms.
+    const auto start = Clock::now();
+    stream.reset();
+    const auto waited = Clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(1000));
+    EXPECT_LT(waited, std::chrono::milliseconds(3000));
+    EXPECT_FALSE(gate->closed);
+    EXPECT_GT(wakeup.use_count(), 1);
+    backend.ForgetSession();
+
+    wakeup->Wait(std::chrono::nanoseconds(0));  // takes any earlier wake
+    gate->Release();
+    const auto released = Clock::now();
+    wakeup->Wait(kPatience);
+    EXPECT_LT(Clock::now() - released, std::chrono::seconds(5)) << "the failure woke nobody";
+    ASSERT_TRUE(gate->Await([&] { return gate->closed; }));
+    EXPECT_TRUE(WaitUntil([&] { return wakeup.use_count() == 1; }));
+    EXPECT_EQ(gate->closes, 1);
+    EXPECT_EQ(gate->callsAfterClose, 0);
+}
+
+// The same through the player: the stream's owner and its wake-up's other
+// holder are gone when the call returns.
+TEST_P(PortAudioStuckHost, ThePlayerMayGoWhileAHostCallIsStuck) {
+    const auto gate = std::make_shared<HostGate>();
+    StuckHostBackend backend(gate, GetParam());
+    auto out = std::make_unique<AudioOutput>(backend);
+    out->SetFrameRate(44100);
+    out->SetStereo(true);
+    out->SetQuantization(16);
+    out->SetBufferSize(4096);
+    out->SetNumBuffers(4);
+    out->OnFillBuffer = [](std::uint8_t* buffer, std::int32_t& size) {
+        std::fill(buffer, buffer + size, std::uint8_t{0x11});
+        return true;
+    };
+    ASSERT_TRUE(out->BeginPlayback()) << out->LastError();
+    ASSERT_TRUE(gate->Await([&] { return gate->entered; }));
+    out->ProcessNotifications();
+    EXPECT_EQ(out->DoneCount(), 0);  // nothing has played
+
+    const auto start = Clock::now();
+    out.reset();
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(3000));
+    EXPECT_FALSE(gate->closed);
+    // Its wake-up outlives the player, for the stream's thread to post to
+    // (inside the C library, where AddressSanitizer would not see a post to
+    // freed memory).
+    EXPECT_FALSE(backend.Wakeup().expired());
+    backend.ForgetSession();
+
+    gate->Release();
+    ASSERT_TRUE(gate->Await([&] { return gate->closed; }));
+    EXPECT_EQ(gate->closes, 1);
+    EXPECT_EQ(gate->callsAfterClose, 0);
+    EXPECT_TRUE(WaitUntil([&] { return backend.Wakeup().expired(); }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Feeds, PortAudioStuckHost,
+                         ::testing::Values(PortAudioFeed::kBlockingWrites,
+                                           PortAudioFeed::kCallback),
+                         [](const auto& info) {
+                             return std::string(info.param == PortAudioFeed::kCallback
+                                                    ? "CallbackIsActive"
+                                                    : "BlockingWrite");
+                         });
 
 // ---------------------------------------------------------------- through the component
 

@@ -54,6 +54,35 @@ std::vector<std::int16_t> ExpectedSamples(std::size_t frames) {
     return samples;
 }
 
+// The bytes of frames [first, first + count) of the sequence, 16-bit stereo.
+std::vector<std::uint8_t> SequenceBytes(std::size_t first, std::size_t count) {
+    const std::vector<std::int16_t> samples = ExpectedSamples(first + count);
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 2 * first; i < samples.size(); ++i) {
+        const auto s = static_cast<std::uint16_t>(samples[i]);
+        bytes.push_back(static_cast<std::uint8_t>(s & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(s >> 8));
+    }
+    return bytes;
+}
+
+bool Silent(const std::vector<std::int16_t>& samples, std::size_t from, std::size_t to) {
+    return std::all_of(samples.begin() + static_cast<std::ptrdiff_t>(from),
+                       samples.begin() + static_cast<std::ptrdiff_t>(to),
+                       [](std::int16_t s) { return s == 0; });
+}
+
+// 48 kHz 16-bit stereo, as the JACK server runs.
+WaveFormat StereoFormat() {
+    WaveFormat format;
+    format.channels = 2;
+    format.bitsPerSample = 16;
+    format.samplesPerSec = kRate;
+    format.blockAlign = 4;
+    format.avgBytesPerSec = 4 * kRate;
+    return format;
+}
+
 // ---------------------------------------------------------------- playback
 
 // Thirty seconds through the real component: the recording holds every frame
@@ -109,10 +138,11 @@ TEST_F(PortAudioJack, PlaysThirtySecondsBitExactThroughTheComponent) {
 
 class PortAudioJackFeeds : public PrivateJackServer, public ::testing::WithParamInterface<bool> {};
 
-// An owner that stops refilling for longer than the ring lasts: the device
-// plays silence meanwhile (the callback's own, or the host's when blocking
-// writes stop coming), counts the gap, and goes on with the next sample.
-TEST_P(PortAudioJackFeeds, ALateOwnerLeavesACountedGapAndLosesNoSample) {
+// A fill that comes later than the stream lasts (the thread that makes the
+// blocks held up): the stream plays silence meanwhile (the callback's own, or
+// the host's when blocking writes stop coming), counts the gap, and goes on
+// with the next sample.
+TEST_P(PortAudioJackFeeds, ALateFillLeavesACountedGapAndLosesNoSample) {
     const bool blocking = GetParam();
     constexpr std::size_t kFrames = 2 * kRate;
     PortAudioBackend backend;
@@ -123,9 +153,19 @@ TEST_P(PortAudioJackFeeds, ALateOwnerLeavesACountedGapAndLosesNoSample) {
     ASSERT_TRUE(device.has_value()) << "PortAudio does not list the device";
 
     AudioOutput out(backend);
-    SetUpOutput(out, *device, 2048, 2);  // the ring's smallest: 0.1 s
+    SetUpOutput(out, *device, 19200, 2);  // 0.2 s, well short of the stall
+    // The fill handler runs on the component's render thread; what it
+    // touches is its own.
     std::size_t produced = 0;
-    out.OnFillBuffer = PlaySequence(kFrames, produced);
+    bool stalled = false;
+    out.OnFillBuffer = [play = PlaySequence(kFrames, produced), &produced, &stalled](
+                           std::uint8_t* buffer, std::int32_t& size) {
+        if (!stalled && produced >= kFrames / 2) {
+            stalled = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        }
+        return play(buffer, size);
+    };
     bool stopped = false;
     out.OnStop = [&] { stopped = true; };
     out.SetPaused(true);
@@ -134,13 +174,7 @@ TEST_P(PortAudioJackFeeds, ALateOwnerLeavesACountedGapAndLosesNoSample) {
     ASSERT_TRUE(blocking || recorder.ConnectToPlaybackSources());
     recorder.Start();
     out.SetPaused(false);
-    bool stalled = false;
-    ASSERT_TRUE(PlayToTheEnd(out, stopped, std::chrono::seconds(30), [&] {
-        if (!stalled && produced >= kFrames / 2) {
-            stalled = true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        }
-    }));
+    ASSERT_TRUE(PlayToTheEnd(out, stopped, std::chrono::seconds(30)));
     recorder.Stop();
 
     const Decoded recorded = Decode(recorder.Samples());
@@ -164,33 +198,60 @@ TEST_P(PortAudioJackFeeds, ALateOwnerLeavesACountedGapAndLosesNoSample) {
         << played.size() / 2 << " frames played of " << kFrames;
 }
 
+// "Played" is what has reached the output: the position never runs ahead of
+// the host's real-time clock (a JACK period or two of slack, for a position
+// that moves a period at a time), and it does move.
+TEST_P(PortAudioJackFeeds, PlayedBytesNeverRunsAheadOfRealTime) {
+    const bool blocking = GetParam();
+    PortAudioBackend backend;
+    JackRecorder recorder(10 * kRate);  // ALSA's plug-in plays into its ports
+    ASSERT_TRUE(recorder.Ready());
+    const std::optional<std::uint32_t> device =
+        blocking ? DeviceIndex(paALSA, kAlsaOnJack) : JackDeviceIndex();
+    ASSERT_TRUE(device.has_value()) << "PortAudio does not list the device";
+    const auto wakeup = std::make_shared<QueueWakeup>();
+    std::unique_ptr<HostStream> stream;
+    ASSERT_EQ(backend.Open(*device, StereoFormat(), {"played", 19200, 4}, wakeup, stream),
+              kDeviceOk);  // 0.4 s
+
+    const std::vector<std::uint8_t> bytes = SequenceBytes(0, 4 * kRate);
+    std::size_t written = 0;
+    const auto feed = [&] {
+        const std::size_t n = std::min(stream->Writable(), bytes.size() - written);
+        ASSERT_EQ(stream->Write(bytes.data() + written, n), kDeviceOk);
+        written += n;
+    };
+    feed();
+    ASSERT_EQ(written, 4u * 19200);
+    constexpr double kSlackSeconds = 0.06;
+    const auto start = Clock::now();
+    ASSERT_EQ(stream->Start(), kDeviceOk);
+    std::uint64_t last = 0;
+    double worstLead = -1.0;  // seconds the position was ahead of the clock
+    while (Clock::now() - start < std::chrono::milliseconds(1500)) {
+        const std::uint64_t played = stream->PlayedBytes();
+        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        ASSERT_GE(played, last);
+        ASSERT_LE(played, written);
+        last = played;
+        worstLead = std::max(worstLead, static_cast<double>(played) / (4.0 * kRate) - elapsed);
+        feed();
+        wakeup->Wait(std::chrono::milliseconds(2));
+    }
+    EXPECT_LE(worstLead, kSlackSeconds);
+    EXPECT_GE(last, 4u * kRate / 2) << "less than 0.5 s played in 1.5 s";
+    EXPECT_EQ(stream->Failure(), kDeviceOk);
+}
+
 INSTANTIATE_TEST_SUITE_P(Feeds, PortAudioJackFeeds, ::testing::Values(false, true),
                          [](const auto& info) {
                              return std::string(info.param ? "AlsaBlockingWrites" : "JackCallback");
                          });
 
-// The bytes of frames [first, first + count) of the sequence, 16-bit stereo.
-std::vector<std::uint8_t> SequenceBytes(std::size_t first, std::size_t count) {
-    const std::vector<std::int16_t> samples = ExpectedSamples(first + count);
-    std::vector<std::uint8_t> bytes;
-    for (std::size_t i = 2 * first; i < samples.size(); ++i) {
-        const auto s = static_cast<std::uint16_t>(samples[i]);
-        bytes.push_back(static_cast<std::uint8_t>(s & 0xFF));
-        bytes.push_back(static_cast<std::uint8_t>(s >> 8));
-    }
-    return bytes;
-}
-
-bool Silent(const std::vector<std::int16_t>& samples, std::size_t from, std::size_t to) {
-    return std::all_of(samples.begin() + static_cast<std::ptrdiff_t>(from),
-                       samples.begin() + static_cast<std::ptrdiff_t>(to),
-                       [](std::int16_t s) { return s == 0; });
-}
-
-// The device itself, with a ring of a second: a pause silences the stream
-// within a host period and keeps what the ring holds; a reset drops it, so
-// the next buffer follows at once.
-TEST_F(PortAudioJack, PauseHaltsAtOnceAndResetDropsWhatTheRingHolds) {
+// The stream itself, holding a second: a pause silences it within a host
+// period and keeps what it holds, and the played position stands still; a
+// flush drops what it holds at once, so what is written next follows at once.
+TEST_F(PortAudioJack, PauseHaltsAtOnceAndFlushDropsWhatTheStreamHolds) {
     constexpr std::size_t kFirst = 2 * kRate;
     constexpr std::size_t kSecond = kRate / 2;
     PortAudioBackend backend;
@@ -198,55 +259,58 @@ TEST_F(PortAudioJack, PauseHaltsAtOnceAndResetDropsWhatTheRingHolds) {
     ASSERT_TRUE(index.has_value()) << "PortAudio lists no JACK output device";
     JackRecorder recorder(20 * kRate);
     ASSERT_TRUE(recorder.Ready());
-    WaveFormat format;
-    format.channels = 2;
-    format.bitsPerSample = 16;
-    format.samplesPerSec = kRate;
-    format.blockAlign = 4;
-    format.avgBytesPerSec = 4 * kRate;
-    NotificationChannel channel;
-    std::unique_ptr<WaveOutDevice> device;
-    ASSERT_EQ(backend.Open(*index, format, {"reset test", kRate, 4}, {&channel, 1}, device),
+    const auto wakeup = std::make_shared<QueueWakeup>();
+    std::unique_ptr<HostStream> stream;
+    ASSERT_EQ(backend.Open(*index, StereoFormat(), {"flush test", kRate, 4}, wakeup, stream),
               kDeviceOk);
     ASSERT_TRUE(recorder.ConnectToPlaybackSources());
     recorder.Start();
 
-    std::vector<std::uint8_t> first = SequenceBytes(0, kFirst);
-    std::vector<std::uint8_t> second = SequenceBytes(kFirst, kSecond);
-    WaveHeader headers[2] = {};
-    headers[0].data = first.data();
-    headers[0].bufferLength = static_cast<std::uint32_t>(first.size());
-    headers[1].data = second.data();
-    headers[1].bufferLength = static_cast<std::uint32_t>(second.size());
-    for (WaveHeader& header : headers) {
-        ASSERT_EQ(device->PrepareHeader(header), kDeviceOk);
+    const std::vector<std::uint8_t> first = SequenceBytes(0, kFirst);
+    const std::vector<std::uint8_t> second = SequenceBytes(kFirst, kSecond);
+    std::size_t firstWritten = 0;
+    const auto feedFirst = [&] {
+        const std::size_t n = std::min(stream->Writable(), first.size() - firstWritten);
+        ASSERT_EQ(stream->Write(first.data() + firstWritten, n), kDeviceOk);
+        firstWritten += n;
+    };
+    feedFirst();
+    ASSERT_EQ(stream->Start(), kDeviceOk);
+    const auto playUntil = Clock::now() + std::chrono::milliseconds(500);
+    while (Clock::now() < playUntil) {
+        feedFirst();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    ASSERT_EQ(device->Write(headers[0]), kDeviceOk);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    ASSERT_EQ(device->Pause(), kDeviceOk);
+    ASSERT_EQ(stream->SetPaused(true), kDeviceOk);
+    const std::uint64_t playedAtPause = stream->PlayedBytes();
+    EXPECT_GT(playedAtPause, 0u);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(stream->PlayedBytes(), playedAtPause);
     const std::size_t pausedAt = recorder.Frames();
-    ASSERT_EQ(device->Reset(), kDeviceOk);
-    ASSERT_EQ(device->Write(headers[1]), kDeviceOk);
-    std::vector<WaveHeader*> dones;
+    ASSERT_LT(firstWritten, first.size());
+
+    const auto flushed = Clock::now();
+    ASSERT_EQ(stream->Flush(), kDeviceOk);
+    EXPECT_LT(Clock::now() - flushed, std::chrono::milliseconds(50));
+    EXPECT_EQ(stream->PlayedBytes(), firstWritten);  // dropped, unplayed, at once
+    std::size_t secondWritten = 0;
     ASSERT_TRUE(WaitUntil(
         [&] {
-            while (const auto n = channel.Take()) {
-                if (n->event == DeviceEvent::kBufferDone) {
-                    dones.push_back(n->header);
-                }
-            }
-            return dones.size() == 2;
+            const std::size_t n = std::min(stream->Writable(), second.size() - secondWritten);
+            EXPECT_EQ(stream->Write(second.data() + secondWritten, n), kDeviceOk);
+            secondWritten += n;
+            return secondWritten == second.size() &&
+                   stream->PlayedBytes() == firstWritten + second.size();
         },
         std::chrono::seconds(5)));
-    EXPECT_EQ(dones[0], &headers[0]);  // handed back by the reset, unplayed
-    EXPECT_EQ(dones[1], &headers[1]);
-    ASSERT_EQ(device->Close(), kDeviceOk);
+    // The next period or two of silence reaches the recorder too.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    stream.reset();
     recorder.Stop();
 
     const Decoded recorded = Decode(recorder.Samples());
     EXPECT_EQ(recorded.inexact, 0u);
-    // Before the reset: the start of the first buffer, then the pause's
+    // Before the flush: the start of the first bytes, then the pause's
     // silence (its last 0.2 s at least).
     const std::size_t pausedEnd = 2 * pausedAt;
     ASSERT_GE(pausedEnd, 2 * kRate / 5);
@@ -259,14 +323,14 @@ TEST_F(PortAudioJack, PauseHaltsAtOnceAndResetDropsWhatTheRingHolds) {
     ASSERT_GT(before.size(), 0u);
     ASSERT_LT(before.size(), 2 * kFirst);
     EXPECT_TRUE(std::equal(before.begin(), before.end(), expected.begin()));
-    // After it: the second buffer whole, nothing more of the first.
+    // After it: the second bytes whole, nothing more of the first.
     std::vector<std::int16_t> after;
     std::copy_if(recorded.samples.begin() + static_cast<std::ptrdiff_t>(pausedEnd),
                  recorded.samples.end(), std::back_inserter(after),
                  [](std::int16_t s) { return s != 0; });
     EXPECT_TRUE(
         std::equal(after.begin(), after.end(), expected.begin() + 2 * kFirst, expected.end()))
-        << after.size() / 2 << " frames after the reset, " << kSecond << " expected";
+        << after.size() / 2 << " frames after the flush, " << kSecond << " expected";
 }
 
 }  // namespace

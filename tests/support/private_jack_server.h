@@ -375,14 +375,10 @@ inline FillBufferHandler PlaySequence(std::size_t frames, std::size_t& produced)
 }
 
 // Plays until the component stops on its own, calling ProcessNotifications
-// as an owner thread would; `beforeEach` may hold the owner up.
-inline bool PlayToTheEnd(AudioOutput& out, bool& stopped, Clock::duration patience,
-                         const std::function<void()>& beforeEach = {}) {
+// as an owner thread would.
+inline bool PlayToTheEnd(AudioOutput& out, bool& stopped, Clock::duration patience) {
     return WaitUntil(
         [&] {
-            if (beforeEach) {
-                beforeEach();
-            }
             out.ProcessNotifications();
             return stopped;
         },
