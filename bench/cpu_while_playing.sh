@@ -3,21 +3,27 @@
 # (stereo pink 10:1, Peaking 1 kHz -10 dB Q 3, Triangular modulation 2 s at
 # 100 % on both channels) at 48000 Hz 16-bit on a sound server, which takes
 # samples at their real rate: the user's server when one answers, else a
-# private PulseAudio server with a null sink. The program runs a script that
-# plays the preset once; its CPU time (user + system, from /proc) is read over
-# a window of WINDOW seconds that starts after the start-up has settled.
+# private PulseAudio server with a null sink. With VIEW=hidden (the default)
+# the program runs a script that plays the preset once, its window hidden;
+# with VIEW=shown the window loads the preset file, shows its live view, and
+# recalls and starts the preset on commands over D-Bus. Its CPU time (user +
+# system, from /proc) is read over a window of WINDOW seconds that starts
+# after the start-up has settled.
 #
 # Usage: bench/cpu_while_playing.sh [path/to/skarnel] [path/to/skarnel-make-presets]
-# Environment: WINDOW (default 60) seconds measured; SKARNEL_AUDIO is passed
-# on (unset: the program's own choice of back-end; simulated: no server).
-# Needs xvfb-run, dbus-run-session and sqlite3; pulseaudio and pactl for the
-# private server.
+# Environment: WINDOW (default 60) seconds measured; VIEW hidden or shown;
+# SKARNEL_AUDIO is passed on (unset: the program's own choice of back-end;
+# simulated: no server). Needs xvfb-run, dbus-run-session and sqlite3
+# (VIEW=shown: also xdotool and gdbus); pulseaudio and pactl for the private
+# server.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 skarnel=$(realpath "${1:-$here/../build/src/skarnel}")
 make_presets=$(realpath "${2:-$here/../build/tools/skarnel-make-presets}")
 window="${WINDOW:-60}"
+view="${VIEW:-hidden}"
+[[ $view == hidden || $view == shown ]] || { echo "cpu_while_playing.sh: VIEW is hidden or shown" >&2; exit 2; }
 settle=5
 for tool in xvfb-run dbus-run-session sqlite3; do
     command -v "$tool" >/dev/null || { echo "cpu_while_playing.sh: $tool is missing" >&2; exit 2; }
@@ -45,7 +51,7 @@ fi
 private_alsa "$work/alsa.conf" 'pcm.!default { type pulse }
 ctl.!default { type pulse }'
 backend=${SKARNEL_AUDIO:-"the program's choice"}
-echo "server   $server; back-end $backend"
+echo "server   $server; back-end $backend; live view $view"
 unset XDG_CONFIG_HOME SKARNEL_STORE QT_QPA_PLATFORM DBUS_SESSION_BUS_ADDRESS
 seed_store "Fs|1|4" "Quant|1|1"  # 48000 Hz, 16 bits
 
@@ -72,13 +78,23 @@ period=$((window + settle + 10))
         printf '[slot %s]\nname = Slot %s\n' "$slot" "$slot"
     done
 } >"$work/heavy.txt"
-"$make_presets" "$work/heavy.txt" "$work/heavy.vlm" >/dev/null
-printf 'play 1 %s\r\nend\r\n' "$work/heavy.vlm" >"$work/heavy.wbs"
+"$make_presets" "$work/heavy.txt" "$work/heavy.wbq" >/dev/null
+printf 'play 1 %s\r\nend\r\n' "$work/heavy.wbq" >"$work/heavy.wbs"
 
 measure() {
     set -euo pipefail
-    "$skarnel" "$work/heavy.wbs" >"$work/skarnel.log" 2>&1 &
-    local pid=$! ticks hz before after
+    local pid ticks hz before after
+    if [[ $view == shown ]]; then
+        source "$here/../tests/e2e/lib/window_bus.sh"
+        "$skarnel" "$work/heavy.wbq" >"$work/skarnel.log" 2>&1 &
+        pid=$!
+        window_wait_ready "$pid" >&2
+        window_command "$pid" 0x418 0 1  # recall slot 1
+        window_command "$pid" 0x400      # ON
+    else
+        "$skarnel" "$work/heavy.wbs" >"$work/skarnel.log" 2>&1 &
+        pid=$!
+    fi
     hz=$(getconf CLK_TCK)
     ticks() { awk '{ print $14 + $15 }' "/proc/$pid/stat"; }
     sleep "$settle"
@@ -90,5 +106,5 @@ measure() {
     awk -v a="$before" -v b="$after" -v hz="$hz" -v w="$window" \
         'BEGIN { printf "cpu      %.2f s of CPU in %d s of playing: %.2f %% of one core\n", (b - a) / hz, w, 100 * (b - a) / hz / w }'
 }
-{ declare -p skarnel work window settle; declare -f measure; echo measure; } >"$work/measure.sh"
+{ declare -p skarnel work window settle view here; declare -f measure; echo measure; } >"$work/measure.sh"
 dbus-run-session -- xvfb-run -a -s "-screen 0 1024x768x24" bash "$work/measure.sh" 2>/dev/null

@@ -86,11 +86,12 @@ bool AudioBuffers::AllocateBuffers() {
 
 namespace {
 
-// How often the render thread looks at the host while a buffer plays: the
-// bound on how late a buffer is refilled after the host has played it
-// (streams may also wake it at once).
-constexpr std::chrono::microseconds kLookWhilePlaying{10000};
-constexpr std::chrono::microseconds kShortestLook{1000};
+// How long the render thread may sleep while a buffer plays: it looks again
+// when the head buffer is due, at least this often, or when the stream wakes
+// it (when the host has played something or wants data). Few wake-ups keep
+// playing cheap; PlayedFrame runs on between them.
+constexpr std::chrono::microseconds kLookWhilePlaying{50000};
+constexpr std::chrono::microseconds kShortestLook{2000};
 // With nothing playing it only watches for a host that fails.
 constexpr std::chrono::microseconds kLookWhileIdle{100000};
 
@@ -131,6 +132,7 @@ void AudioOutput::SetPaused(bool paused) {
             std::lock_guard<std::mutex> lock(queueMutex_);
             result = stream_->SetPaused(paused);
             streamPaused_ = paused;
+            playedRunsOn_.store(!paused && renderThread_.joinable(), std::memory_order_release);
         }
         wakeup_->Wake();
         Report(result, paused ? "pause" : "restart");
@@ -193,6 +195,7 @@ bool AudioOutput::BeginPlayback() {
         return false;
     }
     if (ownThread) {
+        playedRunsOn_.store(!paused_, std::memory_order_release);
         try {
             renderThread_ = std::thread([this] { RenderThread(); });
         } catch (const std::system_error&) {
@@ -248,6 +251,7 @@ void AudioOutput::RetireLingeringDevice() {
 }
 
 void AudioOutput::EndRenderThread() {
+    playedRunsOn_.store(false, std::memory_order_release);
     if (!renderThread_.joinable()) {
         return;
     }
@@ -313,6 +317,7 @@ bool AudioOutput::OpenDevice() {
     }
     fillFrame_ = queuedBytesTotal_ = 0;
     playedFrames_.store(0, std::memory_order_release);
+    writtenFrames_.store(0, std::memory_order_release);
     channel_.Post({DeviceEvent::kOpened, generation_, -1});
     state_ = State::kFilling;
 
@@ -497,6 +502,21 @@ void AudioOutput::HandleNotification(const DeviceNotification& notification) {
     }
 }
 
+std::uint64_t AudioOutput::PlayedFrame() const noexcept {
+    const std::uint64_t looked = playedFrames_.load(std::memory_order_acquire);
+    if (!playedRunsOn_.load(std::memory_order_acquire)) {
+        return looked;
+    }
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count();
+    const std::int64_t since = now - playedAtNs_.load(std::memory_order_acquire);
+    const auto frames = static_cast<std::uint64_t>(std::max<std::int64_t>(since, 0) / 1000 *
+                                                   openFormat_.samplesPerSec / 1000000);
+    return std::min(looked + frames,
+                    std::max(looked, writtenFrames_.load(std::memory_order_acquire)));
+}
+
 void AudioOutput::ProcessNotifications() {
     if (stream_ != nullptr && !renderThread_.joinable()) {
         KeepQueue();
@@ -535,6 +555,7 @@ void AudioOutput::KeepQueue() {
             hostFailure_ = WriteQueuedLocked();
         }
         if (hostFailure_ != kDeviceOk) {
+            playedRunsOn_.store(false, std::memory_order_release);
             // Nothing written will play: every buffer comes back, as a reset
             // returns them, none can be refilled, and the owner hears why.
             while (queueCount_ > 0) {
@@ -548,6 +569,13 @@ void AudioOutput::KeepQueue() {
             return;
         }
         const std::uint64_t bytes = stream_->PlayedBytes();
+        // The time first: a reader that sees the new position sees its time,
+        // and one that sees the old position with the new time runs on less.
+        playedAtNs_.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                              std::chrono::steady_clock::now().time_since_epoch())
+                              .count(),
+                          std::memory_order_release);
+        writtenFrames_.store(writtenBytes_ / openFormat_.blockAlign, std::memory_order_release);
         playedFrames_.store(bytes / openFormat_.blockAlign, std::memory_order_release);
         while (queueCount_ > 0 && queue_[queueHead_].playing && queue_[queueHead_].end <= bytes) {
             played[count++] = queue_[queueHead_].buffer;

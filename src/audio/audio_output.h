@@ -160,10 +160,10 @@ public:
     const std::string& PlaybackFault() const noexcept { return playbackFault_; }
 
     // Frames the host has played since the current (or last) open; any
-    // thread. Together with FillFrame it tells when a block is heard.
-    std::uint64_t PlayedFrame() const noexcept {
-        return playedFrames_.load(std::memory_order_acquire);
-    }
+    // thread. Together with FillFrame it tells when a block is heard. Between
+    // the render thread's looks at the host it runs on at the nominal rate,
+    // never past what was written, and stands still while paused.
+    std::uint64_t PlayedFrame() const noexcept;
     // Inside OnFillBuffer: the frame of the stream at which the buffer being
     // filled will play (frames are counted from the open).
     std::uint64_t FillFrame() const noexcept { return fillFrame_; }
@@ -267,7 +267,11 @@ private:
     // thread's): the buffer due next and where the stream plays it.
     std::uint64_t fillFrame_ = 0;
     std::uint64_t queuedBytesTotal_ = 0;  // of every buffer queued since the open
+    // The render thread's last look at the host, for PlayedFrame.
     std::atomic<std::uint64_t> playedFrames_{0};
+    std::atomic<std::uint64_t> writtenFrames_{0};
+    std::atomic<std::int64_t> playedAtNs_{0};  // steady clock
+    std::atomic<bool> playedRunsOn_{false};
 
     // Shared by the owner's thread and the render thread: the stream (set and
     // reset only by the owner, with the render thread not running), the queue

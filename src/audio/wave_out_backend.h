@@ -95,8 +95,8 @@ public:
     // Opens device `index` (kDefaultWaveDevice: the default device) for the
     // format, stopped (see HostStream::Start). The stream may call
     // `wakeup->Wake()` whenever the host has played something or failed, so
-    // that the player notices at once; the player also looks on its own every
-    // few milliseconds while a buffer is due.
+    // that the player notices at once; the player also looks on its own when
+    // the head buffer is due, and at least every 50 ms.
     virtual DeviceResult Open(std::uint32_t index, const WaveFormat& format,
                               const StreamOptions& options, std::shared_ptr<QueueWakeup> wakeup,
                               std::unique_ptr<HostStream>& stream) = 0;

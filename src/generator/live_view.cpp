@@ -97,6 +97,9 @@ LiveView::LiveView(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     timer_.setInterval(kRefreshMs);
     connect(&timer_, &QTimer::timeout, this, [this] {
+        if (beforeRefresh_) {
+            beforeRefresh_();
+        }
         if (isVisible()) {
             Refresh();
         }
@@ -121,6 +124,9 @@ void LiveView::SetFrozen(bool frozen) {
     }
     if (frozen) {
         // What was played up to the pause, shown until it ends.
+        if (beforeRefresh_) {
+            beforeRefresh_();
+        }
         Refresh();
         timer_.stop();
     } else {

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <array>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -43,6 +44,9 @@ public:
     void Clear();
     // Reads the analyzer now (the timer's work).
     void Refresh();
+    // Runs at every tick of the view's timer, shown or hidden, and before the
+    // last refresh of a pause: whoever feeds the analyzer does it then.
+    void SetBeforeRefresh(std::function<void()> feed) { beforeRefresh_ = std::move(feed); }
 
     // The channels shown: 1 (mono) or 2.
     int channels() const noexcept { return channels_; }
@@ -98,6 +102,7 @@ private:
     void PaintSpectrum(QPainter& painter);
 
     const SignalAnalyzer* analyzer_ = nullptr;
+    std::function<void()> beforeRefresh_;
     QTimer timer_;
     bool frozen_ = false;
     int channels_ = 2;

@@ -53,12 +53,15 @@ PlaybackPath::PlaybackPath(SignalEngine& windowEngine, GeneratorModel& model, Au
     output_.OnFillBuffer = [this](std::uint8_t* buffer, std::int32_t& size) {
         return Fill(buffer, size);
     };
-    heardTimer_.setInterval(kHeardMs);
-    connect(&heardTimer_, &QTimer::timeout, this, [this] {
-        // Also here: an event loop that only polls (a wait that handles
-        // events as they come) never announces that it is about to block.
-        PublishValues();
-        TakeHeard();
+    // The view's own timer moves what was heard into the analyzer just
+    // before it reads it. It publishes too: an event loop that only polls (a
+    // wait that handles events as they come) never announces that it is
+    // about to block.
+    view_.SetBeforeRefresh([this] {
+        if (playing_) {
+            PublishValues();
+            TakeHeard();
+        }
     });
 }
 
@@ -95,7 +98,7 @@ void PlaybackPath::Prepare() {
 }
 
 void PlaybackPath::Started() {
-    heardTimer_.start();
+    playing_ = true;
     ScheduleTestStall();
     // Whenever the GUI thread has handled its events, whatever they changed
     // goes to the render thread.
@@ -125,7 +128,7 @@ void PlaybackPath::ScheduleTestStall() {
 }
 
 void PlaybackPath::Stopped() {
-    heardTimer_.stop();
+    playing_ = false;
     QObject::disconnect(publishing_);
     publishing_ = {};
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-#include <QTimer>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -21,18 +20,18 @@ class SignalAnalyzer;
 // live view:
 //  - the window's values reach the output's render thread as a snapshot
 //    after every change (PlaybackSource), taken on the GUI thread whenever
-//    its event loop has handled what came and is about to wait, and every
-//    kHeardMs at the latest;
+//    its event loop has handled what came and is about to wait, and at
+//    every refresh of the view at the latest;
 //  - the render thread makes each block (the output's fill handler) and
 //    puts its signal frames into a tap (HeardFrames) with the stream frame
 //    at which they play;
-//  - a GUI timer moves what the host has played from the tap into the
-//    analyzer that the live view shows, so the view is in step with the ear.
+//  - at every refresh of the live view (shown or not) what the host has
+//    played moves from the tap into the analyzer the view shows, so the
+//    view is in step with the ear.
 // Nothing of this allocates while a signal plays.
 class PlaybackPath : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kHeardMs = 20;
     // How long the GUI thread may be held up before the view misses frames.
     static constexpr std::size_t kHeardStallSeconds = 5;
 
@@ -72,7 +71,7 @@ private:
     // Kept from start to start while the format stays, so a start does not
     // allocate its FFT storage.
     std::unique_ptr<SignalAnalyzer> analyzer_;
-    QTimer heardTimer_;
+    bool playing_ = false;  // between the output's open and close
     QMetaObject::Connection publishing_;
 };
 

@@ -16,6 +16,7 @@
 #include "audio/simulated_backend.h"
 #include "engine/preparation.h"
 #include "engine/signal_engine.h"
+#include "stream_contract.h"
 
 namespace skarnel {
 namespace {
@@ -726,6 +727,14 @@ TEST(PacedSimulatedStream, PlaysInRealTimeUntilTheSignalEnds) {
     for (int b = 0; b < 6; ++b) {
         EXPECT_EQ(played[b * 4096], b);
     }
+}
+
+// The contract every back-end keeps through the one queue, here on the
+// simulated stream's real-time clock.
+TEST(StreamContract, SimulatedPacedStream) {
+    SimulatedBackend backend;
+    backend.SetPaced(true);
+    testing::CheckStreamContract({backend});
 }
 
 }  // namespace

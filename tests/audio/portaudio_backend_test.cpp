@@ -1,4 +1,5 @@
 #include "audio/portaudio_backend.h"
+#include "stream_contract.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -177,6 +178,13 @@ TEST(PortAudioBackend, StartsOpensAndClosesWithoutWritingToStandardError) {
     printed.resize(std::fread(printed.data(), 1, printed.size(), sink));
     std::fclose(sink);
     EXPECT_EQ(printed, "");
+}
+
+// The contract every back-end keeps through the one queue, on ALSA's file
+// device, which takes samples as fast as they come (no real-time check).
+TEST(PortAudioBackend, KeepsTheStreamContract) {
+    PortAudioBackend backend;
+    testing::CheckStreamContract({backend, kDefaultWaveDevice, 48000, false});
 }
 
 TEST(PortAudioBackend, ListsTheConfiguredDefaultAsAnOutputDevice) {

@@ -14,6 +14,7 @@
 #include "audio/audio_output.h"
 #include "audio/portaudio_backend.h"
 #include "private_jack_server.h"
+#include "stream_contract.h"
 
 // These tests play through PortAudio's JACK host API (and ALSA's JACK
 // plug-in) into a JACK server of their own and compare what PortAudio's client
@@ -84,6 +85,15 @@ WaveFormat StereoFormat() {
 }
 
 // ---------------------------------------------------------------- playback
+
+// The contract every back-end keeps through the one queue, on JACK's dummy
+// driver (which runs in real time).
+TEST_F(PortAudioJack, KeepsTheStreamContract) {
+    PortAudioBackend backend;
+    const std::optional<std::uint32_t> device = JackDeviceIndex();
+    ASSERT_TRUE(device.has_value()) << "PortAudio lists no JACK output device";
+    CheckStreamContract({backend, *device, kRate, true});
+}
 
 // Thirty seconds through the real component: the recording holds every frame
 // exactly once, in order, with only silence before and after.

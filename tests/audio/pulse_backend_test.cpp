@@ -29,6 +29,7 @@
 
 #include "audio/audio_output.h"
 #include "audio/queue_wakeup.h"
+#include "stream_contract.h"
 
 extern char** environ;
 
@@ -1061,6 +1062,13 @@ TEST_F(PulseTest, AServerThatGoesAwayEndsPlaybackAndOneThatComesBackPlaysAgain) 
     ASSERT_GE(start, 0);
     EXPECT_EQ(FirstDifference(recorded, static_cast<std::size_t>(start), expected),
               expected.size());
+}
+
+// The contract every back-end keeps through the one queue, on the server's
+// null sink (which plays in real time).
+TEST_F(PulseTest, KeepsTheStreamContract) {
+    PulseBackend backend;
+    testing::CheckStreamContract({backend});
 }
 
 }  // namespace
