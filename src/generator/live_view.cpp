@@ -3,6 +3,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <algorithm>
+#include <cmath>
 
 #include "analysis/level_text.h"
 #include "analysis/signal_analyzer.h"
@@ -35,9 +36,21 @@ QStringList FigureTexts(const LevelFigures& figures) {
                 Text(DbfsText(figures.crestDb)) + " dB)"};
 }
 
-bool SameFigures(const LevelFigures& a, const LevelFigures& b) {
-    return a.silent == b.silent &&
-           (a.silent || (a.rmsDbfs == b.rmsDbfs && a.peakDbfs == b.peakDbfs));
+// Two meter readings that draw the same bar: the same device pixels for its
+// length and for its peak mark. The figures move with every sample; the bar
+// only now and then, and drawing is most of what the view costs.
+bool SameBar(const LevelFigures& a, const LevelFigures& b, const QRect& bar, double pixelRatio,
+             double floorDb) {
+    if (a.silent != b.silent) {
+        return false;
+    }
+    if (a.silent) {
+        return true;
+    }
+    const auto pixel = [&](double db) {
+        return std::lround(MeterX(bar, db, floorDb) * pixelRatio);
+    };
+    return pixel(a.rmsDbfs) == pixel(b.rmsDbfs) && pixel(a.peakDbfs) == pixel(b.peakDbfs);
 }
 
 // Widths of the three figure columns, wide enough for their longest texts.
@@ -163,7 +176,7 @@ void LiveView::Refresh() {
         Channel& shown = shown_[static_cast<std::size_t>(c)];
         const LevelMeter& meter = analyzer_->meter(c);
         const LevelFigures window = meter.Window();
-        if (!SameFigures(window, shown.window)) {
+        if (!SameBar(window, shown.window, MeterBar(c), devicePixelRatioF(), kMeterFloorDb)) {
             shown.window = window;
             changed += MeterBar(c);
         }
@@ -182,12 +195,20 @@ void LiveView::Refresh() {
             shown.fine.clear();
             changed += SpectrumArea();
         }
-        if (spectrum.transforms() > 0 && spectrum.transforms() != shownTransforms) {
+        // A new spectrum comes 12 times a second per channel at 48 kHz; the
+        // recent average it shows moves over about a second, so the plot is
+        // drawn again at most kPlotRefreshMs apart.
+        if (spectrum.transforms() > 0 && spectrum.transforms() != shownTransforms &&
+            (shownTransforms == 0 || !plotDrawn_.isValid() ||
+             plotDrawn_.elapsed() >= kPlotRefreshMs)) {
             shownTransforms = spectrum.transforms();
             spectrum.BandLevels(SpectrumAnalyzer::Average::kRecent, shown.bands);
             spectrum.FineLevels(SpectrumAnalyzer::Average::kRecent, shown.fine);
             changed += SpectrumArea();
         }
+    }
+    if (changed.intersects(SpectrumArea())) {
+        plotDrawn_.start();
     }
     if (!changed.isEmpty()) {
         update(changed);

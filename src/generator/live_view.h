@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QFont>
 #include <QPixmap>
 #include <QStringList>
@@ -27,7 +28,9 @@ class SignalAnalyzer;
 class LiveView : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int kRefreshMs = 40;
+    static constexpr int kRefreshMs = 50;
+    // The spectrum plot is drawn again at most this often.
+    static constexpr int kPlotRefreshMs = 160;
     // The meters' and the plot's ranges in dBFS.
     static constexpr double kMeterFloorDb = -60.0;
     static constexpr double kPlotFloorDb = -100.0;
@@ -103,6 +106,7 @@ private:
 
     const SignalAnalyzer* analyzer_ = nullptr;
     std::function<void()> beforeRefresh_;
+    QElapsedTimer plotDrawn_;
     QTimer timer_;
     bool frozen_ = false;
     int channels_ = 2;

@@ -36,11 +36,6 @@ QColor TowardsText(const QColor& colour, const QPalette& palette, double share) 
                   mix(colour.blue(), text.blue()));
 }
 
-double MeterX(const QRect& bar, double db, double floorDb) {
-    const double share = (std::clamp(db, floorDb, 0.0) - floorDb) / -floorDb;
-    return bar.left() + share * bar.width();
-}
-
 // Positions in the plot: frequency on a log axis, level linear in dB.
 struct PlotScale {
     QRectF plot;
@@ -152,6 +147,11 @@ void DrawCurve(QPainter& painter, const PlotScale& scale, const std::vector<doub
 }
 
 }  // namespace
+
+double MeterX(const QRect& bar, double db, double floorDb) {
+    const double share = (std::clamp(db, floorDb, 0.0) - floorDb) / -floorDb;
+    return bar.left() + share * bar.width();
+}
 
 QColor ChannelColour(const QPalette& palette, int channel) {
     const QColor highlight = palette.color(QPalette::Highlight);

@@ -22,6 +22,8 @@ QColor ChannelColour(const QPalette& palette, int channel);
 
 // A horizontal meter from `floorDb` to 0 dBFS: the RMS of `figures` as a bar,
 // its peak as a mark, ticks every 10 dB. A silent channel shows an empty meter.
+// Where a level lies on a meter bar, in the bar's coordinates.
+double MeterX(const QRect& bar, double db, double floorDb);
 void DrawMeter(QPainter& painter, const QRect& bar, const LevelFigures& figures, double floorDb,
                const QColor& colour, const QPalette& palette);
 // The meters' dB labels under `bar`'s span, in `row`.
