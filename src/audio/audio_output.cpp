@@ -236,7 +236,7 @@ void AudioOutput::DropQueue() {
         refilling_ = false;
         flushed = stream_->Flush();
         while (queueCount_ > 0) {
-            PopAndPostLocked();
+            channel_.Post({DeviceEvent::kBufferDone, generation_, PopLocked()});
         }
     }
     Report(flushed, "reset");
@@ -559,11 +559,8 @@ void AudioOutput::KeepQueue() {
             // Nothing written will play: every buffer comes back, as a reset
             // returns them, none can be refilled, and the owner hears why.
             while (queueCount_ > 0) {
-                DeviceNotification done{DeviceEvent::kBufferDone, generation_,
-                                        queue_[queueHead_].buffer};
+                DeviceNotification done{DeviceEvent::kBufferDone, generation_, PopLocked()};
                 done.refillFailure = refilling_ ? hostFailure_ : kDeviceOk;
-                queueHead_ = (queueHead_ + 1) % queue_.size();
-                --queueCount_;
                 channel_.Post(done);
             }
             return;
@@ -578,9 +575,7 @@ void AudioOutput::KeepQueue() {
         writtenFrames_.store(writtenBytes_ / openFormat_.blockAlign, std::memory_order_release);
         playedFrames_.store(bytes / openFormat_.blockAlign, std::memory_order_release);
         while (queueCount_ > 0 && queue_[queueHead_].playing && queue_[queueHead_].end <= bytes) {
-            played[count++] = queue_[queueHead_].buffer;
-            queueHead_ = (queueHead_ + 1) % queue_.size();
-            --queueCount_;
+            played[count++] = PopLocked();
         }
     }
     // Each played buffer makes room for the one due next, which is rendered
@@ -636,11 +631,11 @@ DeviceResult AudioOutput::WriteQueuedLocked() {
     return kDeviceOk;
 }
 
-void AudioOutput::PopAndPostLocked() {
+int AudioOutput::PopLocked() {
     const int buffer = queue_[queueHead_].buffer;
     queueHead_ = (queueHead_ + 1) % queue_.size();
     --queueCount_;
-    channel_.Post({DeviceEvent::kBufferDone, generation_, buffer});
+    return buffer;
 }
 
 std::chrono::microseconds AudioOutput::NextLookLocked() {

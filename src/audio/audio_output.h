@@ -242,7 +242,8 @@ private:
     // With queueMutex_ held:
     // writes queued bytes while the host has room; a failure code otherwise.
     DeviceResult WriteQueuedLocked();
-    void PopAndPostLocked();
+    // Takes the head buffer off the queue; which it was.
+    int PopLocked();
     // How long the render thread may sleep before the head buffer is due.
     std::chrono::microseconds NextLookLocked();
     void RenderThread();

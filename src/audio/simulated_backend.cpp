@@ -176,11 +176,6 @@ bool SimulatedStream::IsPaused() const {
     return paused_;
 }
 
-bool SimulatedStream::IsStarted() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return started_;
-}
-
 void SimulatedStream::PlayLocked(std::uint64_t bytes) {
     bytes = std::min(bytes, written_ - played_);
     // Recorded as it lies in the ring: in at most two pieces.

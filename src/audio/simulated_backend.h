@@ -59,7 +59,6 @@ public:
     // Their bytes, oldest first.
     std::vector<std::uint8_t> QueuedBytes() const;
     bool IsPaused() const;
-    bool IsStarted() const;
     const WaveFormat& format() const noexcept { return format_; }
 
 private:

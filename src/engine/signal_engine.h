@@ -44,7 +44,9 @@ public:
     LiveSettings live;
 
     // Called when a fill finds the previous one still running, before busy is
-    // cleared: the window stops its output device at once and tells the user.
+    // cleared (a caller that pumps events inside a fill stops its output
+    // here). Playback fills on one thread at a time and sets none: the block
+    // is then not played, and the queue drains.
     std::function<void()> onReentry;
 
     // Renders `frames` consecutive frames from sampleCounter on into `out`,

@@ -26,7 +26,6 @@
 #include "platform/command_bus.h"
 #include "platform/dialogs.h"
 #include "platform/global_hotkey.h"
-#include "platform/help_router.h"
 #include "platform/logging.h"
 #include "platform/named_list_accessible.h"
 #include "platform/notification_pump.h"
@@ -44,8 +43,6 @@ namespace {
 constexpr const char* kShortSignalMessage =
     "For very short signals please decrease the buffer number and size in the 'Compatibility "
     "settings' in the 'Options' menu";
-constexpr const char* kPerformanceMessage =
-    "There is an issue with performance. See help for details";
 constexpr const char* kSoundDeviceError = "Sound Device Error: \r";
 constexpr const char* kNoDeviceMessage = "No Soundcard driver found. No sound output possible.";
 
@@ -88,10 +85,6 @@ GeneratorWindow::GeneratorWindow(WaveOutBackend& backend, Dialogs& dialogs,
         audioOutput_.Notifications(),
         [this] { audioOutput_.ProcessNotifications(audioOutput_.Notifications().Pending()); },
         this);
-    engine_.onReentry = [this] {
-        audioOutput_.StopImmediately();
-        dialogs_.Note(kPerformanceMessage, kPerformanceHelp);
-    };
 
     controls_ = new ChannelControls(
         model_, {ui->cboChannels, ui->chkAsLeft, ui->Duration, ui->Loop, ui->WaveDevice, panels_},

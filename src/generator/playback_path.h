@@ -48,13 +48,10 @@ public:
     // The output has opened / closed.
     void Started();
     void Stopped();
-    // Moves what the host has played into the analyzer now.
-    void TakeHeard();
-
-    const SignalAnalyzer* analyzer() const noexcept { return analyzer_.get(); }
-    const PlaybackSource& source() const noexcept { return source_; }
 
 private:
+    // Moves what the host has played into the analyzer now.
+    void TakeHeard();
     // The output's fill handler (the render thread, or the GUI thread in a
     // start and for a stream without a render thread).
     bool Fill(std::uint8_t* buffer, std::int32_t& size);
