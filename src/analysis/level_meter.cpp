@@ -1,5 +1,6 @@
 #include "analysis/level_meter.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace skarnel {
@@ -43,6 +44,32 @@ void LevelMeter::Add(std::int16_t sample) noexcept {
         next_ = (next_ + 1) % kWindowBlocks;
         completed_ = completed_ < kWindowBlocks - 1 ? completed_ + 1 : kWindowBlocks - 1;
         blocks_[static_cast<std::size_t>(next_)] = {};
+    }
+}
+
+void LevelMeter::Add(const std::int16_t* samples, std::size_t count, std::size_t stride) noexcept {
+    while (count > 0) {
+        // A run within the block being filled, summed in registers.
+        LevelSums& block = blocks_[static_cast<std::size_t>(next_)];
+        const auto run =
+            static_cast<std::size_t>(std::min<std::uint64_t>(count, blockLength_ - block.samples));
+        std::uint64_t sumOfSquares = 0;
+        std::int32_t peak = 0;
+        for (std::size_t i = 0; i < run; ++i) {
+            const std::int32_t v = samples[i * stride];
+            sumOfSquares += static_cast<std::uint64_t>(v * v);
+            peak = std::max(peak, v < 0 ? -v : v);
+        }
+        const LevelSums sums{sumOfSquares, run, peak};
+        total_.Add(sums);
+        block.Add(sums);
+        if (block.samples == blockLength_) {
+            next_ = (next_ + 1) % kWindowBlocks;
+            completed_ = completed_ < kWindowBlocks - 1 ? completed_ + 1 : kWindowBlocks - 1;
+            blocks_[static_cast<std::size_t>(next_)] = {};
+        }
+        samples += run * stride;
+        count -= run;
     }
 }
 

@@ -50,6 +50,9 @@ public:
     void SetSampleRate(int sampleRate) noexcept;
     void Reset() noexcept;
     void Add(std::int16_t sample) noexcept;
+    // `count` samples, `stride` apart (one channel of interleaved frames):
+    // the same as adding them one by one.
+    void Add(const std::int16_t* samples, std::size_t count, std::size_t stride) noexcept;
 
     LevelFigures Window() const noexcept;
     LevelFigures SinceReset() const noexcept { return total_.Figures(); }

@@ -50,13 +50,6 @@ public:
     }
 
 private:
-    void AddFrameSample(int channel, std::int16_t sample) noexcept {
-        meters_[static_cast<std::size_t>(channel)].Add(sample);
-        if (spectrumOn_) {
-            spectra_[static_cast<std::size_t>(channel)]->Add(sample);
-        }
-    }
-
     Format format_;
     std::array<LevelMeter, kMaxChannels> meters_;
     std::array<std::unique_ptr<SpectrumAnalyzer>, kMaxChannels> spectra_;

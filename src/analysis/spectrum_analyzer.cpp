@@ -135,6 +135,31 @@ void SpectrumAnalyzer::Add(std::int16_t sample) noexcept {
     }
 }
 
+void SpectrumAnalyzer::Add(const std::int16_t* samples, std::size_t count,
+                           std::size_t stride) noexcept {
+    const std::size_t n = input_.size();
+    while (count > 0) {
+        // A run that neither wraps the ring nor passes the next transform,
+        // which comes with the sample that fills the ring and is a hop
+        // after the last one.
+        const auto hopLeft = static_cast<std::size_t>(std::max(hop_ - sinceTransform_, 1));
+        const std::size_t untilTransform = std::max(n - held_, hopLeft);
+        const std::size_t run = std::min({count, n - write_, untilTransform});
+        for (std::size_t i = 0; i < run; ++i) {
+            input_[write_ + i] = static_cast<float>(samples[i * stride]);
+        }
+        write_ = write_ + run == n ? 0 : write_ + run;
+        held_ = std::min(held_ + run, n);
+        sinceTransform_ += static_cast<int>(run);
+        if (sinceTransform_ >= hop_ && held_ == n) {
+            sinceTransform_ = 0;
+            Transform();
+        }
+        samples += run * stride;
+        count -= run;
+    }
+}
+
 void SpectrumAnalyzer::Transform() noexcept {
     // The ring's oldest sample sits at write_.
     const std::size_t n = input_.size();

@@ -42,6 +42,8 @@ public:
 
     void Reset() noexcept;
     void Add(std::int16_t sample) noexcept;
+    // `count` samples, `stride` apart: the same as adding them one by one.
+    void Add(const std::int16_t* samples, std::size_t count, std::size_t stride) noexcept;
 
     int sampleRate() const noexcept { return sampleRate_; }
     int fftSize() const noexcept { return fftSize_; }

@@ -87,11 +87,13 @@ bool AudioBuffers::AllocateBuffers() {
 namespace {
 
 // How long the render thread may sleep while a buffer plays: it looks again
-// when the head buffer is due, at least this often, or when the stream wakes
-// it (when the host has played something or wants data). Few wake-ups keep
-// playing cheap; PlayedFrame runs on between them.
-constexpr std::chrono::microseconds kLookWhilePlaying{50000};
+// when the head buffer is due (a little after, so that the host's position
+// has passed its end), at least this often, or when the stream wakes it (a
+// failure, room it was waiting for). Few wake-ups keep playing cheap;
+// PlayedFrame runs on between them.
+constexpr std::chrono::microseconds kLookWhilePlaying{100000};
 constexpr std::chrono::microseconds kShortestLook{2000};
+constexpr std::chrono::microseconds kAfterDue{1000};
 // With nothing playing it only watches for a host that fails.
 constexpr std::chrono::microseconds kLookWhileIdle{100000};
 
@@ -646,7 +648,7 @@ std::chrono::microseconds AudioOutput::NextLookLocked() {
     const std::uint64_t played = stream_->PlayedBytes();
     const std::uint64_t ahead = head.end > played ? head.end - played : 0;
     const std::uint64_t perSecond = std::max<std::uint32_t>(openFormat_.avgBytesPerSec, 1);
-    const auto due = std::chrono::microseconds(ahead * 1000000 / perSecond);
+    const auto due = std::chrono::microseconds(ahead * 1000000 / perSecond) + kAfterDue;
     return std::clamp(due, kShortestLook, kLookWhilePlaying);
 }
 

@@ -15,8 +15,13 @@ using Clock = PulseConnection::Clock;
 // How long an open waits for the server to set the stream up.
 constexpr auto kReadyTimeout = std::chrono::seconds(2);
 // How old the server's last timing report may be before PlayedBytes asks
-// for a new one.
-constexpr pa_usec_t kTimingInterval = 20 * PA_USEC_PER_MSEC;
+// for a new one. Between reports the position runs on with the clock, which
+// the sink follows to a few parts per million; a report mends what the clock
+// cannot know (a stream that ran dry, a sink of another latency). libpulse
+// asks for reports of its own after a cork, a trigger or a flush, when the
+// old one no longer holds. Each report is a round trip to the server and a
+// wake-up of two threads, so they are kept few.
+constexpr pa_usec_t kTimingInterval = 200 * PA_USEC_PER_MSEC;
 // The role the stream announces (see PulseBackend).
 constexpr const char* kMediaRole = "production";
 
@@ -93,6 +98,7 @@ DeviceResult PulseStream::Connect(const char* sink, const StreamOptions& options
         pa_stream_set_state_callback(stream_, &OnState, this);
         pa_stream_set_write_callback(stream_, &OnWritable, this);
         pa_stream_set_latency_update_callback(stream_, &OnTiming, this);
+        pa_stream_set_underflow_callback(stream_, &OnUnderflow, this);
         const pa_buffer_attr attributes = BufferAttributes(options);
         // Corked until Start, so the first buffers go out together. The
         // timing reports are what PlayedBytes is made of; libpulse asks for
@@ -113,6 +119,10 @@ DeviceResult PulseStream::Connect(const char* sink, const StreamOptions& options
     MainloopLock lock(mainloop_);
     const pa_stream_state_t state = pa_stream_get_state(stream_);
     if (state == PA_STREAM_READY) {
+        // What the server waits for before it plays on its own, as it granted it.
+        if (const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream_)) {
+            prebufBytes_ = granted->prebuf;
+        }
         return kDeviceOk;
     }
     const DeviceResult failure = state == PA_STREAM_CREATING
@@ -192,11 +202,15 @@ std::size_t PulseStream::Writable() {
     if (!Playing()) {
         return 0;
     }
-    const std::size_t room = pa_stream_writable_size(stream_);
+    std::size_t room = pa_stream_writable_size(stream_);
     if (room == static_cast<std::size_t>(-1)) {
-        return 0;
+        room = 0;
     }
-    return room - room % format_.blockAlign;
+    room -= room % format_.blockAlign;
+    // The player waits for room only when it found none: then, and only
+    // then, the server's next request wakes it.
+    wantsRoom_ = room == 0;
+    return room;
 }
 
 DeviceResult PulseStream::Write(const std::uint8_t* data, std::size_t bytes) {
@@ -219,7 +233,11 @@ DeviceResult PulseStream::Write(const std::uint8_t* data, std::size_t bytes) {
             PulseFailure::kStreamEnded, pa_context_errno(pa_stream_get_context(stream_))));
     }
     written_ += bytes;
-    if (started_ && !paused_) {
+    // A stream that plays takes the bytes on; one that ran dry waits for
+    // prebuf bytes, which a whole buffer brings. A trigger on every write
+    // would cost a round trip, and libpulse follows each with timing
+    // reports of its own.
+    if (started_ && !paused_ && (ranDry_ || bytes < prebufBytes_)) {
         Trigger();
     }
     return kDeviceOk;
@@ -266,6 +284,7 @@ DeviceResult PulseStream::Flush() {
         // prebuffers again; the next write triggers it.
         Forget(pa_stream_flush(stream_, nullptr, nullptr));
         offsetKnown_ = false;
+        ranDry_ = true;  // as after a run dry: it waits for prebuf bytes
     }
     started_ = true;
     paused_ = false;
@@ -289,6 +308,7 @@ void PulseStream::Cork(bool cork) noexcept {
 }
 
 void PulseStream::Trigger() noexcept {
+    ranDry_ = false;
     // Ends prebuffering at once: what was written plays now, however little,
     // after a start, a flush or a stream that ran dry. The server ignores it
     // while the stream plays anyway.
@@ -350,6 +370,7 @@ void PulseStream::ReleaseStream() noexcept {
     }
     pa_stream_set_write_callback(stream_, nullptr, nullptr);
     pa_stream_set_latency_update_callback(stream_, nullptr, nullptr);
+    pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
     if (pa_stream_get_state(stream_) == PA_STREAM_CREATING) {
         pa_stream_set_state_callback(stream_, &DisconnectWhenReady, nullptr);
     } else {
@@ -393,14 +414,25 @@ void PulseStream::OnState(pa_stream* stream, void* self) {
 }
 
 void PulseStream::OnWritable(pa_stream*, std::size_t, void* self) {
-    // The server has played something and asks for more.
-    static_cast<PulseStream*>(self)->wakeup_->Wake();
+    // The server has taken something and asks for more. The player refills
+    // when a buffer has been heard, which it times itself; it needs the
+    // request only when it is waiting for room.
+    auto* host = static_cast<PulseStream*>(self);
+    if (host->wantsRoom_) {
+        host->wantsRoom_ = false;
+        host->wakeup_->Wake();
+    }
+}
+
+void PulseStream::OnUnderflow(pa_stream*, void* self) {
+    // Ran dry: the server waits for prebuf bytes before it plays again.
+    static_cast<PulseStream*>(self)->ranDry_ = true;
 }
 
 void PulseStream::OnTiming(pa_stream*, void* self) {
-    auto* host = static_cast<PulseStream*>(self);
-    host->timingAt_ = pa_rtclock_now();
-    host->wakeup_->Wake();
+    // The player times its looks by the position, which runs on between
+    // reports: a report only corrects it, and wakes nobody.
+    static_cast<PulseStream*>(self)->timingAt_ = pa_rtclock_now();
 }
 
 }  // namespace skarnel

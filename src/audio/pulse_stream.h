@@ -25,7 +25,7 @@ namespace skarnel {
 //
 // State is guarded by the mainloop lock, which the player's calls take
 // briefly. The callbacks (on the mainloop thread) only note the time of a
-// timing report, record a failure, and wake the player: they neither
+// timing report or a run dry, record a failure, and wake the player: they neither
 // allocate nor wait. The destructor clears them under the lock, so none runs
 // after it.
 class PulseStream final : public HostStream {
@@ -53,6 +53,7 @@ private:
     static void OnState(pa_stream* stream, void* self);
     static void OnWritable(pa_stream* stream, std::size_t bytes, void* self);
     static void OnTiming(pa_stream* stream, void* self);
+    static void OnUnderflow(pa_stream* stream, void* self);
 
     // All with the mainloop lock.
     bool Playing() const noexcept;  // a stream that takes data and commands
@@ -84,8 +85,11 @@ private:
     // index back. Unknown from a flush until a timing report after it.
     std::int64_t indexOffset_ = 0;
     bool offsetKnown_ = true;
-    pa_usec_t timingAt_ = 0;       // when the last timing report came (pa_rtclock_now)
-    pa_usec_t timingAskedAt_ = 0;  // when PlayedBytes last asked for one
+    pa_usec_t timingAt_ = 0;         // when the last timing report came (pa_rtclock_now)
+    pa_usec_t timingAskedAt_ = 0;    // when PlayedBytes last asked for one
+    std::uint32_t prebufBytes_ = 0;  // what the server waits for before it plays
+    bool ranDry_ = false;            // the server said the stream ran dry
+    bool wantsRoom_ = false;         // Writable() found no room
 };
 
 }  // namespace skarnel

@@ -94,9 +94,10 @@ public:
     virtual std::string DeviceName(std::uint32_t index) = 0;
     // Opens device `index` (kDefaultWaveDevice: the default device) for the
     // format, stopped (see HostStream::Start). The stream may call
-    // `wakeup->Wake()` whenever the host has played something or failed, so
-    // that the player notices at once; the player also looks on its own when
-    // the head buffer is due, and at least every 50 ms.
+    // `wakeup->Wake()` whenever the host has played something, has room the
+    // player waited for, or failed, so that the player notices at once; the
+    // player also looks on its own when the head buffer is due by
+    // PlayedBytes, and at least every 100 ms.
     virtual DeviceResult Open(std::uint32_t index, const WaveFormat& format,
                               const StreamOptions& options, std::shared_ptr<QueueWakeup> wakeup,
                               std::unique_ptr<HostStream>& stream) = 0;

@@ -114,10 +114,21 @@ LiveView::LiveView(QWidget* parent) : QWidget(parent) {
             beforeRefresh_();
         }
         if (isVisible()) {
-            Refresh();
+            Update(Pace::kPaced);
+        }
+        if (const int pace = isVisible() ? kRefreshMs : kHiddenRefreshMs;
+            timer_.interval() != pace) {
+            timer_.setInterval(pace);
         }
     });
     ShowDashes();
+}
+
+void LiveView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (timer_.isActive() && timer_.interval() != kRefreshMs) {
+        timer_.start(kRefreshMs);  // the hidden pace ends at once
+    }
 }
 
 void LiveView::Follow(const SignalAnalyzer* analyzer) {
@@ -164,26 +175,43 @@ void LiveView::ShowDashes() {
     update();
 }
 
-void LiveView::Refresh() {
+void LiveView::Update(Pace pace) {
     if (analyzer_ == nullptr) {
         return;
     }
-    // Only what changed is drawn again: a meter when its last second moved
-    // (20 times a second), a line of figures when its text changed, the plot
-    // when a new spectrum came.
+    // Only what changed is drawn again, and what moves all the time at a
+    // pace the eye follows, on shared ticks: painting is most of what the
+    // view costs, and each paint costs a round trip to the display besides
+    // its pixels. A meter whose bar moved by a pixel is drawn on the next
+    // meter tick; the figures since ON and the plot (when a new spectrum
+    // came) on the next slow tick; a meter that jumped, and its channel's
+    // figures, at once. When nothing new
+    // came since the last tick (the end of a period, a pause), all of it
+    // shows what was measured.
+    const std::uint64_t frames = analyzer_->frames();
+    const bool settled = pace == Pace::kAll || frames == framesAtTick_;
+    framesAtTick_ = frames;
+    const std::uint64_t tick = ticks_++;
+    const bool meterDue = settled || tick % kMeterStepTicks == 0;
+    const bool slowDue = settled || tick % kSlowTicks == 0;
     QRegion changed;
     for (int c = 0; c < channels_; ++c) {
         Channel& shown = shown_[static_cast<std::size_t>(c)];
         const LevelMeter& meter = analyzer_->meter(c);
         const LevelFigures window = meter.Window();
-        if (!SameBar(window, shown.window, MeterBar(c), devicePixelRatioF(), kMeterFloorDb)) {
+        const bool jumped = window.silent != shown.window.silent ||
+                            std::abs(window.rmsDbfs - shown.window.rmsDbfs) >= kMeterJumpDb;
+        if ((meterDue || jumped) &&
+            !SameBar(window, shown.window, MeterBar(c), devicePixelRatioF(), kMeterFloorDb)) {
             shown.window = window;
             changed += MeterBar(c);
         }
-        QStringList texts = FigureTexts(meter.SinceReset());
-        if (texts != shown.texts) {
-            shown.texts = std::move(texts);
-            changed += FiguresLine(c);
+        if (slowDue || jumped) {  // a jump shows at once, in the figures too
+            QStringList texts = FigureTexts(meter.SinceReset());
+            if (texts != shown.texts) {
+                shown.texts = std::move(texts);
+                changed += FiguresLine(c);
+            }
         }
         const SpectrumAnalyzer& spectrum = analyzer_->spectrum(c);
         std::uint64_t& shownTransforms = shownTransforms_[static_cast<std::size_t>(c)];
@@ -196,19 +224,14 @@ void LiveView::Refresh() {
             changed += SpectrumArea();
         }
         // A new spectrum comes 12 times a second per channel at 48 kHz; the
-        // recent average it shows moves over about a second, so the plot is
-        // drawn again at most kPlotRefreshMs apart.
+        // recent average it shows moves over about a second.
         if (spectrum.transforms() > 0 && spectrum.transforms() != shownTransforms &&
-            (shownTransforms == 0 || !plotDrawn_.isValid() ||
-             plotDrawn_.elapsed() >= kPlotRefreshMs)) {
+            (shownTransforms == 0 || slowDue)) {
             shownTransforms = spectrum.transforms();
             spectrum.BandLevels(SpectrumAnalyzer::Average::kRecent, shown.bands);
             spectrum.FineLevels(SpectrumAnalyzer::Average::kRecent, shown.fine);
             changed += SpectrumArea();
         }
-    }
-    if (changed.intersects(SpectrumArea())) {
-        plotDrawn_.start();
     }
     if (!changed.isEmpty()) {
         update(changed);
@@ -241,13 +264,9 @@ QRect LiveView::SpectrumArea() const {
 
 const QPixmap& LiveView::SpectrumBackground() {
     const qreal density = devicePixelRatioF();
-    const QString key = QStringLiteral("%1x%2@%3 %4 %5")
-                            .arg(width())
-                            .arg(height())
-                            .arg(density)
-                            .arg(palette().cacheKey())
-                            .arg(font().key());
-    if (key != backgroundKey_) {
+    // Compared field by field: the plot is painted several times a second.
+    const BackgroundKey key{size(), density, palette().cacheKey(), font()};
+    if (!(key == backgroundKey_)) {
         const QRect area = SpectrumArea();
         backgroundKey_ = key;
         // Opaque (the view's own background colour), so drawing it is a copy.
@@ -344,11 +363,28 @@ void LiveView::paintEvent(QPaintEvent* event) {
             int x = left;
             const int baseline = top + layout.meterRow + 1 + metrics.ascent();
             for (int i = 0; i < 3; ++i) {
-                painter.drawText(QPoint(x, baseline), shown.texts.value(i));
+                painter.drawStaticText(QPoint(x, baseline - metrics.ascent()),
+                                       FigureText(shown.texts.value(i)));
                 x += columns[static_cast<std::size_t>(i)] + kGap;
             }
         }
     }
+}
+
+const QStaticText& LiveView::FigureText(const QString& text) {
+    // The figures come back to the same few texts while a level holds;
+    // laid out once, a text is drawn without shaping it again.
+    constexpr qsizetype kMostTexts = 256;
+    auto found = figureTexts_.find(text);
+    if (found == figureTexts_.end()) {
+        if (figureTexts_.size() >= kMostTexts) {
+            figureTexts_.clear();
+        }
+        QStaticText laidOut(text);
+        laidOut.setTextFormat(Qt::PlainText);
+        found = figureTexts_.insert(text, laidOut);
+    }
+    return *found;
 }
 
 void LiveView::PaintSpectrum(QPainter& painter) {

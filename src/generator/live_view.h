@@ -1,8 +1,9 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QFont>
+#include <QHash>
 #include <QPixmap>
+#include <QStaticText>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
@@ -29,8 +30,16 @@ class LiveView : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kRefreshMs = 50;
-    // The spectrum plot is drawn again at most this often.
-    static constexpr int kPlotRefreshMs = 160;
+    // Hidden, the view only keeps its analyzer fed, which may wait longer.
+    static constexpr int kHiddenRefreshMs = 200;
+    // While the signal moves, a meter's small steps are drawn every
+    // kMeterStepTicks ticks (a jump of kMeterJumpDb or more at once), and
+    // the figures since ON and the spectrum plot every kSlowTicks ticks, on
+    // the same ticks, so that one paint draws them together. Once no new
+    // frames came for a tick, everything shows what it measured.
+    static constexpr int kMeterStepTicks = 2;
+    static constexpr double kMeterJumpDb = 3.0;
+    static constexpr int kSlowTicks = 4;
     // The meters' and the plot's ranges in dBFS.
     static constexpr double kMeterFloorDb = -60.0;
     static constexpr double kPlotFloorDb = -100.0;
@@ -45,8 +54,8 @@ public:
     void SetFrozen(bool frozen);
     // Nothing plays: dashes and an empty plot.
     void Clear();
-    // Reads the analyzer now (the timer's work).
-    void Refresh();
+    // Reads the analyzer now and shows all of it.
+    void Refresh() { Update(Pace::kAll); }
     // Runs at every tick of the view's timer, shown or hidden, and before the
     // last refresh of a pause: whoever feeds the analyzer does it then.
     void SetBeforeRefresh(std::function<void()> feed) { beforeRefresh_ = std::move(feed); }
@@ -67,6 +76,7 @@ public:
     QSize minimumSizeHint() const override;
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
@@ -93,6 +103,9 @@ private:
         std::vector<double> fine;
     };
 
+    // kPaced: the timer's tick, which draws what moves at the paces above.
+    enum class Pace { kPaced, kAll };
+    void Update(Pace pace);
     void ShowDashes();
     // Where the meters and figures lie, and where the spectrum lies.
     QRect MeterBlock() const;
@@ -103,10 +116,12 @@ private:
     // palette, font or pixel density changed.
     const QPixmap& SpectrumBackground();
     void PaintSpectrum(QPainter& painter);
+    const QStaticText& FigureText(const QString& text);
 
     const SignalAnalyzer* analyzer_ = nullptr;
     std::function<void()> beforeRefresh_;
-    QElapsedTimer plotDrawn_;
+    std::uint64_t ticks_ = 0;
+    std::uint64_t framesAtTick_ = 0;  // the analyzer's frames at the last tick
     QTimer timer_;
     bool frozen_ = false;
     int channels_ = 2;
@@ -120,7 +135,15 @@ private:
     mutable std::optional<Layout> layout_;
     mutable QFont layoutFont_;
     QPixmap background_;
-    QString backgroundKey_;
+    struct BackgroundKey {
+        QSize size;
+        qreal density = 0.0;
+        qint64 palette = 0;
+        QFont font;
+        bool operator==(const BackgroundKey&) const = default;
+    };
+    BackgroundKey backgroundKey_;
+    QHash<QString, QStaticText> figureTexts_;
     QRect plot_;  // the plot inside the background, as drawn there
 };
 

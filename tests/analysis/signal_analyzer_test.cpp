@@ -1,6 +1,8 @@
 // The meter and the spectrum on signals whose figures are known exactly.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 #include <random>
@@ -169,6 +171,71 @@ TEST(SignalAnalyzer, TheSpectrumRestsWhileTheMetersRun) {
     EXPECT_LT(bands[20], -60.0);         // nor of a transform across the gap
     EXPECT_EQ(analyzer.frames(), 3u * kRate);
     EXPECT_NEAR(analyzer.meter(0).SinceReset().rmsDbfs, -3.01, 0.01);
+}
+
+// Frames fed in pieces of any size, 8-bit or 16-bit, give exactly what
+// adding their samples one at a time gives: the figures, the window's
+// blocks, every transform and every bin's power.
+TEST(SignalAnalyzer, PiecesOfAnySizeMeasureAsSampleBySample) {
+    std::mt19937 draw(7);
+    std::uniform_int_distribution<int> sample(-32768, 32767);
+    constexpr int kFrames = 3 * kRate + 1234;
+    std::vector<std::int16_t> frames(2 * static_cast<std::size_t>(kFrames));
+    for (std::int16_t& s : frames) {
+        s = static_cast<std::int16_t>(sample(draw) / (1 + (&s - frames.data()) % 7));
+    }
+    constexpr int kFft = 1024;
+    std::array<LevelMeter, 2> meters{LevelMeter(kRate), LevelMeter(kRate)};
+    std::array<SpectrumAnalyzer, 2> oneByOne{SpectrumAnalyzer(kRate, kFft),
+                                             SpectrumAnalyzer(kRate, kFft)};
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        meters[i % 2].Add(frames[i]);
+        oneByOne[i % 2].Add(frames[i]);
+    }
+    SignalAnalyzer pieces({kRate, 2, 16}, kFft);
+    std::uniform_int_distribution<std::size_t> length(0, 3000);
+    for (std::size_t done = 0; done < static_cast<std::size_t>(kFrames);) {
+        const std::size_t piece = std::min(length(draw), kFrames - done);
+        pieces.Feed(frames.data() + 2 * done, piece);
+        done += piece;
+    }
+    EXPECT_EQ(pieces.frames(), static_cast<std::uint64_t>(kFrames));
+    for (int c = 0; c < 2; ++c) {
+        SCOPED_TRACE(c);
+        const auto same = [](const LevelFigures& a, const LevelFigures& b) {
+            EXPECT_EQ(a.silent, b.silent);
+            EXPECT_EQ(a.rmsDbfs, b.rmsDbfs);
+            EXPECT_EQ(a.peakDbfs, b.peakDbfs);
+        };
+        same(pieces.meter(c).SinceReset(), meters[c].SinceReset());
+        same(pieces.meter(c).Window(), meters[c].Window());
+        const SpectrumAnalyzer& spectrum = pieces.spectrum(c);
+        ASSERT_EQ(spectrum.transforms(), oneByOne[c].transforms());
+        ASSERT_GT(spectrum.transforms(), 200u);
+        for (std::size_t bin = 0; bin <= kFft / 2; ++bin) {
+            ASSERT_EQ(spectrum.BinPower(bin), oneByOne[c].BinPower(bin)) << "bin " << bin;
+        }
+        std::vector<double> recent;
+        std::vector<double> expected;
+        spectrum.FineLevels(SpectrumAnalyzer::Average::kRecent, recent);
+        oneByOne[c].FineLevels(SpectrumAnalyzer::Average::kRecent, expected);
+        EXPECT_EQ(recent, expected);
+    }
+
+    // An 8-bit device's bytes read as the 16-bit values they stand for.
+    std::vector<std::uint8_t> bytes(2 * 5000);
+    for (std::uint8_t& b : bytes) {
+        b = static_cast<std::uint8_t>(sample(draw) & 0xff);
+    }
+    SignalAnalyzer eight({kRate, 2, 8}, kFft);
+    eight.Feed(bytes.data(), bytes.size());
+    LevelMeter left(kRate);
+    for (std::size_t i = 0; i < bytes.size(); i += 2) {
+        left.Add(static_cast<std::int16_t>((bytes[i] - 128) * 256));
+    }
+    EXPECT_EQ(eight.frames(), 5000u);
+    EXPECT_EQ(eight.meter(0).SinceReset().rmsDbfs, left.SinceReset().rmsDbfs);
+    EXPECT_EQ(eight.meter(0).SinceReset().peakDbfs, left.SinceReset().peakDbfs);
 }
 
 }  // namespace
