@@ -8,7 +8,9 @@
 # with VIEW=shown the window loads the preset file, shows its live view, and
 # recalls and starts the preset on commands over D-Bus. Its CPU time (user +
 # system, from /proc) is read over a window of WINDOW seconds that starts
-# after the start-up has settled.
+# after the start-up has settled. Each thread's share and how often it was
+# woken come first (fewer wake-ups is most of what keeps playing cheap), then
+# the whole process's.
 #
 # Usage: bench/cpu_while_playing.sh [path/to/skarnel] [path/to/skarnel-make-presets]
 # Environment: WINDOW (default 60) seconds measured; VIEW hidden or shown;
@@ -97,12 +99,30 @@ measure() {
     fi
     hz=$(getconf CLK_TCK)
     ticks() { awk '{ print $14 + $15 }' "/proc/$pid/stat"; }
+    # Per thread: name (spaces joined), CPU ticks, voluntary context
+    # switches (how often it slept and was woken).
+    threads() {
+        local task
+        for task in /proc/"$pid"/task/*; do
+            printf '%s %s %s %s\n' "${task##*/}" "$(tr ' ' '_' <"$task/comm")" \
+                "$(awk '{ print $14 + $15 }' "$task/stat")" \
+                "$(awk '/^voluntary_ctxt_switches/ { print $2 }' "$task/status")"
+        done 2>/dev/null
+    }
     sleep "$settle"
+    threads >"$work/threads.before"
     before=$(ticks)
     sleep "$window"
     after=$(ticks)
+    threads >"$work/threads.after"
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
+    awk -v hz="$hz" -v w="$window" '
+        NR == FNR { cpu[$1] = $3; woken[$1] = $4; next }
+        ($1 in cpu) && $3 - cpu[$1] + $4 - woken[$1] > 0 {
+            printf "thread   %-16s %5.2f %% of one core, woken %4.0f times a second\n",
+                $2, 100 * ($3 - cpu[$1]) / hz / w, ($4 - woken[$1]) / w
+        }' "$work/threads.before" "$work/threads.after"
     awk -v a="$before" -v b="$after" -v hz="$hz" -v w="$window" \
         'BEGIN { printf "cpu      %.2f s of CPU in %d s of playing: %.2f %% of one core\n", (b - a) / hz, w, 100 * (b - a) / hz / w }'
 }
