@@ -647,18 +647,33 @@ void FilterAndInterleavePass(EngineState& state, const PassPlans& p,
     // channels the selectors addressed.
     const std::int32_t* left = pre[p.plans[0].channel];
     const std::int32_t* right = pre[p.plans[p.count - 1].channel];
+    // Counted in locals, so that the loops keep them in registers.
+    std::uint64_t clipped[kChannelCount] = {0, 0};
     if (!p.stereo) {
         for (std::size_t i = 0; i < len; ++i) {
-            out[2 * i] = Low16(left[i]);
+            out[2 * i] = Saturate16(left[i], clipped[kLeft]);
             out[2 * i + 1] = 0;
         }
+        state.clippedSamples[kLeft] += clipped[kLeft];
         return;
     }
     const std::int64_t leftGate = state.left().gate;
     const std::int64_t rightGate = state.right().gate;
-    for (std::size_t i = 0; i < len; ++i) {
-        out[2 * i] = Low16(left[i] * leftGate);
-        out[2 * i + 1] = p.rightRuns ? Low16(right[i] * rightGate) : out[2 * i];
+    if (p.rightRuns) {
+        for (std::size_t i = 0; i < len; ++i) {
+            out[2 * i] = Saturate16(left[i] * leftGate, clipped[kLeft]);
+            out[2 * i + 1] = Saturate16(right[i] * rightGate, clipped[kRight]);
+        }
+    } else {
+        // The right channel plays the left one's samples, clipped alike.
+        for (std::size_t i = 0; i < len; ++i) {
+            out[2 * i] = Saturate16(left[i] * leftGate, clipped[kLeft]);
+            out[2 * i + 1] = out[2 * i];
+        }
+        clipped[kRight] = clipped[kLeft];
+    }
+    for (int c = 0; c < kChannelCount; ++c) {
+        state.clippedSamples[c] += clipped[c];
     }
 }
 
