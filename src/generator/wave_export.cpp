@@ -6,6 +6,7 @@
 #include <QScreen>
 #include <QTimer>
 
+#include "analysis/level_text.h"
 #include "export/wave_writer.h"
 #include "generator/export_progress_window.h"
 #include "generator/generator_window.h"
@@ -112,6 +113,12 @@ void WaveExport::Write(const QString& path) {
     if (result.status != WaveWriteStatus::kCompleted &&
         result.status != WaveWriteStatus::kCancelled) {
         dialogs_.Note(QString::fromStdString(result.message));
+    }
+    // A file that clipped is not the signal the settings describe: say so
+    // where it stays in sight without holding anyone up.
+    const std::uint64_t clipped = result.clippedSamples[0] + result.clippedSamples[1];
+    if (result.status == WaveWriteStatus::kCompleted && clipped > 0) {
+        window_.ShowStatusNote(QString::fromStdString(ClippedMessage(clipped)));
     }
 }
 
