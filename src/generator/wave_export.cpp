@@ -4,6 +4,7 @@
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTimer>
 
 #include "analysis/level_text.h"
@@ -79,6 +80,11 @@ void WaveExport::Command() {
 
 void WaveExport::Write(const QString& path) {
     const GeneratorWindow::ModalGuard exporting(window_, ModalOperation::kExport);
+    // An earlier export's clip note is about another file.
+    if (!clipNote_.isEmpty() && window_.statusBar()->currentMessage() == clipNote_) {
+        window_.statusBar()->clearMessage();
+    }
+    clipNote_.clear();
     window_.model().RefreshLiveSettings();
     const long double seconds = ReadNumber(window_.model().values().period);
     ExportProgressWindow& wait = progressWindow();
@@ -118,7 +124,8 @@ void WaveExport::Write(const QString& path) {
     // where it stays in sight without holding anyone up.
     const std::uint64_t clipped = result.clippedSamples[0] + result.clippedSamples[1];
     if (result.status == WaveWriteStatus::kCompleted && clipped > 0) {
-        window_.ShowStatusNote(QString::fromStdString(ClippedMessage(clipped)));
+        clipNote_ = QString::fromStdString(ClippedMessage(clipped));
+        window_.ShowStatusNote(clipNote_);
     }
 }
 
