@@ -1,13 +1,11 @@
-// Samples past full scale leave the engine clipped to the nearest end of the
-// 16-bit range, never wrapped, on every path that narrows them (the block
-// renderer with each build of its array stages, and the two-thread file
-// render); every other sample, the filter memory and the random draws are
-// those of the unclipped computation; the clip count is the number of
-// samples that differ from it.
+// Samples past full scale leave the block renderer clipped to the nearest end
+// of the 16-bit range, never wrapped, with each build of its array stages;
+// every other sample, the filter memory and the random draws are those of
+// the unclipped computation; the clip count is the number of samples that
+// differ from it. (The file render's path: skarnel-render's tests.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <tuple>
 #include <vector>
@@ -16,8 +14,6 @@
 #include "engine/reference_renderer.h"
 #include "engine/vector_stages.h"
 #include "engine_test_support.h"
-#include "export/byte_sink.h"
-#include "export/wave_writer.h"
 
 namespace skarnel::testing {
 namespace {
@@ -181,31 +177,6 @@ TEST_P(SaturationBuild, BlocksClipWhatOverflowsAndKeepTheRest) {
             EXPECT_EQ(clips.count[kRight], 0u);
         }
         ExpectSameRunningState(*engine, *reference, random, referenceRandom);
-    }
-}
-
-// The file render: the shape half on this thread, the draws on another.
-TEST(Saturation, FileRenderClipsWhatOverflowsAndReportsTheCount) {
-    for (std::size_t n = 0; n < std::size(kCases); ++n) {
-        Signal setup = kCases[n];
-        setup.asLeft = false;  // a file always runs the right chain
-        UniformRandom random, referenceRandom;
-        auto engine = std::make_unique<SignalEngine>(random);
-        auto reference = std::make_unique<SignalEngine>(referenceRandom);
-        Configure(*engine, setup);
-        Configure(*reference, setup);
-        const std::int64_t frames = 2 * kRate + 123;
-        MemorySink sink;
-        const WaveWriteResult result = WritePcmFrames(*engine, sink, frames);
-        ASSERT_EQ(result.status, WaveWriteStatus::kCompleted);
-        reference->state.sampleCounter = 0;
-        const std::vector<std::int64_t> unnarrowed =
-            Unnarrowed(*reference, static_cast<std::size_t>(frames));
-        const Clips clips =
-            ExpectClippedOnly(Samples(sink.bytes, setup.mode == kStereo), unnarrowed, "file");
-        EXPECT_GT(clips.count[kLeft], 0u) << "case " << n;
-        EXPECT_EQ(result.clippedSamples[kLeft], clips.count[kLeft]) << "case " << n;
-        EXPECT_EQ(result.clippedSamples[kRight], clips.count[kRight]) << "case " << n;
     }
 }
 
