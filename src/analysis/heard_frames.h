@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -12,7 +13,10 @@ namespace skarnel {
 // signal frames here with the stream frame at which the host will play them;
 // the GUI thread takes them once the host has played that far, so what it
 // measures is what is being heard, whatever the buffers hold ahead of it.
-// One producer and one consumer, no lock, no allocation after Reset.
+// Each block carries the count of its samples that were clipped, per
+// channel; the consumer adds it up once the block has been heard, so a clip
+// shows when it has reached the ear. One producer and one consumer, no lock,
+// no allocation after Reset.
 class HeardFrames {
 public:
     // Empties it, with room for `capacityBytes` of frames of `frameBytes`
@@ -31,17 +35,27 @@ public:
         blocksWritten_.store(0, std::memory_order_relaxed);
         blocksRead_.store(0, std::memory_order_relaxed);
         takenOfFront_ = 0;
+        clippedHeard_ = {};
+        clippedDropped_ = {};
     }
 
     // The producer: `count` bytes of whole frames that play from
-    // `streamFrame` on. What does not fit is dropped (a view never holds up
-    // the sound).
-    void Push(std::uint64_t streamFrame, const std::uint8_t* bytes, std::size_t count) noexcept {
+    // `streamFrame` on, of which `clipped` samples per channel were clipped.
+    // What does not fit is dropped (a view never holds up the sound); its
+    // clip count goes with the next block that fits.
+    void Push(std::uint64_t streamFrame, const std::uint8_t* bytes, std::size_t count,
+              const std::array<std::uint64_t, 2>& clipped = {}) noexcept {
         count -= count % frameBytes_;
+        if (count == 0) {
+            return;  // nothing of it is played
+        }
         const std::uint64_t written = bytesWritten_.load(std::memory_order_relaxed);
         const std::uint64_t read = bytesRead_.load(std::memory_order_acquire);
         const std::uint64_t blocks = blocksWritten_.load(std::memory_order_relaxed);
-        if (count == 0 || ring_.size() - (written - read) < count ||
+        for (std::size_t c = 0; c < clipped.size(); ++c) {
+            clippedDropped_[c] += clipped[c];
+        }
+        if (ring_.size() - (written - read) < count ||
             blocks - blocksRead_.load(std::memory_order_acquire) == blocks_.size()) {
             return;
         }
@@ -51,7 +65,8 @@ public:
             std::copy_n(bytes + done, piece, ring_.begin() + static_cast<std::ptrdiff_t>(at));
             done += piece;
         }
-        blocks_[blocks % blocks_.size()] = Block{streamFrame, count};
+        blocks_[blocks % blocks_.size()] = Block{streamFrame, count, clippedDropped_};
+        clippedDropped_ = {};
         bytesWritten_.store(written + count, std::memory_order_release);
         blocksWritten_.store(blocks + 1, std::memory_order_release);
     }
@@ -84,16 +99,24 @@ public:
                 break;  // the rest of this block is still ahead of the ear
             }
             takenOfFront_ = 0;
+            for (std::size_t c = 0; c < clippedHeard_.size(); ++c) {
+                clippedHeard_[c] += block.clipped[c];
+            }
             ++blocksRead;
         }
         bytesRead_.store(read, std::memory_order_release);
         blocksRead_.store(blocksRead, std::memory_order_release);
     }
 
+    // The consumer: samples clipped per channel in the blocks heard through
+    // since Reset.
+    const std::array<std::uint64_t, 2>& ClippedHeard() const noexcept { return clippedHeard_; }
+
 private:
     struct Block {
         std::uint64_t streamFrame = 0;
         std::size_t bytes = 0;
+        std::array<std::uint64_t, 2> clipped{};
     };
 
     std::size_t frameBytes_ = 2;
@@ -104,6 +127,8 @@ private:
     std::atomic<std::uint64_t> blocksWritten_{0};
     std::atomic<std::uint64_t> blocksRead_{0};
     std::uint64_t takenOfFront_ = 0;  // the consumer's: bytes taken of the oldest block
+    std::array<std::uint64_t, 2> clippedHeard_{};    // the consumer's
+    std::array<std::uint64_t, 2> clippedDropped_{};  // the producer's: not yet in a block
 };
 
 }  // namespace skarnel

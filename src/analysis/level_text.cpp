@@ -53,4 +53,22 @@ std::string NominalBandText(double centreHz) {
                          std::pow(10.0, static_cast<double>(decade)));
 }
 
+std::string GroupedCount(std::uint64_t count) {
+    const std::string digits = std::to_string(count);
+    std::string out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) {
+            out += ',';
+        }
+        out += digits[i];
+    }
+    return out;
+}
+
+std::string ClippedMessage(std::uint64_t clippedSamples) {
+    return GroupedCount(clippedSamples) +
+           (clippedSamples == 1 ? " sample was clipped" : " samples were clipped") +
+           ": lower the amplitude or the filter gain";
+}
+
 }  // namespace skarnel

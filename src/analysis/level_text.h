@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "analysis/level_meter.h"
@@ -16,5 +17,10 @@ std::string FrequencyText(double hz);
 // The nominal IEC label of a third-octave band centre (20, 25, 31.5, ...
 // 1k, 1.25k, ...).
 std::string NominalBandText(double centreHz);
+// A count with thousands separators: "1,234,567".
+std::string GroupedCount(std::uint64_t count);
+// What an export or a render that clipped tells the user: "1,234 samples
+// were clipped: lower the amplitude or the filter gain".
+std::string ClippedMessage(std::uint64_t clippedSamples);
 
 }  // namespace skarnel

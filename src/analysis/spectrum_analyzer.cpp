@@ -32,6 +32,10 @@ std::vector<double> ThirdOctaveCentres(int sampleRate) {
     return centres;
 }
 
+bool ThirdOctaveBandIsPartial(double centre, int sampleRate) {
+    return centre * kHalfBand > sampleRate / 2.0;
+}
+
 std::vector<double> FineCurveFrequencies(int sampleRate) {
     std::vector<double> frequencies;
     const double nyquist = sampleRate / 2.0;

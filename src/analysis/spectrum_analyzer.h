@@ -14,6 +14,13 @@ namespace skarnel {
 // labels (20, 25, ..., 1k, 1.25k) are for display.
 std::vector<double> ThirdOctaveCentres(int sampleRate);
 
+// Whether the third-octave band around `centre` reaches past the Nyquist
+// frequency of `sampleRate`. Only its part below that frequency holds any
+// signal, so such a band reads low for a signal that fills it: the 4 kHz band
+// at 8000 Hz lies partly above 4000 Hz and reads about 3 dB low for white
+// noise. Figures show it as partial.
+bool ThirdOctaveBandIsPartial(double centre, int sampleRate);
+
 // The frequencies of the fine curve: 24 points per octave from 20 Hz up to
 // the Nyquist frequency.
 std::vector<double> FineCurveFrequencies(int sampleRate);

@@ -52,6 +52,11 @@ struct EngineState {
     // filter memory) was restarted by a preparation, so that a copy of the
     // engine that plays can tell.
     std::uint32_t restarts = 0;
+    // Samples that lay outside the 16-bit range and were narrowed to its
+    // nearest end, per output channel (left or mono, right), since the
+    // engine was made. A running count: readers take the difference across
+    // what they render. It never restarts, so a copy that plays keeps its own.
+    std::array<std::uint64_t, kChannelCount> clippedSamples{};
     std::array<ChannelEngineState, kChannelCount> channels{};
 
     ChannelEngineState& left() noexcept { return channels[kLeft]; }

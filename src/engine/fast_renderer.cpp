@@ -647,18 +647,24 @@ void FilterAndInterleavePass(EngineState& state, const PassPlans& p,
     // channels the selectors addressed.
     const std::int32_t* left = pre[p.plans[0].channel];
     const std::int32_t* right = pre[p.plans[p.count - 1].channel];
-    if (!p.stereo) {
-        for (std::size_t i = 0; i < len; ++i) {
-            out[2 * i] = Low16(left[i]);
-            out[2 * i + 1] = 0;
-        }
+    // Mono has no gates. "= Left" narrows the left samples (gate included)
+    // twice, so the right channel plays them clipped alike and counts them
+    // alike.
+    const std::int32_t leftGate = p.stereo ? state.left().gate : 1;
+    const std::int32_t* second = !p.stereo ? nullptr : p.rightRuns ? right : left;
+    const std::int32_t secondGate = p.rightRuns ? state.right().gate : leftGate;
+    const auto zeroOrOne = [](std::int32_t gate) { return gate == 0 || gate == 1; };
+    if (second == nullptr || (zeroOrOne(leftGate) && zeroOrOne(secondGate))) {
+        ActiveVectorStages().saturatedFrames(left, leftGate, second, secondGate, out, len,
+                                             state.clippedSamples.data());
         return;
     }
-    const std::int64_t leftGate = state.left().gate;
-    const std::int64_t rightGate = state.right().gate;
+    // A gate is a tick box, 0 or 1; any other value takes the 64-bit
+    // product, which cannot overflow.
     for (std::size_t i = 0; i < len; ++i) {
-        out[2 * i] = Low16(left[i] * leftGate);
-        out[2 * i + 1] = p.rightRuns ? Low16(right[i] * rightGate) : out[2 * i];
+        out[2 * i] = Saturate16(std::int64_t{left[i]} * leftGate, state.clippedSamples[kLeft]);
+        out[2 * i + 1] =
+            Saturate16(std::int64_t{second[i]} * secondGate, state.clippedSamples[kRight]);
     }
 }
 

@@ -18,7 +18,7 @@ inline constexpr std::size_t kRenderChunkFrames = 256;
 // the last block.
 inline constexpr std::size_t kPinkHoldBlock = 8;
 
-struct RenderScratch {
+struct alignas(64) RenderScratch {
     template <typename T>
     using PerChannel = std::array<std::array<T, kRenderChunkFrames>, kChannelCount>;
 

@@ -5,12 +5,13 @@
 namespace skarnel {
 
 void TakeWindowValues(EngineState& playing, const EngineState& window) noexcept {
-    if (playing.restarts != window.restarts) {
-        playing = window;  // a preparation: the running state starts again too
-        return;
-    }
     const EngineState running = playing;
     playing = window;
+    // The clip count is the playing engine's own: it counts what it made.
+    playing.clippedSamples = running.clippedSamples;
+    if (running.restarts != window.restarts) {
+        return;  // a preparation: the running state starts again too
+    }
     playing.sampleCounter = running.sampleCounter;
     playing.busy = running.busy;
     playing.pinkRows = running.pinkRows;

@@ -20,6 +20,7 @@ struct EngineValues {
 // counter, the pink rows, the modulation gains, the filter memory) runs on,
 // unless the window restarted it since the last values were taken (a
 // preparation restarts all of it; switching a channel's modulation its gain).
+// The playing engine's clip count is its own and always runs on.
 void TakeWindowValues(EngineState& playing, const EngineState& window) noexcept;
 
 // The signal of a playing window, made on the output's render thread.
@@ -52,6 +53,12 @@ public:
     // the period's end (silence pads the rest). The render thread, or the
     // GUI thread while no render thread runs.
     bool Fill(std::uint8_t* buffer, std::int32_t size, std::size_t& signalBytes);
+
+    // Samples clipped in the blocks made so far, per output channel (a
+    // running count: the difference across a Fill is that block's).
+    const std::array<std::uint64_t, kChannelCount>& clippedSamples() const noexcept {
+        return engine_.state.clippedSamples;
+    }
 
     // The engine that plays (for tests and for what follows playback).
     const SignalEngine& engine() const noexcept { return engine_; }

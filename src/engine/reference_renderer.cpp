@@ -43,17 +43,26 @@ std::int32_t ReferenceRenderSample(SignalEngine& engine, int sourceSelector) noe
 
 void ReferenceRenderFrame(SignalEngine& engine, bool stereo, bool rightRepeatsLeft,
                           int leftSelector, int rightSelector, std::int16_t out[2]) noexcept {
+    std::uint64_t* clipped = engine.state.clippedSamples.data();
     if (!stereo) {
-        out[0] = Low16(ReferenceRenderSample(engine, leftSelector));
+        out[0] = Saturate16(ReferenceRenderSample(engine, leftSelector), clipped[kLeft]);
         out[1] = 0;
         return;
     }
     const EngineState& state = engine.state;
     // Gates are 0 or 1, but a 64-bit product cannot overflow whatever they hold.
-    out[0] = Low16(std::int64_t{ReferenceRenderSample(engine, leftSelector)} * state.left().gate);
-    out[1] = rightRepeatsLeft ? out[0]
-                              : Low16(std::int64_t{ReferenceRenderSample(engine, rightSelector)} *
-                                      state.right().gate);
+    std::uint64_t leftClipped = 0;
+    out[0] = Saturate16(
+        std::int64_t{ReferenceRenderSample(engine, leftSelector)} * state.left().gate, leftClipped);
+    clipped[kLeft] += leftClipped;
+    if (rightRepeatsLeft) {
+        out[1] = out[0];  // the left sample, clipped alike
+        clipped[kRight] += leftClipped;
+        return;
+    }
+    out[1] =
+        Saturate16(std::int64_t{ReferenceRenderSample(engine, rightSelector)} * state.right().gate,
+                   clipped[kRight]);
 }
 
 void ReferenceRenderFrames(SignalEngine& engine, bool stereo, bool rightRepeatsLeft,

@@ -18,9 +18,10 @@ namespace skarnel {
 // advance sampleCounter.
 std::int32_t ReferenceRenderSample(SignalEngine& engine, int sourceSelector) noexcept;
 
-// The current frame into out[0] (left or mono) and out[1] (right): low 16
-// bits, gates applied in stereo only. With rightRepeatsLeft the right chain is
-// not run and the right sample repeats the left one.
+// The current frame into out[0] (left or mono) and out[1] (right): narrowed
+// to 16 bits with saturation (counted in clippedSamples), gates applied in
+// stereo only. With rightRepeatsLeft the right chain is not run and the right
+// sample repeats the left one.
 void ReferenceRenderFrame(SignalEngine& engine, bool stereo, bool rightRepeatsLeft,
                           int leftSelector, int rightSelector, std::int16_t out[2]) noexcept;
 

@@ -30,9 +30,15 @@ inline std::int32_t Round(long double v) noexcept {
         static_cast<std::uint32_t>(static_cast<std::uint64_t>(RoundToInt64(v))));
 }
 
-// The low 16 bits of a sample, two's complement, without saturation.
-inline std::int16_t Low16(std::int64_t v) noexcept {
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(static_cast<std::uint64_t>(v)));
+// A sample narrowed to 16 bits with saturation: a value above 32767 becomes
+// 32767, one below -32768 becomes -32768, every other value stays as it is.
+// Wrapping instead (keeping the low 16 bits) would turn a sample just past
+// full scale into a full-scale sample of the other sign. Adds 1 to `clipped`
+// when the value was out of range.
+inline std::int16_t Saturate16(std::int64_t v, std::uint64_t& clipped) noexcept {
+    const std::int64_t s = v < INT16_MIN ? INT16_MIN : (v > INT16_MAX ? INT16_MAX : v);
+    clipped += static_cast<std::uint64_t>(s != v);
+    return static_cast<std::int16_t>(s);
 }
 
 }  // namespace skarnel

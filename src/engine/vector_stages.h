@@ -38,6 +38,13 @@ struct VectorStages {
     // Round(32767 * amplitude * gain * shaped) per frame.
     void (*scaledSamples)(float amplitude, const float* gain, const float* shaped, double* approx,
                           std::int32_t* sample, std::size_t len);
+    // Frames narrowed to 16 bits with saturation: out[2 * i] from left[i] *
+    // leftGate, out[2 * i + 1] from right[i] * rightGate (0 where right is
+    // null); gates 0 or 1. Adds the samples clipped per channel to clipped[0]
+    // and clipped[1].
+    void (*saturatedFrames)(const std::int32_t* left, std::int32_t leftGate,
+                            const std::int32_t* right, std::int32_t rightGate, std::int16_t* out,
+                            std::size_t len, std::uint64_t* clipped);
 };
 
 // The build in use: the widest one this processor runs, unless the

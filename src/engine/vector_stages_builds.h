@@ -9,7 +9,7 @@
     VectorStages {                                                                            \
         path, name, &space::Sines, &space::Triangles, &space::DrawSeeds, &space::WhiteValues, \
             &space::RowValues, &space::PinkSums, &space::PinkValues, &space::CrestShapes,     \
-            &space::ScaledSamples                                                             \
+            &space::ScaledSamples, &space::SaturatedFrames                                    \
     }
 
 namespace skarnel {

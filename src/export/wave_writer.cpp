@@ -233,11 +233,16 @@ WaveWriteResult WritePcmFrames(SignalEngine& engine, ByteSink& sink, std::int64_
                                const WaveExportHooks& hooks) {
     const bool stereo = engine.live.channelMode == kStereo;
     engine.state.sampleCounter = 0;
-    if (SourcePipeline::Applies(engine, stereo, engine.live.noiseFunction[kLeft],
-                                engine.live.noiseFunction[kRight] + kRightSourceOffset, frames)) {
-        return WriteFramesPipelined(engine, sink, frames, hooks);
+    const std::array<std::uint64_t, kChannelCount> clippedBefore = engine.state.clippedSamples;
+    WaveWriteResult result =
+        SourcePipeline::Applies(engine, stereo, engine.live.noiseFunction[kLeft],
+                                engine.live.noiseFunction[kRight] + kRightSourceOffset, frames)
+            ? WriteFramesPipelined(engine, sink, frames, hooks)
+            : WriteFramesOnOneThread(engine, sink, frames, hooks);
+    for (int c = 0; c < kChannelCount; ++c) {
+        result.clippedSamples[c] = engine.state.clippedSamples[c] - clippedBefore[c];
     }
-    return WriteFramesOnOneThread(engine, sink, frames, hooks);
+    return result;
 }
 
 WaveWriteResult WriteWaveFile(SignalEngine& engine, const std::string& path,

@@ -40,6 +40,9 @@ enum class WaveWriteStatus {
 struct WaveWriteResult {
     WaveWriteStatus status = WaveWriteStatus::kCompleted;
     std::string message;  // for the user; empty on success and cancel
+    // Samples of the frames written that lay outside the 16-bit range and
+    // were clipped to its nearest end, per channel (left or mono, right).
+    std::array<std::uint64_t, 2> clippedSamples{};
 };
 
 // The message for any failure while writing.

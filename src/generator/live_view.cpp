@@ -1,5 +1,6 @@
 #include "generator/live_view.h"
 
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <algorithm>
@@ -60,6 +61,12 @@ std::array<int, 3> FigureColumns(const QFontMetrics& metrics) {
             metrics.horizontalAdvance(QStringLiteral("Crest 99.99:1 (99.9 dB)"))};
 }
 
+// The clip lamp's count as drawn beside it.
+QString ClipText(std::uint64_t clipped) {
+    return clipped == 0 ? QStringLiteral("Clip")
+                        : QStringLiteral("Clip ") + Text(GroupedCount(clipped));
+}
+
 QFont SmallFont(QFont font) {
     font.setPointSizeF(font.pointSizeF() > 0 ? font.pointSizeF() * 0.85 : 8.0);
     return font;
@@ -81,7 +88,8 @@ LiveView::Layout::Layout(const QFont& font) : small(QFontMetrics(SmallFont(font)
     for (const int column : columns) {
         figuresWidth += column + kGap;
     }
-    blockWidth = labelWidth + std::max(kMinMeterWidth, figuresWidth);
+    lampWidth = metrics.height() + metrics.horizontalAdvance(ClipText(999'999'999));
+    blockWidth = labelWidth + std::max(kMinMeterWidth, figuresWidth + lampWidth);
 }
 
 int LiveView::Layout::ChannelTop(int channel) const {
@@ -135,6 +143,7 @@ void LiveView::Follow(const SignalAnalyzer* analyzer) {
     analyzer_ = analyzer;
     frozen_ = false;
     channels_ = analyzer->format().channels;
+    sampleRate_ = analyzer->format().sampleRate;
     bandCentres_ = analyzer->spectrum(0).bandCentres();
     fineFrequencies_ = analyzer->spectrum(0).fineFrequencies();
     ShowDashes();
@@ -162,6 +171,42 @@ void LiveView::Clear() {
     analyzer_ = nullptr;
     timer_.stop();
     ShowDashes();
+}
+
+void LiveView::ShowClipped(const std::array<std::uint64_t, 2>& sinceOn) {
+    for (int c = 0; c < 2; ++c) {
+        const auto i = static_cast<std::size_t>(c);
+        if (sinceOn[i] != clipped_[i]) {
+            lampLit_[i] = lampLit_[i] || sinceOn[i] > clipped_[i];
+            clipped_[i] = sinceOn[i];
+            update(ClipLamp(c));
+        }
+    }
+}
+
+void LiveView::ResetClipped() {
+    clipped_ = {};
+    lampLit_ = {};
+    update(MeterBlock());
+}
+
+bool LiveView::ClipLampLit(int channel) const {
+    return channel >= 0 && channel < 2 && lampLit_[static_cast<std::size_t>(channel)];
+}
+
+std::uint64_t LiveView::ShownClipped(int channel) const {
+    return channel >= 0 && channel < 2 ? clipped_[static_cast<std::size_t>(channel)] : 0;
+}
+
+void LiveView::mousePressEvent(QMouseEvent* event) {
+    for (int c = 0; c < channels_; ++c) {
+        if (ClipLamp(c).contains(event->position().toPoint())) {
+            lampLit_[static_cast<std::size_t>(c)] = false;
+            update(ClipLamp(c));
+            return;
+        }
+    }
+    QWidget::mousePressEvent(event);
 }
 
 void LiveView::ShowDashes() {
@@ -250,6 +295,12 @@ QRect LiveView::FiguresLine(int channel) const {
     const int left = kMargin + layout.labelWidth;
     return {left, layout.ChannelTop(channel) + layout.meterRow, layout.figuresWidth,
             layout.figureRow};
+}
+
+QRect LiveView::ClipLamp(int channel) const {
+    const Layout& layout = this->layout();
+    return {kMargin + layout.labelWidth + layout.figuresWidth,
+            layout.ChannelTop(channel) + layout.meterRow, layout.lampWidth, layout.figureRow};
 }
 
 QRect LiveView::MeterBlock() const {
@@ -368,6 +419,22 @@ void LiveView::paintEvent(QPaintEvent* event) {
                 x += columns[static_cast<std::size_t>(i)] + kGap;
             }
         }
+        if (const QRect lamp = ClipLamp(c); region.intersects(lamp)) {
+            const bool lit = lampLit_[static_cast<std::size_t>(c)];
+            const int size = metrics.ascent();
+            const QRect light(lamp.left(), lamp.top() + 1 + (metrics.height() - size) / 2, size,
+                              size);
+            painter.save();
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(colours.color(QPalette::Mid));
+            painter.setBrush(lit ? QColor(220, 0, 0) : colours.color(QPalette::Base));
+            painter.drawEllipse(light);
+            painter.restore();
+            painter.setPen(text);
+            painter.drawText(
+                QPoint(light.right() + kGap / 2, top + layout.meterRow + 1 + metrics.ascent()),
+                ClipText(clipped_[static_cast<std::size_t>(c)]));
+        }
     }
 }
 
@@ -396,7 +463,7 @@ void LiveView::PaintSpectrum(QPainter& painter) {
                                                ChannelColour(palette(), c)};
     }
     DrawSpectrumTraces(
-        painter, plot_, kPlotFloorDb, bandCentres_, fineFrequencies_,
+        painter, plot_, kPlotFloorDb, bandCentres_, fineFrequencies_, sampleRate_,
         std::span<const SpectrumTrace>(traces.data(), static_cast<std::size_t>(channels_)),
         palette());
 }

@@ -20,7 +20,8 @@ class SignalAnalyzer;
 
 // What leaves the program, measured: per channel a meter of the last second
 // (RMS bar, peak mark) with the RMS, peak and crest factor since ON beside
-// it, and below them the third-octave spectrum with its fine curve. It only
+// it and a clip lamp, and below them the third-octave spectrum with its fine
+// curve. It only
 // reads a SignalAnalyzer that the window feeds with the played frames, on the
 // GUI thread, at the display's pace; it never touches the signal.
 //
@@ -60,6 +61,17 @@ public:
     // last refresh of a pause: whoever feeds the analyzer does it then.
     void SetBeforeRefresh(std::function<void()> feed) { beforeRefresh_ = std::move(feed); }
 
+    // The clip lamps. `sinceOn` holds, per channel, the samples clipped
+    // since ON that have been heard: a channel's lamp lights when its count
+    // rises and stays lit until the next ON (ResetClipped) or a click on it;
+    // the count beside it runs since ON. Stopping leaves both as they are.
+    void ShowClipped(const std::array<std::uint64_t, 2>& sinceOn);
+    void ResetClipped();
+    bool ClipLampLit(int channel) const;
+    std::uint64_t ShownClipped(int channel) const;
+    // Where a channel's lamp and its count lie; a click there puts it out.
+    QRect ClipLamp(int channel) const;
+
     // The channels shown: 1 (mono) or 2.
     int channels() const noexcept { return channels_; }
     bool refreshing() const { return timer_.isActive(); }
@@ -78,6 +90,7 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
 
 private:
     // The view's geometry for a font.
@@ -92,6 +105,7 @@ private:
         int labelWidth;              // "L" / "R" before the meters
         std::array<int, 3> columns;  // the three figures' widths
         int figuresWidth;            // the three figures and their gaps
+        int lampWidth;               // the clip lamp and its count
         int blockWidth;              // the left block, labels included
     };
     const Layout& layout() const;
@@ -126,6 +140,9 @@ private:
     bool frozen_ = false;
     int channels_ = 2;
     std::array<Channel, 2> shown_;
+    std::array<std::uint64_t, 2> clipped_{};  // heard since ON
+    std::array<bool, 2> lampLit_{};
+    int sampleRate_ = 48000;
     std::vector<double> bandCentres_;
     std::vector<double> fineFrequencies_;
     // FFTs behind the spectrum shown, per channel: the plot is drawn again

@@ -8,6 +8,8 @@
 #include <array>
 #include <cmath>
 
+#include "analysis/spectrum_analyzer.h"
+
 namespace skarnel {
 
 namespace {
@@ -94,8 +96,8 @@ void DrawGrid(QPainter& painter, const PlotScale& scale, const QPalette& palette
 // 60 % overlay would show it): drawn a dozen times a second, antialiased
 // blending or a path through the rasterizer cost a good part of a core.
 void DrawBars(QPainter& painter, const PlotScale& scale, const std::vector<double>& centres,
-              const std::vector<double>& levels, int slot, int columns, const QColor& colour,
-              const QColor& base) {
+              const std::vector<double>& levels, int sampleRate, int slot, int columns,
+              const QColor& colour, const QColor& base) {
     constexpr double kShare = 150.0 / 255.0;
     const QColor solid = QColor::fromRgbF(
         static_cast<float>(colour.redF() * kShare + base.redF() * (1 - kShare)),
@@ -114,7 +116,13 @@ void DrawBars(QPainter& painter, const PlotScale& scale, const std::vector<doubl
         const int left = static_cast<int>(std::lround(low + gap + slot * width));
         const int right = static_cast<int>(std::lround(low + gap + (slot + 1) * width));
         const int top = static_cast<int>(std::lround(scale.Y(levels[b])));
-        painter.fillRect(QRect(left, top, std::max(1, right - left), bottom - top), solid);
+        const QRect bar(left, top, std::max(1, right - left), bottom - top);
+        if (ThirdOctaveBandIsPartial(centres[b], sampleRate)) {
+            // Partly above the Nyquist frequency, so it reads low: hatched.
+            painter.fillRect(bar, QBrush(solid, Qt::BDiagPattern));
+        } else {
+            painter.fillRect(bar, solid);
+        }
     }
 }
 
@@ -215,7 +223,7 @@ void DrawSpectrumBackground(QPainter& painter, const QRect& area, double floorDb
 
 void DrawSpectrumTraces(QPainter& painter, const QRect& plot, double floorDb,
                         const std::vector<double>& bandCentres,
-                        const std::vector<double>& fineFrequencies,
+                        const std::vector<double>& fineFrequencies, int sampleRate,
                         std::span<const SpectrumTrace> traces, const QPalette& palette) {
     const PlotScale scale{QRectF(plot).adjusted(1, 1, -1, -1), floorDb};
     painter.save();
@@ -223,8 +231,8 @@ void DrawSpectrumTraces(QPainter& painter, const QRect& plot, double floorDb,
     const int columns = static_cast<int>(traces.size());
     for (int t = 0; t < columns; ++t) {
         if (traces[t].bands != nullptr) {
-            DrawBars(painter, scale, bandCentres, *traces[t].bands, t, columns, traces[t].colour,
-                     palette.color(QPalette::Base));
+            DrawBars(painter, scale, bandCentres, *traces[t].bands, sampleRate, t, columns,
+                     traces[t].colour, palette.color(QPalette::Base));
         }
     }
     painter.setRenderHint(QPainter::Antialiasing);

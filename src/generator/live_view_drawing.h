@@ -31,7 +31,8 @@ void DrawMeterScale(QPainter& painter, const QRect& bar, const QRect& row, doubl
                     const QPalette& palette);
 
 // One channel's spectrum: third-octave bars (side by side with the other
-// channel's within each band) and the fine curve over them.
+// channel's within each band; a band that reaches past the Nyquist frequency
+// of `sampleRate` hatched, since it reads low) and the fine curve over them.
 struct SpectrumTrace {
     const std::vector<double>* bands = nullptr;
     const std::vector<double>* fine = nullptr;
@@ -49,7 +50,7 @@ void DrawSpectrumBackground(QPainter& painter, const QRect& area, double floorDb
 // `plot` is SpectrumPlotRect of the area the background was drawn for.
 void DrawSpectrumTraces(QPainter& painter, const QRect& plot, double floorDb,
                         const std::vector<double>& bandCentres,
-                        const std::vector<double>& fineFrequencies,
+                        const std::vector<double>& fineFrequencies, int sampleRate,
                         std::span<const SpectrumTrace> traces, const QPalette& palette);
 
 }  // namespace skarnel

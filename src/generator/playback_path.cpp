@@ -75,6 +75,7 @@ void PlaybackPath::Prepare() {
                                         static_cast<int>(device.channels),
                                         device.bitsPerSample == 8 ? 8 : 16};
     view_.Clear();
+    view_.ResetClipped();  // the lamps count from this ON
     if (analyzer_ == nullptr || analyzer_->format() != format) {
         analyzer_ = std::make_unique<SignalAnalyzer>(format);
     } else {
@@ -144,8 +145,12 @@ bool PlaybackPath::Fill(std::uint8_t* buffer, std::int32_t& size) {
         PublishValues();
     }
     std::size_t signalBytes = 0;
+    std::array<std::uint64_t, kChannelCount> clipped = source_.clippedSamples();
     const bool plays = source_.Fill(buffer, size, signalBytes);
-    heard_.Push(output_.FillFrame(), buffer, signalBytes);
+    for (int c = 0; c < kChannelCount; ++c) {
+        clipped[c] = source_.clippedSamples()[c] - clipped[c];
+    }
+    heard_.Push(output_.FillFrame(), buffer, signalBytes, clipped);
     return plays;
 }
 
@@ -160,6 +165,7 @@ void PlaybackPath::TakeHeard() {
     heard_.TakeHeard(output_.PlayedFrame(), [this](const std::uint8_t* bytes, std::size_t count) {
         FeedPlayed(*analyzer_, bytes, count);
     });
+    view_.ShowClipped(heard_.ClippedHeard());
 }
 
 }  // namespace skarnel

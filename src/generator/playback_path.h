@@ -24,10 +24,11 @@ class SignalAnalyzer;
 //    every refresh of the view at the latest;
 //  - the render thread makes each block (the output's fill handler) and
 //    puts its signal frames into a tap (HeardFrames) with the stream frame
-//    at which they play;
+//    at which they play and the count of its samples that were clipped;
 //  - at every refresh of the live view (shown or not) what the host has
-//    played moves from the tap into the analyzer the view shows, so the
-//    view is in step with the ear.
+//    played moves from the tap into the analyzer the view shows, and the
+//    clips of the blocks heard to the view's clip lamps, so the view is in
+//    step with the ear.
 // Nothing of this allocates while a signal plays.
 class PlaybackPath : public QObject {
     Q_OBJECT

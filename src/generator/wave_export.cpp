@@ -4,8 +4,10 @@
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTimer>
 
+#include "analysis/level_text.h"
 #include "export/wave_writer.h"
 #include "generator/export_progress_window.h"
 #include "generator/generator_window.h"
@@ -78,6 +80,11 @@ void WaveExport::Command() {
 
 void WaveExport::Write(const QString& path) {
     const GeneratorWindow::ModalGuard exporting(window_, ModalOperation::kExport);
+    // An earlier export's clip note is about another file.
+    if (!clipNote_.isEmpty() && window_.statusBar()->currentMessage() == clipNote_) {
+        window_.statusBar()->clearMessage();
+    }
+    clipNote_.clear();
     window_.model().RefreshLiveSettings();
     const long double seconds = ReadNumber(window_.model().values().period);
     ExportProgressWindow& wait = progressWindow();
@@ -112,6 +119,13 @@ void WaveExport::Write(const QString& path) {
     if (result.status != WaveWriteStatus::kCompleted &&
         result.status != WaveWriteStatus::kCancelled) {
         dialogs_.Note(QString::fromStdString(result.message));
+    }
+    // A file that clipped is not the signal the settings describe: say so
+    // where it stays in sight without holding anyone up.
+    const std::uint64_t clipped = result.clippedSamples[0] + result.clippedSamples[1];
+    if (result.status == WaveWriteStatus::kCompleted && clipped > 0) {
+        clipNote_ = QString::fromStdString(ClippedMessage(clipped));
+        window_.ShowStatusNote(clipNote_);
     }
 }
 

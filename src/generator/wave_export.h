@@ -30,6 +30,7 @@ private:
     GeneratorWindow& window_;
     Dialogs& dialogs_;
     SettingsStore* store_ = nullptr;
+    QString clipNote_;  // the status bar's note of the last export that clipped
     std::unique_ptr<ExportProgressWindow> progress_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -68,6 +69,30 @@ TEST(HeardFrames, AFullTapDropsABlockAndKeepsTheRestInPlace) {
     heard.Push(1, a.data() + 2, 2);
     heard.Push(2, a.data() + 4, 2);  // a third block: dropped
     EXPECT_EQ(TakeUpTo(heard, 3), std::vector<std::uint8_t>(a.begin(), a.begin() + 4));
+}
+
+// A block's clip count is added once the block has been heard through, so a
+// lamp never lights for clips still ahead of the ear; a block the tap drops
+// hands its count to the next one that fits, and a block of which nothing is
+// played (no signal bytes) counts nothing.
+TEST(HeardFrames, ClipsCountOnceTheirBlockIsHeard) {
+    HeardFrames heard;
+    heard.Reset(16, 2, 4);  // eight mono frames
+    const auto a = Frames(1, 6), b = Frames(50, 4), c = Frames(90, 2);
+    heard.Push(0, a.data(), a.size(), {3, 0});
+    heard.Push(6, b.data(), b.size(), {5, 1});  // does not fit: dropped
+    heard.Push(9, b.data(), 0, {100, 100});     // nothing of it played
+    TakeUpTo(heard, 5);
+    EXPECT_EQ(heard.ClippedHeard(), (std::array<std::uint64_t, 2>{0, 0}));
+    TakeUpTo(heard, 6);
+    EXPECT_EQ(heard.ClippedHeard(), (std::array<std::uint64_t, 2>{3, 0}));
+    heard.Push(10, c.data(), c.size(), {2, 0});
+    TakeUpTo(heard, 11);
+    EXPECT_EQ(heard.ClippedHeard(), (std::array<std::uint64_t, 2>{3, 0}));
+    TakeUpTo(heard, 12);
+    EXPECT_EQ(heard.ClippedHeard(), (std::array<std::uint64_t, 2>{10, 1}));
+    heard.Reset(16, 2, 4);
+    EXPECT_EQ(heard.ClippedHeard(), (std::array<std::uint64_t, 2>{0, 0}));
 }
 
 }  // namespace

@@ -89,6 +89,31 @@ TEST(LevelMeter, TheWindowForgetsWhatIsOlderThanASecond) {
     EXPECT_NEAR(meter.SinceReset().peakDbfs, -6.02, 0.01);
 }
 
+// Bands whose upper edge lies past the Nyquist frequency: only the last
+// one at 8000 Hz (4 kHz, up to 4467 Hz), none up to 20 kHz at 48000 Hz.
+TEST(SpectrumAnalyzer, OnlyABandThatReachesPastTheNyquistFrequencyIsPartial) {
+    const std::vector<double> narrow = ThirdOctaveCentres(8000);
+    for (std::size_t b = 0; b < narrow.size(); ++b) {
+        EXPECT_EQ(ThirdOctaveBandIsPartial(narrow[b], 8000), b + 1 == narrow.size())
+            << NominalBandText(narrow[b]);
+    }
+    EXPECT_EQ(NominalBandText(narrow.back()), "4k");
+    for (const double centre : ThirdOctaveCentres(48000)) {
+        EXPECT_FALSE(ThirdOctaveBandIsPartial(centre, 48000)) << centre;
+    }
+}
+
+// Counts as the clip messages write them.
+TEST(LevelText, CountsHaveThousandsSeparators) {
+    EXPECT_EQ(GroupedCount(0), "0");
+    EXPECT_EQ(GroupedCount(999), "999");
+    EXPECT_EQ(GroupedCount(1000), "1,000");
+    EXPECT_EQ(GroupedCount(1234567), "1,234,567");
+    EXPECT_EQ(ClippedMessage(1234),
+              "1,234 samples were clipped: lower the amplitude or the filter gain");
+    EXPECT_EQ(ClippedMessage(1), "1 sample was clipped: lower the amplitude or the filter gain");
+}
+
 TEST(SpectrumAnalyzer, BandsHoldTheSignalsPowerWhereItLies) {
     const std::vector<double> centres = ThirdOctaveCentres(kRate);
     ASSERT_GE(centres.size(), 30u);

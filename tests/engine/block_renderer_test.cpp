@@ -239,27 +239,27 @@ TEST(BlockRenderer, SilentChannelDrawsNothingButItsFilterRingsOut) {
     EXPECT_EQ(RenderStream(e, 10, 4096), std::vector<std::int16_t>(10, 0));
 }
 
-TEST(BlockRenderer, LoudFilterWrapsInsteadOfClipping) {
+// This asserted wrapped samples before (the low 16 bits of y, of the other
+// sign just past full scale); every out-of-range sample is now clipped.
+TEST(BlockRenderer, LoudFilterClipsToTheNearestEndAndCountsIt) {
     UniformRandom random;
     SignalEngine e(random);
     SetChannel(e, kLeft, kWhiteNoise, 0);
     e.live.filterType[kLeft] = kFilterPeaking;
     Prepare(e, {.left = {"1000", "0.5", "40"}});
-    int wrapped = 0;
+    std::uint64_t outOfRange = 0;
     for (int i = 0; i < 20000; ++i) {
         std::uint8_t frame[2];
         e.FillBlock(frame, sizeof frame);
+        // The filter keeps its own unclipped output.
         const std::int32_t y = e.state.left().y;
         const auto sample = static_cast<std::int16_t>(frame[0] | (frame[1] << 8));
-        ASSERT_EQ(static_cast<std::uint16_t>(sample), static_cast<std::uint32_t>(y) & 0xFFFFu);
-        if ((y > 32767 && y < 65536) || (y < -32768 && y >= -65536)) {
-            ++wrapped;
-            // Just beyond the range a wrapped sample has the other sign; a
-            // clipped one would keep it.
-            EXPECT_NE(sample < 0, y < 0) << y;
-        }
+        ASSERT_EQ(sample, std::clamp<std::int32_t>(y, -32768, 32767)) << i;
+        outOfRange += static_cast<std::uint64_t>(y > 32767 || y < -32768);
     }
-    EXPECT_GT(wrapped, 0);
+    EXPECT_GT(outOfRange, 1000U);
+    EXPECT_EQ(e.state.clippedSamples[kLeft], outOfRange);
+    EXPECT_EQ(e.state.clippedSamples[kRight], 0U);
 }
 
 TEST(BlockRenderer, ReentryStopsWithoutTouchingTheBuffer) {

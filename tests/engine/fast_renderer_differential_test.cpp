@@ -158,6 +158,7 @@ void ExpectSameState(const SignalEngine& fast, const SignalEngine& reference,
         EXPECT_EQ(a.y, b.y) << caseNumber;
         EXPECT_EQ(a.y1, b.y1) << caseNumber;
         EXPECT_EQ(a.y2, b.y2) << caseNumber;
+        EXPECT_EQ(fast.state.clippedSamples[c], reference.state.clippedSamples[c]) << caseNumber;
     }
 }
 

@@ -38,12 +38,20 @@ TEST(Rounding, OutOfRangeAndNaNGiveTheIntegerIndefinite) {
     EXPECT_EQ(Round(std::nanl("")), 0);
 }
 
-TEST(Rounding, Low16WrapsWithoutSaturating) {
-    EXPECT_EQ(Low16(32767), 32767);
-    EXPECT_EQ(Low16(32768), -32768);
-    EXPECT_EQ(Low16(-32769), 32767);
-    EXPECT_EQ(Low16(70000), 4464);
-    EXPECT_EQ(Low16(-1), -1);
+// The wrapped samples this asserted before (32768 -> -32768, -32769 -> 32767,
+// 70000 -> 4464) are now clipped to the nearest end of the range.
+TEST(Rounding, Saturate16ClipsToTheNearestEndAndCountsIt) {
+    std::uint64_t clipped = 0;
+    EXPECT_EQ(Saturate16(32767, clipped), 32767);
+    EXPECT_EQ(Saturate16(-32768, clipped), -32768);
+    EXPECT_EQ(Saturate16(-1, clipped), -1);
+    EXPECT_EQ(clipped, 0U);
+    EXPECT_EQ(Saturate16(32768, clipped), 32767);
+    EXPECT_EQ(Saturate16(-32769, clipped), -32768);
+    EXPECT_EQ(Saturate16(70000, clipped), 32767);
+    EXPECT_EQ(Saturate16(std::numeric_limits<std::int64_t>::min(), clipped), -32768);
+    EXPECT_EQ(Saturate16(std::numeric_limits<std::int64_t>::max(), clipped), 32767);
+    EXPECT_EQ(clipped, 5U);
 }
 
 }  // namespace

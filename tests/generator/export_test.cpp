@@ -3,15 +3,19 @@
 #include <QGuiApplication>
 #include <QProcess>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include "analysis/level_text.h"
+#include "engine/reference_renderer.h"
 #include "generator/export_progress_window.h"
 #include "generator/script_control.h"
 #include "generator/shell_commands.h"
 #include "generator/wave_export.h"
 #include "generator_fixture.h"
 #include "persistence/settings_store.h"
+#include "settings/choice_lists.h"
 
 namespace skarnel::testing {
 namespace {
@@ -43,6 +47,42 @@ protected:
     MemorySettingsStore store;
     QTemporaryDir dir;
 };
+
+// An export that clipped says how many samples in the status bar, counted as
+// the unclipped computation puts them out of range; the next export that
+// stays within range takes the note away.
+TEST_F(ExportTest, AnExportThatClippedSaysHowManySamples) {
+    store.Save(SettingsKeyPath(), {FlagValue("CDformat", true)});  // no hint
+    PickRate(SampleRateItem(48000));
+    Pick("cboChannels", kMono);
+    TypeAndLeave("Duration", "1");
+    Pick("WaveFormLeft", kWhiteNoise);
+    Pick("cboCrestFactorL", 0);  // 1.42:1
+    Entry("txtFZeroL")->setText("1000");
+    Pick("cboFilterTypeL1", kFilterHighPass);
+    window->RunGuarded([this] { window->PrepareEngineFromWindow(); });
+    UniformRandom random(ProcessRandom().seed());
+    SignalEngine reference(random);
+    reference.state = window->engine().state;
+    reference.live = window->engine().live;
+    std::uint64_t outOfRange = 0;
+    for (int i = 0; i < 48000; ++i) {
+        const std::int32_t v = ReferenceRenderSample(reference, kWhiteNoise);
+        outOfRange += static_cast<std::uint64_t>(v > 32767 || v < -32768);
+        AdvanceFrameCounter(reference.state.sampleCounter);
+    }
+    ASSERT_GT(outOfRange, 1000u);
+
+    Export("clipped.wav");
+    EXPECT_TRUE(dialogs.shown.isEmpty()) << dialogs.Last().toStdString();
+    EXPECT_EQ(window->statusBar()->currentMessage(),
+              QString::fromStdString(GroupedCount(outOfRange)) +
+                  " samples were clipped: lower the amplitude or the filter gain");
+
+    TypeAndLeave("AmplitudeLeft", "-10");
+    Export("within.wav");
+    EXPECT_EQ(window->statusBar()->currentMessage(), "");
+}
 
 // The files are read back by outside programs too: sox's soxi and Python's
 // wave module must agree with the header we meant to write.

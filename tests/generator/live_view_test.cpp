@@ -18,6 +18,7 @@
 #include "analysis/level_text.h"
 #include "analysis/signal_analyzer.h"
 #include "app/window_settings.h"
+#include "engine/reference_renderer.h"
 #include "engine/uniform_random.h"
 #include "generator/live_view_drawing.h"
 #include "generator/window_commands.h"
@@ -305,6 +306,80 @@ TEST_F(LiveViewTest, MeasuresAnEightBitMonoDeviceInItsOwnWidthFromEachStart) {
     LetTheViewRefresh();
     // Only the second start's bytes: the figures began again.
     ExpectShows(DeviceGot());
+}
+
+// The clip lamps: a setting that clips lights the left lamp once the
+// clipped samples are heard, with the count of those heard (not of those
+// made ahead of the ear), and leaves the right one dark; a click puts the
+// lamp out and the next clip lights it again; OFF keeps it; the next ON
+// starts dark and counts from 0.
+TEST_F(LiveViewTest, TheClipLampLightsAsClipsAreHeardAndHoldsUntilTheNextOn) {
+    ChooseOutput(16);
+    Pick("cboChannels", kStereo);
+    if (!Box("RightTick")->isChecked()) {
+        Box("RightTick")->click();
+    }
+    Pick("WaveFormLeft", kWhiteNoise);
+    Pick("cboCrestFactorL", 0);  // 1.42:1
+    Entry("txtFZeroL")->setText("1000");
+    Pick("cboFilterTypeL1", kFilterHighPass);
+    TypeAndLeave("AmplitudeRight", "-20");
+    UniformRandom random(ProcessRandom().seed());
+    window->OnCommand();
+    ASSERT_TRUE(window->audioOut().Running());
+    EXPECT_FALSE(View()->ClipLampLit(0));
+    SignalEngine reference(random);
+    reference.state = window->engine().state;
+    reference.live = window->engine().live;
+    std::uint64_t clipped[2] = {0, 0};
+    std::size_t counted = 0;  // frames of the reference so far
+    // The samples the device played so far that the unclipped computation
+    // puts out of range, per channel.
+    const auto countHeard = [&] {
+        const std::size_t frames = backend.Played().size() / 4;
+        for (; counted < frames; ++counted) {
+            for (int c = 0; c < 2; ++c) {
+                const int selector = reference.live.noiseFunction[c] + (c == 1 ? 10 : 0);
+                const std::int64_t v = std::int64_t{ReferenceRenderSample(reference, selector)} *
+                                       reference.state.channels[c].gate;
+                clipped[c] += static_cast<std::uint64_t>(v > 32767 || v < -32768);
+            }
+            AdvanceFrameCounter(reference.state.sampleCounter);
+        }
+    };
+    PlayFor(0.5);
+    LetTheViewRefresh();
+    countHeard();
+    ASSERT_GT(clipped[0], 100u);
+    EXPECT_EQ(clipped[1], 0u);
+    EXPECT_TRUE(View()->ClipLampLit(0));
+    EXPECT_FALSE(View()->ClipLampLit(1));
+    EXPECT_EQ(View()->ShownClipped(0), clipped[0]);
+    EXPECT_EQ(View()->ShownClipped(1), 0u);
+
+    QTest::mouseClick(View(), Qt::LeftButton, {}, View()->ClipLamp(0).center());
+    EXPECT_FALSE(View()->ClipLampLit(0));
+    EXPECT_EQ(View()->ShownClipped(0), clipped[0]);
+    PlayFor(1.0);
+    LetTheViewRefresh();
+    countHeard();
+    EXPECT_TRUE(View()->ClipLampLit(0));
+    EXPECT_EQ(View()->ShownClipped(0), clipped[0]);
+
+    window->OffCommand();
+    HandleNotifications();
+    EXPECT_TRUE(View()->ClipLampLit(0));
+    EXPECT_EQ(View()->ShownClipped(0), clipped[0]);
+
+    TypeAndLeave("AmplitudeLeft", "-20");
+    window->OnCommand();
+    EXPECT_FALSE(View()->ClipLampLit(0));
+    EXPECT_EQ(View()->ShownClipped(0), 0u);
+    PlayFor(0.5);
+    LetTheViewRefresh();
+    EXPECT_FALSE(View()->ClipLampLit(0));
+    EXPECT_EQ(View()->ShownClipped(0), 0u);
+    window->OffCommand();
 }
 
 // View > Live View (F12) hides the view; the choice is stored when the

@@ -1,15 +1,18 @@
 // ON, OFF and Pause as the window shows them, start failures, the output
 // settings' effect on a running signal, and what the window hands the device.
+#include <algorithm>
 #include <vector>
 
 #include "engine/channel_values.h"
 #include "engine/crest_modulation.h"
 #include "engine/preparation.h"
+#include "engine/reference_renderer.h"
 #include "engine/signal_engine.h"
 #include "generator/script_control.h"
 #include "generator/shell_commands.h"
 #include "generator/wave_export.h"
 #include "generator_fixture.h"
+#include "settings/choice_lists.h"
 
 namespace skarnel::testing {
 namespace {
@@ -374,6 +377,66 @@ TEST_F(PlaybackTest, APeriodWithoutLoopPlaysToItsLastFrame) {
     EXPECT_TRUE(std::all_of(played.begin() + periodBytes, played.end(),
                             [](std::uint8_t b) { return b == 0; }));
     EXPECT_NE(played[periodBytes - 1] | played[periodBytes - 2], 0);
+}
+
+}  // namespace
+}  // namespace skarnel::testing
+
+namespace skarnel::testing {
+namespace {
+
+// White 1.42:1 through a 1 kHz high pass at 0 dBFS lifts about one sample in
+// twenty past full scale: at 8, 16 and 24 bits the device gets each of them
+// clipped to the nearest end of the range (in its own width) and every other
+// sample as the unclipped computation gives it.
+TEST_F(PlaybackTest, SamplesPastFullScalePlayClippedAtEveryWidth) {
+    Pick("cboChannels", kMono);
+    Pick("WaveFormLeft", kWhiteNoise);
+    Pick("cboCrestFactorL", 0);
+    Entry("txtFZeroL")->setText("1000");
+    Pick("cboFilterTypeL1", kFilterHighPass);
+    settings->ui.cboFsList->setCurrentIndex(SampleRateItem(48000));
+    emit settings->ui.cboFsList->activated(settings->ui.cboFsList->currentIndex());
+    for (const int bits : {8, 16, 24}) {
+        settings->ui.cboQuant->setCurrentIndex(bits == 8 ? 0 : bits == 16 ? 1 : 2);
+        UniformRandom random(ProcessRandom().seed());
+        backend.ClearPlayed();
+        window->findChild<QPushButton*>("btnON")->click();
+        HandleNotifications();
+        ASSERT_EQ(backend.LastStream()->format().bitsPerSample, bits);
+        for (int i = 0; i < 6; ++i) {
+            ASSERT_TRUE(PlayOneBuffer()) << bits << " bits, buffer " << i;
+        }
+        // The engine as the start copied it, before its first frame.
+        SignalEngine reference(random);
+        reference.state = window->engine().state;
+        reference.live = window->engine().live;
+        const std::vector<std::uint8_t> played = backend.Played();
+        const std::size_t width = static_cast<std::size_t>(bits) / 8;
+        ASSERT_GT(played.size(), 60000u);
+        std::uint64_t clipped = 0;
+        for (std::size_t i = 0; i < played.size() / width; ++i) {
+            const std::int64_t unclipped = ReferenceRenderSample(reference, kWhiteNoise);
+            AdvanceFrameCounter(reference.state.sampleCounter);
+            const auto sample =
+                static_cast<std::int16_t>(std::clamp<std::int64_t>(unclipped, -32768, 32767));
+            clipped += static_cast<std::uint64_t>(sample != unclipped);
+            const std::uint8_t* at = &played[i * width];
+            if (bits == 8) {
+                ASSERT_EQ(at[0], static_cast<std::uint8_t>((sample >> 8) + 128)) << i;
+            } else {
+                if (bits == 24) {
+                    ASSERT_EQ(at[0], 0) << i;
+                    ++at;
+                }
+                ASSERT_EQ(static_cast<std::int16_t>(at[0] | (at[1] << 8)), sample)
+                    << bits << " bits, sample " << i << ", unclipped " << unclipped;
+            }
+        }
+        EXPECT_GT(clipped, played.size() / width / 100) << bits << " bits";
+        window->findChild<QPushButton*>("btnOFF")->click();
+        HandleNotifications();
+    }
 }
 
 }  // namespace

@@ -26,6 +26,7 @@
 #include "engine/channel_values.h"
 #include "engine/crest_modulation.h"
 #include "engine/preparation.h"
+#include "engine/reference_renderer.h"
 #include "export/byte_sink.h"
 #include "export/wave_writer.h"
 #include "persistence/preset_file.h"
@@ -51,12 +52,9 @@ struct Channel {
     bool on = true;
 };
 
-// The WAV a fresh process's first rendering gives: the engine on a generator
-// that starts at state 0.
-Bytes Reference(int mode, std::int32_t rate, long double seconds, const Channel& left,
-                const Channel& right = {}) {
-    UniformRandom random;
-    SignalEngine engine(random);
+// An engine on `random` configured by hand from the settings and prepared.
+void Configure(SignalEngine& engine, int mode, std::int32_t rate, const Channel& left,
+               const Channel& right) {
     engine.state.sampleRate = rate;
     engine.live.channelMode = mode;
     for (int c = 0; c < kChannelCount; ++c) {
@@ -74,9 +72,42 @@ Bytes Reference(int mode, std::int32_t rate, long double seconds, const Channel&
         ch.gate = s.on ? 1 : 0;
     }
     PrepareEngine(engine.state, engine.live, {"10", {left.texts, right.texts}}, nullptr);
+}
+
+// The WAV a fresh process's first rendering gives: the engine on a generator
+// that starts at state 0.
+Bytes Reference(int mode, std::int32_t rate, long double seconds, const Channel& left,
+                const Channel& right = {}) {
+    UniformRandom random;
+    SignalEngine engine(random);
+    Configure(engine, mode, rate, left, right);
     MemorySink sink;
     EXPECT_EQ(WriteWaveStream(engine, sink, seconds).status, WaveWriteStatus::kCompleted);
     return sink.bytes;
+}
+
+// The samples of the same first rendering before they are narrowed to 16
+// bits (the reference renderer's values, gates applied), interleaved as the
+// file holds them: what the file would hold if 16 bits had no limits.
+std::vector<std::int64_t> Unnarrowed(int mode, std::int32_t rate, std::int64_t frames,
+                                     const Channel& left, const Channel& right = {}) {
+    UniformRandom random;
+    SignalEngine engine(random);
+    Configure(engine, mode, rate, left, right);
+    std::vector<std::int64_t> samples;
+    for (std::int64_t i = 0; i < frames; ++i) {
+        if (mode != kStereo) {
+            samples.push_back(ReferenceRenderSample(engine, left.noise));
+        } else {
+            samples.push_back(std::int64_t{ReferenceRenderSample(engine, left.noise)} *
+                              engine.state.left().gate);
+            samples.push_back(
+                std::int64_t{ReferenceRenderSample(engine, right.noise + kRightSourceOffset)} *
+                engine.state.right().gate);
+        }
+        AdvanceFrameCounter(engine.state.sampleCounter);
+    }
+    return samples;
 }
 
 // Equal WAVs; on a difference, where it starts rather than two byte dumps.
@@ -315,6 +346,120 @@ TEST_F(RenderTool, StatsDescribeTheWrittenFramesAndLeaveTheWavAlone) {
     const std::vector<double> bands = JsonFigures(monoText, "dbfs");
     ASSERT_FALSE(bands.empty());
     EXPECT_TRUE(std::none_of(bands.begin(), bands.end(), [](double v) { return std::isnan(v); }));
+}
+
+// Samples a filter lifts past full scale are clipped to the nearest end of
+// the range, every other sample is the unclipped computation's, and --stats,
+// --stats-json and the line on standard error count exactly the samples
+// clipped. White 1.42:1 through a 1 kHz high pass at 0 dBFS overshoots on
+// about one sample in twenty; on the right, pink 1.42:1 through a 100 Hz high
+// pass.
+TEST_F(RenderTool, SamplesPastFullScaleAreClippedAndCounted) {
+    const std::string json = Path("clip.json").string();
+    const ProcessRun run = Render(
+        "-r 48000 -d 2 -c stereo --left-noise white --left-crest 1.42:1 --left-filter highpass "
+        "--left-freq 1000 --right-noise pink --right-crest 1.42:1 --right-filter highpass "
+        "--right-freq 100 --stats --stats-json " +
+            json,
+        Path("hp.wav"));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const Bytes wav = ReadBytes(Path("hp.wav"));
+    const Channel left{.noise = kWhiteNoise, .crest = 0, .filter = kFilterHighPass};
+    const Channel right{
+        .noise = kPinkNoise, .crest = 0, .filter = kFilterHighPass, .texts = {"100", "1", "0"}};
+    const std::vector<std::int64_t> unnarrowed = Unnarrowed(kStereo, 48000, 96000, left, right);
+    ASSERT_EQ(wav.size(), 44 + 2 * unnarrowed.size());
+    std::uint64_t clipped[2] = {0, 0};
+    for (std::size_t i = 0; i < unnarrowed.size(); ++i) {
+        const std::int64_t want = std::clamp<std::int64_t>(unnarrowed[i], -32768, 32767);
+        clipped[i % 2] += static_cast<std::uint64_t>(want != unnarrowed[i]);
+        ASSERT_EQ(static_cast<std::int16_t>(Le(wav, 44 + 2 * i, 2)), want)
+            << "sample " << i << " (unclipped " << unnarrowed[i] << ")";
+    }
+    EXPECT_GT(clipped[0], 96000u / 50u);
+    EXPECT_GT(clipped[1], 0u);
+
+    const std::string total = std::to_string(clipped[0] + clipped[1]);
+    const std::string grouped =
+        total.size() > 3 ? total.substr(0, total.size() - 3) + "," + total.substr(total.size() - 3)
+                         : total;
+    EXPECT_NE(run.err.find("skarnel-render: " + grouped +
+                           " samples were clipped: lower the amplitude or the filter gain\n"),
+              std::string::npos)
+        << run.err;
+    std::istringstream rows(run.err);
+    std::string line;
+    while (std::getline(rows, line) && line.rfind("Clipped ", 0) != 0) {
+    }
+    std::istringstream clippedRow(line);
+    std::string label, leftCount, rightCount;
+    clippedRow >> label >> leftCount >> rightCount;
+    const auto plain = [](std::string text) {
+        text.erase(std::remove(text.begin(), text.end(), ','), text.end());
+        return text;
+    };
+    EXPECT_EQ(plain(leftCount), std::to_string(clipped[0])) << run.err;
+    EXPECT_EQ(plain(rightCount), std::to_string(clipped[1])) << run.err;
+
+    const Bytes jsonBytes = ReadBytes(json);
+    const std::string text(jsonBytes.begin(), jsonBytes.end());
+    EXPECT_EQ(
+        JsonFigures(text, "clipped_samples"),
+        (std::vector<double>{static_cast<double>(clipped[0]), static_cast<double>(clipped[1])}))
+        << text;
+    const std::vector<double> share = JsonFigures(text, "clipped_share");
+    ASSERT_EQ(share.size(), 2u) << text;
+    EXPECT_NEAR(share[0], clipped[0] / 96000.0, 1e-6);
+}
+
+// A render that stays within range reports no clip, and says nothing of it.
+TEST_F(RenderTool, ARenderWithoutClippingReportsNone) {
+    const std::string json = Path("none.json").string();
+    const ProcessRun run =
+        Render("-r 48000 -d 1 --left-noise white --stats --stats-json " + json, Path("w.wav"));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const Bytes wav = ReadBytes(Path("w.wav"));
+    const std::vector<std::int64_t> unnarrowed =
+        Unnarrowed(kMono, 48000, 48000, {.noise = kWhiteNoise});
+    EXPECT_TRUE(std::all_of(unnarrowed.begin(), unnarrowed.end(),
+                            [](std::int64_t v) { return v >= -32768 && v <= 32767; }));
+    EXPECT_EQ(run.err.find("were clipped"), std::string::npos) << run.err;
+    const Bytes jsonBytes = ReadBytes(json);
+    const std::string text(jsonBytes.begin(), jsonBytes.end());
+    EXPECT_EQ(JsonFigures(text, "clipped_samples"), std::vector<double>{0.0}) << text;
+}
+
+// At 8000 Hz the 4 kHz band (3548 to 4467 Hz) lies partly above the Nyquist
+// frequency and reads low: the table and the JSON say so, and of no other band.
+TEST_F(RenderTool, StatsMarkABandThatReachesPastTheNyquistFrequency) {
+    const std::string json = Path("n.json").string();
+    const ProcessRun run =
+        Render("-r 8000 -d 2 --left-noise white --stats --stats-json " + json, Path("n.wav"));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find("\n4k (partial)"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("\n3.15k "), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("3.15k (partial)"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Nyquist frequency (4000 Hz)"), std::string::npos) << run.err;
+
+    const Bytes jsonBytes = ReadBytes(json);
+    const std::string text(jsonBytes.begin(), jsonBytes.end());
+    const std::regex band(
+        "\"label\": \"([^\"]+)\", \"dbfs\": [-0-9.null]+, \"partial\": (true|false)");
+    std::vector<std::string> partial;
+    int bands = 0;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), band);
+         it != std::sregex_iterator(); ++it, ++bands) {
+        if ((*it)[2] == "true") {
+            partial.push_back((*it)[1]);
+        }
+    }
+    EXPECT_EQ(bands, 24) << text;  // 20 Hz .. 4 kHz
+    EXPECT_EQ(partial, std::vector<std::string>{"4k"}) << text;
+
+    // At 48 kHz every band up to 20 kHz is whole.
+    const ProcessRun wide = Render("-r 48000 -d 1 --left-noise white --stats", Path("w.wav"));
+    ASSERT_EQ(wide.exitCode, 0) << wide.err;
+    EXPECT_EQ(wide.err.find("partial"), std::string::npos) << wide.err;
 }
 
 TEST_F(RenderTool, StatsGoWithPresetsAndAFailedJsonFileExitsWithOne) {

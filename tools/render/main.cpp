@@ -39,15 +39,16 @@ skarnel::WaveWriteResult WriteToStandardOutput(skarnel::SignalEngine& engine, lo
 // Prints the figures on standard error and writes the JSON file; false (with
 // a message) when the file cannot be written.
 bool ReportFigures(const skarnel::render::RenderOptions& options,
-                   const skarnel::SignalAnalyzer& analyzer) {
+                   const skarnel::SignalAnalyzer& analyzer,
+                   const skarnel::render::ClippedSamples& clipped) {
     if (options.stats) {
-        std::cerr << skarnel::render::StatsTable(analyzer) << std::flush;
+        std::cerr << skarnel::render::StatsTable(analyzer, clipped) << std::flush;
     }
     if (options.statsJsonPath.empty()) {
         return true;
     }
     std::ofstream json(options.statsJsonPath, std::ios::binary | std::ios::trunc);
-    json << skarnel::render::StatsJson(analyzer);
+    json << skarnel::render::StatsJson(analyzer, clipped);
     json.close();
     if (!json) {
         std::cerr << "skarnel-render: " << options.statsJsonPath
@@ -126,9 +127,12 @@ int main(int argc, char** argv) {
                       << options.sampleRate << " Hz, " << render::OutputTypeName(options.type)
                       << ") to " << (toStandardOutput ? "standard output" : options.output) << "\n";
         }
-        if (measurement && !ReportFigures(options, measurement->analyzer)) {
+        if (measurement && !ReportFigures(options, measurement->analyzer, result.clippedSamples)) {
             return render::kExitRenderFailed;
         }
+        // Whether or not the figures were asked for: a clipped signal is
+        // not the one the settings describe.
+        std::cerr << render::ClippedLine(result.clippedSamples) << std::flush;
     } catch (const ConversionError& e) {
         // A slot whose filter text cannot be read fails its recall.
         std::cerr << "skarnel-render: " << (options.source.empty() ? "" : options.source + ": ")

@@ -414,8 +414,8 @@ ParseResult ParseRenderOptions(int argc, const char* const* argv) {
         ->needs("--preset");
     const std::string figures = "Figures of the rendered signal";
     app.add_flag("--stats", raw.stats,
-                 "print per channel RMS and peak level (dBFS), crest factor and the "
-                 "third-octave band levels on standard error")
+                 "print per channel RMS and peak level (dBFS), crest factor, clipped "
+                 "samples and the third-octave band levels on standard error")
         ->group(figures);
     app.add_option("--stats-json", raw.statsJson, "write the same figures as JSON to this file")
         ->type_name("FILE")

@@ -53,6 +53,17 @@ std::string JsonNumber(double value, bool present) {
     return text.data();
 }
 
+// The share of a channel's samples that were clipped, as a fraction.
+double ClippedShare(std::uint64_t clipped, std::uint64_t frames) {
+    return frames == 0 ? 0.0 : static_cast<double>(clipped) / static_cast<double>(frames);
+}
+
+std::string PercentText(double fraction) {
+    std::array<char, 40> text{};
+    std::snprintf(text.data(), text.size(), "%.3f %%", 100.0 * fraction);
+    return text.data();
+}
+
 std::string JsonString(const std::string& text) {
     return "\"" + text + "\"";  // labels and names hold no quotes or escapes
 }
@@ -78,7 +89,7 @@ WaveExportHooks RenderMeasurement::Hooks() {
     return hooks;
 }
 
-std::string StatsTable(const SignalAnalyzer& analyzer) {
+std::string StatsTable(const SignalAnalyzer& analyzer, const ClippedSamples& clipped) {
     const int channels = analyzer.format().channels;
     const std::vector<const char*> names = ChannelNames(channels);
     std::array<LevelFigures, SignalAnalyzer::kMaxChannels> figures{};
@@ -107,18 +118,38 @@ std::string StatsTable(const SignalAnalyzer& analyzer) {
     row("Peak dBFS", [](int, const LevelFigures& f) { return DbfsText(f.peakDbfs, 2); });
     row("Crest factor", [](int, const LevelFigures& f) { return CrestRatioText(f.crestRatio); });
     row("Crest dB", [](int, const LevelFigures& f) { return DbfsText(f.crestDb, 2); });
+    const auto frames = static_cast<std::uint64_t>(analyzer.frames());
+    row("Clipped", [&](int c, const LevelFigures&) {
+        return GroupedCount(clipped[static_cast<std::size_t>(c)]);
+    });
+    row("Clipped share", [&](int c, const LevelFigures&) {
+        return PercentText(ClippedShare(clipped[static_cast<std::size_t>(c)], frames));
+    });
     out += "Third-octave bands (Hz), dBFS:\n";
+    const int rate = analyzer.format().sampleRate;
     const std::vector<double>& centres = analyzer.spectrum(0).bandCentres();
+    bool anyPartial = false;
     for (std::size_t b = 0; b < centres.size(); ++b) {
-        row(NominalBandText(centres[b]), [&](int c, const LevelFigures&) {
-            const double db = bands[static_cast<std::size_t>(c)][b];
-            return EmptyBand(db) ? std::string(kSilence) : DbfsText(db, 1);
-        });
+        const bool partial = ThirdOctaveBandIsPartial(centres[b], rate);
+        anyPartial = anyPartial || partial;
+        row(NominalBandText(centres[b]) + (partial ? " (partial)" : ""),
+            [&](int c, const LevelFigures&) {
+                const double db = bands[static_cast<std::size_t>(c)][b];
+                return EmptyBand(db) ? std::string(kSilence) : DbfsText(db, 1);
+            });
+    }
+    if (anyPartial) {
+        std::array<char, 160> note{};
+        std::snprintf(note.data(), note.size(),
+                      "(partial): the band reaches past the Nyquist frequency (%g Hz) and reads "
+                      "low.\n",
+                      rate / 2.0);
+        out += note.data();
     }
     return out;
 }
 
-std::string StatsJson(const SignalAnalyzer& analyzer) {
+std::string StatsJson(const SignalAnalyzer& analyzer, const ClippedSamples& clipped) {
     const int channels = analyzer.format().channels;
     std::string out = "{\"sample_rate\": " + std::to_string(analyzer.format().sampleRate) +
                       ", \"frames\": " + std::to_string(analyzer.frames()) + ", \"channels\": [";
@@ -136,18 +167,28 @@ std::string StatsJson(const SignalAnalyzer& analyzer) {
         out += ", \"peak_dbfs\": " + JsonNumber(f.peakDbfs, present);
         out += ", \"crest_ratio\": " + JsonNumber(f.crestRatio, present);
         out += ", \"crest_db\": " + JsonNumber(f.crestDb, present);
+        const std::uint64_t clips = clipped[static_cast<std::size_t>(c)];
+        out += ",\n   \"clipped_samples\": " + std::to_string(clips) + ", \"clipped_share\": " +
+               JsonNumber(ClippedShare(clips, static_cast<std::uint64_t>(analyzer.frames())), true);
         out += ",\n   \"bands\": [";
         for (std::size_t b = 0; b < bands.size(); ++b) {
             const double hz = spectrum.bandCentres()[b];
             out += b == 0 ? "" : ", ";
             out += "{\"hz\": " + JsonNumber(hz, true) +
                    ", \"label\": " + JsonString(NominalBandText(hz)) +
-                   ", \"dbfs\": " + JsonNumber(bands[b], !EmptyBand(bands[b])) + "}";
+                   ", \"dbfs\": " + JsonNumber(bands[b], !EmptyBand(bands[b])) + ", \"partial\": " +
+                   (ThirdOctaveBandIsPartial(hz, analyzer.format().sampleRate) ? "true" : "false") +
+                   "}";
         }
         out += "]}";
     }
     out += "\n]}\n";
     return out;
+}
+
+std::string ClippedLine(const ClippedSamples& clipped) {
+    const std::uint64_t total = clipped[0] + clipped[1];
+    return total == 0 ? std::string() : "skarnel-render: " + ClippedMessage(total) + "\n";
 }
 
 }  // namespace skarnel::render
