@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "generator/generator_window.h"
+#include "generator/live_view.h"
 #include "generator/status_lamp.h"
 #include "persistence/settings_store.h"
 #include "ui_generator_window.h"
@@ -47,6 +48,9 @@ void GeneratorWindow::UpdateControlStates() {
     // Window-wide values: locked while a signal plays.
     Enable({ui->cboChannels, ui->WaveDevice, ui->Duration, ui->Loop}, !playing);
     ui->chkAsLeft->setEnabled(stereo);
+    if (!playing) {
+        liveView_->ShowEmptyChannels(stereo ? 2 : 1);  // mono shows one row
+    }
     for (int slot = 1; slot <= MemoryPresets::kSlotCount; ++slot) {
         presets_->button(slot)->setEnabled(!playing);
     }

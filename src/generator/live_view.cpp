@@ -209,6 +209,14 @@ void LiveView::mousePressEvent(QMouseEvent* event) {
     QWidget::mousePressEvent(event);
 }
 
+void LiveView::ShowEmptyChannels(int channels) {
+    channels = std::clamp(channels, 1, 2);
+    if (analyzer_ == nullptr && channels != channels_) {
+        channels_ = channels;
+        ShowDashes();
+    }
+}
+
 void LiveView::ShowDashes() {
     shownTransforms_.fill(0);
     for (Channel& shown : shown_) {

@@ -55,6 +55,9 @@ public:
     void SetFrozen(bool frozen);
     // Nothing plays: dashes and an empty plot.
     void Clear();
+    // The rows an empty view shows: the window's channel mode (1 or 2). A
+    // view that follows an analyzer shows the analyzer's channels.
+    void ShowEmptyChannels(int channels);
     // Reads the analyzer now and shows all of it.
     void Refresh() { Update(Pace::kAll); }
     // Runs at every tick of the view's timer, shown or hidden, and before the

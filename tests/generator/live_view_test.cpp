@@ -439,6 +439,34 @@ TEST_F(LiveViewTest, TheViewMenuHidesItAndTheChoiceIsKept) {
     EXPECT_TRUE(started(store));
 }
 
+// The empty view shows the rows of the window's channel mode: one for mono,
+// also at the next start, two for stereo; playing, the device's channels.
+TEST_F(LiveViewTest, MonoShowsOneRowBeforeDuringAndAfterPlayingAndAtTheNextStart) {
+    ChooseOutput(16);
+    Pick("cboChannels", kStereo);
+    EXPECT_EQ(View()->channels(), 2);
+    Pick("cboChannels", kMono);
+    EXPECT_EQ(View()->channels(), 1);
+    EXPECT_TRUE(View()->ShownTexts(1).isEmpty());
+    window->OnCommand();
+    EXPECT_EQ(View()->channels(), 1);
+    window->OffCommand();
+    HandleNotifications();
+    EXPECT_EQ(View()->channels(), 1);
+
+    MemorySettingsStore store;
+    ConnectSettingsStore(store, *window, *settings);
+    window->close();
+    auto next = std::make_unique<GeneratorWindow>(backend, dialogs, screenSaver);
+    auto* nextSettings = new OutputSettingsDialog(next.get());
+    next->SetSettingsDialog(nextSettings);
+    LoadSettings(store, *next, *nextSettings);
+    next->show();
+    QApplication::processEvents();
+    EXPECT_EQ(next->liveView()->channels(), 1);
+    EXPECT_TRUE(next->liveView()->ShownTexts(1).isEmpty());
+}
+
 // One second of a square wave of `level` (0..32767) on both channels.
 std::vector<std::int16_t> SquareSecond(std::int16_t level) {
     std::vector<std::int16_t> frames(2 * 48000);
