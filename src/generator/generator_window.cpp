@@ -20,6 +20,7 @@
 #include "generator/script_window.h"
 #include "generator/shell_commands.h"
 #include "generator/wave_export.h"
+#include "generator/wheel_needs_focus.h"
 #include "generator/window_commands.h"
 #include "numtext/conversion_error.h"
 #include "numtext/number_format.h"
@@ -72,6 +73,7 @@ GeneratorWindow::GeneratorWindow(WaveOutBackend& backend, Dialogs& dialogs,
     liveView_->setObjectName("liveView");
     ui->mainLayout->insertWidget(ui->mainLayout->count() - 1, liveView_);  // above the credit
     connect(ui->mnuLiveView, &QAction::toggled, this, &GeneratorWindow::SetLiveViewVisible);
+    WheelNeedsFocus::InstallWithin(ui->centralWidget);
 
     audioOutput_.SetFrameRate(22050);
     audioOutput_.OnStart = [this] { OnPlaybackStarted(); };

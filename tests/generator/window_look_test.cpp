@@ -1,10 +1,12 @@
 // How the generator window reads and handles: colours taken from the palette
 // (dark themes), pictures drawn for the screen's pixel density, a layout that
 // fits small and scaled screens, and the keyboard's way through it.
+#include <QComboBox>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStyleOptionSlider>
+#include <QWheelEvent>
 #include <algorithm>
 #include <set>
 
@@ -133,6 +135,43 @@ TEST_F(WindowLookTest, FitsALaptopScreenWholeAndAScaledOneByScrolling) {
     QApplication::processEvents();
     const QRect inViewport(last->mapTo(Scroll()->viewport(), QPoint(0, 0)), last->size());
     EXPECT_TRUE(Scroll()->viewport()->rect().contains(inViewport));
+}
+
+// On a window that scrolls, the wheel over a slider or list that has not the
+// keyboard focus scrolls the window and leaves the level and the choice as
+// they are; once clicked or tabbed into, the control takes the wheel.
+TEST_F(WindowLookTest, TheWheelScrollsPastControlsWithoutTheFocus) {
+    window->resize(760, 440);
+    QApplication::processEvents();
+    QScrollBar* bar = Scroll()->verticalScrollBar();
+    ASSERT_TRUE(bar->isVisible());
+    QSlider* slider = Find<QSlider>("AmplitudeSliderLeft");
+    QComboBox* list = Find<QComboBox>("WaveFormLeft");
+    const auto wheelOver = [](QWidget* control, int notches) {
+        const QPointF at = QRectF(control->rect()).center();
+        QWheelEvent wheel(at, control->mapToGlobal(at), QPoint(), QPoint(0, -120 * notches),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(control, &wheel);
+        QApplication::processEvents();
+    };
+    for (QWidget* control : {static_cast<QWidget*>(slider), static_cast<QWidget*>(list)}) {
+        SCOPED_TRACE(control->objectName().toStdString());
+        Scroll()->ensureWidgetVisible(control);
+        QApplication::processEvents();
+        window->setFocus();
+        const int level = slider->value();
+        const int choice = list->currentIndex();
+        const int scrolled = bar->value();
+        wheelOver(control, 3);
+        EXPECT_EQ(slider->value(), level);
+        EXPECT_EQ(list->currentIndex(), choice);
+        EXPECT_NE(bar->value(), scrolled) << "the window did not scroll";
+        EXPECT_FALSE(control->hasFocus()) << "the wheel gave the control the focus";
+    }
+    slider->setFocus();
+    const int level = slider->value();
+    wheelOver(slider, 1);
+    EXPECT_NE(slider->value(), level);
 }
 
 // The window is placed by the size it asks for before it is first shown: a
