@@ -98,7 +98,7 @@ void GeneratorWindow::UpdateControlStates() {
         p.amplitudeGroup->setEnabled(own);
         p.onTick->setEnabled(rightOwn);  // Mono and "= Left" fix both ticks
         Enable({p.filterGroup, p.amplitudeSlider, p.amplitudeUnit, p.noiseFunctionLabel,
-                p.modulationOn, p.noiseFunction, p.crestFactor},
+                p.crestFactorLabel, p.modulationOn, p.noiseFunction, p.crestFactor},
                own);
         p.amplitude->setEnabled(own && !playing);
         const FilterFieldsEnabled filter = model_.filterEntries(c);
@@ -110,7 +110,7 @@ void GeneratorWindow::UpdateControlStates() {
         const bool modulation = model_.channel(c).modulationOn && (c == kLeft || !model_.AsLeft());
         Enable(
             {p.modPeriodLabel, p.modPeriodUnit, p.modDepthUnit, p.modFunctionLabel, p.modDepthLabel,
-             p.modPhaseLabel, p.modPeriod, p.modDepth, p.modFunction, p.modPhase},
+             p.modPhaseLabel, p.modPhaseUnit, p.modPeriod, p.modDepth, p.modFunction, p.modPhase},
             modulation);
     }
 }

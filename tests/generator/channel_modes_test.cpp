@@ -25,6 +25,15 @@ protected:
             EXPECT_EQ(w->isEnabled(), enabled) << w->objectName().toStdString();
         }
         EXPECT_EQ(GreyText(Side(kRight).noiseFunction), !enabled);
+        if (!enabled) {
+            // Greyed means every word of the side too, not only its controls
+            // (the modulation's words follow its own rule, checked below).
+            for (const QLabel* label : window->panel(kRight)->findChildren<QLabel*>()) {
+                if (!label->objectName().startsWith("mod")) {
+                    EXPECT_FALSE(label->isEnabled()) << label->text().toStdString();
+                }
+            }
+        }
     }
     std::vector<QWidget*> ModulationControls(Channel c) {
         Ui::ChannelPanel& p = Side(c);
@@ -33,6 +42,12 @@ protected:
     void ExpectModulationEnabled(Channel c, bool enabled) {
         for (QWidget* w : ModulationControls(c)) {
             EXPECT_EQ(w->isEnabled(), enabled) << w->objectName().toStdString();
+        }
+        // Its words and units with it.
+        for (const QLabel* label : window->panel(c)->findChildren<QLabel*>()) {
+            if (label->objectName().startsWith("mod")) {
+                EXPECT_EQ(label->isEnabled(), enabled) << label->objectName().toStdString();
+            }
         }
     }
     void ExpectStartActions(bool enabled) {
