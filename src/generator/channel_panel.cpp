@@ -5,6 +5,7 @@
 
 #include "generator/hover_label.h"
 #include "generator/list_icons.h"
+#include "generator/tick_mark_style.h"
 #include "settings/choice_lists.h"
 
 namespace skarnel {
@@ -22,6 +23,7 @@ ChannelPanel::ChannelPanel(Channel side, QWidget* parent) : QGroupBox(parent), s
                                        : "Signal Amplitude of the right stereo Channel";
     ui.amplitude->setToolTip(amplitudeHint);
     ui.amplitudeSlider->setToolTip(amplitudeHint);
+    TickMarkStyle::Apply(ui.amplitudeSlider);
     ui.modulationOn->setToolTip(left ? "Amplitude Modulation of the left/mono Channel"
                                      : "Amplitude Modulation of the right stereo Channel");
 

@@ -267,5 +267,34 @@ TEST_F(WindowLookTest, ListPicturesFollowAPaletteChange) {
     }
 }
 
+// The amplitude sliders' tick marks stand out on a dark window as on a
+// light one: drawn in the palette's text colour mixed with the window's, not
+// a shade of the window.
+TEST_F(WindowLookTest, SliderTicksStandOutOnADarkWindow) {
+    ShowNaturalSize();
+    for (const QPalette& palette : {QApplication::palette(), DarkPalette()}) {
+        window->setPalette(palette);
+        QApplication::processEvents();
+        const QColor background = palette.color(QPalette::Window);
+        for (const char* name : {"AmplitudeSliderLeft", "AmplitudeSliderRight"}) {
+            QSlider* slider = Find<QSlider>(name);
+            QStyleOptionSlider option;
+            option.initFrom(slider);
+            option.orientation = slider->orientation();
+            option.minimum = slider->minimum();
+            option.maximum = slider->maximum();
+            option.tickPosition = slider->tickPosition();
+            const QRect handle = slider->style()->subControlRect(QStyle::CC_Slider, &option,
+                                                                 QStyle::SC_SliderHandle, slider);
+            // The strip right of the handle's reach, where the ticks are.
+            const QImage ticks = slider->grab().toImage().copy(
+                handle.right() + 1, 0, slider->width() - handle.right() - 1, slider->height());
+            // A greyed slider's ticks are greyed too, but still seen.
+            EXPECT_GE(Contrast(ticks, background), slider->isEnabled() ? 60 : 20)
+                << name << " on " << background.name().toStdString();
+        }
+    }
+}
+
 }  // namespace
 }  // namespace skarnel::testing
