@@ -165,8 +165,12 @@ void GeneratorWindow::SetLiveViewVisible(bool shown) {
         return;
     }
     const int change = liveView_->sizeHint().height() + ui->mainLayout->spacing();
-    int height = this->height() + (shown ? change : -change);
-    if (const QScreen* screen = this->screen(); screen != nullptr && shown) {
+    ChangeHeightBy(shown ? change : -change);
+}
+
+void GeneratorWindow::ChangeHeightBy(int change) {
+    int height = this->height() + change;
+    if (const QScreen* screen = this->screen(); screen != nullptr && change > 0) {
         const int frame = frameGeometry().height() - this->height();
         const int room = screen->availableGeometry().bottom() + 1 - frameGeometry().top() - frame;
         height = std::min(height, std::max(this->height(), room));
@@ -332,7 +336,15 @@ void GeneratorWindow::ShowSettings() {
 }
 
 void GeneratorWindow::ShowStatusNote(const QString& text) {
-    statusBar()->showMessage(text);
+    // The status line comes with the first note. An open window grows by
+    // its height (as far as the screen allows) rather than take it from the
+    // controls, which would make the window scroll.
+    const bool first = findChild<QStatusBar*>() == nullptr;
+    QStatusBar* bar = statusBar();
+    bar->showMessage(text);
+    if (first && isVisible() && !isMaximized() && !isFullScreen()) {
+        ChangeHeightBy(bar->sizeHint().height());
+    }
 }
 
 void GeneratorWindow::PrepareEngineFromWindow() {

@@ -210,6 +210,8 @@ private:
 
     // Shows or hides the live view; an open window changes its height with it.
     void SetLiveViewVisible(bool shown);
+    // Grows (as far as the screen allows) or shrinks the open window.
+    void ChangeHeightBy(int change);
     void OnPlaybackStarted();
     void OnPlaybackStopped();
     void UpdateFsLabel();

@@ -128,6 +128,7 @@ protected:
                 {"R.rmsReadoutRight", "-"},
                 {"R.amplitudeGroupRight", "-"},  // its title greys with it
                 {"R.noiseFunctionLabelRight", "-"},
+                {"R.crestFactorLabelRight", "-"},
                 {"R.ModulationOnRight", "-"}};
     }
     // A channel's modulation entries and their labels, enabled.
@@ -142,7 +143,8 @@ protected:
                 {p + "modDepthLabel", "e"},
                 {p + "modDepthUnit", "e"},
                 {p + "modFunctionLabel", "e"},
-                {p + "modPhaseLabel", "e"}};
+                {p + "modPhaseLabel", "e"},
+                {p + "modPhaseUnit", "e"}};
     }
     // While a signal plays: the values that must not change are locked.
     static States Playing() {

@@ -1,5 +1,8 @@
 // The window's output device list while devices come and go, and what the
 // window asks of the stream it opens.
+#include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStatusBar>
 
 #include "generator_fixture.h"
@@ -57,6 +60,26 @@ TEST_F(OutputDevicesTest, TheChosenDeviceStaysChosenByNameWhileDevicesComeAndGo)
     EXPECT_FALSE(window->findChild<QPushButton*>("btnON")->isEnabled());
     ChangeDevices({"Simulated Output 1"});
     EXPECT_TRUE(window->findChild<QPushButton*>("btnON")->isEnabled());
+}
+
+// The note that the chosen device is missing takes no room from the
+// controls: the window at its natural size grows by the status line instead
+// of scrolling the credit out of sight.
+TEST_F(OutputDevicesTest, TheMissingDeviceNoteGrowsTheWindowInsteadOfScrollingIt) {
+    Pick("WaveDevice", 2);
+    window->resize(window->sizeHint());
+    QApplication::processEvents();
+    auto* scroll = window->findChild<QScrollArea*>("centralScroll");
+    ASSERT_FALSE(scroll->verticalScrollBar()->isVisible());
+    const int height = window->height();
+    ChangeDevices({"Simulated Output 1"});
+    QApplication::processEvents();
+    ASSERT_FALSE(StatusNote().isEmpty());
+    EXPECT_TRUE(window->statusBar()->isVisible());
+    EXPECT_FALSE(scroll->verticalScrollBar()->isVisible()) << "the note made the window scroll";
+    EXPECT_GE(window->height(), height + window->statusBar()->height());
+    const QWidget* credit = window->findChild<QLabel*>("lblCredit");
+    EXPECT_EQ(credit->visibleRegion().boundingRect(), credit->rect());
 }
 
 TEST_F(OutputDevicesTest, AWindowGoneBeforeTheChangeArrivesIsNotCalled) {
