@@ -12,6 +12,8 @@
 # The stacking order and the active window are read from the X server.
 #
 # Usage: windows_in_front_test.sh SKARNEL
+# FAIL_SHOT=FILE keeps a screenshot of the display at a failure; TRACE=1
+# traces the steps.
 set -euo pipefail
 
 fail() { echo "windows_in_front_test: FAIL: $*" >&2; exit 1; }
