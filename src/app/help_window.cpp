@@ -4,6 +4,8 @@
 #include <QListWidgetItem>
 #include <QWindow>
 
+#include "app/window_placement.h"
+
 // The help pages are compiled into the static skarnel_app library; their
 // registration must be pulled in explicitly, from outside any namespace.
 static void InitHelpResources() {
@@ -119,6 +121,9 @@ void HelpWindow::ShowPage(const QUrl& page) {
     if (ui.browser->source() != page) {
         ui.browser->setSource(page);
     }
+    if (!placed_) {
+        PlaceOnScreen();
+    }
     show();
     if (isMinimized()) {
         showNormal();
@@ -134,9 +139,34 @@ void HelpWindow::ShowPage(const QUrl& page) {
 // belongs to it: the box still blocks its own window, not the help. A
 // transient parent is held weakly and drops out when the box is destroyed;
 // closed but kept, the box is not modal any more and exempts nothing.
+//
+// Every box of the program reports its opening and closing here, so a help
+// window opened before the box is as usable as one opened from it.
 void HelpWindow::FollowModalWindow() {
+    if (windowHandle() == nullptr) {
+        return;  // never shown: ShowPage follows the box when it shows
+    }
     QWidget* modal = QApplication::activeModalWidget();
     windowHandle()->setTransientParent(modal != nullptr ? modal->windowHandle() : nullptr);
+}
+
+// The first time it shows, the window opens where it was left in an earlier
+// run, or centred, and never larger than the screen's free area: the size in
+// the form is what it takes where there is room. Afterwards it keeps the
+// size and place the user gives it.
+void HelpWindow::PlaceOnScreen() {
+    const QSize wanted = storedPlace_ ? storedPlace_->size() : size();
+    const std::optional<QPoint> at =
+        storedPlace_ ? std::optional<QPoint>(storedPlace_->topLeft()) : std::nullopt;
+    setGeometry(PlacedGeometry(at, wanted));
+    placed_ = true;
+}
+
+std::optional<QRect> HelpWindow::PlaceToStore() const {
+    if (!placed_) {
+        return std::nullopt;
+    }
+    return geometry();
 }
 
 // Keeps the contents list on the page shown, whichever way it was reached.

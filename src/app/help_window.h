@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QRect>
 #include <QUrl>
 #include <QWidget>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "platform/help_router.h"
@@ -41,6 +43,17 @@ public:
     void DisplayDefaultTopic() override;
     void DisplayIndex() override;
     void CloseAll() override;
+    // A help window open beside a modal box belongs to it, so the box leaves
+    // it usable (see the definition).
+    void FollowModalWindow() override;
+
+    // The place (client area) the window had in an earlier run: it opens
+    // there the first time, pulled inside the screen and made smaller where
+    // the screen is smaller.
+    void SetStoredPlace(const std::optional<QRect>& place) { storedPlace_ = place; }
+    // The place to keep for the next run: where the user left it, or nothing
+    // when it has not been shown.
+    std::optional<QRect> PlaceToStore() const;
 
     // The page shown now (empty before the first request).
     QUrl CurrentPage() const;
@@ -50,7 +63,10 @@ public:
 private:
     void ShowPage(const QUrl& page);
     void SelectListEntry(const QUrl& page);
-    void FollowModalWindow();
+    void PlaceOnScreen();
+
+    std::optional<QRect> storedPlace_;
+    bool placed_ = false;
 };
 
 }  // namespace skarnel

@@ -14,6 +14,7 @@
 #include "app/quick_answer.h"
 #include "app/startup.h"
 #include "app/startup_pacer.h"
+#include "app/window_settings.h"
 #include "generator/generator_window.h"
 #include "io/temporary_files.h"
 #include "persistence/sqlite_settings_store.h"
@@ -102,13 +103,18 @@ int main(int argc, char* argv[]) {
         QObject::connect(&generator, &skarnel::GeneratorWindow::closed, &app, &QApplication::quit,
                          Qt::QueuedConnection);
     };
-    const auto ready = [&](skarnel::GeneratorWindow&) { commandBus->Register(); };
+    const auto ready = [&](skarnel::GeneratorWindow&) {
+        commandBus->Register();
+        // Read with the window's values, once the store is known to be free.
+        skarnel::LoadHelpPlace(store, helpViewer);
+    };
     if (startup.Start(attach, ready) == skarnel::SkarnelStartup::Outcome::kEnd) {
         hotKey.Release();
         helpRouter.HelpRequest(skarnel::HelpCommand::kQuit, 0);
         return 0;
     }
     const int result = app.exec();
+    skarnel::SaveHelpPlace(store, helpViewer);
     helpRouter.HelpRequest(skarnel::HelpCommand::kQuit, 0);
     return result;
 }

@@ -94,6 +94,7 @@ SkarnelStartup::Outcome SkarnelStartup::Start(const std::function<void(Generator
     if (!plan_.scriptPath.isEmpty()) {
         openToCommands();  // other windows' sync commands reach a script too
         generator_->hide();
+        ShowIntroductionIfWanted();
         generator_->scripts().Run(plan_.scriptPath);
         // The window is not closed, so its settings are not stored.
         return Outcome::kEnd;
@@ -106,6 +107,7 @@ SkarnelStartup::Outcome SkarnelStartup::Start(const std::function<void(Generator
     }
     openToCommands();
     generator_->show();
+    ShowIntroductionIfWanted();
     return Outcome::kRunEventLoop;
 }
 
@@ -129,8 +131,17 @@ bool SkarnelStartup::WaitForStore() {
 
 void SkarnelStartup::AskWelcome() {
     // Only the tick is remembered, never the answer.
-    if (AskUnlessSuppressed(services_.store, services_.dialogs, kWelcomeMessage, "Welcome",
-                            "Welcome") == SuppressibleAnswer::kYes) {
+    const HelpContext aboutTheProgram(kIntroductionHelp);
+    introductionWanted_ = AskUnlessSuppressed(services_.store, services_.dialogs, kWelcomeMessage,
+                                              "Welcome", "Welcome") == SuppressibleAnswer::kYes;
+}
+
+// The introduction asked for at the welcome question opens once the
+// generator window has been shown, so it comes in front of it: opened at
+// the question, the window shown at the end of the start covered it.
+void SkarnelStartup::ShowIntroductionIfWanted() {
+    if (introductionWanted_) {
+        introductionWanted_ = false;
         ShowHelpTopic(kIntroductionHelp);
     }
 }

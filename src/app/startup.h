@@ -63,8 +63,10 @@ private:
     // times at most; false when it stayed held.
     bool WaitForStore();
     void AskWelcome();
+    void ShowIntroductionIfWanted();
 
     StartupServices services_;
+    bool introductionWanted_ = false;
     QString argument_;
     CommandLinePlan plan_;
     std::unique_ptr<StartSplash> splash_;

@@ -4,6 +4,7 @@
 
 #include <QComboBox>
 
+#include "app/help_window.h"
 #include "audio/device_list.h"
 #include "generator/generator_window.h"
 #include "persistence/settings_store.h"
@@ -100,6 +101,28 @@ void SaveOutputSettings(SettingsStore& store, const OutputSettingsDialog& settin
           index("Quant", settings.ui.cboQuant), index("BufferSize", settings.ui.cboBufferSize),
           FlagValue("DisableSS", settings.DisableScreenSaver())},
          "output values");
+}
+
+void LoadHelpPlace(SettingsStore& store, HelpWindow& help) {
+    const std::optional<SettingsValues> values = store.Load(SettingsKeyPath());
+    std::int32_t x = 0, y = 0, width = 0, height = 0;
+    if (values && values->ReadInteger("HelpX", x) == ReadStatus::kOk &&
+        values->ReadInteger("HelpY", y) == ReadStatus::kOk &&
+        values->ReadInteger("HelpWidth", width) == ReadStatus::kOk &&
+        values->ReadInteger("HelpHeight", height) == ReadStatus::kOk && width > 0 && height > 0) {
+        help.SetStoredPlace(QRect(x, y, width, height));
+    }
+}
+
+void SaveHelpPlace(SettingsStore& store, const HelpWindow& help) {
+    if (const std::optional<QRect> place = help.PlaceToStore()) {
+        Save(store,
+             {{"HelpX", std::int32_t{place->x()}},
+              {"HelpY", std::int32_t{place->y()}},
+              {"HelpWidth", std::int32_t{place->width()}},
+              {"HelpHeight", std::int32_t{place->height()}}},
+             "help window's place");
+    }
 }
 
 void ConnectSettingsStore(SettingsStore& store, GeneratorWindow& generator,

@@ -3,6 +3,7 @@
 namespace skarnel {
 
 class GeneratorWindow;
+class HelpWindow;
 class OutputSettingsDialog;
 class SettingsStore;
 
@@ -22,6 +23,12 @@ void SaveWindowSettings(SettingsStore& store, GeneratorWindow& generator);
 
 // Writes the output values (list indexes and the screen-saver flag).
 void SaveOutputSettings(SettingsStore& store, const OutputSettingsDialog& settings);
+
+// The help window's place from an earlier run (HelpX, HelpY, HelpWidth,
+// HelpHeight), for its first show; nothing when any of them is missing.
+void LoadHelpPlace(SettingsStore& store, HelpWindow& help);
+// Keeps where the user left the help window, if it was shown in this run.
+void SaveHelpPlace(SettingsStore& store, const HelpWindow& help);
 
 enum class StoreOnClose { kWindowValues, kNothing };
 

@@ -17,6 +17,16 @@ int ExportProgressWindow::progress() const {
     return ui.ProgressBar1->value();
 }
 
+// However the export was started (keys, menu, mouse), the window that shows
+// its progress is the one the keyboard talks to: the generator window is
+// disabled meanwhile, and Esc there would be lost while the export ran on.
+void ExportProgressWindow::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    raise();
+    activateWindow();
+    ui.btnCancel->setFocus();
+}
+
 void ExportProgressWindow::reject() {
     cancelRequested_ = true;
 }

@@ -21,6 +21,10 @@ public:
     // Esc presses Cancel; nothing closes the window but the export itself.
     void reject() override;
 
+protected:
+    // Takes the keyboard focus, so that Esc reaches Cancel.
+    void showEvent(QShowEvent* event) override;
+
 private:
     Ui::ExportProgressWindow ui;
     bool cancelRequested_ = false;

@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
 #include <stdexcept>
 
 #include "generator/generator_window.h"
@@ -13,6 +14,7 @@
 #include "generator/script_window.h"
 #include "generator/shell_commands.h"
 #include "platform/dialogs.h"
+#include "platform/help_router.h"
 #include "script/script_runner.h"
 
 namespace skarnel {
@@ -39,6 +41,10 @@ public:
             popup_.adjustSize();
             popup_.move(screen->geometry().center() - popup_.rect().center());
         }
+        // A fixed size: nothing to maximise (window managers that ignore the
+        // missing title-bar buttons still offer no maximise for it).
+        popup_.setFixedSize(popup_.size());
+        KeepAboveGenerator();
         popup_.show();
     }
     void HideScriptWindow() override { popup_.hide(); }
@@ -48,6 +54,13 @@ public:
     }
     void ShowMessage(const std::string& text) override {
         dialogs_.Note(QString::fromStdString(text));
+        // Closing the box gives the focus back to the window it belongs to,
+        // the generator, which a window manager then raises: Cancel and
+        // Next must come back in front of it.
+        if (popup_.isVisible()) {
+            popup_.raise();
+            popup_.activateWindow();
+        }
     }
     bool FileExists(const std::string& path) override {
         return QFileInfo(QString::fromStdString(path)).isFile();
@@ -78,6 +91,16 @@ public:
     bool& ScriptWaiting() override { return window_.scripts().waiting(); }
 
 private:
+    // The script window belongs to the generator window (its transient, as
+    // a dialog would be), so a window manager keeps it above the generator
+    // for the whole run. Only the window system is told: as a Qt child it
+    // would be disabled with the generator.
+    void KeepAboveGenerator() {
+        popup_.winId();
+        QWindow* generator = window_.isVisible() ? window_.windowHandle() : nullptr;
+        popup_.windowHandle()->setTransientParent(generator);
+    }
+
     GeneratorWindow& window_;
     ScriptWindow& popup_;
     Dialogs& dialogs_;
@@ -106,6 +129,7 @@ ScriptWindow& ScriptControl::window() {
 void ScriptControl::Run(const QString& path) {
     generator_.shell().SetLastScript(QFileInfo(path).absoluteFilePath());
     const GeneratorWindow::ModalGuard running(generator_, ModalOperation::kScript);
+    const HelpContext aboutScripts(kScriptHelp);
     WindowScriptHost host(generator_, window(), dialogs_);
     RunScriptFile(path.toStdString(), host);
 }

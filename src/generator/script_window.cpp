@@ -8,7 +8,8 @@ namespace skarnel {
 
 ScriptWindow::ScriptWindow(QWidget* parent) : QDialog(parent) {
     ui.setupUi(this);
-    setWindowFlag(Qt::Tool);
+    // A tool window without title-bar buttons: Cancel and Next end it.
+    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     connect(ui.Button1, &QPushButton::clicked, this, &QWidget::hide);
     connect(ui.Button2, &QPushButton::clicked, this, [this] {
         emit nextPressed();

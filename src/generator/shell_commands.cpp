@@ -138,7 +138,12 @@ void ShellCommands::OpenScriptEditor() {
             }
         }
     }
-    desktop_->OpenUrl(QUrl::fromLocalFile(script));
+    if (!desktop_->OpenFile(script)) {
+        // Otherwise nothing at all would happen: say why, and where the
+        // script is, so that it can be opened another way.
+        dialogs_.Note(QString("No text editor is registered for scripts. The script is:\n%1")
+                          .arg(QDir::toNativeSeparators(script)));
+    }
 }
 
 void ShellCommands::OpenMakerWebPage() {

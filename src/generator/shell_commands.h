@@ -53,7 +53,8 @@ public:
     // The script editor beside the program, when there is one; otherwise the
     // user's own text editor, through the desktop, on the last script run or
     // on a new script from a short commented template. A new script that
-    // cannot be written is reported, and nothing opens.
+    // cannot be written is reported, and nothing opens. Without an editor
+    // registered for it the user is told so, with the script's path.
     void OpenScriptEditor();
     // The script most recently run, opened by OpenScriptEditor.
     void SetLastScript(const QString& path) { lastScript_ = path; }

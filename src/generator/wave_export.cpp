@@ -6,6 +6,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
+#include <QWindow>
 
 #include "analysis/level_text.h"
 #include "export/wave_writer.h"
@@ -15,6 +16,7 @@
 #include "numtext/number_reader.h"
 #include "persistence/settings_store.h"
 #include "platform/dialogs.h"
+#include "platform/help_router.h"
 #include "platform/suppressible_question.h"
 #include "settings/choice_lists.h"
 #include "settings_dialog/output_settings_dialog.h"
@@ -45,6 +47,7 @@ WaveExport::WaveExport(GeneratorWindow& window, Dialogs& dialogs)
 WaveExport::~WaveExport() = default;
 
 void WaveExport::Command() {
+    const HelpContext aboutExports(kFileMenuHelp);
     GeneratorModel& model = window_.model();
     OutputSettingsDialog* settings = window_.settingsDialog();
     if (settings != nullptr && (settings->SamplingFrequency() != kCdRate || !model.Stereo())) {
@@ -80,6 +83,7 @@ void WaveExport::Command() {
 
 void WaveExport::Write(const QString& path) {
     const GeneratorWindow::ModalGuard exporting(window_, ModalOperation::kExport);
+    const HelpContext aboutExports(kFileMenuHelp);
     // An earlier export's clip note is about another file.
     if (!clipNote_.isEmpty() && window_.statusBar()->currentMessage() == clipNote_) {
         window_.statusBar()->clearMessage();
@@ -94,10 +98,14 @@ void WaveExport::Write(const QString& path) {
         // Before its first show the window still has Qt's default size, not
         // its layout's: size it first, or it is centred by the wrong size.
         wait.adjustSize();
+        wait.setFixedSize(wait.size());  // nothing to maximise
         QRect centred = wait.geometry();
         centred.moveCenter(screen->availableGeometry().center());
         wait.setGeometry(centred);
     }
+    // Kept above the generator window by the window manager, as its dialog.
+    wait.winId();
+    wait.windowHandle()->setTransientParent(window_.isVisible() ? window_.windowHandle() : nullptr);
     wait.show();
     window_.repaint();
     wait.repaint();

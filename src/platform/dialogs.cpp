@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -30,6 +31,54 @@ void Configure(QFileDialog& dialog, const Dialogs::FileDialogOptions& o) {
     }
 }
 
+// F1 in a box: claims the key before any shortcut of the box (a standard
+// Help button may carry one) and opens the topic.
+class HelpKey : public QObject {
+public:
+    HelpKey(QDialog& box, int topic) : QObject(&box), box_(box), topic_(topic) {
+        QApplication::instance()->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const bool key =
+            event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride;
+        if (!key || static_cast<QKeyEvent*>(event)->key() != Qt::Key_F1 ||
+            static_cast<QKeyEvent*>(event)->modifiers() != Qt::NoModifier) {
+            return false;
+        }
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget == nullptr || widget->window() != &box_) {
+            return false;
+        }
+        if (event->type() == QEvent::ShortcutOverride) {
+            event->accept();  // a key press of its own, not a shortcut
+            return true;
+        }
+        ShowHelpTopic(topic_);
+        return true;
+    }
+
+private:
+    QDialog& box_;
+    int topic_;
+};
+
+// Runs a box of the program. While it is open, a help window stays usable
+// beside it (the box still blocks every other window), and F1 opens `topic`.
+int RunBox(QDialog& box, int topic) {
+    new HelpKey(box, topic);
+    // Shown first, so that it is the modal window the help follows; exec()
+    // then runs the box as it stands.
+    box.setWindowModality(Qt::ApplicationModal);
+    box.show();
+    HelpFollowsModalWindow();
+    const int result = box.exec();
+    // A box still open below this one holds the help now, or none does.
+    HelpFollowsModalWindow();
+    return result;
+}
+
 // An information box; a help topic adds a Help button, which opens the topic
 // without closing the box. Returns the button that closed it.
 QMessageBox::StandardButton InformationBox(QWidget* parent, const QString& text,
@@ -45,7 +94,7 @@ QMessageBox::StandardButton InformationBox(QWidget* parent, const QString& text,
         QObject::connect(help, &QPushButton::clicked, &box,
                          [helpTopic] { ShowHelpTopic(helpTopic); });
     }
-    box.exec();
+    RunBox(box, helpTopic != 0 ? helpTopic : HelpContext::Current());
     return box.standardButton(box.clickedButton());
 }
 
@@ -64,7 +113,7 @@ bool QtDialogs::Ask(const QString& text, const QString& title) {
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No,
                     parent_);
     box.setTextFormat(Qt::PlainText);
-    return box.exec() == QMessageBox::Yes;
+    return RunBox(box, HelpContext::Current()) == QMessageBox::Yes;
 }
 
 bool QtDialogs::AskSuppressible(const QString& text, const QString& title, bool& dontShowAgain) {
@@ -72,7 +121,7 @@ bool QtDialogs::AskSuppressible(const QString& text, const QString& title, bool&
     box.setTextFormat(Qt::PlainText);
     auto* tick = new QCheckBox("Don't show this message again.", &box);
     box.setCheckBox(tick);
-    const bool yes = box.exec() == QMessageBox::Yes;
+    const bool yes = RunBox(box, HelpContext::Current()) == QMessageBox::Yes;
     dontShowAgain = tick->isChecked();
     return yes;
 }
@@ -82,7 +131,8 @@ std::optional<QString> QtDialogs::OpenFile(const FileDialogOptions& options) {
     Configure(dialog, options);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+    if (RunBox(dialog, HelpContext::Current()) != QDialog::Accepted ||
+        dialog.selectedFiles().isEmpty()) {
         return std::nullopt;
     }
     return dialog.selectedFiles().first();
@@ -93,7 +143,8 @@ std::optional<QString> QtDialogs::SaveFile(const FileDialogOptions& options) {
     Configure(dialog, options);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !options.confirmOverwrite);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+    if (RunBox(dialog, HelpContext::Current()) != QDialog::Accepted ||
+        dialog.selectedFiles().isEmpty()) {
         return std::nullopt;
     }
     return dialog.selectedFiles().first();

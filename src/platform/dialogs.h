@@ -10,7 +10,9 @@ namespace skarnel {
 
 // Every modal report and question of the program goes through this
 // interface: the real one shows Qt message boxes and file dialogs, the test
-// double records the texts and answers from a queue.
+// double records the texts and answers from a queue. While any of them is
+// open a help window stays usable beside it, and F1 in it opens its help
+// topic, or without one the page of what the user is doing (HelpContext).
 class Dialogs {
 public:
     enum class Answer { kYes, kNo, kOk, kCancel };

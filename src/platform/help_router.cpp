@@ -4,6 +4,7 @@ namespace skarnel {
 
 namespace {
 HelpRouter* installed = nullptr;
+int currentContext = kGeneratorHelp;
 }  // namespace
 
 HelpRouter::HelpRouter(HelpViewer& viewer) : viewer_(viewer), previous_(installed) {
@@ -43,6 +44,28 @@ void ShowHelpTopic(int topic) {
     if (installed != nullptr) {
         installed->HelpRequest(HelpCommand::kContext, topic);
     }
+}
+
+void HelpRouter::FollowModalWindow() {
+    viewer_.FollowModalWindow();
+}
+
+void HelpFollowsModalWindow() {
+    if (installed != nullptr) {
+        installed->FollowModalWindow();
+    }
+}
+
+HelpContext::HelpContext(int topic) : previous_(currentContext) {
+    currentContext = topic;
+}
+
+HelpContext::~HelpContext() {
+    currentContext = previous_;
+}
+
+int HelpContext::Current() {
+    return currentContext;
 }
 
 }  // namespace skarnel

@@ -27,6 +27,9 @@ public:
     virtual void DisplayIndex() = 0;
     // Closes every help window.
     virtual void CloseAll() = 0;
+    // A modal box has opened or closed: a help window shown now must stay
+    // usable beside the box that is open.
+    virtual void FollowModalWindow() {}
 };
 
 // The kinds of help request the program makes.
@@ -50,6 +53,7 @@ public:
 
     // Always reports the request as handled.
     bool HelpRequest(HelpCommand command, std::intptr_t data);
+    void FollowModalWindow();
 
     // The router installed now, or null.
     static HelpRouter* Installed();
@@ -61,5 +65,25 @@ private:
 
 // Asks the installed router for a topic by context number.
 void ShowHelpTopic(int topic);
+
+// Tells the installed viewer that a modal box has opened or closed.
+void HelpFollowsModalWindow();
+
+// What the user is doing now, as a help topic: F1 in a message box opens
+// this page when the box has no topic of its own. A scope names it for a
+// task (a script run, an export, the welcome question); scopes nest, and
+// outside all of them it is the generator window's page.
+class HelpContext {
+public:
+    explicit HelpContext(int topic);
+    ~HelpContext();
+    HelpContext(const HelpContext&) = delete;
+    HelpContext& operator=(const HelpContext&) = delete;
+
+    static int Current();
+
+private:
+    int previous_;
+};
 
 }  // namespace skarnel

@@ -1,6 +1,7 @@
-// A message box with a Help button opens the help viewer while the box is
-// still open: the viewer must take input then (Qt drops input to a window a
-// modal box blocks), while the window the box belongs to stays blocked.
+// Help stays usable while a message box is open, whether it was opened
+// before the box or from its Help button: the viewer must take input then
+// (Qt drops input to a window a modal box blocks), while the window the box
+// belongs to stays blocked.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -129,21 +130,71 @@ TEST_F(HelpBesideBoxTest, BoxesShowTheirTextsAsPlainText) {
     }
 }
 
-TEST_F(HelpBesideBoxTest, OnlyTheBoxsHelpFreesTheHelpWindowAndOnlyWhileItIsOpen) {
+// Help opened before a box stays usable while any box of the program is
+// open, with or without a Help button, while the box still blocks its own
+// window; once the box is answered the help belongs to no box.
+TEST_F(HelpBesideBoxTest, HelpOpenedBeforeAnyBoxStaysUsableBesideIt) {
     help.DisplayTopic(kGeneratorHelp);
-    WhileBoxOpen(
-        [&](QMessageBox& box) {
-            EXPECT_FALSE(HelpTakesAClick()) << "a box blocks a help window opened before it";
-            box.button(QMessageBox::Help)->click();
-            EXPECT_TRUE(HelpTakesAClick());
-        },
-        QMessageBox::Ok);
-    dialogs.Note("A note with help.", kPerformanceHelp);
-    // The help window stays open; the next box blocks it again until its own
-    // Help is pressed.
-    ASSERT_TRUE(help.isVisible());
-    WhileBoxOpen([&](QMessageBox&) { EXPECT_FALSE(HelpTakesAClick()); }, QMessageBox::Ok);
-    dialogs.Note("Another note with help.", kPerformanceHelp);
+    for (int kind = 0; kind < 4; ++kind) {
+        bool checked = false;
+        WhileBoxOpen(
+            [&](QMessageBox&) {
+                EXPECT_TRUE(HelpTakesAClick()) << "box " << kind << " blocks the help window";
+                EXPECT_FALSE(OwnerTakesAClick()) << "box " << kind << " lets its window act";
+                checked = true;
+            },
+            kind == 0 ? QMessageBox::Ok : (kind == 1 ? QMessageBox::Cancel : QMessageBox::No));
+        bool tick = false;
+        if (kind == 0) {
+            dialogs.Note("A note without help.");
+        } else if (kind == 1) {
+            dialogs.Announce("An announcement without help.");
+        } else if (kind == 2) {
+            dialogs.Ask("A question.", "Question");
+        } else {
+            dialogs.AskSuppressible("Ctrl+T's hint.", "Hint", tick);
+        }
+        EXPECT_TRUE(checked) << kind;
+        ASSERT_TRUE(help.isVisible());
+        EXPECT_EQ(help.windowHandle()->transientParent(), nullptr) << kind;
+        EXPECT_TRUE(OwnerTakesAClick()) << kind;
+    }
+}
+
+// F1 in a box opens the page of what the box is about: its own topic, else
+// the task it comes from, else the generator window's page.
+TEST_F(HelpBesideBoxTest, F1InABoxOpensThePageOfWhatItIsAbout) {
+    const auto f1In = [&](QMessageBox::StandardButton answer) {
+        WhileBoxOpen(
+            [](QMessageBox& box) {
+                box.activateWindow();
+                ASSERT_TRUE(QTest::qWaitForWindowActive(&box));
+                QTest::keyClick(&box, Qt::Key_F1);
+            },
+            answer);
+    };
+    f1In(QMessageBox::Ok);
+    dialogs.Note("There is an issue with performance.", kPerformanceHelp);
+    EXPECT_EQ(help.CurrentPage(), HelpTopicPages().at(kPerformanceHelp));
+    {
+        const HelpContext exporting(kFileMenuHelp);
+        f1In(QMessageBox::No);
+        bool tick = false;
+        dialogs.AskSuppressible("Ctrl+T's hint.", "Hint", tick);
+        EXPECT_EQ(help.CurrentPage(), HelpTopicPages().at(kFileMenuHelp));
+        {
+            const HelpContext script(kScriptHelp);
+            f1In(QMessageBox::Ok);
+            dialogs.Note("Check the amplifier");
+            EXPECT_EQ(help.CurrentPage(), HelpTopicPages().at(kScriptHelp));
+        }
+        f1In(QMessageBox::Yes);
+        dialogs.Ask("Again?", "Question");
+        EXPECT_EQ(help.CurrentPage(), HelpTopicPages().at(kFileMenuHelp));
+    }
+    f1In(QMessageBox::Ok);
+    dialogs.Note("A note of the window.");
+    EXPECT_EQ(help.CurrentPage(), HelpTopicPages().at(kGeneratorHelp));
 }
 
 }  // namespace

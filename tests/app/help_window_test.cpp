@@ -2,7 +2,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QListWidgetItem>
+#include <QScreen>
 #include <QSet>
 #include <QTest>
 #include <QTextBlock>
@@ -10,6 +12,8 @@
 #include <map>
 
 #include "app/help_window.h"
+#include "app/window_settings.h"
+#include "persistence/settings_store.h"
 #include "recording_help_viewer.h"
 
 namespace skarnel::testing {
@@ -177,6 +181,48 @@ TEST(HelpWindowTest, ClickedLinksNavigateAndBackReturns) {
     EXPECT_EQ(window.CurrentPage(), QUrl("qrc:/help/crest_factor.md"));
     window.ui.btnHome->click();
     EXPECT_EQ(window.CurrentPage(), HelpIndexPage());
+}
+
+// The help window opens within the screen's free area and no larger than
+// its own size; then it keeps the size and place the user gives it, within a
+// run and, through the store, in the next one. (The test screen, 800x600, is
+// smaller than the window's own size.)
+TEST(HelpWindowTest, OpensOnTheScreenAndKeepsWhereTheUserLeftIt) {
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    MemorySettingsStore store;
+    QRect left;
+    {
+        HelpWindow help;
+        const QSize own = help.size();
+        LoadHelpPlace(store, help);  // nothing stored yet
+        help.DisplayTopic(kGeneratorHelp);
+        EXPECT_TRUE(area.contains(help.geometry()))
+            << help.geometry().width() << "x" << help.geometry().height() << " at " << help.x()
+            << "," << help.y();
+        EXPECT_LE(help.width(), own.width());
+        EXPECT_LE(help.height(), own.height());
+
+        left = QRect(area.topLeft() + QPoint(30, 40), QSize(500, 400));
+        help.setGeometry(left);
+        help.CloseAll();
+        help.DisplayTopic(kScriptHelp);
+        EXPECT_EQ(help.geometry(), left) << "shown again, it moved";
+        SaveHelpPlace(store, help);
+    }
+    HelpWindow next;
+    LoadHelpPlace(store, next);
+    next.DisplayIndex();
+    EXPECT_EQ(next.geometry(), left) << "the next run does not open it where it was left";
+
+    // A place from a larger screen comes back onto this one, made smaller.
+    ASSERT_TRUE(store.Save(SettingsKeyPath(), {{"HelpX", std::int32_t{2500}},
+                                               {"HelpY", std::int32_t{1400}},
+                                               {"HelpWidth", std::int32_t{1800}},
+                                               {"HelpHeight", std::int32_t{1200}}}));
+    HelpWindow larger;
+    LoadHelpPlace(store, larger);
+    larger.DisplayIndex();
+    EXPECT_TRUE(area.contains(larger.geometry()));
 }
 
 }  // namespace

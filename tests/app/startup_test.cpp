@@ -252,9 +252,17 @@ TEST_F(StartupTest, ScriptArgumentRunsWithTheWindowHiddenAndEnds) {
 TEST_F(StartupTest, WelcomeQuestionOpensTheIntroductionAndStaysAwayOnceTicked) {
     dialogs.answers = {true};
     dialogs.ticks = {true};
+    // The introduction opens in front of the window: after the window has
+    // been shown, never before (the window's first show would cover it).
+    bool windowShownFirst = false;
+    help.onTopic = [&](int) { windowShownFirst = shownWatch.shown; };
     Start("/nosplash");
     ASSERT_EQ(dialogs.titles, QStringList{"Welcome"});
     EXPECT_EQ(help.topics, std::vector<int>{kIntroductionHelp});
+    EXPECT_TRUE(windowShownFirst) << "the introduction opened before the window";
+    // F1 in the welcome question explains the program.
+    EXPECT_EQ(dialogs.contexts, std::vector<int>{kIntroductionHelp});
+    help.onTopic = nullptr;
 
     dialogs.shown.clear();
     dialogs.answers = {false};

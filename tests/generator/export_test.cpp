@@ -210,6 +210,8 @@ TEST_F(ExportTest, CdFormatHintAdjustsOnlyOnYes) {
     Export("no.wav");
     ASSERT_EQ(dialogs.titles.size(), 1);
     EXPECT_EQ(dialogs.titles[0], "Hint");
+    // F1 in the hint explains exports (the File menu's page).
+    EXPECT_EQ(dialogs.contexts, std::vector<int>{kFileMenuHelp});
     EXPECT_EQ(window->engine().state.sampleRate, 11025);
     EXPECT_EQ(List("cboChannels")->currentIndex(), kMono);
 

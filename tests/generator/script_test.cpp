@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QWindow>
 
 #include "generator/script_control.h"
 #include "generator/script_window.h"
@@ -10,6 +11,7 @@
 #include "generator/wave_export.h"
 #include "generator_fixture.h"
 #include "persistence/preset_file.h"
+#include "platform/help_router.h"
 
 namespace skarnel::testing {
 namespace {
@@ -134,6 +136,29 @@ TEST_F(GeneratorTest, ScriptFailureKeepsTheScriptWindowUntilClosed) {
     EXPECT_EQ(line->text(), "Line 1: delay <b>x</b><img");
     EXPECT_EQ(line->textFormat(), Qt::PlainText);
     window->scripts().window().findChild<QPushButton*>("Button1")->click();
+}
+
+// The script window belongs to the generator window for the whole run (a
+// window manager keeps it above the generator), and F1 in a box of the
+// script explains scripts.
+TEST_F(GeneratorTest, ScriptWindowBelongsToTheGeneratorAndItsBoxesExplainScripts) {
+    QTemporaryDir dir;
+    const QString script = WriteScript(
+        dir, "check.wbs", "pause Check the amplifier\ndelay 0.2\nplay 1 missing.vlm\nend\n");
+    QWindow* owner = nullptr;
+    QTimer::singleShot(
+        100, [&] { owner = window->scripts().window().windowHandle()->transientParent(); });
+    window->scripts().Run(script);
+    EXPECT_EQ(owner, window->windowHandle()) << "during the delay after the pause box";
+    EXPECT_EQ(dialogs.shown,
+              (QStringList{"Check the amplifier", "FILE NOT FOUND: 'missing.vlm'."}));
+    EXPECT_EQ(dialogs.contexts, (std::vector<int>{kScriptHelp, kScriptHelp}));
+    EXPECT_EQ(HelpContext::Current(), kGeneratorHelp) << "the run's context outlived it";
+
+    const Qt::WindowFlags flags = window->scripts().window().windowFlags();
+    EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Tool);
+    EXPECT_TRUE(flags & Qt::CustomizeWindowHint);
+    EXPECT_FALSE(flags & (Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint));
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
+#include <QDir>
 #include <QFile>
 #include <QMenu>
 #include <QTemporaryDir>
+#include <map>
 
 #include "generator/live_view.h"
 #include "generator/script_control.h"
@@ -17,6 +19,14 @@ namespace {
 class RecordingDesktop : public DesktopServices {
 public:
     void OpenUrl(const QUrl& url) override { urls.push_back(url.toString()); }
+    bool OpenFile(const QString& path) override {
+        if (!hasEditor) {
+            return false;
+        }
+        urls.push_back(QUrl::fromLocalFile(path).toString());
+        return true;
+    }
+    bool hasEditor = true;
     void StartProgram(const QString& path) override { programs.push_back(path); }
     QStringList urls;
     QStringList programs;
@@ -93,6 +103,74 @@ TEST_F(ShellTest, WithoutAScriptEditorTheDesktopOpensAScript) {
     EXPECT_EQ(desktop.urls.size(), opened);
     EXPECT_TRUE(dialogs.Last().startsWith("Cannot write the new script"))
         << dialogs.Last().toStdString();
+}
+
+// With no editor registered for scripts, the user is told so and where the
+// script is, instead of nothing happening.
+TEST_F(ShellTest, WithoutAnEditorRegisteredTheUserIsToldWhereTheScriptIs) {
+    QTemporaryDir folder;
+    window->shell().SetProgramFolder(folder.path());
+    window->shell().SetNewScriptFolder(folder.filePath("Documents"));
+    desktop.hasEditor = false;
+    window->findChild<QAction*>("OpenScriptEditor1")->trigger();
+    const QString fresh = folder.filePath("Documents/Skarnel script.wbs");
+    ASSERT_EQ(dialogs.shown.size(), 1);
+    EXPECT_EQ(dialogs.Last(), "No text editor is registered for scripts. The script is:\n" + fresh);
+    EXPECT_TRUE(QFile::exists(fresh));
+}
+
+// The desktop's own look-up, in a session of its own: a script finds the
+// application registered for plain text, and is not handed over where no
+// application is registered. (Handing it over needs a real display.)
+TEST(DesktopServicesTest, AScriptIsHandedOverOnlyWhereAnEditorIsRegistered) {
+    QTemporaryDir session;
+    const QStringList names{"XDG_CONFIG_HOME",  "XDG_DATA_HOME",           "XDG_DATA_DIRS",
+                            "XDG_CONFIG_DIRS",  "XDG_CURRENT_DESKTOP",     "DESKTOP_SESSION",
+                            "KDE_FULL_SESSION", "GNOME_DESKTOP_SESSION_ID"};
+    std::map<QString, QByteArray> saved;
+    for (const QString& name : names) {
+        if (qEnvironmentVariableIsSet(name.toUtf8())) {
+            saved[name] = qgetenv(name.toUtf8());
+        }
+        qunsetenv(name.toUtf8());
+    }
+    const QString config = session.filePath("config"), data = session.filePath("data");
+    QDir().mkpath(config);
+    QDir().mkpath(data + "/applications");
+    // The system's file types, without its applications.
+    QFile::link("/usr/share/mime", data + "/mime");
+    qputenv("XDG_CONFIG_HOME", config.toUtf8());
+    qputenv("XDG_CONFIG_DIRS", config.toUtf8());
+    qputenv("XDG_DATA_HOME", data.toUtf8());
+    qputenv("XDG_DATA_DIRS", data.toUtf8());
+    const QString script = session.filePath("check.wbs");
+    QFile file(script);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("pause Check the amplifier\nend\n");
+    file.close();
+
+    QtDesktopServices desktop;
+    EXPECT_FALSE(DesktopHasApplicationFor(script));
+    EXPECT_FALSE(desktop.OpenFile(script)) << "nothing is registered, yet it was handed over";
+
+    QFile entry(data + "/applications/skarnel-test-editor.desktop");
+    ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+    entry.write(
+        "[Desktop Entry]\nType=Application\nName=Editor\n"
+        "Exec=true %f\nMimeType=text/plain;\n");
+    entry.close();
+    QFile list(config + "/mimeapps.list");
+    ASSERT_TRUE(list.open(QIODevice::WriteOnly));
+    list.write("[Default Applications]\ntext/plain=skarnel-test-editor.desktop\n");
+    list.close();
+    EXPECT_TRUE(DesktopHasApplicationFor(script));
+
+    for (const QString& name : names) {
+        qunsetenv(name.toUtf8());
+    }
+    for (const auto& [name, value] : saved) {
+        qputenv(name.toUtf8(), value);
+    }
 }
 
 TEST_F(ShellTest, ScriptEditorStartsWhenItLiesBesideTheProgram) {

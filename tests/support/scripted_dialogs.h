@@ -5,6 +5,7 @@
 #include <deque>
 
 #include "platform/dialogs.h"
+#include "platform/help_router.h"
 
 namespace skarnel::testing {
 
@@ -14,15 +15,18 @@ namespace skarnel::testing {
 class ScriptedDialogs : public Dialogs {
 public:
     void Note(const QString& text, int helpTopic = 0) override {
+        contexts.push_back(HelpContext::Current());
         shown.push_back(text);
         helpTopics.push_back(helpTopic);
     }
     bool Announce(const QString& text, int helpTopic = 0) override {
+        contexts.push_back(HelpContext::Current());
         shown.push_back(text);
         helpTopics.push_back(helpTopic);
         return Next(true);
     }
     bool Ask(const QString& text, const QString& title) override {
+        contexts.push_back(HelpContext::Current());
         shown.push_back(text);
         helpTopics.push_back(0);
         titles.push_back(title);
@@ -49,6 +53,8 @@ public:
     QStringList shown;
     QStringList titles;
     std::vector<int> helpTopics;  // per entry of `shown`; 0 for none
+    std::vector<int>
+        contexts;  // per entry of `shown`: the page F1 in the box opens without a topic
     std::deque<bool> answers;
     std::deque<bool> ticks;     // "Don't show this message again." per suppressible question
     std::deque<QString> paths;  // an empty path cancels the dialog
