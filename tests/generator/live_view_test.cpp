@@ -73,6 +73,16 @@ protected:
         analyzer.spectrum(channel).BandLevels(SpectrumAnalyzer::Average::kRecent, levels);
         return levels;
     }
+    // A new window loaded from `from` as at start-up, and shown.
+    std::unique_ptr<GeneratorWindow> StartShown(SettingsStore& from) {
+        auto next = std::make_unique<GeneratorWindow>(backend, dialogs, screenSaver);
+        auto* nextSettings = new OutputSettingsDialog(next.get());
+        next->SetSettingsDialog(nextSettings);
+        LoadSettings(from, *next, *nextSettings);
+        next->show();
+        QApplication::processEvents();
+        return next;
+    }
     // Gives the view's timer time to run a few times.
     static void LetTheViewRefresh() { QTest::qWait(4 * LiveView::kRefreshMs); }
     // The view shows what `analyzer` measured, channel by channel.
@@ -422,12 +432,7 @@ TEST_F(LiveViewTest, TheViewMenuHidesItAndTheChoiceIsKept) {
     EXPECT_EQ(stored, 0);
 
     const auto started = [this](SettingsStore& from) {
-        auto next = std::make_unique<GeneratorWindow>(backend, dialogs, screenSaver);
-        auto* nextSettings = new OutputSettingsDialog(next.get());
-        next->SetSettingsDialog(nextSettings);
-        LoadSettings(from, *next, *nextSettings);
-        next->show();
-        QApplication::processEvents();
+        const std::unique_ptr<GeneratorWindow> next = StartShown(from);
         const bool shown = next->liveView()->isVisible();
         EXPECT_EQ(next->findChild<QAction*>("mnuLiveView")->isChecked(), shown);
         return shown;
@@ -457,12 +462,7 @@ TEST_F(LiveViewTest, MonoShowsOneRowBeforeDuringAndAfterPlayingAndAtTheNextStart
     MemorySettingsStore store;
     ConnectSettingsStore(store, *window, *settings);
     window->close();
-    auto next = std::make_unique<GeneratorWindow>(backend, dialogs, screenSaver);
-    auto* nextSettings = new OutputSettingsDialog(next.get());
-    next->SetSettingsDialog(nextSettings);
-    LoadSettings(store, *next, *nextSettings);
-    next->show();
-    QApplication::processEvents();
+    const std::unique_ptr<GeneratorWindow> next = StartShown(store);
     EXPECT_EQ(next->liveView()->channels(), 1);
     EXPECT_TRUE(next->liveView()->ShownTexts(1).isEmpty());
 }

@@ -105,6 +105,16 @@ TEST(ListIconsTest, ReadOnLightAndDarkBasesAndAreDrawnForTheDensity) {
 class WindowLookTest : public GeneratorTest {
 protected:
     QScrollArea* Scroll() { return Find<QScrollArea>("centralScroll"); }
+    // Where a part (groove, handle) of a slider lies, as its style draws it.
+    static QRect SliderPart(QSlider* slider, QStyle::SubControl part) {
+        QStyleOptionSlider option;
+        option.initFrom(slider);
+        option.orientation = slider->orientation();
+        option.minimum = slider->minimum();
+        option.maximum = slider->maximum();
+        option.tickPosition = slider->tickPosition();
+        return slider->style()->subControlRect(QStyle::CC_Slider, &option, part, slider);
+    }
     // The window at its natural size, as on a screen with room for it.
     void ShowNaturalSize() {
         window->resize(window->sizeHint());
@@ -194,15 +204,7 @@ TEST_F(WindowLookTest, ANewWindowIsPlacedAtTheSizeItWantsWhenShown) {
 TEST_F(WindowLookTest, TheAmplitudeSliderHasTwoHundredPixelsOfTravel) {
     ShowNaturalSize();
     for (const char* name : {"AmplitudeSliderLeft", "AmplitudeSliderRight"}) {
-        QSlider* slider = Find<QSlider>(name);
-        QStyleOptionSlider option;
-        option.initFrom(slider);
-        option.orientation = slider->orientation();
-        option.minimum = slider->minimum();
-        option.maximum = slider->maximum();
-        option.tickPosition = slider->tickPosition();
-        const QRect groove = slider->style()->subControlRect(QStyle::CC_Slider, &option,
-                                                             QStyle::SC_SliderGroove, slider);
+        const QRect groove = SliderPart(Find<QSlider>(name), QStyle::SC_SliderGroove);
         EXPECT_GE(groove.height(), 200) << name;
     }
 }
@@ -278,14 +280,7 @@ TEST_F(WindowLookTest, SliderTicksStandOutOnADarkWindow) {
         const QColor background = palette.color(QPalette::Window);
         for (const char* name : {"AmplitudeSliderLeft", "AmplitudeSliderRight"}) {
             QSlider* slider = Find<QSlider>(name);
-            QStyleOptionSlider option;
-            option.initFrom(slider);
-            option.orientation = slider->orientation();
-            option.minimum = slider->minimum();
-            option.maximum = slider->maximum();
-            option.tickPosition = slider->tickPosition();
-            const QRect handle = slider->style()->subControlRect(QStyle::CC_Slider, &option,
-                                                                 QStyle::SC_SliderHandle, slider);
+            const QRect handle = SliderPart(slider, QStyle::SC_SliderHandle);
             // The strip right of the handle's reach, where the ticks are.
             const QImage ticks = slider->grab().toImage().copy(
                 handle.right() + 1, 0, slider->width() - handle.right() - 1, slider->height());
