@@ -394,7 +394,9 @@ void LiveView::paintEvent(QPaintEvent* event) {
     if (region.intersects(scaleRow)) {
         DrawMeterScale(painter, meterSpan, scaleRow, kMeterFloorDb, colours);
     }
-    const QRect captionRow(left, layout.ChannelTop(channels_), layout.blockWidth, layout.small);
+    // The caption ends where the meters end: a row as wide as the block
+    // would reach into the spectrum and be drawn again with every plot.
+    const QRect captionRow(left, layout.ChannelTop(channels_), meterSpan.width(), layout.small);
     if (region.intersects(captionRow)) {
         painter.setPen(text);
         painter.drawText(QPoint(left, captionRow.top() + painter.fontMetrics().ascent()),

@@ -174,9 +174,10 @@ QColor ChannelColour(const QPalette& palette, int channel) {
 
 void DrawMeter(QPainter& painter, const QRect& bar, const LevelFigures& figures, double floorDb,
                const QColor& colour, const QPalette& palette) {
-    painter.setPen(QPen(palette.color(QPalette::Mid), 0));
-    painter.setBrush(palette.color(QPalette::Base));
-    painter.drawRect(QRectF(bar).adjusted(0.5, 0.5, -0.5, -0.5));
+    // The frame and the trough as two fills: a rectangle with a pen goes
+    // through the stroker, and the meters are drawn ten times a second.
+    painter.fillRect(bar, palette.color(QPalette::Mid));
+    painter.fillRect(bar.adjusted(1, 1, -1, -1), palette.color(QPalette::Base));
     const QRectF inside = QRectF(bar).adjusted(1, 1, -1, -1);
     if (!figures.silent) {
         const double rms = MeterX(bar, figures.rmsDbfs, floorDb);
@@ -187,10 +188,13 @@ void DrawMeter(QPainter& painter, const QRect& bar, const LevelFigures& figures,
                          palette.color(QPalette::Text));
     }
     painter.setPen(QPen(Faint(palette, 110), 0));
-    for (double db = floorDb + 10.0; db < 0.0; db += 10.0) {
+    std::array<QLineF, 16> ticks;
+    std::size_t count = 0;
+    for (double db = floorDb + 10.0; db < 0.0 && count < ticks.size(); db += 10.0) {
         const double x = MeterX(bar, db, floorDb);
-        painter.drawLine(QPointF(x, inside.bottom() - inside.height() / 3), {x, inside.bottom()});
+        ticks[count++] = QLineF(x, inside.bottom() - inside.height() / 3, x, inside.bottom());
     }
+    painter.drawLines(ticks.data(), static_cast<int>(count));
 }
 
 void DrawMeterScale(QPainter& painter, const QRect& bar, const QRect& row, double floorDb,
