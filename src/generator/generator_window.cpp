@@ -28,7 +28,7 @@
 #include "platform/dialogs.h"
 #include "platform/global_hotkey.h"
 #include "platform/logging.h"
-#include "platform/named_list_accessible.h"
+#include "platform/list_labels.h"
 #include "platform/notification_pump.h"
 #include "platform/realtime_priority.h"
 #include "platform/screen_saver.h"
@@ -58,16 +58,14 @@ GeneratorWindow::GeneratorWindow(WaveOutBackend& backend, Dialogs& dialogs,
       screenSaver_(screenSaver),
       audioOutput_(backend, this),
       model_(engine_, this) {
-    InstallNamedListAccessibility();
     ui->setupUi(this);
-    // Before the lists are filled: a list's interface for screen readers is
-    // made at the first question about it and then kept.
     NameControlsForScreenReaders();
     for (const char* mode : kChannelModeItems) {
         ui->cboChannels->addItem(mode);
     }
     DrawChannelModeIcons();
     BuildPanels();
+    LabelListsForScreenReaders(*this);
     OrderTabStops();
     liveView_ = new LiveView(ui->centralWidget);
     liveView_->setObjectName("liveView");
@@ -214,8 +212,9 @@ void GeneratorWindow::OrderTabStops() {
 }
 
 void GeneratorWindow::NameControlsForScreenReaders() {
-    // Names that say what a control is, never what it shows now: a list is
-    // otherwise read out by its current item, a tick by its short caption.
+    // Names that say what a control is, never what it shows now: a tick is
+    // otherwise read out by its short caption. A list is read by its current
+    // item and by a label that says this name.
     const std::pair<QWidget*, const char*> names[] = {
         {ui->cboChannels, "Channel mode"},
         {ui->chkAsLeft, "Right channel as left"},

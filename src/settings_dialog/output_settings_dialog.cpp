@@ -3,7 +3,7 @@
 #include <QShortcut>
 
 #include "platform/help_router.h"
-#include "platform/named_list_accessible.h"
+#include "platform/list_labels.h"
 #include "settings/choice_lists.h"
 
 namespace skarnel {
@@ -24,16 +24,15 @@ int ItemNumber(const QComboBox* box) {
 }  // namespace
 
 OutputSettingsDialog::OutputSettingsDialog(QWidget* parent) : QDialog(parent) {
-    InstallNamedListAccessibility();
     ui.setupUi(this);
     setWindowFlag(Qt::Tool);
-    // A list's name for screen readers, rather than its current item (set
-    // before the lists are filled: the interface is made at the first question
-    // about a list and then kept).
+    // What each list is for, said to screen readers by its label; the list
+    // itself is read by its current item.
     ui.cboFsList->setAccessibleName("Sampling frequency");
     ui.cboQuant->setAccessibleName("Sample size in bits");
     ui.cboBufferSize->setAccessibleName("Buffer size");
     ui.cboBuffers->setAccessibleName("Number of buffers");
+    LabelListsForScreenReaders(*this);
     // The items' order and count are part of the stored format: the store
     // keeps indexes.
     Fill(ui.cboFsList, kSampleRateItems);

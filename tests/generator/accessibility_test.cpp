@@ -1,7 +1,7 @@
 // What a screen reader hears: every control of every window has a name of
-// its own (the two channel panels are alike, so a name must say the side),
-// a list's name does not follow its current item, and the labels in front of
-// fields are their buddies.
+// its own (the two channel panels are alike, so a name must say the side), a
+// list is read by its current item and by a label that says what it is for,
+// and the labels in front of fields are their buddies.
 #include <QAbstractButton>
 #include <QAbstractSlider>
 #include <QAccessible>
@@ -25,6 +25,29 @@ QString AccessibleName(QWidget* widget) {
     return face == nullptr ? QString() : face->text(QAccessible::Name);
 }
 
+// The names of the labels a control is labelled by, as a screen reader
+// finds them.
+QStringList LabelNames(QWidget* widget) {
+    QStringList names;
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
+    if (face == nullptr) {
+        return names;
+    }
+    for (const auto& [label, relation] : face->relations(QAccessible::Label)) {
+        names << label->text(QAccessible::Name);
+    }
+    return names;
+}
+
+// What a control is called when a screen reader comes to it: a list by its
+// labels (its own name is its current item), anything else by its name.
+QString CalledBy(QWidget* widget) {
+    if (qobject_cast<QComboBox*>(widget) != nullptr) {
+        return LabelNames(widget).join(", ");
+    }
+    return AccessibleName(widget);
+}
+
 bool IsControl(QWidget* widget) {
     return qobject_cast<QAbstractButton*>(widget) != nullptr ||
            qobject_cast<QComboBox*>(widget) != nullptr ||
@@ -43,7 +66,7 @@ protected:
             if (!IsControl(widget) || widget->inherits("QScrollBar")) {
                 continue;
             }
-            const QString name = AccessibleName(widget);
+            const QString name = CalledBy(widget);
             EXPECT_FALSE(name.trimmed().isEmpty())
                 << window.objectName().toStdString() << ": " << widget->objectName().toStdString()
                 << " has no name";
@@ -72,14 +95,28 @@ TEST_F(AccessibilityTest, EveryControlHasANameOfItsOwn) {
     EXPECT_FALSE(face->text(QAccessible::Description).isEmpty());
 }
 
-TEST_F(AccessibilityTest, AListIsNamedForWhatItChoosesNotWhatItShows) {
-    for (const char* list :
-         {"cboCrestFactorL", "WaveFormRight", "cboChannels", "cboFilterTypeL1"}) {
-        auto* box = Find<QComboBox>(list);
-        const QString before = AccessibleName(box);
+// A list is read by its current item, follows it, can be walked item by
+// item, and is labelled by what it is for, side included.
+TEST_F(AccessibilityTest, AListIsReadByItsCurrentItemAndLabelledByWhatItChooses) {
+    const std::pair<const char*, const char*> lists[] = {
+        {"cboCrestFactorL", "Left crest factor"},
+        {"WaveFormRight", "Right noise function"},
+        {"cboChannels", "Channel mode"},
+        {"cboFilterTypeL1", "Left filter type"},
+        {"ModFunctionRight", "Right modulation function"},
+        {"WaveDevice", "Output device"},
+        {"cboBufferSize", "Buffer size"},
+    };
+    for (const auto& [object, purpose] : lists) {
+        SCOPED_TRACE(object);
+        auto* box = Find<QComboBox>(object);
+        EXPECT_TRUE(LabelNames(box).contains(purpose)) << LabelNames(box).join(", ").toStdString();
+        EXPECT_EQ(AccessibleName(box), box->currentText());
         box->setCurrentIndex((box->currentIndex() + 1) % box->count());
-        EXPECT_EQ(AccessibleName(box), before) << list;
-        EXPECT_NE(before, box->currentText()) << list;
+        EXPECT_EQ(AccessibleName(box), box->currentText());
+        QAccessibleInterface* items = QAccessible::queryAccessibleInterface(box)->child(0);
+        ASSERT_NE(items, nullptr);
+        EXPECT_EQ(items->childCount(), box->count());
     }
 }
 
