@@ -38,6 +38,7 @@ void GeneratorWindow::UpdateControlStates() {
     // A running export or script holds the window; its own small window is
     // what reacts meanwhile.
     const bool held = modal_ == ModalOperation::kExport || modal_ == ModalOperation::kScript;
+    ui->headerWidget->setEnabled(!held);
     ui->centralWidget->setEnabled(!held);  // the scroll bars stay usable
     menuBar()->setEnabled(!held);
     // Menus are windows of their own, which a disabled parent does not reach.

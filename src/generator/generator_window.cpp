@@ -71,6 +71,7 @@ GeneratorWindow::GeneratorWindow(WaveOutBackend& backend, Dialogs& dialogs,
     liveView_->setObjectName("liveView");
     ui->mainLayout->insertWidget(ui->mainLayout->count() - 1, liveView_);  // above the credit
     connect(ui->mnuLiveView, &QAction::toggled, this, &GeneratorWindow::SetLiveViewVisible);
+    WheelNeedsFocus::InstallWithin(ui->headerWidget);
     WheelNeedsFocus::InstallWithin(ui->centralWidget);
 
     audioOutput_.SetFrameRate(22050);

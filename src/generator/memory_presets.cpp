@@ -119,6 +119,7 @@ void MemoryPresets::FinishRename() {
 
 bool MemoryPresets::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Resize || event->type() == QEvent::FontChange) {
+        buttonsSized_ = buttonsSized_ || event->type() == QEvent::Resize;
         for (int slot = 1; slot <= kSlotCount; ++slot) {
             if (watched == button(slot) && slot != renamingSlot_) {
                 ShowCaption(slot);
@@ -160,7 +161,10 @@ void MemoryPresets::ShowCaption(int slot) {
     const int room = std::max(b->width() - 2 * b->style()->pixelMetric(QStyle::PM_ButtonMargin) -
                                   2 * b->style()->pixelMetric(QStyle::PM_DefaultFrameWidth),
                               0);
-    const QString caption = b->fontMetrics().elidedText(name, Qt::ElideRight, room);
+    // A window that was never shown has not sized its buttons, and their
+    // width says nothing yet: the whole name shows until the first resize.
+    const QString caption =
+        buttonsSized_ ? b->fontMetrics().elidedText(name, Qt::ElideRight, room) : name;
     // A name comes from a file: "&" is a letter, not a mnemonic, and a tag in
     // it is text, not markup (a tooltip would render it).
     b->setText(QString(caption).replace('&', "&&"));

@@ -81,6 +81,7 @@ private:
     QLineEdit* renameField_ = nullptr;
     QString buttonHint_;  // the buttons' own hint
     int renamingSlot_ = 0;
+    bool buttonsSized_ = false;  // a button has had its size from a layout
 };
 
 }  // namespace skarnel

@@ -147,6 +147,27 @@ TEST_F(WindowLookTest, FitsALaptopScreenWholeAndAScaledOneByScrolling) {
     EXPECT_TRUE(Scroll()->viewport()->rect().contains(inViewport));
 }
 
+// On a screen too small for the whole window, ON, OFF, Pause and the lamp
+// stay on screen while the window is scrolled down to the live view: the
+// transport row is outside the scrolled area.
+TEST_F(WindowLookTest, TheTransportRowStaysInViewWhileTheWindowScrolls) {
+    window->resize(760, 440);
+    QApplication::processEvents();
+    ASSERT_TRUE(Scroll()->verticalScrollBar()->isVisible());
+    QWidget* view = window->findChild<QWidget*>("liveView");
+    ASSERT_NE(view, nullptr);
+    Scroll()->ensureWidgetVisible(view);
+    QApplication::processEvents();
+    EXPECT_GT(Scroll()->verticalScrollBar()->value(), 0);
+    const QRect shown = window->rect();
+    for (const char* name : {"btnON", "btnOFF", "btnPause", "LED", "WaveDevice"}) {
+        auto* control = Find<QWidget>(name);
+        const QRect inWindow(control->mapTo(window.get(), QPoint(0, 0)), control->size());
+        EXPECT_TRUE(control->isVisible() && shown.contains(inWindow)) << name;
+        EXPECT_FALSE(Scroll()->isAncestorOf(control)) << name << " scrolls away";
+    }
+}
+
 // On a window that scrolls, the wheel over a slider or list that has not the
 // keyboard focus scrolls the window and leaves the level and the choice as
 // they are; once clicked or tabbed into, the control takes the wheel.
