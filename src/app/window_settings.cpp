@@ -77,10 +77,7 @@ bool LoadSettings(SettingsStore& store, GeneratorWindow& generator,
     }
     model.OnModulationToggled(kLeft);
     model.OnModulationToggled(kRight);
-    generator.ShowSettings();
-    if (loaded) {
-        generator.ShowMissingDeviceNote();
-    }
+    generator.ShowSettings();  // with the note of a stored device that is missing
     generator.presets().FillFromWindow();
     return values.has_value() || !store.busy();
 }

@@ -69,7 +69,7 @@ std::string PortAudioBackend::DeviceName(std::uint32_t index) {
         return {};
     }
     const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
-    return info != nullptr && info->name != nullptr ? CutDeviceName(info->name) : std::string();
+    return info != nullptr && info->name != nullptr ? std::string(info->name) : std::string();
 }
 
 std::uint32_t PortAudioBackend::CodeForPaError(int paError) noexcept {

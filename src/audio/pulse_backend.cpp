@@ -59,8 +59,12 @@ std::uint32_t PulseBackend::DeviceCount() {
     return connection_->SinkCount();
 }
 
+std::string PulseBackend::DeviceId(std::uint32_t index) {
+    return connection_->SinkName(index).value_or("");
+}
+
 std::string PulseBackend::DeviceName(std::uint32_t index) {
-    return CutDeviceName(connection_->SinkDescription(index).value_or(""));
+    return connection_->SinkDescription(index).value_or("");
 }
 
 DeviceResult PulseBackend::Open(std::uint32_t index, const WaveFormat& format,

@@ -65,6 +65,7 @@ public:
 
     std::uint32_t DeviceCount() override;
     std::string DeviceName(std::uint32_t index) override;
+    std::string DeviceId(std::uint32_t index) override;
     DeviceResult Open(std::uint32_t index, const WaveFormat& format, const StreamOptions& options,
                       std::shared_ptr<QueueWakeup> wakeup,
                       std::unique_ptr<HostStream>& stream) override;

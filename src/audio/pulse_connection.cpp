@@ -15,10 +15,11 @@ constexpr pa_usec_t kConnectTimeout = 5 * PA_USEC_PER_SEC;
 // costs one connect call twice a second, never a busy loop.
 constexpr pa_usec_t kRetryDelay = 500 * PA_USEC_PER_MSEC;
 
-bool SameDescriptions(const std::vector<PulseSink>& a, const std::vector<PulseSink>& b) {
-    return std::equal(
-        a.begin(), a.end(), b.begin(), b.end(),
-        [](const PulseSink& x, const PulseSink& y) { return x.description == y.description; });
+bool SameDevices(const std::vector<PulseSink>& a, const std::vector<PulseSink>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const PulseSink& x, const PulseSink& y) {
+                          return x.name == y.name && x.description == y.description;
+                      });
 }
 
 }  // namespace
@@ -301,7 +302,7 @@ void PulseConnection::PublishSinks() {
     bool changed = false;
     {
         std::lock_guard<std::mutex> lock(listMutex_);
-        changed = !SameDescriptions(sinks_, building_);
+        changed = !SameDevices(sinks_, building_);
         sinks_.swap(building_);
     }
     building_.clear();

@@ -225,7 +225,14 @@ std::uint32_t SimulatedBackend::DeviceCount() {
 }
 
 std::string SimulatedBackend::DeviceName(std::uint32_t index) {
-    return index < names_.size() ? CutDeviceName(names_[index]) : std::string();
+    return index < names_.size() ? names_[index] : std::string();
+}
+
+std::string SimulatedBackend::DeviceId(std::uint32_t index) {
+    if (index < ids_.size()) {
+        return ids_[index];
+    }
+    return DeviceName(index);
 }
 
 DeviceResult SimulatedBackend::Open(std::uint32_t index, const WaveFormat& format,
@@ -276,8 +283,10 @@ void SimulatedBackend::WatchDevices(std::function<void()> changed) {
     watcher_ = std::move(changed);
 }
 
-void SimulatedBackend::SetDeviceNames(std::vector<std::string> names) {
+void SimulatedBackend::SetDeviceNames(std::vector<std::string> names,
+                                      std::vector<std::string> ids) {
     names_ = std::move(names);
+    ids_ = std::move(ids);
     if (watcher_) {
         watcher_();
     }

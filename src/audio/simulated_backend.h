@@ -107,6 +107,7 @@ public:
 
     std::uint32_t DeviceCount() override;
     std::string DeviceName(std::uint32_t index) override;
+    std::string DeviceId(std::uint32_t index) override;
     DeviceResult Open(std::uint32_t index, const WaveFormat& format, const StreamOptions& options,
                       std::shared_ptr<QueueWakeup> wakeup,
                       std::unique_ptr<HostStream>& stream) override;
@@ -114,8 +115,9 @@ public:
     void WatchDevices(std::function<void()> changed) override;
 
     bool Watched() const noexcept { return static_cast<bool>(watcher_); }
-    // Devices come and go: replaces the list and tells the watcher.
-    void SetDeviceNames(std::vector<std::string> names);
+    // Devices come and go: replaces the list (descriptions, and the hosts'
+    // names for them where given) and tells the watcher.
+    void SetDeviceNames(std::vector<std::string> names, std::vector<std::string> ids = {});
     // What the last successful Open was asked for.
     const StreamOptions& LastStreamOptions() const noexcept { return lastOptions_; }
 
@@ -166,6 +168,7 @@ private:
     void Forget(SimulatedStream* stream);
 
     std::vector<std::string> names_;
+    std::vector<std::string> ids_;  // by index; a device without one is known by its name
     std::function<void()> watcher_;
     StreamOptions lastOptions_;
     DeviceResult failOpen_ = kDeviceOk;

@@ -14,7 +14,8 @@ namespace skarnel {
 
 // Device index that selects the system's default output device.
 inline constexpr std::uint32_t kDefaultWaveDevice = 0xFFFFFFFFu;
-// Device names are cut to this many characters.
+// The device list shows descriptions cut to this many bytes, and older
+// stores remember them so.
 inline constexpr std::size_t kMaxDeviceNameLength = 32;
 
 // What a player asks of a stream besides its format.
@@ -90,8 +91,13 @@ public:
     virtual ~WaveOutBackend() = default;
 
     virtual std::uint32_t DeviceCount() = 0;
-    // Name of device `index` (< DeviceCount()), at most 32 characters.
+    // The whole description of device `index` (< DeviceCount()), as the host
+    // gives it; the list cuts it for showing.
     virtual std::string DeviceName(std::uint32_t index) = 0;
+    // The host's own name for device `index`, the same from run to run (a
+    // sink name, a full ALSA or JACK device name), which tells apart devices
+    // whose descriptions look alike. By default the description.
+    virtual std::string DeviceId(std::uint32_t index) { return DeviceName(index); }
     // Opens device `index` (kDefaultWaveDevice: the default device) for the
     // format, stopped (see HostStream::Start). The stream may call
     // `wakeup->Wake()` whenever the host has played something, has room the

@@ -91,6 +91,7 @@ GeneratorWindow::GeneratorWindow(WaveOutBackend& backend, Dialogs& dialogs,
         model_, {ui->cboChannels, ui->chkAsLeft, ui->Duration, ui->Loop, ui->WaveDevice, panels_},
         [this](const std::function<void()>& action) { RunGuarded(action); }, this);
     connect(controls_, &ChannelControls::changed, this, &GeneratorWindow::UpdateControlStates);
+    connect(controls_, &ChannelControls::changed, this, &GeneratorWindow::ShowMissingDeviceNote);
 
     presets_ = std::make_unique<MemoryPresets>(
         MemoryPresets::Widgets{
@@ -239,7 +240,7 @@ void GeneratorWindow::NameControlsForScreenReaders() {
 }
 
 void GeneratorWindow::BuildDeviceList() {
-    const std::vector<std::string> items = OutputDeviceList(backend_);
+    const std::vector<OutputDevice> items = OutputDeviceList(backend_);
     ShowDeviceItems(items);
     model_.SetDeviceItems(items);
     model_.SetWaveDevice(0);
@@ -255,16 +256,21 @@ void GeneratorWindow::BuildDeviceList() {
     });
 }
 
-void GeneratorWindow::ShowDeviceItems(const std::vector<std::string>& items) {
+void GeneratorWindow::ShowDeviceItems(const std::vector<OutputDevice>& items) {
     const QSignalBlocker quiet(ui->WaveDevice);
     ui->WaveDevice->clear();
-    for (const std::string& item : items) {
-        ui->WaveDevice->addItem(QString::fromStdString(item));
+    for (const OutputDevice& item : items) {
+        ui->WaveDevice->addItem(QString::fromStdString(item.shown));
+        // The whole description, where the list shows it cut or numbered.
+        if (item.shown != item.description) {
+            ui->WaveDevice->setItemData(ui->WaveDevice->count() - 1,
+                                        QString::fromStdString(item.description), Qt::ToolTipRole);
+        }
     }
 }
 
 void GeneratorWindow::RefreshDeviceList() {
-    std::vector<std::string> items = OutputDeviceList(backend_);
+    std::vector<OutputDevice> items = OutputDeviceList(backend_);
     if (items == model_.deviceItems()) {
         return;
     }
@@ -277,9 +283,21 @@ void GeneratorWindow::RefreshDeviceList() {
 
 void GeneratorWindow::ShowMissingDeviceNote() {
     if (!model_.missingDevice().empty()) {
-        ShowStatusNote(
+        const QString note =
             QString("The output device \"%1\" is not available; \"%2\" plays instead.")
-                .arg(QString::fromStdString(model_.missingDevice()), kDefaultDeviceItem));
+                .arg(QString::fromStdString(model_.missingDevice()), kDefaultDeviceItem);
+        if (note != missingDeviceNote_) {  // said once, not over a later note
+            missingDeviceNote_ = note;
+            ShowStatusNote(note);
+        }
+    } else if (!missingDeviceNote_.isEmpty()) {
+        // The device is back (or another was chosen): its note goes, any
+        // later note stays.
+        if (QStatusBar* bar = findChild<QStatusBar*>();
+            bar != nullptr && bar->currentMessage() == missingDeviceNote_) {
+            bar->clearMessage();
+        }
+        missingDeviceNote_.clear();
     }
 }
 
@@ -333,6 +351,7 @@ void GeneratorWindow::ShowSettings() {
         ui->mnuAutostart->setChecked(model_.autostart());
     }
     UpdateControlStates();
+    ShowMissingDeviceNote();
 }
 
 void GeneratorWindow::ShowStatusNote(const QString& text) {

@@ -205,7 +205,7 @@ private:
     void BuildDeviceList();
     // Reads the back-end's list again after it announced a change.
     void RefreshDeviceList();
-    void ShowDeviceItems(const std::vector<std::string>& items);
+    void ShowDeviceItems(const std::vector<OutputDevice>& items);
     void ConnectPlayback();
 
     // Shows or hides the live view; an open window changes its height with it.
@@ -233,6 +233,7 @@ private:
     bool loopAfterPlayback_ = false;
     // The values a reset replaced, and what it left, for "Undo Reset".
     std::optional<GeneratorSettings> beforeReset_;
+    QString missingDeviceNote_;     // the note shown for the missing device, if any
     GeneratorSettings afterReset_;  // tick Loop when the playing period ends
     ModalOperation modal_ = ModalOperation::kNone;
     CommandBus* bus_ = nullptr;

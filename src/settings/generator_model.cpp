@@ -272,24 +272,16 @@ void GeneratorModel::OnFilterTypeChanged(int) {
     Prepare();
 }
 
-void GeneratorModel::ReplaceDeviceItems(std::vector<std::string> items) {
-    missingDevice_.clear();
-    const auto old = static_cast<std::size_t>(values_.waveDevice);
-    // Item 0, the default device, is the same whatever the list holds.
-    const std::string chosen =
-        values_.waveDevice > 0 && old < deviceItems_.size() ? deviceItems_[old] : std::string();
+void GeneratorModel::ReplaceDeviceItems(std::vector<OutputDevice> items) {
     deviceItems_ = std::move(items);
-    std::int32_t item = 0;
-    if (!chosen.empty() && !deviceItems_.empty()) {
-        const auto found = std::find(deviceItems_.begin() + 1, deviceItems_.end(), chosen);
-        if (found != deviceItems_.end()) {
-            item = static_cast<std::int32_t>(found - deviceItems_.begin());
-        } else {
-            missingDevice_ = chosen;
-        }
-    }
-    values_.waveDevice = item;
+    FollowChosenDevice();
     OnWaveDeviceChanged();
+}
+
+void GeneratorModel::FollowChosenDevice() {
+    const std::int32_t found = FindDevice(deviceItems_, chosenDevice_);
+    values_.waveDevice = std::max(found, 0);
+    missingDevice_ = found < 0 ? chosenDevice_.Label() : std::string();
 }
 
 void GeneratorModel::OnWaveDeviceChanged() {
@@ -569,23 +561,25 @@ GeneratorSettings GeneratorModel::PresetValues() const {
 
 // ------------------------------------------------------------ settings store
 
-std::int32_t GeneratorModel::StoredDeviceItem(const SettingsValues& stored, std::int32_t index) {
-    missingDevice_.clear();
-    std::string name;
-    // Stores written before the name was kept, or a name of another kind,
-    // leave the index in charge.
-    if (stored.ReadText(kWaveDeviceNameKey, name) != ReadStatus::kOk || name.empty()) {
-        return index;
-    }
-    for (std::size_t item = 0; item < deviceItems_.size(); ++item) {
-        if (deviceItems_[item] == name) {
-            return static_cast<std::int32_t>(item);
+void GeneratorModel::ChooseStoredDevice(const SettingsValues& stored, std::int32_t index) {
+    RememberedDevice device;
+    device.item = index;
+    // A text of another kind, or none, leaves the other ways to find it.
+    for (const auto& [key, text] : {std::pair{kWaveDeviceIdKey, &device.id},
+                                    std::pair{kWaveDeviceDescriptionKey, &device.description},
+                                    std::pair{kWaveDeviceNameKey, &device.cutName}}) {
+        if (stored.ReadText(key, *text) != ReadStatus::kOk) {
+            text->clear();
         }
     }
-    // The device is gone: the default device plays, and the window says so
-    // rather than switching silently to whatever took the old position.
-    missingDevice_ = name;
-    return 0;
+    if (device.id.empty() && device.description.empty() && device.cutName == kDefaultDeviceItem) {
+        device.cutName.clear();  // the default device, as every version stores it
+        device.item = 0;
+    }
+    const std::int32_t found = FindDevice(deviceItems_, device);
+    // A store without names keeps whatever its index chose.
+    chosenDevice_ = device.NamesADevice() ? device : RememberDevice(deviceItems_, found);
+    FollowChosenDevice();
 }
 
 bool GeneratorModel::Load(const SettingsValues& stored,
@@ -595,9 +589,7 @@ bool GeneratorModel::Load(const SettingsValues& stored,
     try {
         // The device is one stored value: the list shows it now, the output
         // takes it after the noise functions (even an item the list lacks).
-        const std::int32_t device =
-            StoredDeviceItem(stored, read.Integer(Key(&GeneratorSettings::waveDevice)));
-        SetWaveDevice(device);
+        ChooseStoredDevice(stored, read.Integer(Key(&GeneratorSettings::waveDevice)));
         SetPeriodText(read.Text(Key(&GeneratorSettings::period)));
         FinishPeriodEntry();
         SetLoop(read.Flag(Key(&GeneratorSettings::loop)));
@@ -623,7 +615,7 @@ bool GeneratorModel::Load(const SettingsValues& stored,
             OnNoiseFunctionChanged(c);
         }
         if (output_ != nullptr) {
-            output_->SelectDevice(device);
+            output_->SelectDevice(values_.waveDevice);
         }
         for (const int c : {kLeft, kRight}) {
             SetCrestFactor(c, read.Integer(Key(&C::crestFactor, c)));
@@ -682,12 +674,14 @@ std::vector<SettingValue> GeneratorModel::StoredValues(int x, int y) const {
                 field.member);
         }
     }
-    // The device's name beside its index: older readers use the index, and
-    // the name finds the device again when the list has changed.
-    const auto item = static_cast<std::size_t>(values_.waveDevice);
+    // The chosen device beside the index of the item that plays: the chosen
+    // one is kept while it is missing. Older readers find it by its cut
+    // description, and "Windows Default" as item 0.
+    const bool chosen = chosenDevice_.NamesADevice();
     out.push_back({std::string(kWaveDeviceNameKey),
-                   values_.waveDevice >= 0 && item < deviceItems_.size() ? deviceItems_[item]
-                                                                         : std::string()});
+                   chosen ? chosenDevice_.cutName : std::string(kDefaultDeviceItem)});
+    out.push_back({std::string(kWaveDeviceDescriptionKey), chosenDevice_.description});
+    out.push_back({std::string(kWaveDeviceIdKey), chosenDevice_.id});
     out.push_back(FlagValue(std::string(kAutostartKey), autostart_));
     out.push_back({std::string(kWindowXKey), std::int32_t{x}});
     out.push_back({std::string(kWindowYKey), std::int32_t{y}});

@@ -94,19 +94,25 @@ public:
     void SetModFunction(int c, std::int32_t item) {
         SetChoice(mutableChannel(c).modFunction, item, kModFunctionItems.size());
     }
+    // Chooses list item `item` (the user's choice, a command, a reset).
     void SetWaveDevice(std::int32_t item) {
         SetChoice(values_.waveDevice, item, deviceItems_.size());
+        chosenDevice_ = RememberDevice(deviceItems_, values_.waveDevice);
+        missingDevice_.clear();
     }
     // The device list's items, item 0 being the default device.
-    void SetDeviceItems(std::vector<std::string> items) { deviceItems_ = std::move(items); }
+    void SetDeviceItems(std::vector<OutputDevice> items) { deviceItems_ = std::move(items); }
     // The list changed while the program runs (a device plugged in or out, a
-    // sound server come or gone): the chosen device stays chosen by its name,
-    // wherever it now stands. When it is gone the default device is chosen
-    // and missingDevice() names it. The output follows the choice.
-    void ReplaceDeviceItems(std::vector<std::string> items);
-    const std::vector<std::string>& deviceItems() const noexcept { return deviceItems_; }
-    // Set by a load or a list change that lost the chosen device: which
-    // device that was ("" when it was found or none was named).
+    // sound server come or gone): the chosen device stays chosen, wherever it
+    // now stands. While it is gone the default device plays and
+    // missingDevice() names it; it stays the chosen one (and the stored one),
+    // and plays again once it is back. The output follows.
+    void ReplaceDeviceItems(std::vector<OutputDevice> items);
+    const std::vector<OutputDevice>& deviceItems() const noexcept { return deviceItems_; }
+    // The device the user chose, which may be missing from the list.
+    const RememberedDevice& chosenDevice() const noexcept { return chosenDevice_; }
+    // Set while the chosen device is not in the list: what to call it (""
+    // when it was found or none was named).
     const std::string& missingDevice() const noexcept { return missingDevice_; }
     void SetSampleRate(std::int32_t hz) { engine_.state.sampleRate = hz; }
 
@@ -157,10 +163,14 @@ public:
     // characters, the device not included.
     GeneratorSettings PresetValues() const;
 
-    // The stored device's item: by its stored name where one is stored and
-    // listed, the default device where the named one is gone (noted in
-    // missingDevice()), the stored index where no name is stored.
-    std::int32_t StoredDeviceItem(const SettingsValues& stored, std::int32_t index);
+    // The stored device becomes the chosen one: found by its identity, its
+    // description or its cut description; the default device plays where it
+    // is gone (noted in missingDevice()); the stored index where no name is
+    // stored.
+    void ChooseStoredDevice(const SettingsValues& stored, std::int32_t index);
+    // Plays the chosen device where the list holds it, else the default
+    // device with missingDevice() set.
+    void FollowChosenDevice();
 
     // Reads the stored window values in their fixed order, each with its
     // consequences; `moveTo` receives the stored window position. False when
@@ -192,7 +202,8 @@ private:
     std::array<int, kChannelCount> slider_{0, 0};
     std::array<FilterFieldsEnabled, kChannelCount> filterEntries_{};
     bool autostart_ = false;
-    std::vector<std::string> deviceItems_{std::string(kDefaultDeviceItem)};
+    std::vector<OutputDevice> deviceItems_{{"", kDefaultDeviceItem, kDefaultDeviceItem}};
+    RememberedDevice chosenDevice_;
     std::string missingDevice_;
 };
 

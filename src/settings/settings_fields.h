@@ -66,8 +66,13 @@ using ChannelField = SettingsField<ChannelSettings, std::array<std::size_t, kCha
 
 // Stored window values outside the settings record.
 inline constexpr std::string_view kAutostartKey = "PresetAutoStart";
-// The chosen output device's name, stored beside its "WaveDevice" index.
+// The chosen output device, stored beside its "WaveDevice" index: its
+// description cut to 32 bytes (what older versions read), its whole
+// description and the host's own name for it, which tells apart devices whose
+// descriptions look alike.
 inline constexpr std::string_view kWaveDeviceNameKey = "WaveDeviceName";
+inline constexpr std::string_view kWaveDeviceDescriptionKey = "WaveDeviceDescription";
+inline constexpr std::string_view kWaveDeviceIdKey = "WaveDeviceId";
 inline constexpr std::string_view kWindowXKey = "FormX";
 inline constexpr std::string_view kWindowYKey = "FormY";
 

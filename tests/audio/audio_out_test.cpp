@@ -643,20 +643,58 @@ TEST(AudioOutConversion, HandlerSizesAreClampedToTheBuffer) {
     EXPECT_EQ(backend.Played().size(), 4096u + 4u);
 }
 
-TEST(DeviceList, DefaultItemThenTheDevicesCutTo32Characters) {
+TEST(DeviceList, DefaultItemThenTheDevicesCutTo32CharactersAndToldApart) {
     SimulatedBackend backend({"Speakers", "A very long device name that goes on and on",
-                              std::string(31, 'x') + "é sortie"});
-    const std::vector<std::string> items = OutputDeviceList(backend);
-    ASSERT_EQ(items.size(), 4u);
-    EXPECT_EQ(items[0], "Windows Default");
-    EXPECT_EQ(items[1], "Speakers");
-    EXPECT_EQ(items[2], "A very long device name that goe");
-    EXPECT_EQ(items[3], std::string(31, 'x'));  // "é" would be split at 32 bytes
+                              std::string(31, 'x') + "\u00e9 sortie", "Speakers"});
+    const std::vector<OutputDevice> items = OutputDeviceList(backend);
+    ASSERT_EQ(items.size(), 5u);
+    EXPECT_EQ(items[0].shown, "Windows Default");
+    EXPECT_EQ(items[0].id, "");
+    EXPECT_EQ(items[1].shown, "Speakers");
+    EXPECT_EQ(items[2].shown, "A very long device name that goe\u2026");
+    EXPECT_EQ(items[2].description, "A very long device name that goes on and on");
+    EXPECT_EQ(items[3].shown, std::string(31, 'x') + "\u2026");  // "é" would be split at 32 bytes
+    EXPECT_EQ(items[4].shown, "Speakers (2)");                   // two alike are told apart
     EXPECT_EQ(WaveDeviceForItem(0), kDefaultWaveDevice);
     EXPECT_EQ(WaveDeviceForItem(2), 1u);
     // A stored item far out of range gives a device that is not there (UBSan
     // saw the signed overflow it used to be).
     EXPECT_EQ(WaveDeviceForItem(std::numeric_limits<int>::min()), 0x7FFFFFFFu);
+}
+
+// A remembered device is found by the host's name for it first, then by its
+// whole description, then by the description cut as older stores kept it;
+// by its index only when it names none. One that is gone is not replaced by
+// whatever stands at its old place.
+TEST(DeviceList, ARememberedDeviceIsFoundByIdentityThenDescription) {
+    const std::string analog = "Family 17h/19h HD Audio Controller Analog Stereo";
+    const std::string digital = "Family 17h/19h HD Audio Controller Digital Stereo";
+    SimulatedBackend backend;
+    backend.SetDeviceNames({analog, digital}, {"alsa_output.analog", "alsa_output.digital"});
+    std::vector<OutputDevice> items = OutputDeviceList(backend);
+    const RememberedDevice second = RememberDevice(items, 2);
+    EXPECT_EQ(second.id, "alsa_output.digital");
+    EXPECT_EQ(second.cutName, "Family 17h/19h HD Audio Controll");
+    EXPECT_EQ(FindDevice(items, second), 2);
+
+    // Another start, the sinks listed the other way round.
+    backend.SetDeviceNames({digital, analog}, {"alsa_output.digital", "alsa_output.analog"});
+    items = OutputDeviceList(backend);
+    EXPECT_EQ(FindDevice(items, second), 1);
+    // The sink renamed by the server: its whole description still finds it.
+    backend.SetDeviceNames({analog, digital}, {"a", "b"});
+    items = OutputDeviceList(backend);
+    EXPECT_EQ(FindDevice(items, second), 2);
+    // A store from before: the cut description finds the first alike.
+    EXPECT_EQ(FindDevice(items, RememberedDevice{"", "", second.cutName, 2}), 1);
+    // Gone: not found, whatever is at item 2 now.
+    backend.SetDeviceNames({analog, "HDMI"});
+    items = OutputDeviceList(backend);
+    EXPECT_EQ(FindDevice(items, second), -1);
+    // No name at all: the index, within the list.
+    EXPECT_EQ(FindDevice(items, RememberedDevice{"", "", "", 2}), 2);
+    EXPECT_EQ(FindDevice(items, RememberedDevice{"", "", "", 7}), 0);
+    EXPECT_FALSE(RememberDevice(items, 0).NamesADevice());
 }
 
 // The renderer as the buffer source: without Loop the period plays out, the

@@ -1,4 +1,5 @@
 #include "audio/pulse_backend.h"
+#include "audio/device_list.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -454,7 +455,11 @@ TEST_F(PulseTest, ListsSinksByDescriptionAndFollowsLoadsAndUnloads) {
     ASSERT_TRUE(module);
     ASSERT_TRUE(WaitUntil([&] { return calls > 0 && backend.DeviceCount() == 2; }));
     EXPECT_EQ(backend.DeviceName(0), "Test-Sink");  // the server's order: the older sink first
-    EXPECT_EQ(backend.DeviceName(1), longName.substr(0, kMaxDeviceNameLength));
+    EXPECT_EQ(backend.DeviceName(1), longName);     // whole; the list cuts it for showing
+    EXPECT_EQ(backend.DeviceId(0), "s");            // the sinks' names tell them apart
+    EXPECT_EQ(backend.DeviceId(1), "t");
+    EXPECT_EQ(OutputDeviceList(backend).back().shown,
+              longName.substr(0, kMaxDeviceNameLength) + "\u2026");
 
     const int beforeUnload = calls;
     ASSERT_TRUE(Shell("pactl unload-module " + Trimmed(*module)));

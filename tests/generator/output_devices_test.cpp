@@ -27,6 +27,15 @@ protected:
         QApplication::processEvents();
     }
     QString StatusNote() { return window->statusBar()->currentMessage(); }
+    // ON then OFF: the device index the stream was opened on.
+    std::uint32_t PlayedOn() {
+        window->findChild<QPushButton*>("btnON")->click();
+        HandleNotifications();
+        const std::uint32_t device = backend.LastDeviceIndex();
+        window->findChild<QPushButton*>("btnOFF")->click();
+        HandleNotifications();
+        return device;
+    }
 };
 
 TEST_F(OutputDevicesTest, TheChosenDeviceStaysChosenByNameWhileDevicesComeAndGo) {
@@ -39,12 +48,7 @@ TEST_F(OutputDevicesTest, TheChosenDeviceStaysChosenByNameWhileDevicesComeAndGo)
     EXPECT_EQ(window->audioOut().WaveDevice(), 2u);
     EXPECT_TRUE(StatusNote().isEmpty());
 
-    // It plays where the user chose it to.
-    window->findChild<QPushButton*>("btnON")->click();
-    HandleNotifications();
-    EXPECT_EQ(backend.LastDeviceIndex(), 2u);
-    window->findChild<QPushButton*>("btnOFF")->click();
-    HandleNotifications();
+    EXPECT_EQ(PlayedOn(), 2u);  // where the user chose it to play
 
     // Unplugged: the default device, and the window says so.
     ChangeDevices({"USB Interface", "Simulated Output 1"});
@@ -54,12 +58,52 @@ TEST_F(OutputDevicesTest, TheChosenDeviceStaysChosenByNameWhileDevicesComeAndGo)
               "The output device \"Simulated Output 2\" is not available; "
               "\"Windows Default\" plays instead.");
 
+    // It stays the chosen one: the settings keep it while the default plays.
+    const auto storedText = [this](const char* name) {
+        std::string text;
+        SettingsValues(window->model().StoredValues(0, 0)).ReadText(name, text);
+        return text;
+    };
+    EXPECT_EQ(storedText("WaveDeviceName"), "Simulated Output 2");
+    EXPECT_EQ(storedText("WaveDeviceDescription"), "Simulated Output 2");
+    // Plugged in again: chosen again, and the note goes.
+    ChangeDevices({"Simulated Output 2", "USB Interface", "Simulated Output 1"});
+    EXPECT_EQ(List("WaveDevice")->currentIndex(), 1);
+    EXPECT_EQ(window->audioOut().WaveDevice(), 0u);
+    EXPECT_TRUE(StatusNote().isEmpty());
+    EXPECT_EQ(PlayedOn(), 0u);
+
     // Every device gone: ON is no use; one back: ON again.
     ChangeDevices({});
     EXPECT_EQ(Items(), QStringList({"Windows Default"}));
     EXPECT_FALSE(window->findChild<QPushButton*>("btnON")->isEnabled());
     ChangeDevices({"Simulated Output 1"});
     EXPECT_TRUE(window->findChild<QPushButton*>("btnON")->isEnabled());
+}
+
+// Two devices that look alike in the list's 32 characters are told apart:
+// numbered in the list, the whole description in the hint, and chosen by the
+// host's name for them, whatever their order.
+TEST_F(OutputDevicesTest, LookAlikeDevicesAreToldApartAndChosenByTheirHostNames) {
+    const std::string analog = "Family 17h/19h HD Audio Controller Analog Stereo";
+    const std::string digital = "Family 17h/19h HD Audio Controller Digital Stereo";
+    std::thread([&] {
+        backend.SetDeviceNames({analog, digital}, {"sink.analog", "sink.digital"});
+    }).join();
+    QApplication::processEvents();
+    const QString cut = QString::fromStdString(analog.substr(0, 32)) + QChar(0x2026);
+    EXPECT_EQ(Items(), QStringList({"Windows Default", cut, cut + " (2)"}));
+    EXPECT_EQ(List("WaveDevice")->itemData(2, Qt::ToolTipRole).toString(),
+              QString::fromStdString(digital));
+    Pick("WaveDevice", 2);
+    std::thread([&] {
+        backend.SetDeviceNames({digital, analog}, {"sink.digital", "sink.analog"});
+    }).join();
+    QApplication::processEvents();
+    EXPECT_EQ(List("WaveDevice")->currentIndex(), 1);
+    EXPECT_EQ(window->audioOut().WaveDevice(), 0u);
+    EXPECT_EQ(List("WaveDevice")->itemData(1, Qt::ToolTipRole).toString(),
+              QString::fromStdString(digital));
 }
 
 // The note that the chosen device is missing takes no room from the

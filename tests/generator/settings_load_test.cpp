@@ -212,6 +212,9 @@ TEST_F(SettingsLoadTest, AStoredDeviceThatIsGoneLeavesTheDefaultWithANote) {
     EXPECT_EQ(found->window->findChild<QComboBox*>("WaveDevice")->currentIndex(), 2);
     EXPECT_TRUE(found->window->statusBar()->currentMessage().isEmpty());
 
+    // Stored as a device the list does not hold: by every name it is known by.
+    store = Spoiled("WaveDeviceId", std::string("usb-interface"));
+    store = Spoiled("WaveDeviceDescription", std::string("USB Interface"));
     MemorySettingsStore gone = Spoiled("WaveDeviceName", std::string("USB Interface"));
     auto started = Start(gone);
     EXPECT_EQ(started->window->findChild<QComboBox*>("WaveDevice")->currentIndex(), 0);

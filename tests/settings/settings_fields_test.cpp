@@ -52,9 +52,22 @@ const std::map<std::string, Kind> kDocumentedValues = {
     {"txtGainR", Kind::kText},
     {"FormX", Kind::kInteger},
     {"FormY", Kind::kInteger},
-    // Newer than the list: the device's name beside its index.
+    // Newer than the list: the device's name beside its index, then its
+    // whole description and the host's name for it.
     {"WaveDeviceName", Kind::kText},
+    {"WaveDeviceDescription", Kind::kText},
+    {"WaveDeviceId", Kind::kText},
 };
+
+// A device list as a back-end gives it: the default item, then devices known
+// by their descriptions.
+std::vector<OutputDevice> DeviceItems(std::initializer_list<const char*> devices) {
+    std::vector<OutputDevice> items{{"", kDefaultDeviceItem, kDefaultDeviceItem}};
+    for (const char* device : devices) {
+        items.push_back({device, device, device});
+    }
+    return items;
+}
 
 class Devices : public OutputControl {
 public:
@@ -66,7 +79,7 @@ public:
 
 struct Window {
     Window() : engine(random), model(engine, &devices) {
-        model.SetDeviceItems({"Windows Default", "Speakers", "USB Interface", "HDMI"});
+        model.SetDeviceItems(DeviceItems({"Speakers", "USB Interface", "HDMI"}));
         StartAsNewWindow(model, 44100);
     }
     UniformRandom random;
@@ -144,14 +157,14 @@ TEST(StoredWindowValues, TheDeviceIsFoundByItsName) {
     const SettingsValues stored(first.model.StoredValues(0, 0));
 
     Window added;  // a device came before the stored one
-    added.model.SetDeviceItems({"Windows Default", "Speakers", "JACK", "USB Interface", "HDMI"});
+    added.model.SetDeviceItems(DeviceItems({"Speakers", "JACK", "USB Interface", "HDMI"}));
     ASSERT_TRUE(added.model.Load(stored, nullptr));
     EXPECT_EQ(added.model.values().waveDevice, 3);
     EXPECT_EQ(added.devices.selected, 3);
     EXPECT_EQ(added.model.missingDevice(), "");
 
     Window gone;
-    gone.model.SetDeviceItems({"Windows Default", "Speakers", "HDMI"});
+    gone.model.SetDeviceItems(DeviceItems({"Speakers", "HDMI"}));
     ASSERT_TRUE(gone.model.Load(stored, nullptr));
     EXPECT_EQ(gone.model.values().waveDevice, 0);
     EXPECT_EQ(gone.devices.selected, 0);
@@ -160,12 +173,12 @@ TEST(StoredWindowValues, TheDeviceIsFoundByItsName) {
     // A store from before names were kept: the index, as it always was.
     std::vector<SettingValue> older;
     for (const SettingValue& v : stored.entries()) {
-        if (v.name != "WaveDeviceName") {
+        if (!v.name.starts_with("WaveDevice") || v.name == "WaveDevice") {
             older.push_back(v);
         }
     }
     Window legacy;
-    legacy.model.SetDeviceItems({"Windows Default", "Speakers", "JACK", "USB Interface"});
+    legacy.model.SetDeviceItems(DeviceItems({"Speakers", "JACK", "USB Interface"}));
     ASSERT_TRUE(legacy.model.Load(SettingsValues(older), nullptr));
     EXPECT_EQ(legacy.model.values().waveDevice, 2);
     EXPECT_EQ(legacy.model.missingDevice(), "");
