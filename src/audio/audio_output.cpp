@@ -299,6 +299,7 @@ bool AudioOutput::OpenDevice() {
 
     StreamOptions options;
     options.name = streamName_;
+    options.identity = streamIdentity_;
     options.bufferBytes = static_cast<std::uint32_t>(openBufferSize_);
     options.bufferCount = static_cast<std::uint32_t>(openNumBuffers_);
     std::unique_ptr<HostStream> opened;

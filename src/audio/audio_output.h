@@ -59,6 +59,8 @@ public:
     // The name sound servers show for the stream; used from the next open.
     const std::string& StreamName() const noexcept { return streamName_; }
     void SetStreamName(std::string name) { streamName_ = std::move(name); }
+    // See StreamOptions::identity.
+    void SetStreamIdentity(std::string identity) { streamIdentity_ = std::move(identity); }
 
     const std::string& LastError() const noexcept { return lastError_; }
     const WaveFormat& Format() const noexcept { return format_; }
@@ -83,6 +85,7 @@ protected:
     std::int32_t numBuffers_ = kMaxBuffers;
     std::uint32_t waveDevice_ = kDefaultWaveDevice;
     std::string streamName_;
+    std::string streamIdentity_;
 
     // Sized for the requested size, so a later format change that enlarges
     // the effective size can never reach past a buffer.

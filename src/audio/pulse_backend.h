@@ -40,9 +40,16 @@ enum class PulseFailure : std::uint32_t {
 // which counts a byte once it has left the sink (the sink's latency
 // included), so a buffer is done when it has really played. The stream
 // plays without PA_STREAM_ADJUST_LATENCY, opens corked and starts at Start.
-// Streams carry the role "production": their level must not change, and the
-// servers' default policies duck or cork music and video streams (for a call,
-// for instance) but leave production streams alone.
+// Each window's stream has an identity of its own (StreamOptions::identity):
+// PulseAudio's stream restore keys on module-stream-restore.id, and
+// WirePlumber on the first of media.role, application.id, ... that a stream
+// has. So such a stream carries no media role (a role would be one key for
+// every window, and a sink or volume set for one window in the mixer would
+// reach the next window that plays) but an application.id that names the
+// window. The servers' default policies cork or duck only streams of the
+// roles music and video, so a stream without a role keeps its level as one
+// of the role "production" did. A stream without an identity (a test's)
+// keeps that role.
 //
 // When the server goes away, open streams report the loss (Failure) and refuse
 // further writes, opens fail at once, the last sink list stays, and the

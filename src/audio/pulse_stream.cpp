@@ -24,6 +24,8 @@ constexpr auto kReadyTimeout = std::chrono::seconds(2);
 constexpr pa_usec_t kTimingInterval = 200 * PA_USEC_PER_MSEC;
 // The role the stream announces (see PulseBackend).
 constexpr const char* kMediaRole = "production";
+// The property PulseAudio's module-stream-restore takes as a stream's key.
+constexpr const char* kStreamRestoreId = "module-stream-restore.id";
 
 pa_sample_format_t SampleFormat(std::uint16_t bitsPerSample) {
     switch (bitsPerSample) {
@@ -85,9 +87,15 @@ DeviceResult PulseStream::Connect(const char* sink, const StreamOptions& options
         const char* mediaName = named ? options.name.c_str() : PulseBackend::kApplicationName;
         pa_proplist* properties = pa_proplist_new();
         pa_proplist_sets(properties, PA_PROP_MEDIA_NAME, mediaName);
-        pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, kMediaRole);
         pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, PulseBackend::kApplicationName);
         pa_proplist_sets(properties, PA_PROP_APPLICATION_ICON_NAME, PulseBackend::kIconName);
+        if (!options.identity.empty() && pa_utf8_valid(options.identity.c_str()) != nullptr) {
+            const std::string key = std::string(PulseBackend::kIconName) + "." + options.identity;
+            pa_proplist_sets(properties, kStreamRestoreId, key.c_str());
+            pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, key.c_str());
+        } else {
+            pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, kMediaRole);
+        }
         stream_ =
             pa_stream_new_with_proplist(context, mediaName, &sampleSpec_, nullptr, properties);
         pa_proplist_free(properties);

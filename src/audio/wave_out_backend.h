@@ -30,6 +30,11 @@ struct StreamOptions {
     // the user makes is heard later than the settings say.
     std::uint32_t bufferBytes = 8192;
     std::uint32_t bufferCount = 4;
+    // The same from run to run for one player (a window's generator number)
+    // and different between players: sound servers remember a stream's
+    // routing and volume under it, so what the user sets for one window in
+    // the desktop's mixer never reaches another. Empty: the host's own key.
+    std::string identity;
 };
 
 // One open stream on an audio host: the host's buffer between the player and

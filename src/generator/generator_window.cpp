@@ -444,8 +444,9 @@ void GeneratorWindow::StartGenerator() {
         audioOutput_.SetNumBuffers(settings_->BufferCount());
         audioOutput_.SetBufferSize(settings_->BufferBytes());  // last: allocates for the count
     }
-    audioOutput_.SetStreamName(
-        StreamTitle(model_.values(), bus_ != nullptr ? bus_->WindowNumber() : 1));
+    const int number = bus_ != nullptr ? bus_->WindowNumber() : 1;
+    audioOutput_.SetStreamName(StreamTitle(model_.values(), number));
+    audioOutput_.SetStreamIdentity("generator-" + std::to_string(number));
     playback_->Prepare();
     playback_->SetStarting(true);
     const bool started = audioOutput_.BeginPlayback();
