@@ -20,11 +20,10 @@ constexpr std::uint32_t kFirstPulseCode = kFirstBackendError + 0x200;
 constexpr std::uint32_t kKindSpan = 0x100;
 
 // What each failure kind tells the user before libpulse's reason.
-constexpr std::array<const char*, 4> kFailureTexts{
-    "The sound server refused the stream: ",
-    "The sound server connection failed: ",
-    "The sound server connection was lost: ",
-    "The sound server ended the stream: ",
+constexpr std::array<const char*, 5> kFailureTexts{
+    "The sound server refused the stream: ",  "The sound server connection failed: ",
+    "The sound server connection was lost: ", "The sound server ended the stream: ",
+    "The sound server does not answer",  // says all: no reason follows
 };
 
 bool Playable(const WaveFormat& format) {
@@ -104,9 +103,12 @@ std::string PulseBackend::ErrorText(std::uint32_t code) {
     std::string text = StandardErrorText(code);
     if (text.empty() && IsPulseCode(code)) {
         const std::uint32_t offset = code - kFirstPulseCode;
+        const std::uint32_t kind = offset / kKindSpan;
         const char* reason = pa_strerror(static_cast<int>(offset % kKindSpan));
-        if (reason != nullptr) {
-            text = std::string(kFailureTexts[offset / kKindSpan]) + reason;
+        if (kind == static_cast<std::uint32_t>(PulseFailure::kServerSilent)) {
+            text = kFailureTexts[kind];
+        } else if (reason != nullptr) {
+            text = std::string(kFailureTexts[kind]) + reason;
         }
     }
     if (text.empty()) {

@@ -21,6 +21,7 @@ enum class PulseFailure : std::uint32_t {
     kConnectFailed,   // no server has answered
     kConnectionLost,  // the server went away
     kStreamEnded,     // the server ended a playing stream (its sink was removed)
+    kServerSilent,    // the server stopped answering while a stream played
 };
 
 // The sinks of a PulseAudio server, or of PipeWire's pipewire-pulse, through

@@ -22,6 +22,9 @@ constexpr auto kReadyTimeout = std::chrono::seconds(2);
 // old one no longer holds. Each report is a round trip to the server and a
 // wake-up of two threads, so they are kept few.
 constexpr pa_usec_t kTimingInterval = 200 * PA_USEC_PER_MSEC;
+// A stream that plays and has had no timing report for this long is on a
+// server that no longer answers.
+constexpr pa_usec_t kSilentServerLimit = 2 * PA_USEC_PER_SEC;
 // The role the stream announces (see PulseBackend).
 constexpr const char* kMediaRole = "production";
 // The property PulseAudio's module-stream-restore takes as a stream's key.
@@ -198,6 +201,7 @@ DeviceResult PulseStream::Start() {
         return static_cast<DeviceResult>(lostCode_);
     }
     started_ = true;
+    watchedSince_ = pa_rtclock_now();
     if (!paused_ && Playing()) {
         Cork(false);
         Trigger();
@@ -273,6 +277,7 @@ DeviceResult PulseStream::SetPaused(bool paused) {
         }
     } else {
         paused_ = false;
+        watchedSince_ = pa_rtclock_now();
         if (started_ && Playing()) {
             Cork(false);
             Trigger();
@@ -297,11 +302,19 @@ DeviceResult PulseStream::Flush() {
     started_ = true;
     paused_ = false;
     played_ = written_;
+    watchedSince_ = pa_rtclock_now();
     return kDeviceOk;
 }
 
 DeviceResult PulseStream::Failure() {
     MainloopLock lock(mainloop_);
+    // A server that stopped answering (stopped by a signal, hung) ends
+    // nothing and sends nothing: no timing report comes any more, though one
+    // is asked for several times a second while the stream plays.
+    if (lostCode_ == 0 && started_ && !paused_ && Playing() &&
+        pa_rtclock_now() - std::max(timingAt_, watchedSince_) > kSilentServerLimit) {
+        lostCode_ = PulseBackend::CodeFor(PulseFailure::kServerSilent, PA_ERR_TIMEOUT);
+    }
     return static_cast<DeviceResult>(lostCode_);
 }
 

@@ -87,6 +87,7 @@ private:
     bool offsetKnown_ = true;
     pa_usec_t timingAt_ = 0;         // when the last timing report came (pa_rtclock_now)
     pa_usec_t timingAskedAt_ = 0;    // when PlayedBytes last asked for one
+    pa_usec_t watchedSince_ = 0;     // when it last started playing (start, resume, flush)
     std::uint32_t prebufBytes_ = 0;  // what the server waits for before it plays
     bool ranDry_ = false;            // the server said the stream ran dry
     bool wantsRoom_ = false;         // Writable() found no room
