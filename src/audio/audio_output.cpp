@@ -322,6 +322,18 @@ bool AudioOutput::OpenDevice() {
     playedFrames_.store(0, std::memory_order_release);
     writtenFrames_.store(0, std::memory_order_release);
     channel_.Post({DeviceEvent::kOpened, generation_, -1});
+    {
+        // The mixer's say reaches the owner as a notification, after the
+        // open's. The stream calls no more once it is destroyed, which
+        // happens before this component goes.
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        stream_->WatchMixer(
+            [channel = &channel_, generation = generation_](const MixerLevel& level) {
+                DeviceNotification notification{DeviceEvent::kMixerLevel, generation, -1};
+                notification.mixer = level;
+                channel->Post(notification);
+            });
+    }
     state_ = State::kFilling;
 
     queuedCount_ = doneCount_ = filledCount_ = 0;
@@ -493,6 +505,11 @@ void AudioOutput::HandleNotification(const DeviceNotification& notification) {
         case DeviceEvent::kClosed:
             if (OnStop) {
                 OnStop();
+            }
+            break;
+        case DeviceEvent::kMixerLevel:
+            if (notification.generation == generation_ && OnMixerLevel) {
+                OnMixerLevel(notification.mixer);
             }
             break;
         case DeviceEvent::kBufferDone:

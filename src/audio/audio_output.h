@@ -141,6 +141,9 @@ public:
     // Raised when the device has opened and when it has closed.
     std::function<void()> OnStart;
     std::function<void()> OnStop;
+    // The host's mixer plays the open stream at another level than it is
+    // made (or back at the same): see HostStream::WatchMixer.
+    std::function<void(const MixerLevel&)> OnMixerLevel;
     // Runs on the render thread when it starts (real-time priority, say).
     std::function<void()> OnRenderThreadStart;
 

@@ -7,12 +7,15 @@
 #include <mutex>
 #include <optional>
 
+#include "audio/wave_out_backend.h"
+
 namespace skarnel {
 
 enum class DeviceEvent : std::uint8_t {
     kOpened,      // the device has opened
     kBufferDone,  // the host has played one buffer (or a reset returned it)
     kClosed,      // the device has closed
+    kMixerLevel,  // the host's mixer plays the stream at another level (mixer)
 };
 
 // One notification of a device to the component that opened it. The
@@ -26,6 +29,7 @@ struct DeviceNotification {
     // or, when a refill could not be queued, the code that refused it.
     bool refilled = false;
     std::uint32_t refillFailure = 0;
+    MixerLevel mixer;  // kMixerLevel
 };
 
 // Carries notifications from the thread that keeps the buffer queue (or any

@@ -237,7 +237,8 @@ void PulseConnection::OnContextState(pa_context* context, void* self) {
             connection->connected_ = true;
             connection->lost_ = false;
             const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK |
-                                                                  PA_SUBSCRIPTION_MASK_SERVER);
+                                                                  PA_SUBSCRIPTION_MASK_SERVER |
+                                                                  PA_SUBSCRIPTION_MASK_SINK_INPUT);
             if (pa_operation* subscribed = pa_context_subscribe(context, mask, nullptr, nullptr)) {
                 pa_operation_unref(subscribed);
             }
@@ -260,10 +261,28 @@ void PulseConnection::OnContextState(pa_context* context, void* self) {
 
 void PulseConnection::OnSubscription(pa_context*, pa_subscription_event_type_t event, std::uint32_t,
                                      void* self) {
+    auto* connection = static_cast<PulseConnection*>(self);
     const auto facility = event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
     if (facility == PA_SUBSCRIPTION_EVENT_SINK || facility == PA_SUBSCRIPTION_EVENT_SERVER) {
-        static_cast<PulseConnection*>(self)->ListSinks();
+        connection->ListSinks();
     }
+    if (facility == PA_SUBSCRIPTION_EVENT_SINK || facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT) {
+        // A watcher may remove itself (or none) while it runs: a copy.
+        const auto watchers = connection->mixerWatchers_;
+        for (const auto& [id, changed] : watchers) {
+            changed();
+        }
+    }
+}
+
+std::uint64_t PulseConnection::AddMixerWatcher(std::function<void()> changed) {
+    const std::uint64_t id = nextMixerWatcher_++;
+    mixerWatchers_.emplace_back(id, std::move(changed));
+    return id;
+}
+
+void PulseConnection::RemoveMixerWatcher(std::uint64_t id) {
+    std::erase_if(mixerWatchers_, [id](const auto& watcher) { return watcher.first == id; });
 }
 
 void PulseConnection::ListSinks() {

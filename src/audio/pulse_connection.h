@@ -79,6 +79,12 @@ public:
     // returns, no call runs or comes, except the one that made that call.
     void Watch(std::function<void()> changed);
 
+    // With the mainloop lock: `changed` is called (on the mainloop thread)
+    // after every change of a stream or a sink on the server (a volume, a
+    // mute, a move), until RemoveMixerWatcher with the number returned.
+    std::uint64_t AddMixerWatcher(std::function<void()> changed);
+    void RemoveMixerWatcher(std::uint64_t id);
+
     pa_threaded_mainloop* Mainloop() const noexcept { return mainloop_; }
     // With the mainloop lock: the context when it is ready, else null.
     pa_context* ReadyContext() const noexcept;
@@ -128,6 +134,8 @@ private:
     int attemptError_ = PA_ERR_TIMEOUT;
     bool shuttingDown_ = false;
     std::atomic<bool> connected_{false};
+    std::vector<std::pair<std::uint64_t, std::function<void()>>> mixerWatchers_;  // mainloop lock
+    std::uint64_t nextMixerWatcher_ = 1;
 
     mutable std::mutex listMutex_;
     std::vector<PulseSink> sinks_;

@@ -386,6 +386,7 @@ std::int64_t PulseStream::HeardIndex(const pa_timing_info& timing, pa_usec_t now
 }
 
 void PulseStream::ReleaseStream() noexcept {
+    StopWatchingMixer();
     if (stream_ == nullptr) {
         return;
     }
@@ -454,6 +455,94 @@ void PulseStream::OnTiming(pa_stream*, void* self) {
     // The player times its looks by the position, which runs on between
     // reports: a report only corrects it, and wakes nobody.
     static_cast<PulseStream*>(self)->timingAt_ = pa_rtclock_now();
+}
+
+}  // namespace skarnel
+
+namespace skarnel {
+
+// ---------------------------------------------------------------- the mixer's level
+
+void PulseStream::WatchMixer(std::function<void(const MixerLevel&)> changed) {
+    MainloopLock lock(mainloop_);
+    StopWatchingMixer();
+    if (!changed || !Playing()) {
+        return;
+    }
+    mixerChanged_ = std::move(changed);
+    mixerKnown_ = false;
+    mixerWatcher_ = connection_->AddMixerWatcher([this] { QueryMixer(); });
+    QueryMixer();
+}
+
+void PulseStream::StopWatchingMixer() noexcept {
+    if (mixerWatcher_ != 0) {
+        connection_->RemoveMixerWatcher(mixerWatcher_);
+        mixerWatcher_ = 0;
+    }
+    for (pa_operation** query : {&inputQuery_, &sinkQuery_}) {
+        if (*query != nullptr) {
+            pa_operation_cancel(*query);
+            pa_operation_unref(*query);
+            *query = nullptr;
+        }
+    }
+    queryAgain_ = false;
+    mixerChanged_ = nullptr;
+}
+
+void PulseStream::QueryMixer() noexcept {
+    if (!mixerChanged_ || !Playing()) {
+        return;
+    }
+    if (inputQuery_ != nullptr || sinkQuery_ != nullptr) {
+        queryAgain_ = true;  // the running query may have missed this change
+        return;
+    }
+    askedSink_ = PA_INVALID_INDEX;
+    sinkMuted_ = false;
+    inputQuery_ = pa_context_get_sink_input_info(pa_stream_get_context(stream_),
+                                                 pa_stream_get_index(stream_), &OnInputInfo, this);
+}
+
+void PulseStream::OnInputInfo(pa_context* context, const pa_sink_input_info* info, int eol,
+                              void* self) {
+    auto* host = static_cast<PulseStream*>(self);
+    if (eol == 0 && info != nullptr) {
+        const pa_volume_t volume = pa_cvolume_max(&info->volume);
+        // Full volume is exactly 0 dB; none at all is as good as muted.
+        host->asked_.gainDb = volume == PA_VOLUME_NORM ? 0.0 : pa_sw_volume_to_dB(volume);
+        host->asked_.muted = info->mute != 0 || volume == PA_VOLUME_MUTED;
+        host->askedSink_ = info->sink;
+        return;
+    }
+    pa_operation_unref(host->inputQuery_);
+    host->inputQuery_ = nullptr;
+    if (host->askedSink_ != PA_INVALID_INDEX) {
+        host->sinkQuery_ =
+            pa_context_get_sink_info_by_index(context, host->askedSink_, &OnSinkInfo, self);
+    }
+}
+
+void PulseStream::OnSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* self) {
+    auto* host = static_cast<PulseStream*>(self);
+    if (eol == 0 && info != nullptr) {
+        host->sinkMuted_ = info->mute != 0;
+        return;
+    }
+    pa_operation_unref(host->sinkQuery_);
+    host->sinkQuery_ = nullptr;
+    MixerLevel level = host->asked_;
+    level.muted = level.muted || host->sinkMuted_;
+    if (eol > 0 && (!host->mixerKnown_ || !(level == host->mixer_))) {
+        host->mixerKnown_ = true;
+        host->mixer_ = level;
+        host->mixerChanged_(level);
+    }
+    if (host->queryAgain_) {
+        host->queryAgain_ = false;
+        host->QueryMixer();
+    }
 }
 
 }  // namespace skarnel

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "audio/pulse_connection.h"
@@ -48,12 +49,18 @@ public:
     DeviceResult SetPaused(bool paused) override;
     DeviceResult Flush() override;
     DeviceResult Failure() override;
+    // From the server's stream and sink events: the stream's volume and
+    // mute and its sink's mute, asked for afresh at every such event.
+    void WatchMixer(std::function<void(const MixerLevel&)> changed) override;
 
 private:
     static void OnState(pa_stream* stream, void* self);
     static void OnWritable(pa_stream* stream, std::size_t bytes, void* self);
     static void OnTiming(pa_stream* stream, void* self);
     static void OnUnderflow(pa_stream* stream, void* self);
+    static void OnInputInfo(pa_context* context, const pa_sink_input_info* info, int eol,
+                            void* self);
+    static void OnSinkInfo(pa_context* context, const pa_sink_info* info, int eol, void* self);
 
     // All with the mainloop lock.
     bool Playing() const noexcept;  // a stream that takes data and commands
@@ -64,6 +71,8 @@ private:
     // The server's index of the byte heard at `now`, from its last report.
     std::int64_t HeardIndex(const pa_timing_info& timing, pa_usec_t now) const noexcept;
     void ReleaseStream() noexcept;
+    void QueryMixer() noexcept;
+    void StopWatchingMixer() noexcept;
     DeviceResult OpenFailure() const noexcept;
     pa_buffer_attr BufferAttributes(const StreamOptions& options) const noexcept;
 
@@ -91,6 +100,19 @@ private:
     std::uint32_t prebufBytes_ = 0;  // what the server waits for before it plays
     bool ranDry_ = false;            // the server said the stream ran dry
     bool wantsRoom_ = false;         // Writable() found no room
+
+    // The mixer's level (mainloop lock): the stream's part is asked first,
+    // then its sink's mute.
+    std::function<void(const MixerLevel&)> mixerChanged_;
+    std::uint64_t mixerWatcher_ = 0;
+    pa_operation* inputQuery_ = nullptr;
+    pa_operation* sinkQuery_ = nullptr;
+    bool queryAgain_ = false;  // an event came while a query ran
+    MixerLevel asked_;         // the stream's part of the query that runs
+    std::uint32_t askedSink_ = PA_INVALID_INDEX;
+    bool sinkMuted_ = false;
+    bool mixerKnown_ = false;
+    MixerLevel mixer_;  // the last level reported
 };
 
 }  // namespace skarnel

@@ -53,6 +53,15 @@ public:
     // The host goes away: nothing written plays any more, and every later
     // write fails with `code`.
     void FailHost(DeviceResult code);
+    // The host's mixer: the watcher hears `level` as a sound server's would.
+    void WatchMixer(std::function<void(const MixerLevel&)> changed) override {
+        mixerChanged_ = std::move(changed);
+    }
+    void SetMixerLevel(const MixerLevel& level) {
+        if (mixerChanged_) {
+            mixerChanged_(level);
+        }
+    }
 
     // Writes taken and not yet played.
     std::size_t QueuedCount() const;
@@ -92,6 +101,7 @@ private:
     // Paced: the position reached at `anchorTime_`.
     std::uint64_t anchorPlayed_ = 0;
     Clock::time_point anchorTime_{};
+    std::function<void(const MixerLevel&)> mixerChanged_;
 };
 
 // A deterministic family of simulated output devices for tests and for

@@ -37,6 +37,17 @@ struct StreamOptions {
     std::string identity;
 };
 
+// How a host plays a stream besides its samples: a sound server's mixer may
+// turn it down or mute it (the stream's own volume and mute, or its sink's
+// mute), which the samples the player made cannot show.
+struct MixerLevel {
+    double gainDb = 0.0;  // the stream's volume; 0 dB plays the samples as made
+    bool muted = false;   // the stream or the device it plays on is muted
+
+    bool Unchanged() const noexcept { return gainDb == 0.0 && !muted; }
+    bool operator==(const MixerLevel&) const = default;
+};
+
 // One open stream on an audio host: the host's buffer between the player and
 // what is heard. A back-end only moves samples to its host and tells how far
 // the host has played them; the player (AudioOutput) owns the buffers, their
@@ -87,6 +98,10 @@ public:
     // ErrorText says why; what was written and not played will never play,
     // and Write fails with it too.
     virtual DeviceResult Failure() = 0;
+    // Calls `changed` (on a thread of the host, never after the destructor
+    // has returned) with the mixer's level of this stream once it is known
+    // and whenever it changes. A host without a mixer never calls it.
+    virtual void WatchMixer(std::function<void(const MixerLevel&)> changed) { (void)changed; }
 };
 
 // A family of output devices: the operations of one audio system. Adding a

@@ -77,6 +77,7 @@ GeneratorWindow::GeneratorWindow(WaveOutBackend& backend, Dialogs& dialogs,
     audioOutput_.SetFrameRate(22050);
     audioOutput_.OnStart = [this] { OnPlaybackStarted(); };
     audioOutput_.OnStop = [this] { OnPlaybackStopped(); };
+    audioOutput_.OnMixerLevel = [this](const MixerLevel& level) { ShowMixerNote(level); };
     playback_ = new PlaybackPath(engine_, model_, audioOutput_, *liveView_, this);
     realtime_ = new RealtimePriority(false, this);
     audioOutput_.OnRenderThreadStart = [this] { realtime_->RequestForCallingThread(); };
@@ -290,15 +291,36 @@ void GeneratorWindow::ShowMissingDeviceNote() {
             missingDeviceNote_ = note;
             ShowStatusNote(note);
         }
-    } else if (!missingDeviceNote_.isEmpty()) {
-        // The device is back (or another was chosen): its note goes, any
-        // later note stays.
-        if (QStatusBar* bar = findChild<QStatusBar*>();
-            bar != nullptr && bar->currentMessage() == missingDeviceNote_) {
-            bar->clearMessage();
-        }
-        missingDeviceNote_.clear();
+    } else {
+        // The device is back (or another was chosen): its note goes.
+        TakeBackStatusNote(missingDeviceNote_);
     }
+}
+
+void GeneratorWindow::ShowMixerNote(const MixerLevel& level) {
+    // The view measures the samples as made; what leaves the server may be
+    // turned down or muted in the desktop's mixer, and the user must know.
+    if (level.Unchanged()) {
+        TakeBackStatusNote(mixerNote_);
+        return;
+    }
+    const QString note =
+        level.muted
+            ? QStringLiteral("The sound server plays this stream muted")
+            : QString("The sound server plays this stream at %1 dB").arg(level.gainDb, 0, 'f', 1);
+    if (note != mixerNote_) {
+        mixerNote_ = note;
+        ShowStatusNote(note);
+    }
+}
+
+void GeneratorWindow::TakeBackStatusNote(QString& note) {
+    // Only while it is still what the status line says: a later note stays.
+    if (QStatusBar* bar = findChild<QStatusBar*>();
+        !note.isEmpty() && bar != nullptr && bar->currentMessage() == note) {
+        bar->clearMessage();
+    }
+    note.clear();
 }
 
 void GeneratorWindow::Refused(const char* operation, const std::string& reason) {

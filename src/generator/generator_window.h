@@ -133,6 +133,11 @@ public:
     // Tells in the status area of a chosen device that is no longer listed
     // (the model's missingDevice()), if any.
     void ShowMissingDeviceNote();
+    // Says in the status line how the sound server's mixer plays this
+    // window's stream, while that differs from the samples made.
+    void ShowMixerNote(const MixerLevel& level);
+    // Clears `note` and takes it from the status line if it still shows.
+    void TakeBackStatusNote(QString& note);
     // Shows a conversion error of `action` as a message and goes on.
     void RunGuarded(const std::function<void()>& action);
 
@@ -234,6 +239,7 @@ private:
     // The values a reset replaced, and what it left, for "Undo Reset".
     std::optional<GeneratorSettings> beforeReset_;
     QString missingDeviceNote_;     // the note shown for the missing device, if any
+    QString mixerNote_;             // the note on the mixer's level, if any
     GeneratorSettings afterReset_;  // tick Loop when the playing period ends
     ModalOperation modal_ = ModalOperation::kNone;
     CommandBus* bus_ = nullptr;

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -22,6 +23,7 @@
 #include <iterator>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -481,6 +483,67 @@ TEST_F(PulseTest, ListsSinksByDescriptionAndFollowsLoadsAndUnloads) {
 }
 
 // ---------------------------------------------------------------- opening
+
+// A window's stream carries its identity for the servers' stream restore,
+// and what the mixer does to it (its volume, its mute, its sink's mute)
+// comes back through the server's events.
+TEST_F(PulseTest, AWindowsStreamHasItsOwnIdentityAndHearsTheMixer) {
+    PulseBackend backend;
+    const auto wakeup = std::make_shared<QueueWakeup>();
+    StreamOptions options{"Generator 3", 8192, 4};
+    options.identity = "generator-3";
+    std::unique_ptr<HostStream> stream;
+    ASSERT_EQ(backend.Open(kDefaultWaveDevice, Pcm(2, 16), options, wakeup, stream), kDeviceOk);
+    const std::string inputs = SinkInputs();
+    EXPECT_NE(inputs.find("module-stream-restore.id = \"org.orvane.Skarnel.generator-3\""),
+              std::string::npos)
+        << inputs;
+    EXPECT_NE(inputs.find("application.id = \"org.orvane.Skarnel.generator-3\""),
+              std::string::npos);
+    EXPECT_EQ(inputs.find("media.role"), std::string::npos) << "a role is one key for all";
+
+    std::mutex mutex;
+    std::vector<MixerLevel> heard;
+    stream->WatchMixer([&](const MixerLevel& level) {
+        std::lock_guard<std::mutex> lock(mutex);
+        heard.push_back(level);
+    });
+    const auto last = [&]() -> std::optional<MixerLevel> {
+        std::lock_guard<std::mutex> lock(mutex);
+        return heard.empty() ? std::nullopt : std::optional<MixerLevel>(heard.back());
+    };
+    const auto hears = [&](const MixerLevel& level) {
+        return WaitUntil([&] { return last() == level; }, seconds(1));
+    };
+    EXPECT_TRUE(hears(MixerLevel{}));  // known at once: as made
+    const std::string input = [] {
+        std::istringstream fields(Shell("pactl list short sink-inputs").value_or(""));
+        std::string index;
+        fields >> index;
+        return index;
+    }();
+    ASSERT_TRUE(Shell("pactl set-sink-input-volume " + input + " 50%"));
+    EXPECT_TRUE(
+        WaitUntil([&] { return last() && std::abs(last()->gainDb + 18.06) < 0.01; }, seconds(1)));
+    ASSERT_TRUE(Shell("pactl set-sink-input-mute " + input + " 1"));
+    EXPECT_TRUE(WaitUntil([&] { return last() && last()->muted; }, seconds(1)));
+    ASSERT_TRUE(Shell("pactl set-sink-input-mute " + input + " 0"));
+    ASSERT_TRUE(Shell("pactl set-sink-input-volume " + input + " 100%"));
+    EXPECT_TRUE(hears(MixerLevel{}));
+    ASSERT_TRUE(Shell("pactl set-sink-mute s 1"));  // the device itself
+    EXPECT_TRUE(hears(MixerLevel{0.0, true}));
+    ASSERT_TRUE(Shell("pactl set-sink-mute s 0"));
+    EXPECT_TRUE(hears(MixerLevel{}));
+    stream.reset();  // no call after it is gone
+    const std::size_t calls = [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return heard.size();
+    }();
+    ASSERT_TRUE(Shell("pactl set-sink-mute s 1"));
+    std::this_thread::sleep_for(milliseconds(300));
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(heard.size(), calls);
+}
 
 TEST_F(PulseTest, OpensTheChosenSinkOrTheDefaultThatItThenFollows) {
     PulseBackend backend;

@@ -106,6 +106,33 @@ TEST_F(OutputDevicesTest, LookAlikeDevicesAreToldApartAndChosenByTheirHostNames)
               QString::fromStdString(digital));
 }
 
+// What the sound server's mixer does to the stream shows in the status line
+// while it differs from the samples made, and goes when it is undone; a later
+// note is not taken away with it.
+TEST_F(OutputDevicesTest, TheMixersLevelShowsInTheStatusLineUntilItIsUndone) {
+    window->findChild<QPushButton*>("btnON")->click();
+    HandleNotifications();
+    ASSERT_NE(backend.LastStream(), nullptr);
+    const auto mixer = [this](double gainDb, bool muted) {
+        backend.LastStream()->SetMixerLevel({gainDb, muted});
+        HandleNotifications();
+    };
+    mixer(0.0, false);
+    EXPECT_TRUE(StatusNote().isEmpty());
+    mixer(-18.0618, false);
+    EXPECT_EQ(StatusNote(), "The sound server plays this stream at -18.1 dB");
+    mixer(-18.0618, true);
+    EXPECT_EQ(StatusNote(), "The sound server plays this stream muted");
+    mixer(0.0, false);
+    EXPECT_TRUE(StatusNote().isEmpty());
+    mixer(-6.0, false);
+    window->ShowStatusNote("Something else");
+    mixer(0.0, false);
+    EXPECT_EQ(StatusNote(), "Something else");
+    window->findChild<QPushButton*>("btnOFF")->click();
+    HandleNotifications();
+}
+
 // The note that the chosen device is missing takes no room from the
 // controls: the window at its natural size grows by the status line instead
 // of scrolling the credit out of sight.
