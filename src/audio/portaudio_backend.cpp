@@ -144,6 +144,10 @@ DeviceResult PortAudioBackend::Open(std::uint32_t index, const WaveFormat& forma
                                    : PortAudioFeed::kCallback;
     const PaError opened = OpenPortAudioStream(session_, paDevice, sampleFormat, feed, format,
                                                options, std::move(wakeup), stream);
+    if (opened != paNoError && api != nullptr && api->type == paJACK &&
+        session_->HostStoppedAStream()) {
+        return kJackServerGone;  // PortAudio's JACK client went with its server
+    }
     return opened == paNoError ? kDeviceOk : OpenFailure(opened);
 }
 
@@ -155,6 +159,9 @@ std::string PortAudioBackend::ErrorText(std::uint32_t code) {
     std::string text = StandardErrorText(code);
     if (text.empty() && code == kStreamStoppedByHost) {
         text = "The audio system stopped the stream: its device or sound server went away";
+    }
+    if (text.empty() && code == kJackServerGone) {
+        text = "The JACK server Skarnel played on has gone; restart Skarnel to use JACK again";
     }
     if (text.empty() && IsPaErrorCode(code)) {
         const auto paError =

@@ -63,6 +63,12 @@ public:
     // (past the range of PortAudio's codes).
     static constexpr DeviceResult kStreamStoppedByHost =
         static_cast<DeviceResult>(kFirstBackendError + 100);
+    // Open's code for a JACK device that fails once a JACK server stopped a
+    // stream of this process by going away: PortAudio 19.6 keeps its JACK host on that server
+    // (its wait for the dead server holds PortAudio initialised) and finds a
+    // new one only in a new process.
+    static constexpr DeviceResult kJackServerGone =
+        static_cast<DeviceResult>(kFirstBackendError + 101);
 
     // Gaps of silence the streams of this back-end have played between
     // samples: a callback that found the ring dry, or a host that reported

@@ -35,11 +35,18 @@ public:
     void CountUnderrun() noexcept { underruns_.fetch_add(1, std::memory_order_relaxed); }
     std::uint64_t Underruns() const noexcept { return underruns_.load(std::memory_order_relaxed); }
 
+    // A host stopped a stream on its own (a JACK server that went away).
+    // PortAudio's host stays on what it found at the initialisation, so the
+    // back-end can say why a later open on that host fails.
+    void NoteStreamStoppedByHost() noexcept { hostStoppedAStream_.store(true); }
+    bool HostStoppedAStream() const noexcept { return hostStoppedAStream_.load(); }
+
 private:
     int initError_ = 0;
     mutable std::mutex hostErrorMutex_;
     std::string hostErrorText_;
     std::atomic<std::uint64_t> underruns_{0};
+    std::atomic<bool> hostStoppedAStream_{false};
 };
 
 }  // namespace skarnel

@@ -345,6 +345,7 @@ void CheckHost(StreamShare& s) {
     if (active < 0) {
         FailWith(s, active);
     } else if (active == 0) {
+        s.session->NoteStreamStoppedByHost();
         SetFailure(s, PortAudioBackend::kStreamStoppedByHost);
     }
 }

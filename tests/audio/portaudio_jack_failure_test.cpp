@@ -64,6 +64,17 @@ TEST_F(PortAudioJackFailure, AServerThatGoesAwayEndsPlaybackWithAReason) {
         EXPECT_EQ(out.PlaybackFault(), backend->ErrorText(PortAudioBackend::kStreamStoppedByHost));
         EXPECT_FALSE(out.DeviceOpen());
         EXPECT_EQ(out.QueuedCount(), 0);
+
+        // The server back: PortAudio's JACK host in this process stays on
+        // the one that went, so ON says what to do, not that memory ran out.
+        StartServer();
+        ASSERT_FALSE(HasFatalFailure());
+        if (!out.BeginPlayback()) {
+            EXPECT_EQ(out.LastError(), backend->ErrorText(PortAudioBackend::kJackServerGone));
+            EXPECT_NE(out.LastError().find("restart Skarnel to use JACK again"), std::string::npos);
+        } else {
+            out.StopImmediately();  // a PortAudio that finds the new server plays
+        }
     }
     // Nor does ending PortAudio wait for the server that went away.
     const auto start = Clock::now();

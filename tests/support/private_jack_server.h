@@ -183,7 +183,15 @@ protected:
             std::string("pcm.!default { type null }\npcm.") + kAlsaOnJack +
                 " { type plug; slave.pcm { type jack; name skarnel_alsa; playback_ports "
                 "{ 0 skarnel_recorder:in_1 1 skarnel_recorder:in_2 } } }");
+        StartServer();
+    }
 
+    // Starts jackd (dummy driver) under the claimed name and waits until it
+    // takes clients; again after StopServer, as a user restarts it.
+    void StartServer() {
+        const std::optional<fs::path> jackd = FindProgram("jackd");
+        ASSERT_TRUE(jackd.has_value());
+        const std::string& server = serverName_;
         const std::string log = (home_ / "jackd.log").string();
         const std::string program = jackd->string();
         std::vector<std::string> args = {
