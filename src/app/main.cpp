@@ -20,11 +20,11 @@
 #include "persistence/sqlite_settings_store.h"
 #include "platform/active_window.h"
 #include "platform/command_bus.h"
+#include "platform/desktop_idle_inhibitor.h"
 #include "platform/dialogs.h"
 #include "platform/global_hotkey.h"
 #include "platform/help_router.h"
 #include "platform/notes_after_commands.h"
-#include "platform/screen_saver.h"
 
 int main(int argc, char* argv[]) {
     // --version and --help are answered before anything else starts: no
@@ -51,7 +51,8 @@ int main(int argc, char* argv[]) {
     // What a command from another program has to say is shown after its call
     // has returned, never inside it.
     skarnel::NotesAfterCommands dialogs(boxes);
-    skarnel::DBusScreenSaverInhibitor screenSaver;
+    // The screen-saver service where the desktop has one, else the portal.
+    skarnel::DesktopIdleInhibitor screenSaver;
     // Settings of the last window closed, per user (SKARNEL_STORE overrides).
     skarnel::SqliteSettingsStore store;
     skarnel::RealStartupPacer pacer;

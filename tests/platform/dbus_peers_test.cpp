@@ -9,34 +9,17 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QThread>
 #include <vector>
 
+#include "bus_squatter.h"
 #include "platform/command_bus.h"
 #include "platform/screen_saver.h"
 
 namespace skarnel {
 namespace {
 
-// Owns names on the bus and never answers (a separate process, so that
-// nothing in this one can answer for it).
-class Squatter {
-public:
-    explicit Squatter(const QStringList& names) {
-        process_.start(SKARNEL_DBUS_SQUATTER, names);
-        ready_ = process_.waitForReadyRead(10000) && process_.readLine().trimmed() == "ready";
-    }
-    ~Squatter() {
-        process_.kill();
-        process_.waitForFinished();
-    }
-    bool ready() const { return ready_; }
-
-private:
-    QProcess process_;
-    bool ready_ = false;
-};
+using Squatter = testing::BusSquatter;
 
 void HandleEventsFor(int ms) {
     QElapsedTimer t;
