@@ -5,6 +5,7 @@
 #include <QIcon>
 #include <clocale>
 #include <cstdio>
+#include <string_view>
 
 #include <unistd.h>
 
@@ -25,6 +26,7 @@
 #include "platform/global_hotkey.h"
 #include "platform/help_router.h"
 #include "platform/notes_after_commands.h"
+#include "platform/toggle_command.h"
 
 int main(int argc, char* argv[]) {
     // --version and --help are answered before anything else starts: no
@@ -32,6 +34,11 @@ int main(int argc, char* argv[]) {
     if (const auto answer = skarnel::QuickAnswer(argc > 1 ? argv[1] : "")) {
         // A full disk or a closed pipe is an error, not an answer given.
         return std::fputs(answer->c_str(), stdout) >= 0 && std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    // A key binding's command: toggles a running window and ends, opening none.
+    if (argc > 1 && std::string_view(argv[1]) == "--toggle") {
+        QCoreApplication toggling(argc, argv);
+        return skarnel::ToggleWindowUsedLast();
     }
     // A session that ends the program mid-export leaves no hidden half file.
     skarnel::temporary_files::RemoveOnTerminationSignals();
@@ -86,6 +93,7 @@ int main(int argc, char* argv[]) {
                 [&generator](std::uint32_t n, std::int32_t a, std::int32_t b, std::uint64_t stamp) {
                     generator.ExecutePeerCommand(n, a, b, stamp);
                 },
+                [&generator] { return generator.LastUsed(); },
             },
             nullptr, skarnel::DBusCommandBus::Attach::kLater);
         generator.SetCommandBus(commandBus.get());

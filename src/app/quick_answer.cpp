@@ -7,7 +7,7 @@ namespace skarnel {
 namespace {
 
 constexpr std::string_view kUsage =
-    "Usage: skarnel [--version | --help | /nosplash | SCRIPT.wbs | PRESETS.wbq | TEXT]\n"
+    "Usage: skarnel [--version | --help | --toggle | /nosplash | SCRIPT.wbs | PRESETS.wbq | TEXT]\n"
     "\n"
     "Opens the noise generator window. Only the first argument is read, as it is\n"
     "written (upper and lower case differ):\n"
@@ -21,6 +21,9 @@ constexpr std::string_view kUsage =
     "                memory slots; text without \".\" loads the example presets\n"
     "  --version     print the version and end\n"
     "  --help        print this text and end\n"
+    "  --toggle      ON or OFF in the running window used last, as Ctrl+Insert\n"
+    "                does (bind it to a key where the desktop gives programs\n"
+    "                no global keys, as on Wayland), then end\n"
     "\n"
     "See the manual page skarnel(1) for details, and skarnel-render(1) for\n"
     "rendering signals to sound files from the command line.\n";

@@ -597,6 +597,8 @@ void GeneratorWindow::changeEvent(QEvent* event) {
     if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
         setWindowTitle(WindowTitle(audioOutput_.Running()));
         UpdateFsLabel();
+        lastUsed_ =
+            static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     }
     QMainWindow::changeEvent(event);
 }

@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <array>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -113,6 +114,10 @@ public:
     // another instance holds the key), as far as a running modal operation
     // lets it act.
     void HotKeyToggle();
+    // When the user was last in this window (the system's monotonic clock,
+    // which all processes share), 0 when never: `skarnel --toggle` toggles
+    // the window used last.
+    std::uint64_t LastUsed() const noexcept { return lastUsed_; }
     // Pauses or resumes this window's output (the caption follows).
     void InvertPause();
     void OpenOutputSettings();
@@ -240,6 +245,7 @@ private:
     std::optional<GeneratorSettings> beforeReset_;
     QString missingDeviceNote_;     // the note shown for the missing device, if any
     QString mixerNote_;             // the note on the mixer's level, if any
+    std::uint64_t lastUsed_ = 0;    // see LastUsed()
     GeneratorSettings afterReset_;  // tick Loop when the playing period ends
     ModalOperation modal_ = ModalOperation::kNone;
     CommandBus* bus_ = nullptr;

@@ -44,7 +44,7 @@ DBusCommandBus::~DBusCommandBus() {
     }
 }
 
-QStringList DBusCommandBus::GeneratorNames() const {
+QStringList DBusCommandBus::GeneratorNames() {
     QDBusMessage ask = QDBusMessage::createMethodCall(
         "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "ListNames");
     const QDBusReply<QStringList> names =
@@ -142,6 +142,11 @@ void GeneratorAdaptor::Toggle() {
     if (target.toggle) {
         RunFromBus(target, target.toggle);
     }
+}
+
+qulonglong GeneratorAdaptor::LastUsed() {
+    const CommandTarget& target = bus_.target();
+    return target.lastUsed ? target.lastUsed() : 0;
 }
 
 bool GeneratorAdaptor::State(bool& paused, bool& sync) {

@@ -40,6 +40,9 @@ struct CommandTarget {
     // default `execute`.
     std::function<void(std::uint32_t, std::int32_t, std::int32_t, std::uint64_t)> fromPeer =
         nullptr;
+    // When the user was last in the window (see GeneratorWindow::LastUsed);
+    // by default never.
+    std::function<std::uint64_t()> lastUsed = nullptr;
 };
 
 // Delivers only to this process's own window: the bus of a window without a
@@ -62,7 +65,9 @@ private:
 // window command and returns when it has finished; PeerCommand(u, i, i,
 // t stamp) is the same command as another generator window broadcasts it;
 // Toggle() runs the hot key's ON/OFF toggle there (for the instance that
-// holds the key); State() returns (running, paused, sync).
+// holds the key, and for `skarnel --toggle`); State() returns (running,
+// paused, sync); LastUsed() when the user was last in the window (the
+// monotonic clock in nanoseconds, 0 for never).
 //
 // A broadcast runs the command in the own window first, then sends it to
 // every other such name at once and returns without waiting: no window ever
@@ -103,10 +108,11 @@ public:
 
     const CommandTarget& target() const noexcept { return target_; }
 
+    // The generator names on the bus (this process's included); empty when
+    // the bus does not answer within kPeerTimeoutMs.
+    static QStringList GeneratorNames();
+
 private:
-    // The generator names on the bus, this one's included; empty when the
-    // bus does not answer within kPeerTimeoutMs.
-    QStringList GeneratorNames() const;
     // Sends a call and returns at once; an error or no answer within
     // kPeerTimeoutMs is logged as `what`.
     void CallWithoutWaiting(const QDBusMessage& call, const QString& what);
@@ -129,6 +135,7 @@ public slots:
     void PeerCommand(uint number, int first, int second, qulonglong stamp);
     void Toggle();
     bool State(bool& paused, bool& sync);
+    qulonglong LastUsed();
 
 private:
     DBusCommandBus& bus_;

@@ -1,5 +1,7 @@
 #include "platform/hotkey_routing.h"
 
+#include <algorithm>
+
 #include <optional>
 
 namespace skarnel {
@@ -13,6 +15,18 @@ HotKeyTarget RouteHotKey(ActiveWindow& active, PeerWindows& peers, std::int64_t 
     }
     toggleOwn();
     return HotKeyTarget::kOwnWindow;
+}
+
+std::optional<std::int64_t> WindowUsedLast(const std::vector<WindowUse>& windows) {
+    if (windows.empty()) {
+        return std::nullopt;
+    }
+    const auto chosen = std::max_element(
+        windows.begin(), windows.end(), [](const WindowUse& a, const WindowUse& b) {
+            // Less: used earlier, or as recently but started later.
+            return a.lastUsed != b.lastUsed ? a.lastUsed < b.lastUsed : a.pid > b.pid;
+        });
+    return chosen->pid;
 }
 
 }  // namespace skarnel

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <vector>
 
 #include "platform/active_window.h"
 
@@ -28,5 +30,17 @@ enum class HotKeyTarget { kOwnWindow, kOtherWindow };
 // is known).
 HotKeyTarget RouteHotKey(ActiveWindow& active, PeerWindows& peers, std::int64_t ownPid,
                          const std::function<void()>& toggleOwn);
+
+// A running generator window and when the user was last in it (0: never).
+struct WindowUse {
+    std::int64_t pid = 0;
+    std::uint64_t lastUsed = 0;
+};
+
+// The window `skarnel --toggle` toggles: the one the user was in last; when
+// none has been used yet, the first started (the lowest process number), as
+// the hot key toggles that one from outside every window. Nothing without
+// windows.
+std::optional<std::int64_t> WindowUsedLast(const std::vector<WindowUse>& windows);
 
 }  // namespace skarnel

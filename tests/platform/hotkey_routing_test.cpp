@@ -162,6 +162,15 @@ TEST_F(HotKeyRoutingTest, AHungPeerHoldsNeitherTheWindowNorTheToggle) {
     EXPECT_EQ(ownBusToggles, 0);
 }
 
+// `skarnel --toggle` picks the window the user was in last; before any was
+// used, the first started, as the hot key does from outside every window.
+TEST(WindowUsedLast, TheLastUsedElseTheFirstStarted) {
+    EXPECT_EQ(WindowUsedLast({}), std::nullopt);
+    EXPECT_EQ(WindowUsedLast({{300, 0}, {120, 0}, {200, 0}}), 120);
+    EXPECT_EQ(WindowUsedLast({{120, 5}, {200, 9}, {300, 7}}), 200);
+    EXPECT_EQ(WindowUsedLast({{300, 9}, {120, 0}, {200, 9}}), 200);  // a tie: the older
+}
+
 }  // namespace
 }  // namespace skarnel::testing
 

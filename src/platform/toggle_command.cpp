@@ -1,0 +1,56 @@
+#include "platform/toggle_command.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusReply>
+#include <cstdio>
+#include <vector>
+
+#include "platform/command_bus.h"
+#include "platform/hotkey_routing.h"
+
+namespace skarnel {
+
+int ToggleWindowUsedLast() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        std::fputs(
+            "skarnel: --toggle: no D-Bus session bus, through which the windows are reached\n",
+            stderr);
+        return 1;
+    }
+    std::vector<WindowUse> windows;
+    for (const QString& name : DBusCommandBus::GeneratorNames()) {
+        bool isNumber = false;
+        const qint64 pid =
+            name.mid(int(qstrlen(DBusCommandBus::kServicePrefix))).toLongLong(&isNumber);
+        if (!isNumber) {
+            continue;
+        }
+        const QDBusMessage ask = QDBusMessage::createMethodCall(
+            name, DBusCommandBus::kPath, DBusCommandBus::kInterface, "LastUsed");
+        const QDBusReply<qulonglong> used =
+            bus.call(ask, QDBus::Block, DBusCommandBus::kPeerTimeoutMs);
+        // A window that does not answer is not the one to toggle.
+        if (used.isValid()) {
+            windows.push_back({pid, used.value()});
+        }
+    }
+    const std::optional<std::int64_t> chosen = WindowUsedLast(windows);
+    if (!chosen) {
+        std::fputs("skarnel: --toggle: no generator window is running\n", stderr);
+        return 1;
+    }
+    const QString name = DBusCommandBus::kServicePrefix + QString::number(*chosen);
+    const QDBusMessage toggle = QDBusMessage::createMethodCall(
+        name, DBusCommandBus::kPath, DBusCommandBus::kInterface, "Toggle");
+    const QDBusMessage reply = bus.call(toggle, QDBus::Block, 5 * DBusCommandBus::kPeerTimeoutMs);
+    if (reply.type() == QDBusMessage::ErrorMessage) {
+        std::fprintf(stderr, "skarnel: --toggle: the window did not answer: %s\n",
+                     qPrintable(reply.errorMessage()));
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace skarnel
