@@ -29,7 +29,7 @@ struct DeviceNotification {
     // or, when a refill could not be queued, the code that refused it.
     bool refilled = false;
     std::uint32_t refillFailure = 0;
-    MixerLevel mixer;  // kMixerLevel
+    MixerLevel mixer{};  // kMixerLevel
 };
 
 // Carries notifications from the thread that keeps the buffer queue (or any
