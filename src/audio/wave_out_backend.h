@@ -34,7 +34,7 @@ struct StreamOptions {
     // and different between players: sound servers remember a stream's
     // routing and volume under it, so what the user sets for one window in
     // the desktop's mixer never reaches another. Empty: the host's own key.
-    std::string identity;
+    std::string identity{};
 };
 
 // How a host plays a stream besides its samples: a sound server's mixer may
