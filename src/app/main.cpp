@@ -21,9 +21,9 @@
 #include "persistence/sqlite_settings_store.h"
 #include "platform/active_window.h"
 #include "platform/command_bus.h"
+#include "platform/desktop_hotkey.h"
 #include "platform/desktop_idle_inhibitor.h"
 #include "platform/dialogs.h"
-#include "platform/global_hotkey.h"
 #include "platform/help_router.h"
 #include "platform/notes_after_commands.h"
 #include "platform/toggle_command.h"
@@ -71,7 +71,7 @@ int main(int argc, char* argv[]) {
     QApplication::setWindowIcon(QIcon(":/app/skarnel-256.png"));
 
     std::unique_ptr<skarnel::DBusCommandBus> commandBus;
-    skarnel::GlobalHotKey hotKey;
+    skarnel::DesktopHotKey hotKey;
     skarnel::X11ActiveWindow activeWindow;
     const auto attach = [&](skarnel::GeneratorWindow& generator) {
         boxes.SetParent(&generator);
@@ -98,15 +98,24 @@ int main(int argc, char* argv[]) {
             nullptr, skarnel::DBusCommandBus::Attach::kLater);
         generator.SetCommandBus(commandBus.get());
         // Ctrl+Insert toggles the output from anywhere on the desktop, where
-        // the display allows (X11); otherwise only the menu shortcut does.
+        // the session allows (a key grab on X11, the desktop portal
+        // elsewhere); otherwise the Tools menu says so.
         generator.SetHotKey(&hotKey);
-        hotKey.Claim();
+        QObject::connect(&hotKey, &skarnel::DesktopHotKey::unavailable, &generator,
+                         &skarnel::GeneratorWindow::ShowHotKeyUnavailable);
         // Only the first instance gets the key; it passes a press on to the
-        // generator window the user is in.
-        QObject::connect(&hotKey, &skarnel::GlobalHotKey::activated, &generator, [&] {
-            skarnel::RouteHotKey(activeWindow, *commandBus, ::getpid(),
-                                 [&generator] { generator.HotKeyToggle(); });
+        // generator window the user is in, or, where no window can be named
+        // (the portal), to the one used last.
+        QObject::connect(&hotKey, &skarnel::DesktopHotKey::pressedOverActiveWindow, &generator,
+                         [&] {
+                             skarnel::RouteHotKey(activeWindow, *commandBus, ::getpid(),
+                                                  [&generator] { generator.HotKeyToggle(); });
+                         });
+        QObject::connect(&hotKey, &skarnel::DesktopHotKey::pressedAnywhere, &generator, [&] {
+            skarnel::RouteToWindowUsedLast(*commandBus, {::getpid(), generator.LastUsed()},
+                                           [&generator] { generator.HotKeyToggle(); });
         });
+        hotKey.Claim(!skarnel::DBusCommandBus::GeneratorNames().isEmpty());
         // Closing the generator ends the program; an open help window would
         // otherwise keep it running, hidden, still answering the bus.
         QObject::connect(&generator, &skarnel::GeneratorWindow::closed, &app, &QApplication::quit,

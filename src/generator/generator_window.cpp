@@ -25,8 +25,9 @@
 #include "numtext/conversion_error.h"
 #include "numtext/number_format.h"
 #include "platform/command_bus.h"
+#include "platform/desktop_hotkey.h"
 #include "platform/dialogs.h"
-#include "platform/global_hotkey.h"
+#include "platform/help_router.h"
 #include "platform/list_labels.h"
 #include "platform/logging.h"
 #include "platform/notification_pump.h"
@@ -349,6 +350,8 @@ void GeneratorWindow::ConnectPlayback() {
           {ui->CompatibilityTest1, &GeneratorWindow::OpenPerformanceTest}}) {
         connect(entry, &QAction::triggered, this, command);
     }
+    connect(ui->mnuHotKeyUnavailable, &QAction::triggered, this,
+            [] { ShowHelpTopic(kToolsMenuHelp); });
     connect(ui->SaveWaveFile1, &QAction::triggered, this, [this] { export_->Command(); });
     connect(ui->RunScript1, &QAction::triggered, this, [this] { scripts_->Command(); });
     connect(ui->chkSync, &QCheckBox::toggled, this, &GeneratorWindow::OnSyncToggled);
@@ -608,8 +611,12 @@ void GeneratorWindow::UpdateFsLabel() {
         "fs=" + QString::fromStdString(FormatNumber(engine_.state.sampleRate / 1000.0L)) + "kHz");
 }
 
-void GeneratorWindow::SetHotKey(GlobalHotKey* hotKey) {
+void GeneratorWindow::SetHotKey(DesktopHotKey* hotKey) {
     hotKey_ = hotKey;
+}
+
+void GeneratorWindow::ShowHotKeyUnavailable() {
+    ui->mnuHotKeyUnavailable->setVisible(true);
 }
 
 void GeneratorWindow::closeEvent(QCloseEvent* event) {

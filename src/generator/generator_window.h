@@ -34,7 +34,7 @@ class CommandBus;
 class DesktopServices;
 class Dialogs;
 class ExportProgressWindow;
-class GlobalHotKey;
+class DesktopHotKey;
 class MillisecondClock;
 class NotificationPump;
 class OutputSettingsDialog;
@@ -71,7 +71,10 @@ public:
     // The hold on Ctrl+Insert for the whole desktop (its presses reach the
     // window through HotKeyToggle); the window lets go of it when it closes,
     // before its closing handler runs.
-    void SetHotKey(GlobalHotKey* hotKey);
+    void SetHotKey(DesktopHotKey* hotKey);
+    // Nothing in this session gives a hot key for the whole desktop: the
+    // Tools menu says so and leads to the help on `skarnel --toggle`.
+    void ShowHotKeyUnavailable();
     // Ticks or unticks Loop. Ticking waits while a period plays without
     // Loop (a script's preset that Next left playing): ticked at once, the
     // period would never end.
@@ -250,7 +253,7 @@ private:
     ModalOperation modal_ = ModalOperation::kNone;
     CommandBus* bus_ = nullptr;
     MillisecondClock* performanceClock_ = nullptr;
-    GlobalHotKey* hotKey_ = nullptr;
+    DesktopHotKey* hotKey_ = nullptr;
     std::function<void()> onClosing_;
     SyncBoxOrder syncOrder_;
     bool takingPeerSync_ = false;  // the sync box follows another window

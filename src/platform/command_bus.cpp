@@ -109,6 +109,29 @@ void DBusCommandBus::SendToggle(std::int64_t pid) {
                        "The hot key's toggle for " + name);
 }
 
+std::vector<WindowUse> DBusCommandBus::OtherWindowsInUse() {
+    return registered_ ? WindowsInUse(serviceName_) : std::vector<WindowUse>{};
+}
+
+std::vector<WindowUse> DBusCommandBus::WindowsInUse(const QString& skip) {
+    std::vector<WindowUse> windows;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    for (const QString& name : GeneratorNames()) {
+        bool isNumber = false;
+        const qint64 pid = name.mid(int(qstrlen(kServicePrefix))).toLongLong(&isNumber);
+        if (!isNumber || name == skip) {
+            continue;
+        }
+        const QDBusMessage ask =
+            QDBusMessage::createMethodCall(name, kPath, kInterface, "LastUsed");
+        const QDBusReply<qulonglong> used = bus.call(ask, QDBus::Block, kPeerTimeoutMs);
+        if (used.isValid()) {
+            windows.push_back({pid, used.value()});
+        }
+    }
+    return windows;
+}
+
 namespace {
 
 void RunFromBus(const CommandTarget& target, const std::function<void()>& call) {

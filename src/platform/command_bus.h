@@ -105,12 +105,16 @@ public:
     static constexpr int kPeerTimeoutMs = 1000;
     bool HasWindow(std::int64_t pid) override;
     void SendToggle(std::int64_t pid) override;
+    std::vector<WindowUse> OtherWindowsInUse() override;
 
     const CommandTarget& target() const noexcept { return target_; }
 
     // The generator names on the bus (this process's included); empty when
     // the bus does not answer within kPeerTimeoutMs.
     static QStringList GeneratorNames();
+    // The windows on the bus with when each was used, but for the one named
+    // `skip`; a window that does not answer within kPeerTimeoutMs is left out.
+    static std::vector<WindowUse> WindowsInUse(const QString& skip = {});
 
 private:
     // Sends a call and returns at once; an error or no answer within

@@ -50,6 +50,12 @@ std::uint16_t NumLockMask(xcb_connection_t* connection, xcb_key_symbols_t* symbo
 
 }  // namespace
 
+bool GlobalHotKey::DisplayOffersGrabs() {
+    auto* x11 =
+        qApp != nullptr ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return x11 != nullptr && x11->connection() != nullptr;
+}
+
 bool GlobalHotKey::Claim() {
     if (Claimed()) {
         return true;

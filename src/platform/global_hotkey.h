@@ -11,8 +11,8 @@ namespace skarnel {
 
 // Hot key 1, Ctrl+Insert, for the whole desktop: it reaches this program
 // whichever window has the keyboard focus. Only on X11, where it is a passive
-// key grab on the root window; Wayland offers no such grab, and there the
-// window's own menu shortcut is all there is.
+// key grab on the root window; Wayland offers no such grab (see
+// DesktopHotKey for what is used there).
 //
 // NumLock and CapsLock change the modifier state of a key press, so the key is
 // grabbed with Control alone and with each of those locks added.
@@ -24,6 +24,9 @@ public:
     GlobalHotKey(const GlobalHotKey&) = delete;
     GlobalHotKey& operator=(const GlobalHotKey&) = delete;
 
+    // Whether the display lets a program grab a key for the whole desktop
+    // (X11). Needs a QGuiApplication.
+    static bool DisplayOffersGrabs();
     // Takes the key. False, holding nothing, when the display is not X11 or
     // when the X server refuses a grab (another client holds the key). True
     // when already claimed.

@@ -14,6 +14,7 @@ inline constexpr int kPresetsMenuHelp = 6;
 inline constexpr int kIntroductionHelp = 10;
 inline constexpr int kPerformanceHelp = 11;
 inline constexpr int kCrestFactorHelp = 12;
+inline constexpr int kToolsMenuHelp = 13;
 inline constexpr int kLiveViewHelp = 15;
 
 // What the help viewer can be told to do.

@@ -1,7 +1,6 @@
 #include "platform/hotkey_routing.h"
 
 #include <algorithm>
-
 #include <optional>
 
 namespace skarnel {
@@ -27,6 +26,19 @@ std::optional<std::int64_t> WindowUsedLast(const std::vector<WindowUse>& windows
             return a.lastUsed != b.lastUsed ? a.lastUsed < b.lastUsed : a.pid > b.pid;
         });
     return chosen->pid;
+}
+
+HotKeyTarget RouteToWindowUsedLast(PeerWindows& peers, const WindowUse& own,
+                                   const std::function<void()>& toggleOwn) {
+    std::vector<WindowUse> windows = peers.OtherWindowsInUse();
+    windows.push_back(own);
+    const std::optional<std::int64_t> chosen = WindowUsedLast(windows);
+    if (chosen && *chosen != own.pid) {
+        peers.SendToggle(*chosen);
+        return HotKeyTarget::kOtherWindow;
+    }
+    toggleOwn();
+    return HotKeyTarget::kOwnWindow;
 }
 
 }  // namespace skarnel

@@ -9,6 +9,12 @@
 
 namespace skarnel {
 
+// A running generator window and when the user was last in it (0: never).
+struct WindowUse {
+    std::int64_t pid = 0;
+    std::uint64_t lastUsed = 0;
+};
+
 // The generator windows of the other running instances, as the hot key
 // needs them.
 class PeerWindows {
@@ -19,6 +25,8 @@ public:
     // Asks that window for its ON/OFF toggle and returns at once: a window
     // that does not answer must not hold this one.
     virtual void SendToggle(std::int64_t pid) = 0;
+    // The other instances' windows that answer, with when each was used.
+    virtual std::vector<WindowUse> OtherWindowsInUse() = 0;
 };
 
 enum class HotKeyTarget { kOwnWindow, kOtherWindow };
@@ -31,16 +39,16 @@ enum class HotKeyTarget { kOwnWindow, kOtherWindow };
 HotKeyTarget RouteHotKey(ActiveWindow& active, PeerWindows& peers, std::int64_t ownPid,
                          const std::function<void()>& toggleOwn);
 
-// A running generator window and when the user was last in it (0: never).
-struct WindowUse {
-    std::int64_t pid = 0;
-    std::uint64_t lastUsed = 0;
-};
-
 // The window `skarnel --toggle` toggles: the one the user was in last; when
 // none has been used yet, the first started (the lowest process number), as
 // the hot key toggles that one from outside every window. Nothing without
 // windows.
 std::optional<std::int64_t> WindowUsedLast(const std::vector<WindowUse>& windows);
+
+// The desktop portal's shortcut names no window, and no window of another
+// program can be asked which one is active (Wayland): it toggles the window
+// used last, as `skarnel --toggle` does, the own one included.
+HotKeyTarget RouteToWindowUsedLast(PeerWindows& peers, const WindowUse& own,
+                                   const std::function<void()>& toggleOwn);
 
 }  // namespace skarnel

@@ -4,7 +4,6 @@
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <cstdio>
-#include <vector>
 
 #include "platform/command_bus.h"
 #include "platform/hotkey_routing.h"
@@ -19,24 +18,8 @@ int ToggleWindowUsedLast() {
             stderr);
         return 1;
     }
-    std::vector<WindowUse> windows;
-    for (const QString& name : DBusCommandBus::GeneratorNames()) {
-        bool isNumber = false;
-        const qint64 pid =
-            name.mid(int(qstrlen(DBusCommandBus::kServicePrefix))).toLongLong(&isNumber);
-        if (!isNumber) {
-            continue;
-        }
-        const QDBusMessage ask = QDBusMessage::createMethodCall(
-            name, DBusCommandBus::kPath, DBusCommandBus::kInterface, "LastUsed");
-        const QDBusReply<qulonglong> used =
-            bus.call(ask, QDBus::Block, DBusCommandBus::kPeerTimeoutMs);
-        // A window that does not answer is not the one to toggle.
-        if (used.isValid()) {
-            windows.push_back({pid, used.value()});
-        }
-    }
-    const std::optional<std::int64_t> chosen = WindowUsedLast(windows);
+    // A window that does not answer is not the one to toggle.
+    const std::optional<std::int64_t> chosen = WindowUsedLast(DBusCommandBus::WindowsInUse());
     if (!chosen) {
         std::fputs("skarnel: --toggle: no generator window is running\n", stderr);
         return 1;

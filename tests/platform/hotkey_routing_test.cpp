@@ -13,6 +13,7 @@
 #include <QSemaphore>
 #include <QThread>
 #include <QTimer>
+#include <atomic>
 #include <memory>
 
 #include "platform/command_bus.h"
@@ -34,9 +35,11 @@ class PeerObject : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.orvane.Skarnel.Generator")
 public:
-    int toggles = 0;
+    std::atomic<int> toggles = 0;
+    std::atomic<qulonglong> lastUsed = 0;
 public slots:
     void Toggle() { ++toggles; }
+    qulonglong LastUsed() { return lastUsed; }
 };
 
 class Peer {
@@ -81,6 +84,26 @@ private:
     std::unique_ptr<Peer> peer_;
 };
 
+// A peer that answers from a thread of its own, so that this thread can wait
+// for its answer as it waits for another process's.
+class AnsweringPeer {
+public:
+    explicit AnsweringPeer(std::int64_t pid) {
+        thread_.start();
+        peer_ = std::make_unique<Peer>(pid, "answering");
+        peer_->object.moveToThread(&thread_);
+    }
+    ~AnsweringPeer() {
+        thread_.quit();
+        thread_.wait();
+    }
+    PeerObject& object() { return peer_->object; }
+
+private:
+    QThread thread_;
+    std::unique_ptr<Peer> peer_;
+};
+
 // Process numbers no process has here; only the peers made for them own
 // their names.
 constexpr std::int64_t kPeerPid = 0x7ffffff0;
@@ -115,7 +138,7 @@ TEST_F(HotKeyRoutingTest, TheActiveWindowOfAnotherInstanceGetsTheToggle) {
     active.pid = kPeerPid;
     EXPECT_EQ(Press(), HotKeyTarget::kOtherWindow);
     HandleEventsFor(300);
-    EXPECT_EQ(peer.object.toggles, 1);
+    EXPECT_EQ(peer.object.toggles.load(), 1);
     EXPECT_EQ(ownToggles, 0);
     EXPECT_EQ(ownBusToggles, 0);
 
@@ -137,7 +160,7 @@ TEST_F(HotKeyRoutingTest, OwnOtherProgramsOrNoActiveWindowToggleTheOwnWindow) {
         EXPECT_EQ(ownToggles, before + 1);
     }
     HandleEventsFor(300);
-    EXPECT_EQ(peer.object.toggles, 0);
+    EXPECT_EQ(peer.object.toggles.load(), 0);
     EXPECT_EQ(ownBusToggles, 0) << "the own window toggled twice, once over the bus";
 }
 
@@ -160,6 +183,28 @@ TEST_F(HotKeyRoutingTest, AHungPeerHoldsNeitherTheWindowNorTheToggle) {
     EXPECT_GE(ticks, 10);
     EXPECT_EQ(ownToggles, 0);
     EXPECT_EQ(ownBusToggles, 0);
+}
+
+// The portal's shortcut names no window: the one used last gets the toggle,
+// the own one included; a peer that does not answer is passed over.
+TEST_F(HotKeyRoutingTest, ThePortalsShortcutTogglesTheWindowUsedLast) {
+    ASSERT_TRUE(own.registered());
+    AnsweringPeer peer(kPeerPid);
+    HungPeer hung(kHungPid);
+    peer.object().lastUsed = 9;
+    const auto press = [this](std::uint64_t ownUse) {
+        return RouteToWindowUsedLast(own, {::getpid(), ownUse}, [this] { ++ownToggles; });
+    };
+    EXPECT_EQ(press(5), HotKeyTarget::kOtherWindow);
+    HandleEventsFor(300);
+    EXPECT_EQ(peer.object().toggles.load(), 1);
+    EXPECT_EQ(ownToggles, 0);
+
+    EXPECT_EQ(press(10), HotKeyTarget::kOwnWindow);
+    EXPECT_EQ(ownToggles, 1);
+    HandleEventsFor(300);
+    EXPECT_EQ(peer.object().toggles.load(), 1);
+    EXPECT_EQ(ownBusToggles, 0) << "the own window was also asked over the bus";
 }
 
 // `skarnel --toggle` picks the window the user was in last; before any was
