@@ -136,9 +136,11 @@ DeviceResult PulseStream::Connect(const char* sink, const StreamOptions& options
         }
         return kDeviceOk;
     }
+    // Still being created: the server has not answered at all (hung, or
+    // stopped), which is said as during playback.
     const DeviceResult failure = state == PA_STREAM_CREATING
                                      ? static_cast<DeviceResult>(PulseBackend::CodeFor(
-                                           PulseFailure::kStreamRefused, PA_ERR_TIMEOUT))
+                                           PulseFailure::kServerSilent, PA_ERR_TIMEOUT))
                                      : OpenFailure();
     ReleaseStream();
     return failure;

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLoggingCategory>
+#include <QMenu>
 #include <QScreen>
 #include <QStatusBar>
 #include <algorithm>
@@ -616,7 +617,15 @@ void GeneratorWindow::SetHotKey(DesktopHotKey* hotKey) {
 }
 
 void GeneratorWindow::ShowHotKeyUnavailable() {
-    ui->mnuHotKeyUnavailable->setVisible(true);
+    // Added to the menu only now: a hidden entry would still be read out by
+    // screen readers.
+    QMenu* tools = ui->mnuTools;
+    if (tools->actions().contains(ui->mnuHotKeyUnavailable)) {
+        return;
+    }
+    const QList<QAction*> entries = tools->actions();
+    const qsizetype toggle = entries.indexOf(ui->mnuToggle);
+    tools->insertAction(entries.value(toggle + 1, nullptr), ui->mnuHotKeyUnavailable);
 }
 
 void GeneratorWindow::closeEvent(QCloseEvent* event) {

@@ -64,3 +64,20 @@ took=$(ms_since "$asked")
 ((took <= 1000)) || fail "OFF took $took ms against a stopped server"
 echo "OFF against a stopped server took $took ms"
 kill -CONT "$server"
+
+# ON against a stopped server: refused within the same 2 s, with the reason,
+# and ON plays once the server answers again.
+kill -STOP "$server"
+sleep 0.3
+asked=$(date +%s%N)
+window_command "$pid" "$WINDOW_START" || fail "ON failed"
+took=$(ms_since "$asked")
+((took <= 3000)) || fail "ON took $took ms against a stopped server"
+[[ $(window_running "$pid") == false ]] || fail "ON against a stopped server shows the window playing"
+grep -q "The sound server does not answer" <(tail -n 5 "$log") ||
+    fail "ON against a stopped server gave no reason: $(tail -n 3 "$log")"
+echo "ON against a stopped server was refused after $took ms"
+answer_boxes
+kill -CONT "$server"
+sleep 1
+play
