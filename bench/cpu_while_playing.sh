@@ -14,6 +14,7 @@
 #
 # Usage: bench/cpu_while_playing.sh [path/to/skarnel] [path/to/skarnel-make-presets]
 # Environment: WINDOW (default 60) seconds measured; VIEW hidden or shown;
+# PERF=FILE also records a profile of the window with perf into FILE;
 # SKARNEL_AUDIO is passed on (unset: the program's own choice of back-end;
 # simulated: no server). Needs xvfb-run, dbus-run-session and sqlite3
 # (VIEW=shown: also xdotool and gdbus); pulseaudio and pactl for the private
@@ -112,7 +113,13 @@ measure() {
     sleep "$settle"
     threads >"$work/threads.before"
     before=$(ticks)
-    sleep "$window"
+    if [[ -n $perf ]]; then
+        # The profile costs some CPU of its own; its figures are for finding
+        # where the time goes, not for the shares printed below.
+        perf record -F 4999 -g -p "$pid" -o "$perf" -- sleep "$window" >/dev/null 2>&1
+    else
+        sleep "$window"
+    fi
     after=$(ticks)
     threads >"$work/threads.after"
     kill "$pid" 2>/dev/null || true
@@ -126,5 +133,6 @@ measure() {
     awk -v a="$before" -v b="$after" -v hz="$hz" -v w="$window" \
         'BEGIN { printf "cpu      %.2f s of CPU in %d s of playing: %.2f %% of one core\n", (b - a) / hz, w, 100 * (b - a) / hz / w }'
 }
-{ declare -p skarnel work window settle view here; declare -f measure; echo measure; } >"$work/measure.sh"
+perf=${PERF:+$(realpath -m "$PERF")}
+{ declare -p skarnel work window settle view here perf; declare -f measure; echo measure; } >"$work/measure.sh"
 dbus-run-session -- xvfb-run -a -s "-screen 0 1024x768x24" bash "$work/measure.sh" 2>/dev/null
