@@ -6,7 +6,7 @@
 #include <QScreen>
 
 #include "platform/help_router.h"
-#include "platform/product_info.h"
+#include "base/product_info.h"
 
 namespace skarnel {
 

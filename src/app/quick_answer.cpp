@@ -1,6 +1,6 @@
 #include "app/quick_answer.h"
 
-#include "platform/product_info.h"
+#include "base/product_info.h"
 
 namespace skarnel {
 

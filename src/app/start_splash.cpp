@@ -9,7 +9,7 @@
 #include <QScreen>
 
 #include "app/startup_pacer.h"
-#include "platform/product_info.h"
+#include "base/product_info.h"
 
 namespace skarnel {
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/extended_precision.h"
+
 namespace skarnel {
 
 // The live values a channel's entries feed to the engine, each computed in

@@ -17,6 +17,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "base/extended_precision.h"
+
 namespace skarnel::fastmath {
 
 // Rounds to the nearest integer, halves to even, for |v| < 2^62, without the

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "base/extended_precision.h"
 #include "engine/engine_state.h"
 #include "engine/rounding.h"
 

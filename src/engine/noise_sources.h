@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 
+#include "base/extended_precision.h"
 #include "engine/engine_state.h"
 #include "engine/uniform_random.h"
 

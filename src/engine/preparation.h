@@ -5,6 +5,7 @@
 #include <functional>
 #include <string_view>
 
+#include "base/extended_precision.h"
 #include "engine/engine_state.h"
 #include "engine/filter.h"
 #include "engine/live_settings.h"

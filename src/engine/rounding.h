@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "base/extended_precision.h"
+
 namespace skarnel {
 
 // The x87 "integer indefinite": what storing an out-of-range or NaN value as a

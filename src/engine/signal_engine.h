@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "base/extended_precision.h"
 #include "engine/engine_state.h"
 #include "engine/fast_renderer.h"
 #include "engine/live_settings.h"

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "base/extended_precision.h"
+
 namespace skarnel {
 
 // The linear congruential generator all noise is drawn from:

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "base/extended_precision.h"
 #include "engine/signal_engine.h"
 #include "export/byte_sink.h"
 

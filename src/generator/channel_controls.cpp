@@ -19,7 +19,7 @@
 #include "generator/exit_watcher.h"
 #include "numtext/number_reader.h"
 #include "settings/generator_model.h"
-#include "settings/settings_fields.h"
+#include "record/settings_fields.h"
 
 namespace skarnel {
 

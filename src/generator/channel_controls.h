@@ -8,7 +8,7 @@
 
 #include "engine/engine_state.h"
 #include "generator/entry_view.h"
-#include "settings/generator_settings.h"
+#include "record/generator_settings.h"
 
 class QCheckBox;
 class QComboBox;

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "settings/settings_fields.h"
+#include "record/settings_fields.h"
 
 class QLineEdit;
 

@@ -17,7 +17,7 @@
 #include "platform/desktop_services.h"
 #include "platform/dialogs.h"
 #include "platform/help_router.h"
-#include "platform/product_info.h"
+#include "base/product_info.h"
 #include "ui_generator_window.h"
 
 namespace skarnel {

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "base/extended_precision.h"
+
 namespace skarnel {
 
 // Number to text in the general format: at most 15 significant digits,

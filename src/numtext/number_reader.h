@@ -3,6 +3,8 @@
 #include <optional>
 #include <string_view>
 
+#include "base/extended_precision.h"
+
 namespace skarnel {
 
 // The plain number reader: text to an extended-precision number, "." being the

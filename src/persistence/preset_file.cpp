@@ -22,7 +22,7 @@
 #include "numtext/number_format.h"
 #include "numtext/number_reader.h"
 #include "persistence/windows1252.h"
-#include "settings/settings_fields.h"
+#include "record/settings_fields.h"
 
 namespace skarnel {
 namespace {

@@ -13,7 +13,7 @@
 #include "numtext/number_format.h"
 #include "numtext/number_reader.h"
 #include "persistence/preset_file.h"
-#include "settings/settings_fields.h"
+#include "record/settings_fields.h"
 
 namespace skarnel {
 

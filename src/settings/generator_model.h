@@ -12,7 +12,7 @@
 #include "engine/signal_engine.h"
 #include "persistence/settings_store.h"
 #include "settings/choice_lists.h"
-#include "settings/generator_settings.h"
+#include "record/generator_settings.h"
 
 namespace skarnel {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "settings/generator_settings.h"
+#include "record/generator_settings.h"
 
 namespace skarnel {
 

@@ -9,7 +9,7 @@
 #include "engine/signal_engine.h"
 #include "engine/uniform_random.h"
 #include "settings/generator_model.h"
-#include "settings/settings_fields.h"
+#include "record/settings_fields.h"
 
 namespace skarnel {
 namespace {

@@ -14,7 +14,7 @@
 #include "numtext/entry_rules.h"
 #include "numtext/number_reader.h"
 #include "persistence/windows1252.h"
-#include "settings/settings_fields.h"
+#include "record/settings_fields.h"
 
 namespace skarnel::presets {
 

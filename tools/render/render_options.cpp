@@ -17,7 +17,7 @@
 #include "numtext/entry_rules.h"
 #include "numtext/number_format.h"
 #include "numtext/number_reader.h"
-#include "platform/product_info.h"
+#include "base/product_info.h"
 #include "render/duration_text.h"
 #include "render/preset_options.h"
 #include "settings/choice_lists.h"

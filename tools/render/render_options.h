@@ -7,7 +7,7 @@
 
 #include "engine/signal_engine.h"
 #include "render/output_type.h"
-#include "settings/generator_settings.h"
+#include "record/generator_settings.h"
 
 namespace skarnel::render {
 

@@ -1,4 +1,4 @@
-#include "settings/settings_fields.h"
+#include "record/settings_fields.h"
 
 #include <cmath>
 
@@ -6,7 +6,7 @@
 #include "numtext/entry_rules.h"
 #include "numtext/number_format.h"
 #include "numtext/number_reader.h"
-#include "persistence/preset_file.h"
+#include "record/preset_record.h"
 
 namespace skarnel {
 

@@ -11,7 +11,7 @@
 
 #include "numtext/entry_rules.h"
 
-#include "settings/generator_settings.h"
+#include "record/generator_settings.h"
 
 namespace skarnel {
 
