@@ -538,14 +538,13 @@ struct PassPlans {
     }
 };
 
-PassPlans PlansFor(const LiveSettings& live, bool stereo, bool rightRepeatsLeft, int leftSelector,
-                   int rightSelector) noexcept {
+PassPlans PlansFor(const LiveSettings& live, const FramePlan& plan) noexcept {
     PassPlans p;
-    p.stereo = stereo;
-    p.rightRuns = stereo && !rightRepeatsLeft;
-    p.plans[p.count++] = PlanFor(live, leftSelector);
+    p.stereo = plan.stereo;
+    p.rightRuns = plan.stereo && !plan.rightRepeatsLeft;
+    p.plans[p.count++] = PlanFor(live, plan.leftSelector);
     if (p.rightRuns) {
-        p.plans[p.count++] = PlanFor(live, rightSelector);
+        p.plans[p.count++] = PlanFor(live, plan.rightSelector);
     }
     return p;
 }
@@ -670,18 +669,14 @@ void FilterAndInterleavePass(EngineState& state, const PassPlans& p,
 
 }  // namespace
 
-void RenderFramesFast(SignalEngine& engine, RenderScratch& scratch, bool stereo,
-                      bool rightRepeatsLeft, int leftSelector, int rightSelector, std::int16_t* out,
-                      std::size_t frames) noexcept {
-    if (!SourcesSplitFromFilters(engine, stereo, rightRepeatsLeft, leftSelector, rightSelector,
-                                 frames)) {
+void RenderFramesFast(SignalEngine& engine, RenderScratch& scratch, const FramePlan& plan,
+                      std::int16_t* out, std::size_t frames) noexcept {
+    if (!SourcesSplitFromFilters(engine, plan, frames)) {
         // Frame by frame, as defined.
-        ReferenceRenderFrames(engine, stereo, rightRepeatsLeft, leftSelector, rightSelector, out,
-                              frames);
+        ReferenceRenderFrames(engine, plan, out, frames);
         return;
     }
-    const PassPlans p =
-        PlansFor(engine.live, stereo, rightRepeatsLeft, leftSelector, rightSelector);
+    const PassPlans p = PlansFor(engine.live, plan);
     const SourceValues values{{scratch.gain[kLeft].data(), scratch.gain[kRight].data()},
                               {scratch.value[kLeft].data(), scratch.value[kRight].data()}};
     std::int32_t* const pre[kChannelCount] = {scratch.sample[kLeft].data(),
@@ -697,21 +692,17 @@ void RenderFramesFast(SignalEngine& engine, RenderScratch& scratch, bool stereo,
     }
 }
 
-bool SourcesSplitFromFilters(const SignalEngine& engine, bool stereo, bool rightRepeatsLeft,
-                             int leftSelector, int rightSelector, std::size_t frames) noexcept {
+bool SourcesSplitFromFilters(const SignalEngine& engine, const FramePlan& plan,
+                             std::size_t frames) noexcept {
     // Near the counter's largest value it stops counting: frame by frame.
     const bool counterRoom =
         engine.state.sampleCounter <= INT64_MAX - static_cast<std::int64_t>(frames);
-    return counterRoom &&
-           !PlansFor(engine.live, stereo, rightRepeatsLeft, leftSelector, rightSelector)
-                .OneChannelTwice();
+    return counterRoom && !PlansFor(engine.live, plan).OneChannelTwice();
 }
 
-void DrawSourceValuesFast(SignalEngine& engine, RenderScratch& scratch, bool stereo,
-                          bool rightRepeatsLeft, int leftSelector, int rightSelector,
+void DrawSourceValuesFast(SignalEngine& engine, RenderScratch& scratch, const FramePlan& plan,
                           const SourceValues& out, std::size_t frames) noexcept {
-    const PassPlans p =
-        PlansFor(engine.live, stereo, rightRepeatsLeft, leftSelector, rightSelector);
+    const PassPlans p = PlansFor(engine.live, plan);
     for (std::size_t done = 0; done < frames;) {
         const std::size_t len = std::min(frames - done, kRenderChunkFrames);
         DrawPass(engine, scratch, p, engine.state.sampleCounter, len, out, done);
@@ -721,10 +712,9 @@ void DrawSourceValuesFast(SignalEngine& engine, RenderScratch& scratch, bool ste
 }
 
 void ShapeFilterAndInterleave(EngineState& state, const LiveSettings& live, RenderScratch& scratch,
-                              bool stereo, bool rightRepeatsLeft, int leftSelector,
-                              int rightSelector, const SourceValues& in, std::int16_t* out,
+                              const FramePlan& plan, const SourceValues& in, std::int16_t* out,
                               std::size_t frames) noexcept {
-    const PassPlans p = PlansFor(live, stereo, rightRepeatsLeft, leftSelector, rightSelector);
+    const PassPlans p = PlansFor(live, plan);
     std::int32_t* const pre[kChannelCount] = {scratch.sample[kLeft].data(),
                                               scratch.sample[kRight].data()};
     for (std::size_t done = 0; done < frames;) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "engine/engine_state.h"
+#include "engine/frame_plan.h"
 
 namespace skarnel {
 
@@ -51,9 +52,8 @@ struct alignas(64) RenderScratch {
 // period's end or loop), into out[2 * i] (left or mono) and out[2 * i + 1]
 // (right; 0 in mono). Bit for bit the reference renderer's result, with the
 // engine and the random generator left in the same state.
-void RenderFramesFast(SignalEngine& engine, RenderScratch& scratch, bool stereo,
-                      bool rightRepeatsLeft, int leftSelector, int rightSelector, std::int16_t* out,
-                      std::size_t frames) noexcept;
+void RenderFramesFast(SignalEngine& engine, RenderScratch& scratch, const FramePlan& plan,
+                      std::int16_t* out, std::size_t frames) noexcept;
 
 struct LiveSettings;
 
@@ -68,8 +68,8 @@ struct LiveSettings;
 // Whether `frames` frames from the current counter can be rendered in
 // halves: not when both calls of a frame address one channel (a noise
 // function outside the lists), nor next to the counter's largest value.
-bool SourcesSplitFromFilters(const SignalEngine& engine, bool stereo, bool rightRepeatsLeft,
-                             int leftSelector, int rightSelector, std::size_t frames) noexcept;
+bool SourcesSplitFromFilters(const SignalEngine& engine, const FramePlan& plan,
+                             std::size_t frames) noexcept;
 
 // Per channel, arrays of a run of frames: the modulation gains (of a
 // modulated channel; the others keep their gain) and the source values before
@@ -81,14 +81,12 @@ struct SourceValues {
 };
 
 // The draw half of `frames` frames, advancing the counter by `frames`.
-void DrawSourceValuesFast(SignalEngine& engine, RenderScratch& scratch, bool stereo,
-                          bool rightRepeatsLeft, int leftSelector, int rightSelector,
+void DrawSourceValuesFast(SignalEngine& engine, RenderScratch& scratch, const FramePlan& plan,
                           const SourceValues& out, std::size_t frames) noexcept;
 
 // The shape half of the same frames, into out as RenderFramesFast writes it.
 void ShapeFilterAndInterleave(EngineState& state, const LiveSettings& live, RenderScratch& scratch,
-                              bool stereo, bool rightRepeatsLeft, int leftSelector,
-                              int rightSelector, const SourceValues& in, std::int16_t* out,
+                              const FramePlan& plan, const SourceValues& in, std::int16_t* out,
                               std::size_t frames) noexcept;
 
 }  // namespace skarnel

@@ -41,11 +41,11 @@ std::int32_t ReferenceRenderSample(SignalEngine& engine, int sourceSelector) noe
     return ch.x;
 }
 
-void ReferenceRenderFrame(SignalEngine& engine, bool stereo, bool rightRepeatsLeft,
-                          int leftSelector, int rightSelector, std::int16_t out[2]) noexcept {
+void ReferenceRenderFrame(SignalEngine& engine, const FramePlan& plan,
+                          std::int16_t out[2]) noexcept {
     std::uint64_t* clipped = engine.state.clippedSamples.data();
-    if (!stereo) {
-        out[0] = Saturate16(ReferenceRenderSample(engine, leftSelector), clipped[kLeft]);
+    if (!plan.stereo) {
+        out[0] = Saturate16(ReferenceRenderSample(engine, plan.leftSelector), clipped[kLeft]);
         out[1] = 0;
         return;
     }
@@ -53,24 +53,23 @@ void ReferenceRenderFrame(SignalEngine& engine, bool stereo, bool rightRepeatsLe
     // Gates are 0 or 1, but a 64-bit product cannot overflow whatever they hold.
     std::uint64_t leftClipped = 0;
     out[0] = Saturate16(
-        std::int64_t{ReferenceRenderSample(engine, leftSelector)} * state.left().gate, leftClipped);
+        std::int64_t{ReferenceRenderSample(engine, plan.leftSelector)} * state.left().gate,
+        leftClipped);
     clipped[kLeft] += leftClipped;
-    if (rightRepeatsLeft) {
+    if (plan.rightRepeatsLeft) {
         out[1] = out[0];  // the left sample, clipped alike
         clipped[kRight] += leftClipped;
         return;
     }
-    out[1] =
-        Saturate16(std::int64_t{ReferenceRenderSample(engine, rightSelector)} * state.right().gate,
-                   clipped[kRight]);
+    out[1] = Saturate16(
+        std::int64_t{ReferenceRenderSample(engine, plan.rightSelector)} * state.right().gate,
+        clipped[kRight]);
 }
 
-void ReferenceRenderFrames(SignalEngine& engine, bool stereo, bool rightRepeatsLeft,
-                           int leftSelector, int rightSelector, std::int16_t* out,
+void ReferenceRenderFrames(SignalEngine& engine, const FramePlan& plan, std::int16_t* out,
                            std::size_t frames) noexcept {
     for (std::size_t i = 0; i < frames; ++i) {
-        ReferenceRenderFrame(engine, stereo, rightRepeatsLeft, leftSelector, rightSelector,
-                             out + 2 * i);
+        ReferenceRenderFrame(engine, plan, out + 2 * i);
         AdvanceFrameCounter(engine.state.sampleCounter);
     }
 }

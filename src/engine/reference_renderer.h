@@ -20,16 +20,15 @@ std::int32_t ReferenceRenderSample(SignalEngine& engine, int sourceSelector) noe
 
 // The current frame into out[0] (left or mono) and out[1] (right): narrowed
 // to 16 bits with saturation (counted in clippedSamples), gates applied in
-// stereo only. With rightRepeatsLeft the right chain is not run and the right
+// stereo only. When the plan repeats the left sample the right chain is not run and the right
 // sample repeats the left one.
-void ReferenceRenderFrame(SignalEngine& engine, bool stereo, bool rightRepeatsLeft,
-                          int leftSelector, int rightSelector, std::int16_t out[2]) noexcept;
+void ReferenceRenderFrame(SignalEngine& engine, const FramePlan& plan,
+                          std::int16_t out[2]) noexcept;
 
 // `frames` frames from sampleCounter on into out[2 * i] and out[2 * i + 1],
 // each by ReferenceRenderFrame, advancing sampleCounter after each (without
 // the period's end or loop).
-void ReferenceRenderFrames(SignalEngine& engine, bool stereo, bool rightRepeatsLeft,
-                           int leftSelector, int rightSelector, std::int16_t* out,
+void ReferenceRenderFrames(SignalEngine& engine, const FramePlan& plan, std::int16_t* out,
                            std::size_t frames) noexcept;
 
 // The block renderer with the frames rendered by the reference (see

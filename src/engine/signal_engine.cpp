@@ -9,9 +9,9 @@ namespace skarnel {
 
 namespace {
 
-void RenderFast(SignalEngine& engine, bool stereo, bool rightRepeatsLeft, int leftSelector,
-                int rightSelector, std::int16_t* out, std::size_t frames) noexcept {
-    engine.RenderFrames(stereo, rightRepeatsLeft, leftSelector, rightSelector, out, frames);
+void RenderFast(SignalEngine& engine, const FramePlan& plan, std::int16_t* out,
+                std::size_t frames) noexcept {
+    engine.RenderFrames(plan, out, frames);
 }
 
 }  // namespace
@@ -25,10 +25,8 @@ BlockStatus FillBlockWith(SignalEngine& engine, FrameRenderer render, std::uint8
     EngineState& state = engine.state;
     const LiveSettings& live = engine.live;
     const bool loopAtStart = live.loop;
-    const int leftSelector = live.noiseFunction[kLeft];
-    const int rightSelector = live.noiseFunction[kRight] + kRightSourceOffset;
-    const bool rightRepeatsLeft = live.asLeft;
-    const bool stereo = live.channelMode == kStereo;
+    const FramePlan plan = FramePlan::Of(live);
+    const bool stereo = plan.stereo;
 
     if (state.busy) {
         if (engine.onReentry) {
@@ -56,7 +54,7 @@ BlockStatus FillBlockWith(SignalEngine& engine, FrameRenderer render, std::uint8
             run = 1;  // the counter stays at its limit, which may be the period's end
         }
         if (plays) {
-            render(engine, stereo, rightRepeatsLeft, leftSelector, rightSelector, pass, run);
+            render(engine, plan, pass, run);
         } else {
             std::fill(pass, pass + 2 * run, std::int16_t{0});
             for (std::size_t i = 0; i < run; ++i) {

@@ -7,14 +7,11 @@
 #include "base/extended_precision.h"
 #include "engine/engine_state.h"
 #include "engine/fast_renderer.h"
+#include "engine/frame_plan.h"
 #include "engine/live_settings.h"
 #include "engine/uniform_random.h"
 
 namespace skarnel {
-
-// sourceSelector values below this select the left channel, values from it on
-// the right channel (noise function index = selector - 10).
-inline constexpr int kRightSourceOffset = 10;
 
 // Full scale of a 16-bit sample; a source value of +-1 at 0 dBFS gives +-32767.
 inline constexpr long double kFullScale = 32767.0L;
@@ -30,8 +27,7 @@ class SignalEngine;
 
 // Renders frames as SignalEngine::RenderFrames does: the fast renderer or the
 // reference one (ReferenceRenderFrames).
-using FrameRenderer = void (*)(SignalEngine& engine, bool stereo, bool rightRepeatsLeft,
-                               int leftSelector, int rightSelector, std::int16_t* out,
+using FrameRenderer = void (*)(SignalEngine& engine, const FramePlan& plan, std::int16_t* out,
                                std::size_t frames) noexcept;
 
 // One generator window's signal engine: its state, the live settings it reads,
@@ -53,12 +49,10 @@ public:
     // Renders `frames` consecutive frames from sampleCounter on into `out`,
     // two samples per frame (left or mono, then right; the right is 0 in
     // mono), advancing sampleCounter once per frame without the period's end
-    // or loop. Gates apply in stereo only; with rightRepeatsLeft the right
+    // or loop. Gates apply in stereo only; when the plan repeats the left sample the right
     // chain is not run and the right sample repeats the left one.
-    void RenderFrames(bool stereo, bool rightRepeatsLeft, int leftSelector, int rightSelector,
-                      std::int16_t* out, std::size_t frames) noexcept {
-        RenderFramesFast(*this, scratch_, stereo, rightRepeatsLeft, leftSelector, rightSelector,
-                         out, frames);
+    void RenderFrames(const FramePlan& plan, std::int16_t* out, std::size_t frames) noexcept {
+        RenderFramesFast(*this, scratch_, plan, out, frames);
     }
 
     // Fills an output buffer with little-endian 16-bit frames (the block

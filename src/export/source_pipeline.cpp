@@ -22,20 +22,17 @@ void SourceState::ApplyTo(SignalEngine& engine) const noexcept {
     }
 }
 
-bool SourcePipeline::Applies(const SignalEngine& engine, bool stereo, int leftSelector,
-                             int rightSelector, std::int64_t frames) noexcept {
+bool SourcePipeline::Applies(const SignalEngine& engine, const FramePlan& plan,
+                             std::int64_t frames) noexcept {
     // On one core the second thread would only take turns with the first.
     return std::thread::hardware_concurrency() > 1 && frames > 0 &&
-           SourcesSplitFromFilters(engine, stereo, /*rightRepeatsLeft=*/false, leftSelector,
-                                   rightSelector, static_cast<std::size_t>(frames));
+           SourcesSplitFromFilters(engine, plan, static_cast<std::size_t>(frames));
 }
 
-SourcePipeline::SourcePipeline(SignalEngine& engine, bool stereo, int leftSelector,
-                               int rightSelector, std::int64_t frames, std::int64_t interval)
+SourcePipeline::SourcePipeline(SignalEngine& engine, const FramePlan& plan, std::int64_t frames,
+                               std::int64_t interval)
     : engine_(engine),
-      stereo_(stereo),
-      leftSelector_(leftSelector),
-      rightSelector_(rightSelector),
+      plan_(plan),
       first_(engine.state.sampleCounter),
       frames_(frames),
       interval_(std::max<std::int64_t>(interval, 1)),
@@ -84,8 +81,7 @@ void SourcePipeline::RenderAhead() {
         }
         Slot& slot = slots_[static_cast<std::size_t>(pass % kSlots)];
         slot.frames = PassLength(start);
-        DrawSourceValuesFast(*ahead_, *aheadScratch_, stereo_, /*rightRepeatsLeft=*/false,
-                             leftSelector_, rightSelector_, slot.Arrays(), slot.frames);
+        DrawSourceValuesFast(*ahead_, *aheadScratch_, plan_, slot.Arrays(), slot.frames);
         slot.after = SourceState::Of(*ahead_);
         {
             const std::lock_guard<std::mutex> lock(mutex_);
@@ -105,9 +101,8 @@ std::size_t SourcePipeline::Next(std::int16_t* out) {
         changed_.wait(lock, [&] { return produced_ > consumed_; });
     }
     Slot& slot = slots_[static_cast<std::size_t>(consumed_ % kSlots)];
-    ShapeFilterAndInterleave(engine_.state, engine_.live, *scratch_, stereo_,
-                             /*rightRepeatsLeft=*/false, leftSelector_, rightSelector_,
-                             slot.Arrays(), out, slot.frames);
+    ShapeFilterAndInterleave(engine_.state, engine_.live, *scratch_, plan_, slot.Arrays(), out,
+                             slot.frames);
     slot.after.ApplyTo(engine_);
     const std::size_t frames = slot.frames;
     engine_.state.sampleCounter += static_cast<std::int64_t>(frames);

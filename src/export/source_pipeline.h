@@ -43,13 +43,13 @@ public:
     // Whether the frames can be rendered this way; when not (a channel whose
     // calls address one channel twice, or a single core), render them on one
     // thread.
-    static bool Applies(const SignalEngine& engine, bool stereo, int leftSelector,
-                        int rightSelector, std::int64_t frames) noexcept;
+    static bool Applies(const SignalEngine& engine, const FramePlan& plan,
+                        std::int64_t frames) noexcept;
 
     // Starts the second thread on `frames` frames from the engine's current
     // counter. Stereo runs both chains (the right one draws its own noise).
-    SourcePipeline(SignalEngine& engine, bool stereo, int leftSelector, int rightSelector,
-                   std::int64_t frames, std::int64_t interval);
+    SourcePipeline(SignalEngine& engine, const FramePlan& plan, std::int64_t frames,
+                   std::int64_t interval);
     // Stops the second thread, wherever it is, and waits for it.
     ~SourcePipeline();
     SourcePipeline(const SourcePipeline&) = delete;
@@ -78,9 +78,7 @@ private:
     void RenderAhead();
 
     SignalEngine& engine_;
-    const bool stereo_;
-    const int leftSelector_;
-    const int rightSelector_;
+    const FramePlan plan_;
     const std::int64_t first_;     // the engine's counter at the start
     const std::int64_t frames_;    // frames to render from first_ on
     const std::int64_t interval_;  // passes end at multiples of this

@@ -164,9 +164,7 @@ WaveWriteResult FlushedResult(ByteSink& sink) {
 // calling thread.
 WaveWriteResult WriteFramesOnOneThread(SignalEngine& engine, ByteSink& sink, std::int64_t frames,
                                        const WaveExportHooks& hooks) {
-    const bool stereo = engine.live.channelMode == kStereo;
-    const int leftSelector = engine.live.noiseFunction[kLeft];
-    const int rightSelector = engine.live.noiseFunction[kRight] + kRightSourceOffset;
+    const FramePlan plan = FramePlan::OfFile(engine.live);
     std::int16_t pass[2 * kRenderChunkFrames];
     std::uint8_t bytes[4 * kRenderChunkFrames];
     std::int64_t i = 0;
@@ -175,15 +173,13 @@ WaveWriteResult WriteFramesOnOneThread(SignalEngine& engine, ByteSink& sink, std
         if (i % kWaveProgressInterval == 0) {
             // The frame that reports progress is rendered on its own, so the
             // report sees the engine at that frame, as it would frame by frame.
-            ReferenceRenderFrame(engine, stereo, /*rightRepeatsLeft=*/false, leftSelector,
-                                 rightSelector, pass);
+            ReferenceRenderFrame(engine, plan, pass);
             len = 1;
         } else {
             len = static_cast<std::size_t>(std::min<std::int64_t>(
                 {frames - i, kWaveProgressInterval - i % kWaveProgressInterval,
                  static_cast<std::int64_t>(kRenderChunkFrames)}));
-            engine.RenderFrames(stereo, /*rightRepeatsLeft=*/false, leftSelector, rightSelector,
-                                pass, len);
+            engine.RenderFrames(plan, pass, len);
         }
         const bool reported = len == 1 && i % kWaveProgressInterval == 0;
         if (auto end =
@@ -203,13 +199,10 @@ WaveWriteResult WriteFramesPipelined(SignalEngine& engine, ByteSink& target, std
     // The bytes go out from a third thread, while this one shapes the next
     // pass.
     BackgroundSink sink(target);
-    const bool stereo = engine.live.channelMode == kStereo;
     const auto passFrames = static_cast<std::size_t>(kWaveProgressInterval);
     std::vector<std::int16_t> pass(2 * passFrames);
     std::vector<std::uint8_t> bytes(4 * passFrames);
-    SourcePipeline pipeline(engine, stereo, engine.live.noiseFunction[kLeft],
-                            engine.live.noiseFunction[kRight] + kRightSourceOffset, frames,
-                            kWaveProgressInterval);
+    SourcePipeline pipeline(engine, FramePlan::OfFile(engine.live), frames, kWaveProgressInterval);
     std::int64_t first = 0;
     while (const std::size_t len = pipeline.Next(pass.data())) {
         const std::int64_t last = first + static_cast<std::int64_t>(len) - 1;
@@ -231,14 +224,11 @@ WaveWriteResult WriteFramesPipelined(SignalEngine& engine, ByteSink& target, std
 
 WaveWriteResult WritePcmFrames(SignalEngine& engine, ByteSink& sink, std::int64_t frames,
                                const WaveExportHooks& hooks) {
-    const bool stereo = engine.live.channelMode == kStereo;
     engine.state.sampleCounter = 0;
     const std::array<std::uint64_t, kChannelCount> clippedBefore = engine.state.clippedSamples;
-    WaveWriteResult result =
-        SourcePipeline::Applies(engine, stereo, engine.live.noiseFunction[kLeft],
-                                engine.live.noiseFunction[kRight] + kRightSourceOffset, frames)
-            ? WriteFramesPipelined(engine, sink, frames, hooks)
-            : WriteFramesOnOneThread(engine, sink, frames, hooks);
+    WaveWriteResult result = SourcePipeline::Applies(engine, FramePlan::OfFile(engine.live), frames)
+                                 ? WriteFramesPipelined(engine, sink, frames, hooks)
+                                 : WriteFramesOnOneThread(engine, sink, frames, hooks);
     for (int c = 0; c < kChannelCount; ++c) {
         result.clippedSamples[c] = engine.state.clippedSamples[c] - clippedBefore[c];
     }

@@ -126,9 +126,9 @@ TEST_F(BlockRendererEdge, LoopRestartsAPeriodEndingAtTheCounterLimitAfterOneFram
 
     // The frame at the limit, then the period from its start.
     std::vector<std::int16_t> frames(2 * 300);
-    expected.RenderFrames(false, false, kWhiteNoise, kRightSourceOffset, frames.data(), 1);
+    expected.RenderFrames({false, false, kWhiteNoise, kRightSourceOffset}, frames.data(), 1);
     expected.state.sampleCounter = 0;
-    expected.RenderFrames(false, false, kWhiteNoise, kRightSourceOffset, frames.data() + 2, 299);
+    expected.RenderFrames({false, false, kWhiteNoise, kRightSourceOffset}, frames.data() + 2, 299);
     for (std::size_t i = 0; i < 300; ++i) {
         ASSERT_EQ(static_cast<std::int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)), frames[2 * i])
             << i;
@@ -146,8 +146,8 @@ TEST_F(BlockRendererEdge, ModulationWithoutASampleRateKeepsTheGainAsDefined) {
         e.live.modFunction[kLeft] = kModSine;
     });
     std::vector<std::int16_t> got(2 * 300), want(2 * 300);
-    tested.RenderFrames(false, false, kWhiteNoise, kRightSourceOffset, got.data(), 300);
-    ReferenceRenderFrames(expected, false, false, kWhiteNoise, kRightSourceOffset, want.data(),
+    tested.RenderFrames({false, false, kWhiteNoise, kRightSourceOffset}, got.data(), 300);
+    ReferenceRenderFrames(expected, {false, false, kWhiteNoise, kRightSourceOffset}, want.data(),
                           300);
     EXPECT_EQ(got, want);
     EXPECT_EQ(tested.state.left().modGain, 0.5f);

@@ -247,9 +247,9 @@ TEST(FastRenderer, RenderFramesMatchesTheReferenceFrameByFrame) {
         const int right = fast->live.noiseFunction[kRight] + kRightSourceOffset;
         const std::size_t frames = static_cast<std::size_t>(draw.Int(1, 1500));
         std::vector<std::int16_t> got(2 * frames), want(2 * frames);
-        fast->RenderFrames(stereo, false, left, right, got.data(), frames);
+        fast->RenderFrames({stereo, false, left, right}, got.data(), frames);
         for (std::size_t i = 0; i < frames; ++i) {
-            ReferenceRenderFrame(*reference, stereo, false, left, right, &want[2 * i]);
+            ReferenceRenderFrame(*reference, {stereo, false, left, right}, &want[2 * i]);
             AdvanceFrameCounter(reference->state.sampleCounter);
         }
         ASSERT_EQ(got, want) << caseNumber << ": " << settings;

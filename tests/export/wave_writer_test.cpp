@@ -104,7 +104,7 @@ TEST(WaveWriter, MonoFileSizesAndSamplesMatchTheEngine) {
     }
     for (std::size_t i = 0; i < 800; ++i) {
         std::int16_t frame[2];
-        ReferenceRenderFrame(twin, false, false, kWhiteNoise, 10, frame);
+        ReferenceRenderFrame(twin, {false, false, kWhiteNoise, 10}, frame);
         AdvanceFrameCounter(twin.state.sampleCounter);
         ASSERT_EQ(Sample(bytes, i), frame[0]) << i;
     }
@@ -238,7 +238,7 @@ TEST(WaveWriter, FilesRenderedOnTwoThreadsEqualTheFrameByFrameChain) {
         std::vector<UniformRandom> pointRandoms(4);
         for (std::int64_t i = 0; i < frames; ++i) {
             std::int16_t frame[2];
-            ReferenceRenderFrame(twin, stereo, false, kPinkNoise, kRightSourceOffset, frame);
+            ReferenceRenderFrame(twin, {stereo, false, kPinkNoise, kRightSourceOffset}, frame);
             expected.insert(expected.end(), frame, frame + (stereo ? 2 : 1));
             if (i % kWaveProgressInterval == 0) {
                 pointRandoms[atPoints.size()] = twin.random();
@@ -279,7 +279,7 @@ TEST(WaveWriter, FilesRenderedOnTwoThreadsEqualTheFrameByFrameChain) {
         again.live = e.live;
         for (std::int64_t i = 0; i <= 2 * kWaveProgressInterval; ++i) {
             std::int16_t frame[2];
-            ReferenceRenderFrame(again, stereo, false, kPinkNoise, kRightSourceOffset, frame);
+            ReferenceRenderFrame(again, {stereo, false, kPinkNoise, kRightSourceOffset}, frame);
             if (i < 2 * kWaveProgressInterval) {
                 AdvanceFrameCounter(again.state.sampleCounter);
             }
@@ -300,8 +300,8 @@ public:
     bool Write(const std::uint8_t* data, std::size_t size) override {
         for (std::size_t at = 0; at < size && mismatchAt_ < 0; at += 4) {
             std::int16_t frame[2];
-            ReferenceRenderFrame(reference_, true, false, kPinkNoise,
-                                 kRightSourceOffset + kPinkNoise, frame);
+            ReferenceRenderFrame(reference_,
+                                 {true, false, kPinkNoise, kRightSourceOffset + kPinkNoise}, frame);
             AdvanceFrameCounter(reference_.state.sampleCounter);
             for (int c = 0; c < 2; ++c) {
                 const auto got =
