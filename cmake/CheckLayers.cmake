@@ -14,9 +14,9 @@ set(layers
     numtext=1 io=1
     engine=2 audio=2 script=2
     record=3 export=3
-    persistence=4
+    persistence=4 analysis=4
     settings=5
-    analysis=6 platform=6
+    platform=6
     settings_dialog=7 perftest=7
     generator=8
     app=9)

@@ -5,9 +5,11 @@
 #include <vector>
 
 #include "analysis/level_meter.h"
+#include "engine/channel_values.h"
+#include "engine/crest_modulation.h"
+#include "engine/preparation.h"
 #include "engine/signal_engine.h"
-#include "settings/choice_lists.h"
-#include "settings/generator_model.h"
+#include "record/generator_settings.h"
 
 namespace skarnel {
 
@@ -18,15 +20,19 @@ constexpr int kRate = 48000;
 double Measure(int noiseFunction, int crestChoice) {
     UniformRandom random;  // a generator of its own, from state 0
     SignalEngine engine(random);
-    GeneratorModel model(engine, nullptr);
-    StartAsNewWindow(model, kRate);
-    GeneratorSettings settings;  // reset values: 0 dBFS, no filter, no modulation
-    settings.channelMode = kMono;
-    settings.loop = true;
-    settings.channels[kLeft].noiseFunction = noiseFunction;
-    settings.channels[kLeft].crestFactor = crestChoice;
-    model.Recall(settings);
-    model.Prepare();
+    // A new window's values (0 dBFS, no filter, no modulation), in mono and
+    // looping, with the noise and crest choice asked about.
+    const GeneratorSettings reset;
+    const ChannelSettings& channel = reset.channels[kLeft];
+    engine.state.sampleRate = kRate;
+    engine.live.channelMode = kMono;
+    engine.live.loop = true;
+    engine.live.noiseFunction = {noiseFunction, noiseFunction};
+    ChannelEngineState& left = engine.state.left();
+    left.linearAmplitude = LinearAmplitude(0.0L);
+    left.crestExponent = SelectCrestExponent(noiseFunction, crestChoice, left.crestExponent);
+    const FilterTexts filter{channel.frequency, channel.q, channel.gain};
+    PrepareEngine(engine.state, engine.live, {reset.period, {filter, filter}}, [] {});
     // Stereo frames; in mono the signal is in the left sample of each.
     std::vector<std::uint8_t> block(static_cast<std::size_t>(kRate) * 4);
     LevelSums sums;
@@ -43,11 +49,10 @@ double Measure(int noiseFunction, int crestChoice) {
 }  // namespace
 
 double RmsBelowAmplitudeDb(int noiseFunction, int crestChoice) {
-    static std::array<std::array<std::optional<double>, kCrestFactorItems.size()>,
-                      kNoiseFunctionItems.size()>
+    static std::array<std::array<std::optional<double>, kCrestFactorCount>, kNoiseFunctionCount>
         measured;
-    if (noiseFunction < 0 || noiseFunction >= static_cast<int>(kNoiseFunctionItems.size()) ||
-        crestChoice < 0 || crestChoice >= static_cast<int>(kCrestFactorItems.size())) {
+    if (noiseFunction < 0 || noiseFunction >= kNoiseFunctionCount || crestChoice < 0 ||
+        crestChoice >= kCrestFactorCount) {
         return 0.0;
     }
     auto& figure =

@@ -8,6 +8,7 @@ namespace skarnel {
 
 // List indexes of the window's selectors, as stored in settings and presets.
 enum NoiseFunction : int { kWhiteNoise = 0, kPinkNoise = 1 };
+inline constexpr int kNoiseFunctionCount = 2;
 enum ChannelMode : int { kMono = 0, kStereo = 1 };
 enum ModFunction : int { kModSine = 0, kModCosine = 1, kModSquare = 2, kModTriangular = 3 };
 enum FilterType : int {

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "engine/crest_modulation.h"
+#include "engine/live_settings.h"
 
 namespace skarnel {
 
@@ -11,7 +12,7 @@ namespace skarnel {
 // files keep the zero-based index of the chosen item, so the order and the
 // length of these lists are part of those formats.
 
-inline constexpr std::array<const char*, 2> kNoiseFunctionItems{"White Noise", "Pink Noise"};
+inline constexpr std::array<const char*, kNoiseFunctionCount> kNoiseFunctionItems{"White Noise", "Pink Noise"};
 inline constexpr std::array<const char*, kCrestFactorCount> kCrestFactorItems{
     "1.42:1", "2:1", "3:1", "4:1", "6:1", "8:1", "10:1"};
 inline constexpr std::array<const char*, 6> kFilterTypeItems{"None",     "Peaking",   "High Pass",
