@@ -78,6 +78,19 @@ bool LoadSettings(SettingsStore& store, GeneratorWindow& generator,
     model.OnModulationToggled(kLeft);
     model.OnModulationToggled(kRight);
     generator.ShowSettings();  // with the note of a stored device that is missing
+    if (loaded && !model.unreadableStored().empty()) {
+        // One unreadable value costs only itself; the user hears which.
+        QStringList names;
+        for (const std::string& name : model.unreadableStored()) {
+            names << QString::fromStdString(name);
+        }
+        const QString note = QString(
+                                 "Stored settings that could not be read start at their "
+                                 "defaults: %1")
+                                 .arg(names.join(", "));
+        qCWarning(lcWindow).noquote() << note;
+        generator.ShowStatusNote(note);
+    }
     generator.presets().FillFromWindow();
     return values.has_value() || !store.busy();
 }

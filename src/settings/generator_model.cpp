@@ -10,6 +10,7 @@
 #include "engine/preparation.h"
 #include "engine/rounding.h"
 #include "numtext/conversion_error.h"
+#include "numtext/decimal_entry.h"
 #include "numtext/number_format.h"
 #include "numtext/number_reader.h"
 #include "persistence/preset_file.h"
@@ -45,40 +46,69 @@ std::optional<long double> Read(const std::string& text) {
     return TryReadNumber(text);
 }
 
-// A stored window value that cannot be read ends the load.
-struct UnreadableValue : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
+// Reads the stored window values one by one. A value that cannot be read (of
+// another kind, or a text its entry cannot read) reads as its reset value and
+// is noted, so that one bad value costs only itself; a missing value reads as
+// its reset value too (a store from an older version lacks the newer ones),
+// and a missing text as empty text, which its entry reads.
 class StoredReader {
 public:
-    explicit StoredReader(const SettingsValues& values) : values_(values) {}
+    StoredReader(const SettingsValues& values, std::int32_t sampleRate)
+        : values_(values), sampleRate_(sampleRate) {}
 
-    // A missing text reads as empty text; a value of another kind fails.
-    std::string Text(std::string_view name) const {
+    std::string Text(const std::string& name, const std::string& reset, EntryCheck check) {
         std::string text;
-        if (values_.ReadText(name, text) == ReadStatus::kWrongKind) {
-            throw UnreadableValue(std::string(name));
+        const ReadStatus status = values_.ReadText(name, text);
+        seen_ = seen_ || status != ReadStatus::kMissing;
+        if (status == ReadStatus::kWrongKind || !Readable(check, text)) {
+            unreadable_.push_back(name);
+            return reset;
         }
         return text;
     }
-    std::int32_t Integer(std::string_view name) const {
-        std::int32_t value = 0;
-        if (values_.ReadInteger(name, value) != ReadStatus::kOk) {
-            throw UnreadableValue(std::string(name));
-        }
-        return value;
+    std::int32_t Integer(const std::string& name, std::int32_t reset) {
+        std::int32_t value = reset;
+        return Settle(name, values_.ReadInteger(name, value)) ? value : reset;
     }
-    bool Flag(std::string_view name) const {
-        bool value = false;
-        if (values_.ReadFlag(name, value) != ReadStatus::kOk) {
-            throw UnreadableValue(std::string(name));
-        }
-        return value;
+    bool Flag(const std::string& name, bool reset) {
+        bool value = reset;
+        return Settle(name, values_.ReadFlag(name, value)) ? value : reset;
     }
+    // Whether any window value was stored at all: a store holding only the
+    // output values leaves the window as a new one.
+    bool anySeen() const noexcept { return seen_; }
+    const std::vector<std::string>& unreadable() const noexcept { return unreadable_; }
 
 private:
+    bool Settle(const std::string& name, ReadStatus status) {
+        seen_ = seen_ || status != ReadStatus::kMissing;
+        if (status == ReadStatus::kWrongKind) {
+            unreadable_.push_back(name);
+        }
+        return status == ReadStatus::kOk;
+    }
+    // The validation its entry gives a text, and the filter design's reading
+    // of a filter text, must both take it.
+    bool Readable(EntryCheck check, const std::string& text) const {
+        if (check == EntryCheck::kNone) {
+            return true;
+        }
+        try {
+            CheckedEntryText(check, text, sampleRate_);
+            if (check == EntryCheck::kFilterFrequency || check == EntryCheck::kFilterGain ||
+                check == EntryCheck::kFilterQ) {
+                ParseDecimal(text);
+            }
+        } catch (const ConversionError&) {
+            return false;
+        }
+        return true;
+    }
+
     const SettingsValues& values_;
+    std::int32_t sampleRate_;
+    bool seen_ = false;
+    std::vector<std::string> unreadable_;
 };
 
 template <typename Member>
@@ -584,64 +614,83 @@ void GeneratorModel::ChooseStoredDevice(const SettingsValues& stored, std::int32
 
 bool GeneratorModel::Load(const SettingsValues& stored,
                           const std::function<void(int x, int y)>& moveTo) {
-    const StoredReader read(stored);
+    StoredReader read(stored, sampleRate());
+    const GeneratorSettings reset;
+    using G = GeneratorSettings;
     using C = ChannelSettings;
+    const auto text = [&](std::string G::*member) {
+        const WindowField& field = *FieldOf(member);
+        return read.Text(std::string(field.storeKey), reset.*member, field.check);
+    };
+    const auto channelText = [&](std::string C::*member, int c) {
+        const ChannelField& field = *FieldOf(member);
+        return read.Text(StoreKey(field, c), reset.channels[c].*member, field.check);
+    };
+    const auto channelIndex = [&](std::int32_t C::*member, int c) {
+        return read.Integer(Key(member, c), reset.channels[c].*member);
+    };
+    const auto channelFlag = [&](bool C::*member, int c) {
+        return read.Flag(Key(member, c), reset.channels[c].*member);
+    };
+    constexpr std::int32_t kNoPlace = INT32_MIN;
     try {
         // The device is one stored value: the list shows it now, the output
         // takes it after the noise functions (even an item the list lacks).
-        ChooseStoredDevice(stored, read.Integer(Key(&GeneratorSettings::waveDevice)));
-        SetPeriodText(read.Text(Key(&GeneratorSettings::period)));
+        ChooseStoredDevice(stored, read.Integer(Key(&G::waveDevice), reset.waveDevice));
+        SetPeriodText(text(&G::period));
         FinishPeriodEntry();
-        SetLoop(read.Flag(Key(&GeneratorSettings::loop)));
-        SetChannelMode(read.Flag(Key(&GeneratorSettings::channelMode)) ? kMono : kStereo);
+        SetLoop(read.Flag(Key(&G::loop), reset.loop));
+        SetChannelMode(read.Flag(Key(&G::channelMode), reset.channelMode == kMono) ? kMono
+                                                                                   : kStereo);
         OnChannelModeChanged();
         for (const int c : {kLeft, kRight}) {
-            SetOnTick(c, read.Flag(Key(&C::on, c)));
+            SetOnTick(c, channelFlag(&C::on, c));
         }
         for (const int c : {kLeft, kRight}) {
-            SetAmplitudeText(c, read.Text(Key(&C::amplitude, c)));
+            SetAmplitudeText(c, channelText(&C::amplitude, c));
         }
         for (const int c : {kLeft, kRight}) {
-            SetModulationOn(c, read.Flag(Key(&C::modulationOn, c)));
+            SetModulationOn(c, channelFlag(&C::modulationOn, c));
         }
         for (const int c : {kLeft, kRight}) {
-            SetModPeriodText(c, read.Text(Key(&C::modPeriod, c)));
-            SetModDepthText(c, read.Text(Key(&C::modDepth, c)));
-            SetModFunction(c, read.Integer(Key(&C::modFunction, c)));
-            SetModPhaseText(c, read.Text(Key(&C::modPhase, c)));
+            SetModPeriodText(c, channelText(&C::modPeriod, c));
+            SetModDepthText(c, channelText(&C::modDepth, c));
+            SetModFunction(c, channelIndex(&C::modFunction, c));
+            SetModPhaseText(c, channelText(&C::modPhase, c));
         }
         for (const int c : {kLeft, kRight}) {
-            SetNoiseFunction(c, read.Integer(Key(&C::noiseFunction, c)));
+            SetNoiseFunction(c, channelIndex(&C::noiseFunction, c));
             OnNoiseFunctionChanged(c);
         }
         if (output_ != nullptr) {
             output_->SelectDevice(values_.waveDevice);
         }
         for (const int c : {kLeft, kRight}) {
-            SetCrestFactor(c, read.Integer(Key(&C::crestFactor, c)));
+            SetCrestFactor(c, channelIndex(&C::crestFactor, c));
             OnCrestFactorChanged(c);
         }
-        SetAutostart(read.Flag(kAutostartKey));
+        SetAutostart(read.Flag(std::string(kAutostartKey), false));
         for (const int c : {kLeft, kRight}) {
-            SetFilterType(c, read.Integer(Key(&C::filterType, c)));
+            SetFilterType(c, channelIndex(&C::filterType, c));
             for (std::string C::*member : {&C::frequency, &C::q, &C::gain}) {
-                SetFilterText(c, member, read.Text(Key(member, c)));
+                SetFilterText(c, member, channelText(member, c));
             }
         }
-        Prepare();  // reads every filter text; a non-number fails the load
-        const int x = read.Integer(kWindowXKey);
-        const int y = read.Integer(kWindowYKey);
-        if (moveTo) {
+        Prepare();  // every text it reads has been found readable
+        const std::int32_t x = read.Integer(std::string(kWindowXKey), kNoPlace);
+        const std::int32_t y = read.Integer(std::string(kWindowYKey), kNoPlace);
+        if (moveTo && x != kNoPlace && y != kNoPlace) {
             moveTo(x, y);
         }
-        values_.asLeft = read.Flag(Key(&GeneratorSettings::asLeft));
+        values_.asLeft = read.Flag(Key(&G::asLeft), reset.asLeft);
         OnAsLeftToggled();
-    } catch (const UnreadableValue&) {
-        return false;
     } catch (const ConversionError&) {
-        return false;
+        return false;  // not expected: each text was checked as its entry reads it
     }
-    return true;
+    unreadableStored_ = read.unreadable();
+    // A store without any window value (only the output values) leaves a
+    // new window, placed as a new one.
+    return read.anySeen();
 }
 
 std::vector<SettingValue> GeneratorModel::StoredValues(int x, int y) const {

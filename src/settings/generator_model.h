@@ -11,8 +11,8 @@
 #include "engine/filter.h"
 #include "engine/signal_engine.h"
 #include "persistence/settings_store.h"
-#include "settings/choice_lists.h"
 #include "record/generator_settings.h"
+#include "settings/choice_lists.h"
 
 namespace skarnel {
 
@@ -114,6 +114,10 @@ public:
     // Set while the chosen device is not in the list: what to call it (""
     // when it was found or none was named).
     const std::string& missingDevice() const noexcept { return missingDevice_; }
+    // The store keys of the values the last Load could not read (of another
+    // kind, or a text its entry cannot read); each started at its reset
+    // value, every other value as stored.
+    const std::vector<std::string>& unreadableStored() const noexcept { return unreadableStored_; }
     void SetSampleRate(std::int32_t hz) { engine_.state.sampleRate = hz; }
 
     // The lists' change handling.
@@ -173,9 +177,11 @@ public:
     void FollowChosenDevice();
 
     // Reads the stored window values in their fixed order, each with its
-    // consequences; `moveTo` receives the stored window position. False when
-    // a value is missing or of the wrong kind or the preparation fails: the
-    // values read so far stay and the caller resets.
+    // consequences; `moveTo` receives the stored window position when it is
+    // stored. A value that is missing, of the wrong kind or a text its entry
+    // cannot read takes its reset value and the others load as stored
+    // (unreadableStored() names the unreadable ones). False when no window
+    // value is stored at all: the caller then starts as a new window.
     bool Load(const SettingsValues& stored, const std::function<void(int x, int y)>& moveTo);
     // The window values to store, the window position included.
     std::vector<SettingValue> StoredValues(int x, int y) const;
@@ -205,6 +211,7 @@ private:
     std::vector<OutputDevice> deviceItems_{{"", kDefaultDeviceItem, kDefaultDeviceItem}};
     RememberedDevice chosenDevice_;
     std::string missingDevice_;
+    std::vector<std::string> unreadableStored_;
 };
 
 // A model for rendering outside a window: a new window's state after its

@@ -8,8 +8,8 @@
 #include "engine/crest_modulation.h"
 #include "engine/signal_engine.h"
 #include "engine/uniform_random.h"
-#include "settings/generator_model.h"
 #include "record/settings_fields.h"
+#include "settings/generator_model.h"
 
 namespace skarnel {
 namespace {
@@ -142,11 +142,19 @@ TEST(StoredWindowValues, WhatOneWindowStoresTheNextLoads) {
     // The loaded choices derived their crest exponents: white noise, 4:1.
     EXPECT_EQ(next.engine.state.channels[kRight].crestExponent, kCrestExponentsWhite[3]);
 
-    // A value of the wrong kind ends the load; the caller resets.
+    // A value of the wrong kind costs only itself: it takes its reset value
+    // and is named; every other value loads.
     SettingsValues spoiled(values);
     spoiled.Set({"PeakRmsR", std::string("4")});
     Window third;
-    EXPECT_FALSE(third.model.Load(spoiled, nullptr));
+    EXPECT_TRUE(third.model.Load(spoiled, nullptr));
+    expected.channels[kRight].crestFactor = GeneratorSettings{}.channels[kRight].crestFactor;
+    EXPECT_EQ(third.model.values(), expected);
+    EXPECT_EQ(third.model.unreadableStored(), std::vector<std::string>{"PeakRmsR"});
+
+    // Only the output values stored: no window value, a new window.
+    Window fourth;
+    EXPECT_FALSE(fourth.model.Load(SettingsValues({{"Fs", std::int32_t{4}}}), nullptr));
 }
 
 // The device is found by its name when the list has changed, and a device
