@@ -477,6 +477,39 @@ TEST_F(RenderTool, StatsGoWithPresetsAndAFailedJsonFileExitsWithOne) {
     EXPECT_NE(unwritable.err.find("folder.json"), std::string::npos) << unwritable.err;
 }
 
+// The figures' file and the sound file must be two files: named alike, through
+// a link, through /dev/fd or as standard output, the render is refused with
+// status 2 before anything is written (it used to replace the sound with the
+// JSON and exit 0).
+TEST_F(RenderTool, FiguresAndSoundInOneFileAreRefusedBeforeWriting) {
+    const std::string wav = Path("x.wav").string();
+    std::ofstream(Path("kept.wav")) << "the user's file";
+    fs::create_symlink(Path("kept.wav"), Path("link.wav"));
+    fs::create_hard_link(Path("kept.wav"), Path("hard.json"));
+    const std::pair<std::string, std::string> same[] = {
+        {"-q -d 1 --stats-json " + wav, wav},
+        {"-q -d 1 --stats-json " + Path(".").string() + "/x.wav", wav},
+        {"-q -d 1 --stats-json " + Path("link.wav").string(), Path("kept.wav").string()},
+        {"-q -d 1 --stats-json " + Path("hard.json").string(), Path("link.wav").string()},
+        {"-q -d 1 --stats-json /dev/stdout", "-"},
+        {"-q -d 1 -t wav --stats-json /dev/fd/1", Path("stdout").string()},
+    };
+    for (const auto& [options, output] : same) {
+        SCOPED_TRACE(options + " " + output);
+        const ProcessRun run = Render(options, output);
+        EXPECT_EQ(run.exitCode, 2) << run.err;
+        EXPECT_NE(run.err.find("same file"), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(wav));
+        EXPECT_EQ(fs::file_size(Path("kept.wav")), std::string("the user's file").size());
+    }
+    // Two files, or figures thrown away beside a file that is kept: written.
+    const ProcessRun apart = Render("-q -d 0.1 --stats-json " + Path("x.json").string(), wav);
+    EXPECT_EQ(apart.exitCode, 0) << apart.err;
+    EXPECT_TRUE(fs::exists(wav) && fs::exists(Path("x.json")));
+    const ProcessRun discarded = Render("-q -d 0.1 -t wav --stats-json /dev/null", "/dev/null");
+    EXPECT_EQ(discarded.exitCode, 0) << discarded.err;
+}
+
 render::ParseResult Parse(const std::string& options) {
     std::vector<std::string> args = Words("skarnel-render " + options);
     args.push_back("out.wav");

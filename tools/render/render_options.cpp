@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/product_info.h"
 #include "engine/channel_values.h"
 #include "engine/crest_modulation.h"
 #include "engine/preparation.h"
@@ -17,9 +18,9 @@
 #include "numtext/entry_rules.h"
 #include "numtext/number_format.h"
 #include "numtext/number_reader.h"
-#include "base/product_info.h"
 #include "render/duration_text.h"
 #include "render/preset_options.h"
+#include "render/same_output.h"
 #include "settings/choice_lists.h"
 #include "settings/generator_model.h"
 
@@ -246,6 +247,13 @@ RenderOptions Validate(const RawOptions& raw, std::string& note) {
     options.quiet = raw.quiet;
     options.stats = raw.stats;
     options.statsJsonPath = raw.statsJson;
+    // Both written to one file, the figures would replace the sound.
+    if (!options.statsJsonPath.empty() && SameOutputFile(options.output, options.statsJsonPath)) {
+        throw OptionError("--stats-json " + options.statsJsonPath + ": is the same file as the " +
+                          (options.output == "-" ? std::string("standard output")
+                                                 : "output '" + options.output + "'") +
+                          "; name another file for the figures");
+    }
     GeneratorSettings& settings = options.settings;
     settings.period = ValidateDuration(raw.duration, options.sampleRate, note);
     settings.channelMode = IndexOf(kChannelWords, raw.channels);
