@@ -179,16 +179,24 @@ void GeneratorWindow::SetSyncTicked(bool ticked) {
     ui->chkSync->setChecked(ticked);
 }
 
+namespace {
+
+// The machine's monotonic clock, which every process reads alike.
+std::uint64_t MonotonicNanoseconds() {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
+}
+
+}  // namespace
+
 // Checking or unchecking the box, by hand or by a command, tells every
 // window, with a stamp that orders it among the changes of all windows.
 void GeneratorWindow::OnSyncToggled() {
     if (takingPeerSync_ || bus_ == nullptr) {
         return;  // ExecutePeerCommand passes a peer's change on itself
     }
-    const auto now = std::chrono::steady_clock::now().time_since_epoch();
-    const SyncBoxOrder::Change change = syncOrder_.Local(
-        SyncTicked(), static_cast<std::uint64_t>(
-                          std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
+    const SyncBoxOrder::Change change = syncOrder_.Local(SyncTicked(), MonotonicNanoseconds());
     bus_->Broadcast(kCommandSync, change.ticked ? 1 : 0, 0, change.stamp);
 }
 
@@ -201,7 +209,8 @@ void GeneratorWindow::ExecutePeerCommand(std::uint32_t number, std::int32_t firs
         ExecuteCommand(number, first, second);
         return;
     }
-    if (!CommandAllowed(number) || !syncOrder_.TakeFromPeer({first != 0, stamp}) ||
+    if (!CommandAllowed(number) ||
+        !syncOrder_.TakeFromPeer({first != 0, stamp}, MonotonicNanoseconds()) ||
         SyncTicked() == (first != 0)) {
         return;
     }

@@ -104,6 +104,23 @@ for step in "$p1 1 true" "$p2 0 false" "$p3 1 true"; do
     expect 2 "$want" "${pids[@]}"
 done
 
+# A stamp forged by another program on the bus (the largest there is) must
+# not silence later changes: unticking in another window still reaches every
+# window, and ON then starts only its own.
+timeout 10 gdbus call --session --dest "$prefix$p1" --object-path /Generator \
+    --method org.orvane.Skarnel.Generator.PeerCommand 0x403 1 0 18446744073709551615 >/dev/null ||
+    fail "the forged call was not answered"
+cmd "$p2" 0x403 0 0 || fail "unticking after the forged stamp failed"
+expect 2 false "${pids[@]}"
+press "$p1" F11
+expect 0 true "$p1"
+sleep 0.5
+expect 0 false "$p2" "$p3"
+press "$p1" F9
+expect 0 false "$p1"
+cmd "$p3" 0x403 1 0 || fail "ticking after the forged stamp failed"
+expect 2 true "${pids[@]}"
+
 # Synced: ON in one window starts all.
 press "$p1" F11
 expect 0 true "${pids[@]}"

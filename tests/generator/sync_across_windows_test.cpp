@@ -23,13 +23,14 @@ namespace skarnel::testing {
 namespace {
 
 TEST(SyncBoxOrder, TheNewestChangeWinsAndATickedBoxBreaksATie) {
+    constexpr std::uint64_t now = 1000;
     SyncBoxOrder order;
-    EXPECT_TRUE(order.TakeFromPeer({true, 100}));
-    EXPECT_FALSE(order.TakeFromPeer({false, 99}));   // older
-    EXPECT_FALSE(order.TakeFromPeer({true, 100}));   // the one held
-    EXPECT_FALSE(order.TakeFromPeer({false, 100}));  // a tie goes to the ticked box
-    EXPECT_TRUE(order.TakeFromPeer({false, 101}));
-    EXPECT_TRUE(order.TakeFromPeer({true, 101}));
+    EXPECT_TRUE(order.TakeFromPeer({true, 100}, now));
+    EXPECT_FALSE(order.TakeFromPeer({false, 99}, now));   // older
+    EXPECT_FALSE(order.TakeFromPeer({true, 100}, now));   // the one held
+    EXPECT_FALSE(order.TakeFromPeer({false, 100}, now));  // a tie goes to the ticked box
+    EXPECT_TRUE(order.TakeFromPeer({false, 101}, now));
+    EXPECT_TRUE(order.TakeFromPeer({true, 101}, now));
 
     // A change made here while this process's clock reads less than a change
     // already taken (both made within one clock step) still comes after it.
@@ -37,6 +38,32 @@ TEST(SyncBoxOrder, TheNewestChangeWinsAndATickedBoxBreaksATie) {
     EXPECT_EQ(local.stamp, 102u);
     EXPECT_FALSE(local.ticked);
     EXPECT_EQ(order.Local(true, 500).stamp, 500u);
+}
+
+// A stamp another program forged cannot silence later changes: one far in
+// the future (the maximum included) is refused, 0 and replays lose to what
+// is held, and one a little ahead is overtaken by the next local change.
+TEST(SyncBoxOrder, AForgedStampCannotSilenceLaterChanges) {
+    constexpr std::uint64_t now = 10'000'000'000;
+    SyncBoxOrder order;
+    const SyncBoxOrder::Change mine = order.Local(false, now);
+    EXPECT_FALSE(order.TakeFromPeer({true, UINT64_MAX}, now));
+    EXPECT_FALSE(order.TakeFromPeer({true, now + SyncBoxOrder::kFutureLimit + 1}, now));
+    EXPECT_FALSE(order.TakeFromPeer({true, 0}, now));
+    EXPECT_FALSE(order.TakeFromPeer({false, mine.stamp}, now));  // a replay of the held change
+    EXPECT_EQ(order.held().stamp, mine.stamp);
+
+    // At the limit: taken, and the next local change still comes after it,
+    // without wrapping.
+    EXPECT_TRUE(order.TakeFromPeer({true, now + SyncBoxOrder::kFutureLimit}, now));
+    const SyncBoxOrder::Change next = order.Local(false, now + 1);
+    EXPECT_EQ(next.stamp, now + SyncBoxOrder::kFutureLimit + 1);
+    EXPECT_FALSE(next.ticked);
+
+    // A clock near its end saturates rather than wraps.
+    SyncBoxOrder late;
+    EXPECT_TRUE(late.TakeFromPeer({true, UINT64_MAX}, UINT64_MAX - 1));
+    EXPECT_EQ(late.Local(false, 5).stamp, UINT64_MAX);
 }
 
 // One generator window as the program builds it, on a simulated device.
