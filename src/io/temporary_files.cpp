@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <vector>
 
 namespace skarnel::temporary_files {
 
@@ -70,9 +71,35 @@ void RemoveOnTerminationSignals() noexcept {
     struct sigaction action {};
     action.sa_handler = OnTerminationSignal;
     sigemptyset(&action.sa_mask);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        ::sigaction(signal, &action, nullptr);
+    // SA_RESETHAND: a second signal during the clean-up ends the process at
+    // once, as it would have.
+    action.sa_flags = SA_RESETHAND;
+    for (const int signal : TerminatingSignals()) {
+        // A signal another part of the process ignores or handles (a
+        // sanitizer's fault handler, a library that ignores SIGPIPE) keeps
+        // its handling.
+        struct sigaction current {};
+        if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_DFL &&
+            (current.sa_flags & SA_SIGINFO) == 0) {
+            ::sigaction(signal, &action, nullptr);
+        }
     }
+}
+
+std::vector<int> TerminatingSignals() {
+    // Every signal whose default action ends the process (with or without a
+    // core file) and that can be caught. Not SIGKILL and SIGSTOP (they cannot
+    // be), nor SIGTRAP (a debugger's breakpoints).
+    std::vector<int> signals{SIGHUP,  SIGINT,    SIGQUIT, SIGILL,  SIGABRT, SIGBUS,  SIGFPE,
+                             SIGUSR1, SIGSEGV,   SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGXCPU,
+                             SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSYS};
+#ifdef SIGSTKFLT
+    signals.push_back(SIGSTKFLT);
+#endif
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) {
+        signals.push_back(signal);
+    }
+    return signals;
 }
 
 }  // namespace skarnel::temporary_files
