@@ -126,10 +126,12 @@ int main(int argc, char* argv[]) {
         // Read with the window's values, once the store is known to be free.
         skarnel::LoadHelpPlace(store, helpViewer);
     };
-    if (startup.Start(attach, ready) == skarnel::SkarnelStartup::Outcome::kEnd) {
+    using Outcome = skarnel::SkarnelStartup::Outcome;
+    if (const Outcome outcome = startup.Start(attach, ready); outcome != Outcome::kRunEventLoop) {
         hotKey.Release();
         helpRouter.HelpRequest(skarnel::HelpCommand::kQuit, 0);
-        return 0;
+        // A calling script can tell a script that failed.
+        return outcome == Outcome::kEnd ? 0 : 1;
     }
     const int result = app.exec();
     skarnel::SaveHelpPlace(store, helpViewer);

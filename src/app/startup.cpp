@@ -95,9 +95,9 @@ SkarnelStartup::Outcome SkarnelStartup::Start(const std::function<void(Generator
         openToCommands();  // other windows' sync commands reach a script too
         generator_->hide();
         ShowIntroductionIfWanted();
-        generator_->scripts().Run(plan_.scriptPath);
+        const ScriptOutcome outcome = generator_->scripts().Run(plan_.scriptPath);
         // The window is not closed, so its settings are not stored.
-        return Outcome::kEnd;
+        return outcome == ScriptOutcome::kCompleted ? Outcome::kEnd : Outcome::kEndFailed;
     }
     if (!plan_.presetPath.isEmpty()) {
         const std::string error = generator_->LoadPresets(plan_.presetPath);

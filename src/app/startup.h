@@ -41,6 +41,7 @@ public:
     enum class Outcome {
         kRunEventLoop,  // the generator window is shown; run the event loop
         kEnd,           // a command-line script has run; the program ends
+        kEndFailed,     // likewise, but the script stopped on or reported a failure
     };
     // `attach` runs as soon as the generator window exists (commands from
     // other programs, the hot key), before anything can play.

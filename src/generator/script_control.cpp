@@ -62,8 +62,11 @@ public:
             popup_.activateWindow();
         }
     }
-    bool FileExists(const std::string& path) override {
-        return QFileInfo(QString::fromStdString(path)).isFile();
+    PathKind KindOf(const std::string& path) override {
+        const QFileInfo file(QString::fromStdString(path));
+        return !file.exists()  ? PathKind::kMissing
+               : file.isFile() ? PathKind::kFile
+                               : PathKind::kOther;
     }
     void LoadPresetFile(const std::string& path) override {
         const std::string error = window_.LoadPresets(QString::fromStdString(path));
@@ -126,12 +129,12 @@ ScriptWindow& ScriptControl::window() {
     return *window_;
 }
 
-void ScriptControl::Run(const QString& path) {
+ScriptOutcome ScriptControl::Run(const QString& path) {
     generator_.shell().SetLastScript(QFileInfo(path).absoluteFilePath());
     const GeneratorWindow::ModalGuard running(generator_, ModalOperation::kScript);
     const HelpContext aboutScripts(kScriptHelp);
     WindowScriptHost host(generator_, window(), dialogs_);
-    RunScriptFile(path.toStdString(), host);
+    return RunScriptFile(path.toStdString(), host);
 }
 
 void ScriptControl::Command() {

@@ -3,6 +3,8 @@
 #include <QString>
 #include <memory>
 
+#include "script/script_runner.h"
+
 namespace skarnel {
 
 class Dialogs;
@@ -17,7 +19,8 @@ public:
     ~ScriptControl();
 
     void Command();
-    void Run(const QString& path);
+    // Runs the script file; how it ended, for a run from the command line.
+    ScriptOutcome Run(const QString& path);
     ScriptWindow& window();
 
     // True from the device's open to its close and until the script window's

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -62,10 +63,18 @@ private:
     ScriptHost& host_;
 };
 
-void RunPlay(const ScriptLine& line, ScriptHost& host) {
-    if (!host.FileExists(line.rest)) {
-        host.ShowMessage("FILE NOT FOUND: '" + line.rest + "'.");
-        return;
+// False when the line named no file to play (the script goes on).
+bool RunPlay(const ScriptLine& line, ScriptHost& host) {
+    switch (host.KindOf(line.rest)) {
+        case ScriptHost::PathKind::kMissing:
+            host.ShowMessage("FILE NOT FOUND: '" + line.rest + "'.");
+            return false;
+        case ScriptHost::PathKind::kOther:
+            host.ShowMessage("NOT A FILE: '" + line.rest +
+                             "' is a device, a pipe or a folder, not a preset file.");
+            return false;
+        case ScriptHost::PathKind::kFile:
+            break;
     }
     host.LoadPresetFile(line.rest);
     host.RecallMemory(ReadSlotNumber(line.arg1));
@@ -77,21 +86,35 @@ void RunPlay(const ScriptLine& line, ScriptHost& host) {
         host.ScriptWaiting() = true;
         host.WaitStep();
     } while (host.ScriptWaiting() && host.OutputRunning());
+    return true;
 }
 
-void RunDelay(const ScriptLine& line, ScriptHost& host) {
+// The most wait steps a delay counts: past 2^64 adding one step no longer
+// changes the count, and the wait would never end.
+constexpr long double kMostDelaySteps = 0x1p64L;
+
+// False when the delay is not finite or longer than the steps can count
+// (delay 1e400): an invalid command, after one step.
+bool RunDelay(const ScriptLine& line, ScriptHost& host) {
     const WaitFlagReset reset(host);
     // The seconds are read after every step, the first one included, so a
     // delay whose number cannot be read fails after one step.
     long double steps = 0;
-    do {
+    for (;;) {
         host.ScriptWaiting() = true;
         host.WaitStep();
         steps += 1;
         if (!host.ScriptWaiting()) {
-            break;  // Next
+            return true;  // Next
         }
-    } while (steps < ReadNumber(line.arg1) * 10);
+        const long double wanted = ReadNumber(line.arg1) * 10;
+        if (!std::isfinite(wanted) || wanted > kMostDelaySteps) {
+            return false;
+        }
+        if (!(steps < wanted)) {
+            return true;
+        }
+    }
 }
 
 void RunPause(const ScriptLine& line, ScriptHost& host) {
@@ -188,12 +211,18 @@ ScriptLine SplitScriptLine(std::string_view line) {
     return fields;
 }
 
-void RunScript(ScriptSource& source, ScriptHost& host) {
+ScriptOutcome RunScript(ScriptSource& source, ScriptHost& host) {
     const bool loop_before = host.LoopTicked();
     host.DisableGenerator();
     host.ShowScriptWindow();
 
     int line_number = 0;
+    bool failed = false;
+    const auto invalidLine = [&] {
+        host.ShowMessage("Invalid command in line " + std::to_string(line_number));
+        host.HideScriptWindow();
+        failed = true;
+    };
     try {
         do {
             const std::string text = source.NextLine();
@@ -201,8 +230,7 @@ void RunScript(ScriptSource& source, ScriptHost& host) {
             if (text.size() > kLongestScriptLine) {
                 // No command is that long: the line is invalid as it stands,
                 // and splitting it is not worth its time.
-                host.ShowMessage("Invalid command in line " + std::to_string(line_number));
-                host.HideScriptWindow();
+                invalidLine();
                 break;
             }
             const ScriptLine line = SplitScriptLine(text);
@@ -210,9 +238,11 @@ void RunScript(ScriptSource& source, ScriptHost& host) {
                                 line.arg1);
 
             if (line.command == "play") {
-                RunPlay(line, host);
+                failed = !RunPlay(line, host) || failed;
             } else if (line.command == "delay") {
-                RunDelay(line, host);
+                if (!RunDelay(line, host)) {
+                    invalidLine();
+                }
             } else if (line.command == "pause") {
                 RunPause(line, host);
             } else if (line.command == "repeat") {
@@ -223,8 +253,7 @@ void RunScript(ScriptSource& source, ScriptHost& host) {
             } else if (line.command == "end") {
                 host.HideScriptWindow();
             } else {
-                host.ShowMessage("Invalid command in line " + std::to_string(line_number));
-                host.HideScriptWindow();
+                invalidLine();
             }
 
             host.HandleEvents();
@@ -236,15 +265,16 @@ void RunScript(ScriptSource& source, ScriptHost& host) {
         // user would otherwise find it unticked by a play line.
         host.SetLoop(loop_before);
         host.ShowMessage(failure.what());
-        return;
+        return ScriptOutcome::kFailed;
     }
 
     host.SetLoop(loop_before);
     host.EnableAndRaiseGenerator();
     host.HideScriptWindow();
+    return failed ? ScriptOutcome::kFailed : ScriptOutcome::kCompleted;
 }
 
-void RunScriptFile(const std::string& path, ScriptHost& host) {
+ScriptOutcome RunScriptFile(const std::string& path, ScriptHost& host) {
     // A script that cannot be opened never starts: the message is all, and the
     // generator window is neither disabled nor left waiting for the user.
     // O_NONBLOCK: opening a FIFO must not wait for a writer that never comes.
@@ -260,10 +290,10 @@ void RunScriptFile(const std::string& path, ScriptHost& host) {
                                                            // a pipe or a device has no end
                                                            : "It is not a regular file";
         host.ShowMessage("Cannot open file \"" + path + "\". " + reason + ".");
-        return;
+        return ScriptOutcome::kFailed;
     }
     FileScriptSource source(fd);
-    RunScript(source, host);
+    return RunScript(source, host);
 }
 
 }  // namespace skarnel

@@ -39,7 +39,10 @@ public:
     // A modal note with OK.
     virtual void ShowMessage(const std::string& text) = 0;
 
-    virtual bool FileExists(const std::string& path) = 0;
+    // What a path names: nothing, a regular file, or something else (a
+    // device, a pipe, a folder).
+    enum class PathKind { kMissing, kFile, kOther };
+    virtual PathKind KindOf(const std::string& path) = 0;
     // Loads a preset file into the memory slots; throws std::runtime_error
     // carrying the message for the user when the file cannot be read.
     virtual void LoadPresetFile(const std::string& path) = 0;
@@ -71,14 +74,19 @@ public:
     virtual void Rewind() = 0;
 };
 
+// How a script ended: kFailed when it stopped on a failure or reported one on
+// its way (a file a play line names is missing), so a caller that ran it from
+// the command line can tell.
+enum class ScriptOutcome { kCompleted, kFailed };
+
 // Runs a script to its end. Failures inside a command stop the script at once
 // with that failure's message; the script window then stays up until the user
 // closes it. The Loop box is restored in every outcome.
-void RunScript(ScriptSource& source, ScriptHost& host);
+ScriptOutcome RunScript(ScriptSource& source, ScriptHost& host);
 
 // RunScript on a file; a file that cannot be opened, or is not a regular file
 // (a FIFO, a device), is reported through host.ShowMessage as a failure of the
 // script.
-void RunScriptFile(const std::string& path, ScriptHost& host);
+ScriptOutcome RunScriptFile(const std::string& path, ScriptHost& host);
 
 }  // namespace skarnel

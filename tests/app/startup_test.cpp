@@ -249,6 +249,20 @@ TEST_F(StartupTest, ScriptArgumentRunsWithTheWindowHiddenAndEnds) {
     EXPECT_EQ(after->size(), 3u);
 }
 
+// A script that reported a failure ends the program as failed, so a calling
+// script can tell (the program then exits with 1).
+TEST_F(StartupTest, AScriptThatFailedEndsAsFailed) {
+    const QString script = dir.filePath("gone.wbs");
+    QFile file(script);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QString("play 1 %1\r\nend\r\n").arg(dir.filePath("gone.vlm")).toUtf8());
+    file.close();
+    Start(script);
+    EXPECT_EQ(outcome, SkarnelStartup::Outcome::kEndFailed);
+    ASSERT_EQ(dialogs.shown.size(), 2);
+    EXPECT_TRUE(dialogs.shown[1].startsWith("FILE NOT FOUND")) << dialogs.shown[1].toStdString();
+}
+
 TEST_F(StartupTest, WelcomeQuestionOpensTheIntroductionAndStaysAwayOnceTicked) {
     dialogs.answers = {true};
     dialogs.ticks = {true};

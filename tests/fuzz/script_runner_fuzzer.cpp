@@ -153,12 +153,12 @@ public:
         }
         last_message = text;
     }
-    bool FileExists(const std::string& path) override {
+    PathKind KindOf(const std::string& path) override {
         Idle();
         path_ = path;
         const bool exists = !StartsWith(path, "missing");
         play_step = exists ? 1 : -1;
-        return exists;
+        return exists ? PathKind::kFile : PathKind::kMissing;
     }
     void LoadPresetFile(const std::string& path) override {
         CheckDisabled();

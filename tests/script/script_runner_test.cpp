@@ -72,6 +72,7 @@ public:
     int wait_steps = 0;
     int raises = 0;
     std::set<std::string> files;
+    std::set<std::string> devices;  // paths that exist but are not regular files
     std::set<std::string> unreadable;
     Lines log;  // loads, recalls, Loop changes and starts in their order
     Lines labels;
@@ -103,7 +104,11 @@ public:
     bool ScriptWindowVisible() override { return window_visible; }
     void SetScriptLabel(const std::string& text) override { labels.push_back(text); }
     void ShowMessage(const std::string& text) override { messages.push_back(text); }
-    bool FileExists(const std::string& path) override { return files.count(path) != 0; }
+    PathKind KindOf(const std::string& path) override {
+        return files.count(path) != 0     ? PathKind::kFile
+               : devices.count(path) != 0 ? PathKind::kOther
+                                          : PathKind::kMissing;
+    }
     void LoadPresetFile(const std::string& path) override {
         log.push_back("load " + path);
         if (unreadable.count(path) != 0) {
@@ -146,9 +151,9 @@ public:
     }
 };
 
-void RunLines(FakeHost& host, Lines lines) {
+ScriptOutcome RunLines(FakeHost& host, Lines lines) {
     VectorSource source(std::move(lines));
-    RunScript(source, host);
+    return RunScript(source, host);
 }
 
 TEST(RunScript, PlayLoadsRecallsUnticksLoopAndWaitsForTheOutputToStop) {
@@ -181,13 +186,63 @@ TEST(RunScript, SlotNumbersAreSignedDecimalIntegers) {
 
 TEST(RunScript, MissingFileIsReportedAndTheScriptGoesOn) {
     FakeHost host;
-    RunLines(host, {"play 1 gone  now.wbp", "pause", "pause one", "pause one two  three", "end"});
+    EXPECT_EQ(RunLines(host, {"play 1 gone  now.wbp", "pause", "pause one", "pause one two  three",
+                              "end"}),
+              ScriptOutcome::kFailed);
     EXPECT_EQ(host.messages,
               (Lines{"FILE NOT FOUND: 'gone  now.wbp'.", "Pause in script. Press OK to continue",
                      "one ", "one two  three"}));
     EXPECT_EQ(host.Starts(), 0);
     EXPECT_EQ(host.labels.size(), 5u);
     host.ExpectEndedNormally(true);
+
+    // A path that exists but is no regular file is said to be one, not missing.
+    FakeHost device;
+    device.devices = {"/dev/zero"};
+    EXPECT_EQ(RunLines(device, {"play 1 /dev/zero", "end"}), ScriptOutcome::kFailed);
+    EXPECT_EQ(device.messages,
+              (Lines{"NOT A FILE: '/dev/zero' is a device, a pipe or a folder, not a preset "
+                     "file."}));
+    EXPECT_EQ(device.Starts(), 0);
+    device.ExpectEndedNormally(true);
+}
+
+// How a script ended, for a caller on the command line: completed, or failed
+// when it stopped on a failure or reported one.
+TEST(RunScript, TheOutcomeTellsAFailedScript) {
+    FakeHost fine;
+    fine.files = {"a"};
+    fine.play_steps = 1;
+    EXPECT_EQ(RunLines(fine, {"play 1 a", "delay 0.1", "rem", "end"}), ScriptOutcome::kCompleted);
+    FakeHost invalid;
+    EXPECT_EQ(RunLines(invalid, {"jump 3", "end"}), ScriptOutcome::kFailed);
+    FakeHost unreadable;
+    unreadable.files = {"a"};
+    EXPECT_EQ(RunLines(unreadable, {"play abc a", "end"}), ScriptOutcome::kFailed);
+}
+
+// A delay no wait can end (not finite, or past what the step count holds)
+// is an invalid command after its first step, not a wait for ever.
+TEST(RunScript, ADelayNoWaitCanEndIsAnInvalidCommand) {
+    for (const std::string seconds : {"1e400", "99999999999999999999"}) {
+        FakeHost host;
+        EXPECT_EQ(RunLines(host, {"pause first", "delay " + seconds, "pause never", "end"}),
+                  ScriptOutcome::kFailed)
+            << seconds;
+        EXPECT_EQ(host.wait_steps, 1) << seconds;
+        EXPECT_EQ(host.messages, (Lines{"first ", "Invalid command in line 2"})) << seconds;
+        EXPECT_FALSE(host.window_visible);
+        EXPECT_TRUE(host.generator_enabled);
+    }
+    // The longest a delay may be still waits.
+    FakeHost longest;
+    longest.on_wait_step = [](FakeHost& h) {
+        if (h.wait_steps == 3) {
+            h.Next();
+        }
+    };
+    EXPECT_EQ(RunLines(longest, {"delay 1e17", "end"}), ScriptOutcome::kCompleted);
+    EXPECT_EQ(longest.wait_steps, 3);
 }
 
 TEST(RunScript, DelayWaitsTenStepsASecondAndAtLeastOne) {
