@@ -276,21 +276,44 @@ private:
     int fd_ = -1;
 };
 
+// The name a damaged store moves to: "<path>.corrupt", or when a store
+// damaged earlier holds that name, "<path>.corrupt.2", ".3" and so on; the
+// user may still want what an older one holds. Past kMostKept the last name
+// is reused.
+constexpr int kMostKept = 999;
+
+std::string DamagedName(const std::string& path, int number) {
+    return path + ".corrupt" + (number > 1 ? "." + std::to_string(number) : std::string());
+}
+
 // Renames the damaged file at `path` (and any journal beside it, which must
-// not be played back into the fresh store) to "<path>.corrupt", provided it is
-// still the file that was found damaged: another process may have moved it
-// and started a fresh store already. False when the rename failed.
+// not be played back into the fresh store) to the first free DamagedName,
+// provided it is still the file that was found damaged: another process may
+// have moved it and started a fresh store already. False when the rename
+// failed.
 bool MoveAside(const std::string& path, const std::optional<FileId>& damaged, std::string& error) {
     FolderLock lock(fs::path(path).parent_path().string());
     if (!damaged || StatFile(path) != damaged) {
         return true;  // already replaced by someone else; look again
     }
-    if (::rename(path.c_str(), (path + ".corrupt").c_str()) != 0) {
+    std::string aside;
+    int result = -1;
+    for (int number = 1; number <= kMostKept && result != 0; ++number) {
+        aside = DamagedName(path, number);
+        // Never over an earlier damaged store; the last name is reused.
+        result = number < kMostKept ? ::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, aside.c_str(),
+                                                  RENAME_NOREPLACE)
+                                    : ::rename(path.c_str(), aside.c_str());
+        if (result != 0 && errno != EEXIST) {
+            break;
+        }
+    }
+    if (result != 0) {
         error = "cannot move damaged store aside: " + std::string(std::strerror(errno));
         return false;
     }
     for (const char* side : {"-journal", "-wal"}) {
-        ::rename((path + side).c_str(), (path + ".corrupt" + side).c_str());
+        ::rename((path + side).c_str(), (aside + side).c_str());
     }
     ::unlink((path + "-shm").c_str());
     return true;

@@ -18,8 +18,9 @@ namespace skarnel {
 //   rollback journal is played back by the next process that opens the file).
 // - A file that is not a store of this program (not SQLite, damaged, or a
 //   database without exactly our tables) reads as a missing key; the next
-//   Save moves it aside to "<path>.corrupt" (replacing an older one) and
-//   starts a fresh store in its place.
+//   Save moves it aside to "<path>.corrupt" (or, when an older damaged store
+//   holds that name, "<path>.corrupt.2", ".3" ...) and starts a fresh store in
+//   its place.
 // - A store written by a later schema version is read as missing and never
 //   overwritten; a write-protected one is read but never written.
 class SqliteSettingsStore : public SettingsStore {

@@ -343,12 +343,24 @@ TEST_F(SqliteStore, DamagedFilesReadAsMissingAndAreMovedAsideBySave) {
         EXPECT_EQ(ReadBytes(path_), damaged);
 
         ASSERT_TRUE(store.Save(kKey, {{"Fresh", 1}})) << store.lastError();
-        EXPECT_EQ(ReadBytes(path_ + ".corrupt"), damaged);
+        // The older damaged store is kept; this one is numbered beside it.
+        EXPECT_EQ(ReadBytes(path_ + ".corrupt"), "an older damaged store");
+        EXPECT_EQ(ReadBytes(path_ + ".corrupt.2"), damaged);
         const auto values = store.Load(kKey);
         ASSERT_TRUE(values.has_value()) << store.lastError();
         EXPECT_EQ(values->size(), 1u);
         fs::remove(path_);
+        fs::remove(path_ + ".corrupt.2");
     }
+    // A third damaged store takes the next number.
+    WriteBytes(path_ + ".corrupt.2", "the second");
+    WriteBytes(path_, noise);
+    ASSERT_TRUE(SqliteSettingsStore(path_).Save(kKey, {{"Fresh", 1}}));
+    EXPECT_EQ(ReadBytes(path_ + ".corrupt.3"), noise);
+    EXPECT_EQ(ReadBytes(path_ + ".corrupt.2"), "the second");
+    fs::remove(path_ + ".corrupt.2");
+    fs::remove(path_ + ".corrupt.3");
+    fs::remove(path_);
 
     // An empty file is a new store, set up in place.
     fs::remove(path_ + ".corrupt");
