@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <system_error>
 #include <vector>
 
 #include "engine/reference_renderer.h"
@@ -193,31 +194,40 @@ WaveWriteResult WriteFramesOnOneThread(SignalEngine& engine, ByteSink& sink, std
 
 // The same frames with the sources one pass ahead on a second core. Each
 // pass ends at a progress point, so the progress report and a cancel see the
-// engine exactly as after that frame.
-WaveWriteResult WriteFramesPipelined(SignalEngine& engine, ByteSink& target, std::int64_t frames,
-                                     const WaveExportHooks& hooks) {
+// engine exactly as after that frame. Nothing when the threads cannot be
+// started (the system's limit on threads): nothing has been written or
+// changed then, and the frames are rendered on one thread instead.
+std::optional<WaveWriteResult> WriteFramesPipelined(SignalEngine& engine, ByteSink& target,
+                                                    std::int64_t frames,
+                                                    const WaveExportHooks& hooks) {
     // The bytes go out from a third thread, while this one shapes the next
     // pass.
-    BackgroundSink sink(target);
+    std::optional<BackgroundSink> sink;
+    std::optional<SourcePipeline> pipeline;
+    try {
+        sink.emplace(target);
+        pipeline.emplace(engine, FramePlan::OfFile(engine.live), frames, kWaveProgressInterval);
+    } catch (const std::system_error&) {
+        return std::nullopt;
+    }
     const auto passFrames = static_cast<std::size_t>(kWaveProgressInterval);
     std::vector<std::int16_t> pass(2 * passFrames);
     std::vector<std::uint8_t> bytes(4 * passFrames);
-    SourcePipeline pipeline(engine, FramePlan::OfFile(engine.live), frames, kWaveProgressInterval);
     std::int64_t first = 0;
-    while (const std::size_t len = pipeline.Next(pass.data())) {
+    while (const std::size_t len = pipeline->Next(pass.data())) {
         const std::int64_t last = first + static_cast<std::int64_t>(len) - 1;
         const bool reported = last % kWaveProgressInterval == 0;
         if (reported) {
             // The reported frame is counted only once the export goes on.
             engine.state.sampleCounter = last;
         }
-        if (auto end = DeliverRun(engine, sink, pass.data(), len, bytes.data(),
+        if (auto end = DeliverRun(engine, *sink, pass.data(), len, bytes.data(),
                                   reported ? last : -1, frames, hooks)) {
             return *end;
         }
         first += static_cast<std::int64_t>(len);
     }
-    return FlushedResult(sink);
+    return FlushedResult(*sink);
 }
 
 }  // namespace
@@ -226,9 +236,12 @@ WaveWriteResult WritePcmFrames(SignalEngine& engine, ByteSink& sink, std::int64_
                                const WaveExportHooks& hooks) {
     engine.state.sampleCounter = 0;
     const std::array<std::uint64_t, kChannelCount> clippedBefore = engine.state.clippedSamples;
-    WaveWriteResult result = SourcePipeline::Applies(engine, FramePlan::OfFile(engine.live), frames)
-                                 ? WriteFramesPipelined(engine, sink, frames, hooks)
-                                 : WriteFramesOnOneThread(engine, sink, frames, hooks);
+    std::optional<WaveWriteResult> pipelined;
+    if (SourcePipeline::Applies(engine, FramePlan::OfFile(engine.live), frames)) {
+        pipelined = WriteFramesPipelined(engine, sink, frames, hooks);
+    }
+    WaveWriteResult result =
+        pipelined ? std::move(*pipelined) : WriteFramesOnOneThread(engine, sink, frames, hooks);
     for (int c = 0; c < kChannelCount; ++c) {
         result.clippedSamples[c] = engine.state.clippedSamples[c] - clippedBefore[c];
     }

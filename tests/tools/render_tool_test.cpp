@@ -513,6 +513,28 @@ TEST_F(RenderTool, FiguresAndSoundInOneFileAreRefusedBeforeWriting) {
     EXPECT_EQ(discarded.exitCode, 0) << discarded.err;
 }
 
+// When no thread can be started (the system's limit on threads), a render
+// that would run on three threads runs on one, and writes the same file.
+TEST_F(RenderTool, WithoutThreadsARenderRunsOnOneThreadAndWritesTheSameFile) {
+    const std::string options = "-q -r 48000 -c stereo -d 2 --left-filter peaking";
+    const ProcessRun threaded = Render(options, Path("threads.wav"));
+    ASSERT_EQ(threaded.exitCode, 0) << threaded.err;
+    // A sanitizer's runtime must otherwise be the first library loaded.
+    const char* sanitizer = std::getenv("ASAN_OPTIONS");
+    const std::string sanitizerBefore = sanitizer != nullptr ? sanitizer : "";
+    setenv("ASAN_OPTIONS", (sanitizerBefore + ":verify_asan_link_order=0").c_str(), 1);
+    setenv("LD_PRELOAD", SKARNEL_NO_THREADS, 1);
+    const ProcessRun single = Render(options, Path("single.wav"));
+    unsetenv("LD_PRELOAD");
+    if (sanitizer != nullptr) {
+        setenv("ASAN_OPTIONS", sanitizerBefore.c_str(), 1);
+    } else {
+        unsetenv("ASAN_OPTIONS");
+    }
+    EXPECT_EQ(single.exitCode, 0) << single.err;
+    EXPECT_EQ(ReadBytes(Path("single.wav")), ReadBytes(Path("threads.wav")));
+}
+
 render::ParseResult Parse(const std::string& options) {
     std::vector<std::string> args = Words("skarnel-render " + options);
     args.push_back("out.wav");
