@@ -92,4 +92,22 @@ FilterDesignOutcome DesignFilter(ChannelEngineState& c, int filterType) noexcept
     return outcome;
 }
 
+bool FilterPassesNothing(const ChannelEngineState& c) noexcept {
+    const long double a0 = c.a0;
+    const long double quotients[] = {c.b0 / a0, c.b1 / a0, c.b2 / a0, c.a1 / a0, c.a2 / a0};
+    long double feedForward = 0;
+    for (int i = 0; i < 5; ++i) {
+        if (!std::isfinite(quotients[i])) {
+            return true;
+        }
+        if (i < 3) {
+            feedForward += std::fabs(quotients[i]);
+        }
+    }
+    // The largest sample a channel makes before its filter is full scale
+    // (32767); with the feedback's memory at 0 the output stays 0 while
+    // every input step rounds to 0.
+    return feedForward * 32768.0L < 0.5L;
+}
+
 }  // namespace skarnel

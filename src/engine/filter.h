@@ -33,6 +33,13 @@ inline constexpr double kMinimumFilterQ = 0.01;
 // "None" and unknown types compute nothing and keep the old coefficients.
 FilterDesignOutcome DesignFilter(ChannelEngineState& channel, int filterType) noexcept;
 
+// Whether the designed filter lets nothing through: a coefficient quotient is
+// not finite (the output then rounds to 0), or the feed-forward quotients are
+// so small that no input a channel makes reaches half a step, so the output
+// never leaves 0. Extreme peaking gains (+-1e6 dB, -400 dB) design such
+// filters; the signal is then silence, as defined.
+bool FilterPassesNothing(const ChannelEngineState& channel) noexcept;
+
 // One sample through the channel's biquad (direct form I on integers: the
 // feedback uses the filter's own rounded outputs). Every quotient is formed
 // anew and the sum is evaluated left to right in extended precision.

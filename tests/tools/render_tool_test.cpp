@@ -535,6 +535,28 @@ TEST_F(RenderTool, WithoutThreadsARenderRunsOnOneThreadAndWritesTheSameFile) {
     EXPECT_EQ(ReadBytes(Path("single.wav")), ReadBytes(Path("threads.wav")));
 }
 
+// A peaking gain whose filter design overflows plays silence, as defined;
+// the render says why its file is silent (it wrote one without a word), and
+// ordinary gains get no such note.
+TEST_F(RenderTool, AFilterThatLetsNothingThroughIsNamed) {
+    for (const std::string gain : {"1e6", "-1e6", "-400"}) {
+        const ProcessRun run =
+            Render("-q -d 0.2 --left-filter peaking --left-gain " + gain, Path("silent.wav"));
+        EXPECT_EQ(run.exitCode, 0) << gain << run.err;
+        EXPECT_NE(run.err.find("left channel's filter lets nothing through"), std::string::npos)
+            << gain << ": " << run.err;
+        const Bytes wav = ReadBytes(Path("silent.wav"));
+        ASSERT_GT(wav.size(), 44u);
+        EXPECT_TRUE(std::all_of(wav.begin() + 44, wav.end(), [](std::uint8_t b) { return b == 0; }))
+            << gain;
+    }
+    for (const std::string gain : {"-40", "-10", "12"}) {
+        const ProcessRun run =
+            Render("-q -d 0.2 --left-filter peaking --left-gain " + gain, Path("heard.wav"));
+        EXPECT_EQ(run.err.find("lets nothing through"), std::string::npos) << gain << run.err;
+    }
+}
+
 render::ParseResult Parse(const std::string& options) {
     std::vector<std::string> args = Words("skarnel-render " + options);
     args.push_back("out.wav");

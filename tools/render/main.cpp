@@ -10,6 +10,7 @@
 #include <iostream>
 #include <optional>
 
+#include "engine/filter.h"
 #include "engine/uniform_random.h"
 #include "export/byte_sink.h"
 #include "export/wave_writer.h"
@@ -81,6 +82,17 @@ int main(int argc, char** argv) {
         const long double seconds = render::ConfigureEngine(options, engine, &period);
         const int channels = engine.live.channelMode == kStereo ? 2 : 1;
         const std::int64_t frames = WaveFrameCount(seconds, options.sampleRate);
+        // A filter whose design overflows plays silence, as defined; a
+        // silent file needs a word why.
+        for (int c = 0; c < channels; ++c) {
+            if (engine.live.filterType[c] > kFilterNone &&
+                FilterPassesNothing(engine.state.channels[c])) {
+                std::cerr << "skarnel-render: the " << (c == kLeft ? "left" : "right")
+                          << " channel's filter lets nothing through at these settings (its "
+                             "design overflows, as at a peaking gain of -400 dB or 1e6 dB): "
+                             "that channel renders as silence, as the generator plays it.\n";
+            }
+        }
         // The figures come from the frames as they are written.
         std::optional<render::RenderMeasurement> measurement;
         WaveExportHooks hooks;

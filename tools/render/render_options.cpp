@@ -339,7 +339,9 @@ constexpr const char* kFooter =
     R"(Numbers take "." or "," as decimal mark and are rounded to the decimals
 given, as the generator window rounds its entries. The filter uses frequency
 and Q (peaking also gain); highpass and lowpass play with Q 1, as they do in
-the generator window.
+the generator window. A filter whose design overflows (a peaking gain of
+-400 dB or 1e6 dB) lets nothing through: that channel renders as silence, as
+the generator plays it, and a note on standard error says so.
 A duration is seconds (90, 1.5), M:SS or H:MM:SS with an optional fraction
 (1:30, 1:02:03.5), or frames at the chosen rate with an "s" (48000s).
 The output type follows the file's extension (.wav, .w64, .rf64, .flac) unless
