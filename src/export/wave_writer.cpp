@@ -264,10 +264,21 @@ WaveWriteResult WriteWaveFile(SignalEngine& engine, const std::string& path,
     }
     FileDescriptorSink sink(file.fd(), /*ownsDescriptor=*/false);
     WaveWriteResult result = WriteWaveStream(engine, sink, durationSeconds, hooks);
-    if (result.status == WaveWriteStatus::kCompleted && (!sink.Close() || file.Commit())) {
-        result = {WaveWriteStatus::kWriteFailed, kWaveWriteFailedMessage};
+    if (result.status == WaveWriteStatus::kWriteFailed) {
+        result.systemError = sink.error();  // a full disk, a quota
+    } else if (result.status == WaveWriteStatus::kCompleted) {
+        if (!sink.Close()) {
+            result = {WaveWriteStatus::kWriteFailed, kWaveWriteFailedMessage, sink.error()};
+        } else if (const std::optional<FileFailure> failure = file.Commit()) {
+            result = {WaveWriteStatus::kWriteFailed, kWaveWriteFailedMessage, failure->error};
+        }
     }
     return result;  // a file not committed goes with `file`
+}
+
+std::string MessageWithReason(const WaveWriteResult& result) {
+    return result.systemError != 0 ? result.message + " (" + std::strerror(result.systemError) + ")"
+                                   : result.message;
 }
 
 }  // namespace skarnel

@@ -41,6 +41,10 @@ enum class WaveWriteStatus {
 struct WaveWriteResult {
     WaveWriteStatus status = WaveWriteStatus::kCompleted;
     std::string message;  // for the user; empty on success and cancel
+    // errno of a failed write (a full disk, a quota, an I/O error), 0 when
+    // unknown or none: the system's reason, which callers show beside the
+    // message.
+    int systemError = 0;
     // Samples of the frames written that lay outside the 16-bit range and
     // were clipped to its nearest end, per channel (left or mono, right).
     std::array<std::uint64_t, 2> clippedSamples{};
@@ -48,6 +52,10 @@ struct WaveWriteResult {
 
 // The message for any failure while writing.
 inline constexpr const char* kWaveWriteFailedMessage = "File Access Error, cannot write file.";
+
+// The result's message with the system's reason after it when one is known:
+// "File Access Error, cannot write file. (No space left on device)".
+std::string MessageWithReason(const WaveWriteResult& result);
 
 struct WaveExportHooks {
     // Called with the percentage done at every progress point, before the

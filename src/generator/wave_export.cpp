@@ -7,6 +7,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QWindow>
+#include <cstring>
 
 #include "analysis/level_text.h"
 #include "export/wave_writer.h"
@@ -126,7 +127,12 @@ void WaveExport::Write(const QString& path) {
     window_.activateWindow();
     if (result.status != WaveWriteStatus::kCompleted &&
         result.status != WaveWriteStatus::kCancelled) {
-        dialogs_.Note(QString::fromStdString(result.message));
+        // The system's reason (a full disk, a quota) on a line of its own.
+        QString note = QString::fromStdString(result.message);
+        if (result.systemError != 0) {
+            note += "\n" + QString::fromLocal8Bit(std::strerror(result.systemError)) + ".";
+        }
+        dialogs_.Note(note);
     }
     // A file that clipped is not the signal the settings describe: say so
     // where it stays in sight without holding anyone up.

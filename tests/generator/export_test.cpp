@@ -154,7 +154,8 @@ TEST_F(ExportTest, FailuresAndCancelAreReportedAndLeaveTheRightFiles) {
     store.Save(SettingsKeyPath(), {FlagValue("CDformat", true)});
     dialogs.paths.push_back("/dev/full");
     window->findChild<QAction*>("SaveWaveFile1")->trigger();
-    EXPECT_EQ(dialogs.Last(), "File Access Error, cannot write file.");
+    // The message, and the system's reason on a line of its own.
+    EXPECT_EQ(dialogs.Last(), "File Access Error, cannot write file.\nNo space left on device.");
 
     const QString missing = dir.filePath("no/such/folder.wav");
     dialogs.paths.push_back(missing);

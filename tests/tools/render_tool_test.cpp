@@ -269,6 +269,14 @@ TEST_F(RenderTool, FailedWritesExitWithOne) {
     const ProcessRun tooLong = Render("-d 6000 -r 192000 -c stereo", Path("long.wav"));
     EXPECT_EQ(tooLong.exitCode, 1);
     EXPECT_FALSE(fs::exists(Path("long.wav")));
+    // A full disk is named as such, for every type and for standard output
+    // (FLAC said "problem with initialization of the flac decoder").
+    for (const char* type : {"wav", "w64", "rf64", "flac"}) {
+        const ProcessRun full = Render(std::string("-q -d 1 -t ") + type, "/dev/full");
+        EXPECT_EQ(full.exitCode, 1) << type;
+        EXPECT_NE(full.err.find("No space left on device"), std::string::npos)
+            << type << ": " << full.err;
+    }
 }
 
 // The numbers a --stats-json file gives for one key, in order (NaN for null).

@@ -31,8 +31,8 @@ skarnel::WaveWriteResult WriteToStandardOutput(skarnel::SignalEngine& engine, lo
     std::signal(SIGPIPE, SIG_IGN);
     skarnel::FileDescriptorSink sink(STDOUT_FILENO, /*ownsDescriptor=*/false);
     skarnel::WaveWriteResult result = skarnel::WriteWaveStream(engine, sink, seconds, hooks);
-    if (result.status == skarnel::WaveWriteStatus::kWriteFailed && sink.error() != 0) {
-        result.message += std::string(" (") + std::strerror(sink.error()) + ")";
+    if (result.status == skarnel::WaveWriteStatus::kWriteFailed) {
+        result.systemError = sink.error();
     }
     return result;
 }
@@ -129,7 +129,8 @@ int main(int argc, char** argv) {
         if (result.status != WaveWriteStatus::kCompleted) {
             std::cerr << "skarnel-render: "
                       << (toStandardOutput ? "standard output" : options.output) << ": "
-                      << (result.message.empty() ? "writing was cancelled." : result.message)
+                      << (result.message.empty() ? "writing was cancelled."
+                                                 : MessageWithReason(result))
                       << "\n";
             return render::kExitRenderFailed;
         }

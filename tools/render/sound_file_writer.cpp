@@ -2,6 +2,8 @@
 
 #include <sndfile.h>
 
+#include <cerrno>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -46,21 +48,31 @@ public:
 
     bool Flush() override {
         const auto frames = static_cast<sf_count_t>(samples_.size()) / channels_;
+        errno = 0;
         const bool written =
             frames == 0 || sf_writef_short(file_, samples_.data(), frames) == frames;
+        if (!written && error_ == 0) {
+            // The system's reason, as the failed write left it: libsndfile's
+            // own text names the encoder's state, not the disk ("problem with
+            // initialization of the flac decoder" for a full one).
+            error_ = errno;
+        }
         samples_.clear();
         return written;
     }
 
+    // errno of the first failed write, 0 when none or when it was unknown.
+    int error() const noexcept { return error_; }
+
 private:
     SNDFILE* file_;
     int channels_;
+    int error_ = 0;
     std::vector<short> samples_;
 };
 
-WaveWriteResult WriteFailed(const std::string& path, const char* reason) {
-    return {WaveWriteStatus::kWriteFailed,
-            "Cannot write file \"" + path + "\". " + std::string(reason)};
+WaveWriteResult WriteFailed(const std::string& path, const std::string& reason) {
+    return {WaveWriteStatus::kWriteFailed, "Cannot write file \"" + path + "\". " + reason};
 }
 
 }  // namespace
@@ -90,12 +102,15 @@ WaveWriteResult WriteSoundFile(SignalEngine& engine, const std::string& path, Ou
                 "Cannot create file \"" + path + "\". " + sf_strerror(nullptr)};
     }
     WaveWriteResult result;
+    int writeError = 0;
     {
         SndfileSink sink(sound, channels);
         result = WritePcmFrames(engine, sink, frames, hooks);
+        writeError = sink.error();
     }
     if (result.status == WaveWriteStatus::kWriteFailed) {
-        result = WriteFailed(path, sf_strerror(sound));
+        result = WriteFailed(path, writeError != 0 ? std::string(std::strerror(writeError)) + "."
+                                                   : std::string(sf_strerror(sound)));
     }
     // Closing writes the final sizes into the header (and FLAC's frame count).
     if (sf_close(sound) != 0 && result.status == WaveWriteStatus::kCompleted) {
