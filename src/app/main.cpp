@@ -2,6 +2,7 @@
 // the start-up, and runs the event loop unless a command-line script has
 // already done the program's work.
 #include <QApplication>
+#include <QDBusConnection>
 #include <QIcon>
 #include <clocale>
 #include <cstdio>
@@ -121,8 +122,18 @@ int main(int argc, char* argv[]) {
         QObject::connect(&generator, &skarnel::GeneratorWindow::closed, &app, &QApplication::quit,
                          Qt::QueuedConnection);
     };
-    const auto ready = [&](skarnel::GeneratorWindow&) {
-        commandBus->Register();
+    const auto ready = [&](skarnel::GeneratorWindow& generator) {
+        // Out of sync and out of reach without a name: the user hears why.
+        if (!commandBus->Register() && QDBusConnection::sessionBus().isConnected()) {
+            generator.ShowStatusNote(
+                "This window has no name on the session bus: Sync all Generators and commands "
+                "from other programs do not reach it.");
+        } else if (!commandBus->ownNameTaken().isEmpty()) {
+            generator.ShowStatusNote(
+                "Another program holds this window's name on the session "
+                "bus; it answers as " +
+                commandBus->serviceName() + ".");
+        }
         // Read with the window's values, once the store is known to be free.
         skarnel::LoadHelpPlace(store, helpViewer);
     };

@@ -25,10 +25,30 @@ bool DBusCommandBus::Register() {
     if (registered_ || !bus.isConnected()) {
         return registered_;
     }
-    serviceName_ = QString(kServicePrefix) + QString::number(::getpid());
-    auto* adaptor = new GeneratorAdaptor(*this);
-    registered_ = bus.registerObject(kPath, adaptor, QDBusConnection::ExportAllSlots) &&
-                  bus.registerService(serviceName_);
+    if (!objectRegistered_) {
+        auto* adaptor = new GeneratorAdaptor(*this);
+        objectRegistered_ = bus.registerObject(kPath, adaptor, QDBusConnection::ExportAllSlots);
+        if (!objectRegistered_) {
+            delete adaptor;
+            return false;
+        }
+    }
+    // The own name, or when another connection holds it (a process of the
+    // same number in another namespace), the next free one under it: a
+    // window without a name would be out of sync and out of reach.
+    const QString own = QString(kServicePrefix) + QString::number(::getpid());
+    for (int n = 1; n <= kMostNames && !registered_; ++n) {
+        const QString name = n == 1 ? own : own + "_" + QString::number(n);
+        if (bus.registerService(name)) {
+            serviceName_ = name;
+            registered_ = true;
+        }
+    }
+    if (registered_ && serviceName_ != own) {
+        ownNameTaken_ = own;
+        qCWarning(lcWindow).noquote()
+            << own << "is held by another connection; this window answers as" << serviceName_;
+    }
     if (registered_) {
         // The windows already running, this one included.
         windowNumber_ = std::max(static_cast<int>(GeneratorNames().size()), 1);
@@ -104,7 +124,11 @@ bool DBusCommandBus::HasWindow(std::int64_t pid) {
 }
 
 void DBusCommandBus::SendToggle(std::int64_t pid) {
-    const QString name = QString(kServicePrefix) + QString::number(pid);
+    SendToggleTo((QString(kServicePrefix) + QString::number(pid)).toStdString());
+}
+
+void DBusCommandBus::SendToggleTo(const std::string& busName) {
+    const QString name = QString::fromStdString(busName);
     CallWithoutWaiting(QDBusMessage::createMethodCall(name, kPath, kInterface, "Toggle"),
                        "The hot key's toggle for " + name);
 }
@@ -117,8 +141,11 @@ std::vector<WindowUse> DBusCommandBus::WindowsInUse(const QString& skip) {
     std::vector<WindowUse> windows;
     QDBusConnection bus = QDBusConnection::sessionBus();
     for (const QString& name : GeneratorNames()) {
+        // "<prefix><pid>", or "<prefix><pid>_<n>" for a window whose own name
+        // was taken.
         bool isNumber = false;
-        const qint64 pid = name.mid(int(qstrlen(kServicePrefix))).toLongLong(&isNumber);
+        const qint64 pid =
+            name.mid(int(qstrlen(kServicePrefix))).section('_', 0, 0).toLongLong(&isNumber);
         if (!isNumber || name == skip) {
             continue;
         }
@@ -126,7 +153,7 @@ std::vector<WindowUse> DBusCommandBus::WindowsInUse(const QString& skip) {
             QDBusMessage::createMethodCall(name, kPath, kInterface, "LastUsed");
         const QDBusReply<qulonglong> used = bus.call(ask, QDBus::Block, kPeerTimeoutMs);
         if (used.isValid()) {
-            windows.push_back({pid, used.value()});
+            windows.push_back({pid, used.value(), name.toStdString()});
         }
     }
     return windows;

@@ -103,11 +103,19 @@ public:
     // most kPeerTimeoutMs; a toggle is sent without waiting, like a
     // broadcast.
     static constexpr int kPeerTimeoutMs = 1000;
+    // How many names a window tries when its own is taken ("_2" ... "_9").
+    static constexpr int kMostNames = 9;
     bool HasWindow(std::int64_t pid) override;
     void SendToggle(std::int64_t pid) override;
+    void SendToggleTo(const std::string& busName) override;
     std::vector<WindowUse> OtherWindowsInUse() override;
 
     const CommandTarget& target() const noexcept { return target_; }
+    // The window's own name when another connection held it at Register()
+    // (two process namespaces on one session bus), so that the window took
+    // the next free one, "<own>_2" and so on; empty otherwise.
+    const QString& ownNameTaken() const noexcept { return ownNameTaken_; }
+    const QString& serviceName() const noexcept { return serviceName_; }
 
     // The generator names on the bus (this process's included); empty when
     // the bus does not answer within kPeerTimeoutMs.
@@ -125,6 +133,8 @@ private:
     bool registered_ = false;
     int windowNumber_ = 1;
     QString serviceName_;
+    QString ownNameTaken_;
+    bool objectRegistered_ = false;
 };
 
 // The D-Bus face of the window (an adaptor of DBusCommandBus).

@@ -16,7 +16,7 @@ HotKeyTarget RouteHotKey(ActiveWindow& active, PeerWindows& peers, std::int64_t 
     return HotKeyTarget::kOwnWindow;
 }
 
-std::optional<std::int64_t> WindowUsedLast(const std::vector<WindowUse>& windows) {
+std::optional<WindowUse> WindowUsedLast(const std::vector<WindowUse>& windows) {
     if (windows.empty()) {
         return std::nullopt;
     }
@@ -25,16 +25,16 @@ std::optional<std::int64_t> WindowUsedLast(const std::vector<WindowUse>& windows
             // Less: used earlier, or as recently but started later.
             return a.lastUsed != b.lastUsed ? a.lastUsed < b.lastUsed : a.pid > b.pid;
         });
-    return chosen->pid;
+    return *chosen;
 }
 
 HotKeyTarget RouteToWindowUsedLast(PeerWindows& peers, const WindowUse& own,
                                    const std::function<void()>& toggleOwn) {
     std::vector<WindowUse> windows = peers.OtherWindowsInUse();
     windows.push_back(own);
-    const std::optional<std::int64_t> chosen = WindowUsedLast(windows);
-    if (chosen && *chosen != own.pid) {
-        peers.SendToggle(*chosen);
+    const std::optional<WindowUse> chosen = WindowUsedLast(windows);
+    if (chosen && !chosen->busName.empty()) {
+        peers.SendToggleTo(chosen->busName);
         return HotKeyTarget::kOtherWindow;
     }
     toggleOwn();

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/active_window.h"
@@ -13,6 +14,8 @@ namespace skarnel {
 struct WindowUse {
     std::int64_t pid = 0;
     std::uint64_t lastUsed = 0;
+    // Its name on the bus; empty for the own window.
+    std::string busName{};
 };
 
 // The generator windows of the other running instances, as the hot key
@@ -25,6 +28,9 @@ public:
     // Asks that window for its ON/OFF toggle and returns at once: a window
     // that does not answer must not hold this one.
     virtual void SendToggle(std::int64_t pid) = 0;
+    // The same for a window by its name on the bus (a window whose own name
+    // was taken answers under another).
+    virtual void SendToggleTo(const std::string& busName) = 0;
     // The other instances' windows that answer, with when each was used.
     virtual std::vector<WindowUse> OtherWindowsInUse() = 0;
 };
@@ -43,7 +49,7 @@ HotKeyTarget RouteHotKey(ActiveWindow& active, PeerWindows& peers, std::int64_t 
 // none has been used yet, the first started (the lowest process number), as
 // the hot key toggles that one from outside every window. Nothing without
 // windows.
-std::optional<std::int64_t> WindowUsedLast(const std::vector<WindowUse>& windows);
+std::optional<WindowUse> WindowUsedLast(const std::vector<WindowUse>& windows);
 
 // The desktop portal's shortcut names no window, and no window of another
 // program can be asked which one is active (Wayland): it toggles the window

@@ -19,12 +19,12 @@ int ToggleWindowUsedLast() {
         return 1;
     }
     // A window that does not answer is not the one to toggle.
-    const std::optional<std::int64_t> chosen = WindowUsedLast(DBusCommandBus::WindowsInUse());
+    const std::optional<WindowUse> chosen = WindowUsedLast(DBusCommandBus::WindowsInUse());
     if (!chosen) {
         std::fputs("skarnel: --toggle: no generator window is running\n", stderr);
         return 1;
     }
-    const QString name = DBusCommandBus::kServicePrefix + QString::number(*chosen);
+    const QString name = QString::fromStdString(chosen->busName);
     const QDBusMessage toggle = QDBusMessage::createMethodCall(
         name, DBusCommandBus::kPath, DBusCommandBus::kInterface, "Toggle");
     const QDBusMessage reply = bus.call(toggle, QDBus::Block, 5 * DBusCommandBus::kPeerTimeoutMs);

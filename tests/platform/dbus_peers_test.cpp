@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -142,6 +143,50 @@ TEST(CommandBusPeer, HungPeersHoldUpNeitherTheOwnWindowNorTheOthers) {
     EXPECT_LT(peer.firstAt, DBusCommandBus::kPeerTimeoutMs / 2);
     // The squatters' calls end after their time limit without effect.
     HandleEventsFor(DBusCommandBus::kPeerTimeoutMs + 500);
+    QDBusConnection::disconnectFromBus("peer");
+}
+
+// A window whose own name another connection holds (two process namespaces
+// on one session bus) takes the next free name under it and says so; other
+// windows' commands and sync reach it there, and --toggle finds it.
+TEST(CommandBusPeer, AWindowWhoseNameIsTakenAnswersUnderTheNextOne) {
+    const QString own = QString(DBusCommandBus::kServicePrefix) + QString::number(::getpid());
+    Squatter squatter({own});
+    ASSERT_TRUE(squatter.ready());
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> taken;
+    DBusCommandBus bus({[&](std::uint32_t n, std::int32_t, std::int32_t) {
+                            taken.push_back({n, 0});
+                        },
+                        [] { return false; }, [] { return false; }, [] { return false; }, nullptr,
+                        nullptr,
+                        [&](std::uint32_t n, std::int32_t, std::int32_t, std::uint64_t stamp) {
+                            taken.push_back({n, stamp});
+                        },
+                        [] { return std::uint64_t{5}; }});
+    ASSERT_TRUE(bus.registered());
+    EXPECT_EQ(bus.serviceName(), own + "_2");
+    EXPECT_EQ(bus.ownNameTaken(), own);
+
+    // Another window's command and sync change, sent to the name it answers under.
+    QDBusConnection peer = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "peer");
+    QDBusMessage command = QDBusMessage::createMethodCall(bus.serviceName(), DBusCommandBus::kPath,
+                                                          DBusCommandBus::kInterface, "Command");
+    command << uint{0x401} << 0 << 0;
+    QDBusMessage sync = QDBusMessage::createMethodCall(bus.serviceName(), DBusCommandBus::kPath,
+                                                       DBusCommandBus::kInterface, "PeerCommand");
+    sync << uint{0x403} << 1 << 0 << qulonglong{77};
+    peer.asyncCall(command);
+    peer.asyncCall(sync);
+    HandleEventsFor(300);
+    EXPECT_EQ(taken,
+              (std::vector<std::pair<std::uint32_t, std::uint64_t>>{{0x401, 0}, {0x403, 77}}));
+
+    // --toggle's search finds it under that name, with its own process number.
+    const std::vector<WindowUse> windows = DBusCommandBus::WindowsInUse();
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_EQ(windows[0].pid, ::getpid());
+    EXPECT_EQ(windows[0].busName, (own + "_2").toStdString());
+    EXPECT_EQ(windows[0].lastUsed, 5u);
     QDBusConnection::disconnectFromBus("peer");
 }
 

@@ -210,10 +210,14 @@ TEST_F(HotKeyRoutingTest, ThePortalsShortcutTogglesTheWindowUsedLast) {
 // `skarnel --toggle` picks the window the user was in last; before any was
 // used, the first started, as the hot key does from outside every window.
 TEST(WindowUsedLast, TheLastUsedElseTheFirstStarted) {
-    EXPECT_EQ(WindowUsedLast({}), std::nullopt);
-    EXPECT_EQ(WindowUsedLast({{300, 0}, {120, 0}, {200, 0}}), 120);
-    EXPECT_EQ(WindowUsedLast({{120, 5}, {200, 9}, {300, 7}}), 200);
-    EXPECT_EQ(WindowUsedLast({{300, 9}, {120, 0}, {200, 9}}), 200);  // a tie: the older
+    const auto chosen = [](const std::vector<WindowUse>& windows) {
+        const std::optional<WindowUse> window = WindowUsedLast(windows);
+        return window ? window->pid : std::int64_t{-1};
+    };
+    EXPECT_EQ(chosen({}), -1);
+    EXPECT_EQ(chosen({{300, 0}, {120, 0}, {200, 0}}), 120);
+    EXPECT_EQ(chosen({{120, 5}, {200, 9}, {300, 7}}), 200);
+    EXPECT_EQ(chosen({{300, 9}, {120, 0}, {200, 9}}), 200);  // a tie: the older
 }
 
 }  // namespace
