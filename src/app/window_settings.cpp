@@ -78,6 +78,12 @@ bool LoadSettings(SettingsStore& store, GeneratorWindow& generator,
     model.OnModulationToggled(kLeft);
     model.OnModulationToggled(kRight);
     generator.ShowSettings();  // with the note of a stored device that is missing
+    if (!values && store.damaged()) {
+        generator.ShowStatusNote(
+            QString("The stored settings could not be read (%1): the window starts from its "
+                    "defaults, and the store is set aside when it closes.")
+                .arg(QString::fromStdString(store.lastError())));
+    }
     if (loaded && !model.unreadableStored().empty()) {
         // One unreadable value costs only itself; the user hears which.
         QStringList names;

@@ -23,7 +23,6 @@ static_assert(kPresetHeaderSize + kPresetSlotCount * kPresetRecordSize == kPrese
 
 using PresetSlots = std::array<MemoryPreset, kPresetSlotCount>;
 
-
 // The whole file, always kPresetFileSize bytes. Texts are converted to
 // Windows-1252 ('?' for characters it cannot hold) and cut to 255 characters.
 // Each filter text is written as the float32 it reads as (ParseDecimal); an

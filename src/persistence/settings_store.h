@@ -93,6 +93,9 @@ public:
     // The last Load failed only because another process held the store:
     // its values are there, and a later Load may read them.
     virtual bool busy() const { return false; }
+    // Whether the last Load found the store damaged (or too large to read):
+    // the next Save sets it aside and starts a fresh one.
+    virtual bool damaged() const { return false; }
 };
 
 // Keeps the keys in memory: a stand-in for window tests. Save accepts any

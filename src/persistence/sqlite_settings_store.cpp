@@ -187,6 +187,26 @@ std::optional<Inspection> StepToRow(Statement& stmt, Connection& db) {
 
 // Examines the open file inside a transaction the caller has begun.
 Inspection Inspect(Connection& db) {
+    // A store holds a few pages. One far past that (a million values of
+    // other programs) would take minutes of checking on the GUI thread at
+    // every start and close: it is set aside as a damaged one is, unread.
+    {
+        Statement pages(db, "PRAGMA page_count");
+        if (const std::optional<Inspection> unreadable = StepToRow(pages, db)) {
+            return *unreadable;
+        }
+        Statement pageSize(db, "PRAGMA page_size");
+        if (const std::optional<Inspection> unreadable = StepToRow(pageSize, db)) {
+            return *unreadable;
+        }
+        const std::int64_t bytes =
+            sqlite3_column_int64(pages.get(), 0) * sqlite3_column_int64(pageSize.get(), 0);
+        if (bytes > SqliteSettingsStore::kLargestStoreBytes) {
+            return {FileState::kDamaged,
+                    "larger than " + std::to_string(SqliteSettingsStore::kLargestStoreBytes >> 20) +
+                        " MB (" + std::to_string(bytes >> 20) + " MB)"};
+        }
+    }
     std::int64_t version = 0;
     {
         Statement stmt(db, "PRAGMA user_version");
@@ -448,6 +468,7 @@ std::string SqliteSettingsStore::DefaultPath() {
 
 std::optional<SettingsValues> SqliteSettingsStore::Load(std::string_view keyPath) try {
     lastError_.clear();
+    damaged_ = false;
     busy_ = false;
     if (!StatFile(path_)) {
         lastError_ = "no settings store at " + path_;
@@ -479,6 +500,7 @@ std::optional<SettingsValues> SqliteSettingsStore::Load(std::string_view keyPath
         return std::nullopt;
     }
     const Inspection inspection = Inspect(db);
+    damaged_ = inspection.state == FileState::kDamaged;
     if (inspection.state != FileState::kOurs) {
         lastError_ = "settings store " + path_ + " unusable: " + inspection.reason;
         return std::nullopt;

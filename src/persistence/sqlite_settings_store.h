@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "persistence/settings_store.h"
@@ -21,12 +22,17 @@ namespace skarnel {
 //   Save moves it aside to "<path>.corrupt" (or, when an older damaged store
 //   holds that name, "<path>.corrupt.2", ".3" ...) and starts a fresh store in
 //   its place.
+// - A file larger than kLargestStoreBytes is treated as a damaged one, so
+//   that start and close stay quick.
 // - A store written by a later schema version is read as missing and never
 //   overwritten; a write-protected one is read but never written.
 class SqliteSettingsStore : public SettingsStore {
 public:
     static constexpr int kBusyTimeoutMs = 5000;
     static constexpr int kSchemaVersion = 1;
+    // A store past this size is treated as damaged: read as missing, moved
+    // aside at the next Save. Checking one larger would hold the window.
+    static constexpr std::int64_t kLargestStoreBytes = std::int64_t{16} << 20;
 
     explicit SqliteSettingsStore(std::string path = DefaultPath());
 
@@ -42,6 +48,7 @@ public:
     bool Save(std::string_view keyPath, const std::vector<SettingValue>& values) override;
     std::string lastError() const override { return lastError_; }
     bool busy() const override { return busy_; }
+    bool damaged() const override { return damaged_; }
 
     const std::string& path() const noexcept { return path_; }
 
@@ -49,6 +56,7 @@ private:
     std::string path_;
     std::string lastError_;
     bool busy_ = false;
+    bool damaged_ = false;
 };
 
 }  // namespace skarnel

@@ -370,6 +370,48 @@ TEST_F(SqliteStore, DamagedFilesReadAsMissingAndAreMovedAsideBySave) {
     EXPECT_FALSE(fs::exists(path_ + ".corrupt"));
 }
 
+// A valid store swollen past the size limit by other programs' values (a
+// million of them made start and close take minutes) reads as damaged at
+// once, and the next Save sets it aside and starts afresh; one below the
+// limit loads as usual.
+TEST_F(SqliteStore, AStorePastTheSizeLimitIsSetAsideWithoutBeingChecked) {
+    const std::string kilobyte(1024, 'x');
+    const auto fill = [&](std::int64_t bytes) {
+        std::vector<SettingValue> unknown;
+        // Each value of 1 KB takes a page of its own (about 4.4 KB on disk).
+        for (std::int64_t i = 0; i * 4096 < bytes; ++i) {
+            unknown.push_back({"Other" + std::to_string(i), kilobyte});
+        }
+        // Our value first: the store is checked before each write, and the
+        // write of the other values takes it past the limit.
+        fs::remove(path_);
+        SqliteSettingsStore writer(path_);
+        ASSERT_TRUE(writer.Save(kKey, {{"Duration", std::string("7")}})) << writer.lastError();
+        ASSERT_TRUE(writer.Save("\\Software\\SomeoneElse", unknown)) << writer.lastError();
+    };
+    fill(SqliteSettingsStore::kLargestStoreBytes / 2);
+    SqliteSettingsStore half(path_);
+    EXPECT_TRUE(half.Load(kKey).has_value()) << half.lastError();
+
+    fill(SqliteSettingsStore::kLargestStoreBytes);
+    ASSERT_GT(fs::file_size(path_),
+              static_cast<std::uintmax_t>(SqliteSettingsStore::kLargestStoreBytes));
+    SqliteSettingsStore store(path_);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(store.Load(kKey).has_value());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+    EXPECT_TRUE(store.damaged());
+    EXPECT_NE(store.lastError().find("larger than 16 MB"), std::string::npos) << store.lastError();
+    const std::uintmax_t swollen = fs::file_size(path_);
+    ASSERT_TRUE(store.Save(kKey, {{"Fresh", 1}})) << store.lastError();
+    EXPECT_EQ(fs::file_size(path_ + ".corrupt"), swollen);
+    EXPECT_LT(fs::file_size(path_), static_cast<std::uintmax_t>(1 << 20));
+    const auto values = store.Load(kKey);
+    ASSERT_TRUE(values.has_value()) << store.lastError();
+    EXPECT_FALSE(store.damaged());
+    EXPECT_EQ(values->size(), 1u);
+}
+
 TEST_F(SqliteStore, NewerProtectedOrUnreachableStoresAreLeftAlone) {
     fs::create_directories(fs::path(path_).parent_path());
     const std::string newer = RealStoreBytes(path_, 3, SqliteSettingsStore::kSchemaVersion + 1);
