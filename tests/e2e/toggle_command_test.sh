@@ -9,15 +9,8 @@ set -euo pipefail
 
 fail() { echo "toggle_command_test: FAIL: $*" >&2; exit 1; }
 [[ $# -eq 1 ]] || fail "usage: $0 SKARNEL"
-skarnel=$(realpath "$1")
-for tool in xvfb-run xdotool dbus-run-session gdbus sqlite3; do
-    command -v "$tool" >/dev/null ||
-        fail "'$tool' is missing; this test needs the packages xvfb, xdotool, dbus, libglib2.0-bin, sqlite3"
-done
 source "$(dirname "$0")/lib/private_session.sh"
-private_session "$skarnel"
-export WINDOW_BUS_LIB
-WINDOW_BUS_LIB=$(realpath "$(dirname "$0")/lib/window_bus.sh")
+window_session "$(realpath "$1")"
 
 cat >"$work/inner.sh" <<'INNER'
 set -euo pipefail
