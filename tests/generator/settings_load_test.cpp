@@ -133,6 +133,30 @@ TEST_F(SettingsLoadTest, LoadedNumbersShowShort) {
 // One value that cannot be read costs only itself: it starts at its reset
 // value, every other value loads, the status line names it, and the close
 // writes back what the window holds, the other values as they were stored.
+// A store found damaged or too large to read: the window starts from its
+// defaults and the status line says why and what the close will do.
+TEST_F(SettingsLoadTest, ADamagedStoreIsNamedInTheStatusLine) {
+    class DamagedStore : public MemorySettingsStore {
+    public:
+        std::optional<SettingsValues> Load(std::string_view) override { return std::nullopt; }
+        std::string lastError() const override {
+            return "settings store Skarnel.db unusable: larger than 16 MB (18 MB)";
+        }
+        bool damaged() const override { return true; }
+    };
+    DamagedStore damaged;
+    const auto started = Start(damaged);
+    EXPECT_EQ(Shown(*started->window), Shown(*window));  // the reset state
+    const QStatusBar* bar = started->window->findChild<QStatusBar*>();
+    ASSERT_NE(bar, nullptr);
+    EXPECT_TRUE(bar->currentMessage().contains("larger than 16 MB"))
+        << bar->currentMessage().toStdString();
+    EXPECT_TRUE(bar->currentMessage().contains("set aside when it closes"));
+    // A store that is only missing (a first start) says nothing.
+    MemorySettingsStore empty;
+    EXPECT_EQ(Start(empty)->window->findChild<QStatusBar*>(), nullptr);
+}
+
 TEST_F(SettingsLoadTest, AnUnreadableValueTakesItsDefaultAndEveryOtherValueLoads) {
     const auto reset = Shown(*window);  // the fixture's window is the reset state
     MemorySettingsStore empty;
