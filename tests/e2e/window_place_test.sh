@@ -70,17 +70,24 @@ run_once() {
     [[ -n $geometry && $geometry == "$previous" ]] || fail "no settled window within 20 s"
     eval "$geometry"
     echo "$X $Y $WIDTH $HEIGHT" >"$WORK/shown"
-    xdotool windowfocus --sync "$win" 2>/dev/null || true
-    if [[ -n $wm_pid ]]; then
-        xdotool key alt+F4
-    else
-        xdotool key alt+f
-        sleep 0.5
-        xdotool key e
-    fi
-    for ((i = 0; i < 100; i++)); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
+    # A key that reaches no window (the window manager had not yet given the
+    # window the focus) is pressed again, up to three times.
+    local attempt
+    for attempt in 1 2 3; do
+        if [[ -n $wm_pid ]]; then
+            xdotool windowactivate --sync "$win" 2>/dev/null ||
+                xdotool windowfocus --sync "$win" 2>/dev/null || true
+            xdotool key alt+F4
+        else
+            xdotool windowfocus --sync "$win" 2>/dev/null || true
+            xdotool key alt+f
+            sleep 0.5
+            xdotool key e
+        fi
+        for ((i = 0; i < 40; i++)); do
+            kill -0 "$pid" 2>/dev/null || break 2
+            sleep 0.1
+        done
     done
     if kill -0 "$pid" 2>/dev/null; then
         kill "$pid"
